@@ -1,0 +1,28 @@
+// What one scan step needs from the controller that started it: where to post, the
+// contact list for name lookup, the phone's system generation, the work folder, and the
+// stop flag that scan loops check between records.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "app/events/notification_center.h"
+#include "app/events/records.h"
+
+namespace tamsel {
+
+struct ScanContext {
+  explicit ScanContext(NotificationCenter& center) : nc(center) {}
+
+  NotificationCenter& nc;
+  std::filesystem::path workDir;
+  bool currentNodeIsiOS6Version = false;
+  std::vector<std::shared_ptr<PRContactNode>> contactArray;
+  std::atomic<bool> stopRequested{false};
+
+  bool stopped() const { return stopRequested.load(std::memory_order_relaxed); }
+};
+
+}  // namespace tamsel

@@ -1,0 +1,72 @@
+/* The disk library's C interface: one exported data symbol, "exportFunction", whose value
+ * is a pointer to the function table below. The program relies on the first eleven entries
+ * in this order; later entries are additions that the loader checks for (abi_version,
+ * table_size) before use. A null entry means "not provided": the caller skips that call.
+ *
+ * Ownership: disk and partition handles belong to the library and stay valid until the next
+ * initDiskList. Texts returned by diskDevicePath and partitionTypeName belong to the library
+ * and stay valid as long as the handle. Buffers passed in belong to the caller. No C++
+ * exception crosses this boundary. */
+#ifndef TAMSEL_DISKLIB_API_H
+#define TAMSEL_DISKLIB_API_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct list_disk_struct list_disk_struct;
+typedef struct list_part_struct list_part_struct;
+struct _RecordList;
+
+/* One found file. pFileName holds at least file_name_len bytes. */
+typedef struct _rec_file_ele {
+  uint64_t file_start;
+  uint32_t file_len;
+  uint32_t file_name_len;
+  char* pFileName;
+  struct _RecordList* journal_file;
+} _rec_file_ele;
+
+/* Progress record: 16 bytes the program does not interpret, then current and total. */
+typedef struct rec_progress {
+  uint8_t reserved[16];
+  uint64_t current;
+  uint64_t total;
+} rec_progress;
+
+/* Longest destination path recoverFoundFile accepts, terminating zero included. */
+#define TAMSEL_DISKLIB_PATH_MAX 400
+#define TAMSEL_DISKLIB_ABI_VERSION 1u
+
+typedef void (*rec_found_callback)(_rec_file_ele* ele);
+typedef void (*rec_progress_callback)(rec_progress* progress);
+
+typedef struct export_function_table {
+  int (*initDiskList)(void);
+  list_disk_struct* (*nextDisk)(void);
+  const char* (*diskDevicePath)(list_disk_struct* disk);
+  int (*openDisk)(list_disk_struct* disk);
+  list_part_struct* (*nextPartition)(void);
+  int (*partitionIndex)(list_part_struct* part);
+  const char* (*partitionTypeName)(list_part_struct* part);
+  /* Scans synchronously; device_index 255 means the whole disk. */
+  void (*scanDevice)(const char* device_path, int device_index, rec_found_callback found,
+                     _rec_file_ele* found_storage, rec_progress_callback progress,
+                     rec_progress* progress_storage);
+  void (*stopScan)(void);
+  /* Fills buffer (ele->file_len bytes) with the found file's bytes. */
+  void (*readFoundFile)(list_disk_struct* disk, void* buffer, _rec_file_ele* ele);
+  /* Writes the found file to dest_path (shorter than TAMSEL_DISKLIB_PATH_MAX). */
+  void (*recoverFoundFile)(const char* dest_path, list_disk_struct* disk, _rec_file_ele* ele);
+  /* Additions: always appended after this line. */
+  uint32_t abi_version;
+  uint32_t table_size; /* sizeof(export_function_table) as the library was built */
+} export_function_table;
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TAMSEL_DISKLIB_API_H */
