@@ -1,0 +1,30 @@
+// What the application controller asks of its window. The Qt front end implements it; the
+// command line and the tests run with the do-nothing default.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tamsel {
+
+// Hover buttons of the home view, as carried by the hover notifications.
+inline constexpr std::string_view kBackupFileButton = "backupFileButton";
+inline constexpr std::string_view kMemoryCardButton = "memoryCardButton";
+
+class MainView {
+ public:
+  virtual ~MainView() = default;
+  virtual void hideMainView() {}
+  virtual void showMainView() {}
+  // 849 x 560 for the home view, 850 x 620 while a scan is shown.
+  virtual void setWindowScanSize(bool /*scanning*/) {}
+  virtual void showResultView() {}
+  virtual void showDiskView() {}
+  virtual void setHintText(const std::string& /*text*/) {}
+  // Pictures by resource name for the frame and the hovered button.
+  virtual void setButtonPictures(std::string_view /*button*/, const std::string& /*frame*/,
+                                 const std::string& /*picture*/) {}
+  virtual void setScanButtonEnabled(bool /*enabled*/) {}
+};
+
+}  // namespace tamsel

@@ -1,0 +1,208 @@
+#include "app/orlisk_app_delegate.h"
+
+#include <filesystem>
+
+#include "app/events/notification_names.h"
+#include "app/work_folder.h"
+#include "blackberry/bbb_archive.h"
+#include "blackberry/ipd_reader.h"
+#include "util/log.h"
+
+namespace fs = std::filesystem;
+
+namespace tamsel {
+namespace {
+
+std::atomic<OrliskAppDelegate*> gController{nullptr};
+
+constexpr const char* kHintDefault =
+    "* Extract data and files from your BlackBerry's .BBB or .IPD backup files.";
+constexpr const char* kHintBackupButton =
+    "* This option will scan your BlackBerry's .BBB or .IPD backup files.";
+constexpr const char* kHintCardButton =
+    "* Please plug the external memory card into the computer before scanning.";
+constexpr const char* kHintCardExit =
+    "* Extract data and files from your BlackBerry's .BBB or .IPD backup files.\n* Recover "
+    "deleted Photos, Videos, Audios, Document and others from BlackBerry's external memory "
+    "card.";
+
+}  // namespace
+
+OrliskAppDelegate::OrliskAppDelegate(MainView* view, std::optional<fs::path> workDir)
+    : view_(view != nullptr ? view : &nullView_),
+      workDir_(workDir ? *workDir : defaultWorkDir()),
+      context_(std::make_unique<ScanContext>(nc)) {
+  gController.store(this);
+  nc.addObserver(this, notify::kPRbuttonMouseEntered,
+                 [this](const Notification& n) { PRbuttonMouseEnteredHandle(n); });
+  nc.addObserver(this, notify::kPRbuttonMouseExited,
+                 [this](const Notification& n) { PRbuttonMouseExitedHandle(n); });
+  view_->setHintText(kHintDefault);
+}
+
+OrliskAppDelegate::~OrliskAppDelegate() {
+  requestStop();
+  if (scanBackFileThreader.joinable()) scanBackFileThreader.join();
+  nc.removeObserver(this);
+  OrliskAppDelegate* self = this;
+  gController.compare_exchange_strong(self, nullptr);
+}
+
+OrliskAppDelegate* OrliskAppDelegate::GetAppControllor() {
+  return gController.load();
+}
+
+void OrliskAppDelegate::applicationDidFinishLaunching() {
+  cleanWorkFolder(workDir_);
+}
+
+void OrliskAppDelegate::openPanelDidEnd(const std::string& path, int returnCode) {
+  if (returnCode != 1) return;
+  bbbackUpFilepath = path;
+  OpenBBbackUpFile();
+}
+
+void OrliskAppDelegate::OpenBBbackUpFile() {
+  view_->setWindowScanSize(true);
+  view_->hideMainView();
+  brawScan = false;
+  ScanIOSBackFile(bbbackUpFilepath);
+  view_->showResultView();
+}
+
+void OrliskAppDelegate::ScanIOSBackFile(const std::string& path) {
+  waitForScan();
+  context_ = std::make_unique<ScanContext>(nc);
+  context_->workDir = workDir_;
+  context_->currentNodeIsiOS6Version = currentNodeIsiOS6Version;
+  removeSomeArray();
+  {
+    std::lock_guard lock(outcomeMutex_);
+    outcome_ = {};
+  }
+  scanning_ = true;
+  scanBackFileThreader = std::jthread([this, path] { ScanIOSBackUpFilehand(path); });
+}
+
+void OrliskAppDelegate::ScanIOSBackUpFilehand(const std::string& path) {
+  brawScan = false;
+  bool winFlag = false;
+  std::optional<std::string> ipd = checkTheBackUpFile(path, winFlag);
+  if (lastOutcome().readable) {
+    if (winFlag) {
+      scanBlackBerryWinBackUpThread((workDir_ / "Databases").string());
+    } else {
+      scanBlackBerryBackUpThread(ipd ? *ipd : path);
+    }
+  }
+  if (scanThreadFinish) scanThreadFinish();
+  removeSomeArray();
+  scanning_ = false;
+}
+
+std::optional<std::string> OrliskAppDelegate::checkTheBackUpFile(const std::string& path,
+                                                                 bool& winFlag) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) {
+    std::lock_guard lock(outcomeMutex_);
+    outcome_.readable = false;
+    outcome_.error = fs::exists(path, ec) ? path + ": not a file" : path + ": no such file";
+    return std::nullopt;
+  }
+  BbbPreparation prep = tamsel::checkTheBackUpFile(path, workDir_);
+  std::lock_guard lock(outcomeMutex_);
+  outcome_.refusedEntries = prep.refusedEntries;
+  if (!prep.error.empty()) {
+    outcome_.readable = false;
+    outcome_.error = path + ": " + prep.error;
+    return prep.ipdPath;
+  }
+  if (prep.ipdPath && !prep.windowsLayout && !fs::exists(*prep.ipdPath, ec)) {
+    outcome_.readable = false;
+    outcome_.error = path + ": the archive holds no BlackBerry databases";
+  }
+  winFlag = prep.windowsLayout;
+  outcome_.windowsLayout = winFlag;
+  return prep.ipdPath;
+}
+
+void OrliskAppDelegate::scanBlackBerryBackUpThread(const std::string& path) {
+  IpdReader reader(*context_);
+  bool opened = reader.scanBlackBerryBackUpThread(path);
+  bool header = opened && IpdReader::hasIpdHeader(path);
+  blackberryDatabaseArray = reader.blackberryDatabaseArray;
+  bbOffSet = reader.bbOffSet;
+  std::lock_guard lock(outcomeMutex_);
+  outcome_.recordsPosted += reader.stats.recordsPosted;
+  outcome_.truncated = outcome_.truncated || reader.stats.truncated;
+  if (!opened) {
+    outcome_.readable = false;
+    outcome_.error = reader.lastError.empty() ? path + ": cannot be read" : reader.lastError;
+  } else if (!header) {
+    outcome_.readable = false;
+    outcome_.error = path + ": not a BlackBerry backup (no IPD header)";
+  }
+}
+
+void OrliskAppDelegate::scanBlackBerryWinBackUpThread(const std::string& folder) {
+  IpdReader reader(*context_);
+  bool ok = reader.scanBlackBerryWinBackUpThread(folder);
+  bbOffSet = reader.bbOffSet;
+  std::lock_guard lock(outcomeMutex_);
+  outcome_.recordsPosted += reader.stats.recordsPosted;
+  outcome_.truncated = outcome_.truncated || reader.stats.truncated;
+  if (!ok) {
+    outcome_.readable = false;
+    outcome_.error = reader.lastError.empty() ? folder + ": cannot be read" : reader.lastError;
+  }
+}
+
+bool OrliskAppDelegate::IOSVersionIOS6(const std::string& version) {
+  if (version.empty()) return false;
+  return version.substr(0, version.find('.')) == "6";
+}
+
+void OrliskAppDelegate::removeSomeArray() {
+  contactImageArray.clear();
+  context_->contactArray.clear();
+  delContactValueArray.clear();
+  delContactArray.clear();
+  delUnKnowContactArray.clear();
+  noteValueArray.clear();
+  noteArray.clear();
+}
+
+void OrliskAppDelegate::waitForScan() {
+  if (scanBackFileThreader.joinable()) scanBackFileThreader.join();
+}
+
+void OrliskAppDelegate::requestStop() {
+  if (context_) context_->stopRequested = true;
+}
+
+BackupScanOutcome OrliskAppDelegate::lastOutcome() const {
+  std::lock_guard lock(outcomeMutex_);
+  return outcome_;
+}
+
+void OrliskAppDelegate::hintForButton(MainView* view, std::string_view button, bool entered) {
+  if (button == kBackupFileButton) {
+    view->setButtonPictures(button, entered ? "firstBtnDown" : "firstBtn",
+                            entered ? "ipdBtnDown" : "ipdBtn");
+    view->setHintText(entered ? kHintBackupButton : kHintDefault);
+  } else if (button == kMemoryCardButton) {
+    view->setButtonPictures(button, entered ? "firstBtnDown" : "firstBtn",
+                            entered ? "cardBtnDown" : "cardBtn");
+    view->setHintText(entered ? kHintCardButton : kHintCardExit);
+  }
+}
+
+void OrliskAppDelegate::PRbuttonMouseEnteredHandle(const Notification& n) {
+  if (auto s = std::get_if<std::string>(&n.object)) hintForButton(view_, *s, true);
+}
+
+void OrliskAppDelegate::PRbuttonMouseExitedHandle(const Notification& n) {
+  if (auto s = std::get_if<std::string>(&n.object)) hintForButton(view_, *s, false);
+}
+
+}  // namespace tamsel

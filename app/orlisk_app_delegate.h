@@ -1,0 +1,120 @@
+// The application controller: one instance for the life of the program. It owns the scan
+// state and the working lists the scanners share, starts each backup scan on its worker
+// thread, and tells the result screen when the scan has ended. Front ends (Qt, command
+// line) drive it; the subsystems that do the work live in their own folders.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/events/notification_center.h"
+#include "app/events/records.h"
+#include "app/events/scan_context.h"
+#include "app/main_view.h"
+
+namespace tamsel {
+
+// How the last backup scan ended, for front ends that report errors (the command line).
+struct BackupScanOutcome {
+  bool readable = true;  // false: the input could not be read as a backup at all
+  std::string error;     // one clear line when !readable
+  bool windowsLayout = false;
+  uint64_t recordsPosted = 0;
+  bool truncated = false;  // a corrupt record ended a walk early
+  int refusedEntries = 0;  // archive entries refused for leaving the work folder
+};
+
+class OrliskAppDelegate {
+ public:
+  // `view` may be null (headless). The work folder defaults to defaultWorkDir().
+  explicit OrliskAppDelegate(MainView* view = nullptr,
+                             std::optional<std::filesystem::path> workDir = std::nullopt);
+  ~OrliskAppDelegate();
+  OrliskAppDelegate(const OrliskAppDelegate&) = delete;
+  OrliskAppDelegate& operator=(const OrliskAppDelegate&) = delete;
+
+  // The single live instance (the most recently created one), or null.
+  static OrliskAppDelegate* GetAppControllor();
+
+  // Start-up: removes the previous run's work files from the work folder.
+  void applicationDidFinishLaunching();
+
+  // The chosen backup file: returnCode 1 keeps the path and starts the scan
+  // (OpenBBbackUpFile); any other code does nothing.
+  void openPanelDidEnd(const std::string& path, int returnCode);
+  void OpenBBbackUpFile();
+
+  // Creates the working lists anew and starts the backup-scan worker on `path`.
+  void ScanIOSBackFile(const std::string& path);
+  // The worker's body: prepare the backup, read it, report the end, clean up.
+  void ScanIOSBackUpFilehand(const std::string& path);
+  // Unpacks a .bbb into the work folder; returns the IPD path to read (none when `path`
+  // is read directly) and sets `winFlag` for the Windows layout.
+  std::optional<std::string> checkTheBackUpFile(const std::string& path, bool& winFlag);
+  void scanBlackBerryBackUpThread(const std::string& path);
+  void scanBlackBerryWinBackUpThread(const std::string& folder);
+
+  static bool IOSVersionIOS6(const std::string& version);
+
+  // Empties the per-scan working lists.
+  void removeSomeArray();
+
+  // Waits for the running backup scan to end; returns at once when none runs.
+  void waitForScan();
+  // Asks the running scan to stop between records.
+  void requestStop();
+  bool scanRunning() const { return scanning_.load(); }
+
+  // Hover notifications of the home view's two source buttons.
+  void PRbuttonMouseEnteredHandle(const Notification& n);
+  void PRbuttonMouseExitedHandle(const Notification& n);
+
+  NotificationCenter& notificationCenter() { return nc; }
+  const std::filesystem::path& workDir() const { return workDir_; }
+  BackupScanOutcome lastOutcome() const;
+
+  // Called on the worker when a scan has ended (the result screen's ScanThreadFinish).
+  std::function<void()> scanThreadFinish;
+
+  // Controller state.
+  std::string bbbackUpFilepath;
+  bool currentNodeIsiOS6Version = false;
+  std::atomic<bool> brawScan{false};
+  std::string currentDiskName;
+  uint64_t bbOffSet = 0;
+  NotificationCenter nc;
+
+  // Working lists of one scan.
+  std::vector<std::shared_ptr<PRBlackBerryDataBaseNode>> blackberryDatabaseArray;
+  std::vector<std::shared_ptr<PRContactImageNode>> contactImageArray;
+  std::vector<std::shared_ptr<DelContactValue>> delContactValueArray;
+  std::vector<std::shared_ptr<PRContactNode>> delContactArray;
+  std::vector<std::shared_ptr<PRContactNode>> delUnKnowContactArray;
+  std::vector<std::shared_ptr<PRNoteValueNode>> noteValueArray;
+  std::vector<std::shared_ptr<PRNoteNode>> noteArray;
+
+  // The running scan's context (its contactArray is the shared contact list).
+  ScanContext& scanContext() { return *context_; }
+
+ private:
+  static void hintForButton(MainView* view, std::string_view button, bool entered);
+
+  MainView* view_;
+  MainView nullView_;
+  std::filesystem::path workDir_;
+  std::unique_ptr<ScanContext> context_;
+  std::jthread scanBackFileThreader;
+  std::atomic<bool> scanning_{false};
+  mutable std::mutex outcomeMutex_;
+  BackupScanOutcome outcome_;
+};
+
+}  // namespace tamsel
