@@ -11,6 +11,8 @@
 
 #include "app/events/records.h"
 #include "app/events/scan_context.h"
+#include "blackberry/ipd_format.h"
+#include "util/byte_source.h"
 
 namespace tamsel {
 
@@ -35,6 +37,11 @@ class IpdReader {
   // Reads one Windows-layout database file.
   bool AnalyWinbackupfilePath(const std::string& path);
 
+  // The same two reads over bytes already in memory or mapped (archive members, fuzzing).
+  // Both always return true: there is nothing to open.
+  bool scanBlackBerryBackUp(const ByteSource& src);
+  bool AnalyWinbackup(const ByteSource& src);
+
   std::optional<std::string> GetDataBaseNameByDatabaseIndex(int32_t index) const;
 
   // True when `path` begins with the IPD header text.
@@ -46,7 +53,26 @@ class IpdReader {
   std::string lastError;
 
  private:
+  // Reads the name table and walks the records; true when the walk reached the end of the
+  // file (not stopped, not cut short).
+  bool readIpd(const ByteSource& src);
+  bool readWinFile(const ByteSource& src);
+  // Walks the records from bbOffSet to the end of `src`; `kindOf` maps a record's database
+  // index to its decoder. True when the end of the file was reached.
+  template <class KindOf>
+  bool walkRecords(const ByteSource& src, KindOf&& kindOf);
+
+  // Progress: the read position as a percentage of all the bytes this read covers, posted
+  // only when the whole percentage grows.
+  void startProgress(uint64_t totalBytes);
+  void postProgress(uint64_t positionInFile);
+  void finishProgress();
+
   ScanContext& ctx_;
+  std::vector<ipd::DatabaseKind> kinds_;  // decoder of each database index
+  uint64_t progressTotal_ = 0;
+  uint64_t progressBase_ = 0;  // bytes of the files already read (Windows layout)
+  int64_t lastProgress_ = 0;
 };
 
 }  // namespace tamsel

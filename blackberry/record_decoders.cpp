@@ -1,0 +1,437 @@
+#include "blackberry/record_decoders.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "app/events/notification_names.h"
+#include "raw/suffix.h"
+#include "util/date.h"
+#include "util/format.h"
+#include "util/text.h"
+
+namespace tamsel {
+namespace {
+
+// Calls fn(type, data) for every field of a record. A field's data is cut at the record
+// end; a field header cut by the record end ends the walk. After a field of type 5 the
+// walk skips `type5Skip` further bytes (the address book and calendar store a fixed tail
+// there).
+template <class Fn>
+void walkFields(IpdFieldBytes fields, size_t type5Skip, Fn&& fn) {
+  const size_t n = fields.size();
+  size_t b = 0;
+  while (b < n) {
+    if (n - b < ipd::kFieldHeaderSize) break;
+    const size_t d = size_t{fields[b]} | (size_t{fields[b + 1]} << 8);
+    const uint8_t type = fields[b + 2];
+    const size_t start = b + ipd::kFieldHeaderSize;
+    fn(type, fields.subspan(start, std::min(d, n - start)));
+    b = start + d;
+    if (type == 5) b += type5Skip;
+  }
+}
+
+bool allAscii(const uint8_t* p, size_t n) {
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    if (w & 0x8080808080808080ull) return false;
+  }
+  for (; i < n; ++i) {
+    if (p[i] & 0x80) return false;
+  }
+  return true;
+}
+
+// The text of a field: its bytes up to the first zero byte, when they are valid UTF-8;
+// "" otherwise. The view points into the field's bytes.
+std::string_view fieldText(std::span<const uint8_t> data) {
+  const void* zero = data.empty() ? nullptr : std::memchr(data.data(), 0, data.size());
+  size_t len =
+      zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - data.data()) : data.size();
+  const uint8_t* p = data.data();
+  if (!allAscii(p, len) && !isValidUtf8({p, len})) return {};
+  return {reinterpret_cast<const char*>(p), len};
+}
+
+// The first data byte, 0 when the field has no data.
+uint8_t fieldNumber(std::span<const uint8_t> data) {
+  return data.empty() ? 0 : data[0];
+}
+
+uint64_t littleEndian(std::span<const uint8_t> data, size_t count) {
+  uint64_t v = 0;
+  count = std::min(count, data.size());
+  for (size_t i = 0; i < count; ++i) v |= uint64_t{data[i]} << (8 * i);
+  return v;
+}
+
+// New value = text + " " + old value.
+void prependText(std::string& field, std::string_view text) {
+  std::string v;
+  v.reserve(text.size() + 1 + field.size());
+  v.append(text).append(1, ' ').append(field);
+  field = std::move(v);
+}
+
+// New value = old value + " " + text.
+void appendText(std::string& field, std::string_view text) {
+  field.reserve(field.size() + 1 + text.size());
+  field.append(1, ' ').append(text);
+}
+
+// The date text of a count of milliseconds since 1970, or none.
+std::optional<std::string> dateFromMillis(uint64_t raw) {
+  int64_t ms = static_cast<int64_t>(raw);
+  int64_t s = ms / 1000;
+  if (ms % 1000 < 0) --s;
+  return formatUnixTime(s);
+}
+
+// UTF-16 text up to its first zero unit. A byte-order mark decides the byte order; without
+// one the text is big-endian, as phones store it.
+std::string utf16Text(std::span<const uint8_t> data) {
+  std::string s = utf16ToUtf8(data, /*bigEndianDefault=*/true);
+  size_t z = s.find('\0');
+  if (z != std::string::npos) s.resize(z);
+  return s;
+}
+
+// Content pieces of MMS attachments and content-store files: the first piece replaces a
+// buffer shorter than 2 bytes only when it holds 9 bytes or more; later pieces append.
+void addContentPiece(Bytes& content, std::span<const uint8_t> data) {
+  if (content.size() >= 2) {
+    content.insert(content.end(), data.begin(), data.end());
+  } else if (data.size() >= 9) {
+    content.assign(data.begin(), data.end());
+  }
+}
+
+IpdFieldBytes takeRecordFields(const ByteSource& src, uint64_t& bbOffSet, uint32_t R) {
+  const uint64_t len = R >= ipd::kRecordLengthOverhead ? R - ipd::kRecordLengthOverhead : 0;
+  IpdFieldBytes fields = src.view(bbOffSet, len);
+  bbOffSet += len;
+  return fields;
+}
+
+template <class Node>
+bool postRecord(ScanContext& ctx, std::string_view name, std::shared_ptr<Node> node) {
+  if (!node) return false;
+  ctx.nc.post(name, std::shared_ptr<PRNode>(std::move(node)));
+  return true;
+}
+
+}  // namespace
+
+const char* blackBerryCallTypeText(uint8_t number) {
+  switch (number) {
+    case 0:
+      return "Recived";
+    case 1:
+      return "Send";
+    case 3:
+      return "Cancel";
+    default:
+      return "UnKnown";
+  }
+}
+
+std::shared_ptr<PRBlackBerryContactNode> decodeBlackBerryContact(IpdFieldBytes fields) {
+  auto node = std::make_shared<PRBlackBerryContactNode>();
+  PRBlackBerryContactNode& c = *node;
+  walkFields(fields, 3, [&c](uint8_t type, std::span<const uint8_t> data) {
+    switch (type) {
+      case 1:
+        c.email = fieldText(data);
+        break;
+      case 6:
+      case 16:
+        prependText(c.workCall, fieldText(data));
+        c.phoneNumber = c.workCall;
+        break;
+      case 7:
+      case 17:
+        prependText(c.homeCall, fieldText(data));
+        c.phoneNumber = c.homeCall;
+        break;
+      case 8:
+        prependText(c.mobilCall, fieldText(data));
+        c.phoneNumber = c.mobilCall;
+        break;
+      case 10:
+        c.pinNumber = fieldText(data);
+        break;
+      case 32:
+        prependText(c.contactName, fieldText(data));
+        break;
+      case 33:
+        c.companyName = fieldText(data);
+        break;
+      case 35:
+      case 36:
+        prependText(c.address, fieldText(data));
+        break;
+      case 38:
+        c.city = fieldText(data);
+        break;
+      case 39:
+        c.provice = fieldText(data);
+        break;
+      case 40:
+        c.postZcode = fieldText(data);
+        break;
+      case 41:
+        c.country = fieldText(data);
+        break;
+      case 54:
+        c.webSite = fieldText(data);
+        break;
+      case 55:
+        c.titleName = fieldText(data);
+        break;
+      case 59:
+        c.categories = fieldText(data);
+        break;
+      case 64:
+        c.note = fieldText(data);
+        break;
+      case 77:
+        c.contactImageData.assign(data.begin(), data.end());
+        break;
+      case 82:
+        c.brithday = fieldText(data);
+        break;
+      default:
+        break;
+    }
+  });
+  return node;
+}
+
+std::shared_ptr<PRBlackBerryCallNode> decodeBlackBerryCallLog(IpdFieldBytes fields) {
+  auto node = std::make_shared<PRBlackBerryCallNode>();
+  PRBlackBerryCallNode& c = *node;
+  walkFields(fields, 0, [&c](uint8_t type, std::span<const uint8_t> data) {
+    switch (type) {
+      case 2:
+        c.CallType = blackBerryCallTypeText(fieldNumber(data));
+        break;
+      case 3: {
+        // Seconds, little-endian, up to 4 bytes.
+        uint64_t s = littleEndian(data, 4);
+        c.callDuration = getCallHistoryDuration(
+            static_cast<int32_t>(std::min<uint64_t>(s, std::numeric_limits<int32_t>::max())));
+        break;
+      }
+      case 4:
+        if (data.size() == 8) {
+          if (auto t = dateFromMillis(littleEndian(data, 8))) c.CallTime = std::move(*t);
+        } else {
+          c.CallTime = fieldText(data);
+        }
+        break;
+      case 12:
+        c.CallNumber = fieldText(data);
+        break;
+      case 31:
+      case 55:
+        appendText(c.CallName, fieldText(data));
+        break;
+      default:
+        break;
+    }
+  });
+  return node;
+}
+
+std::shared_ptr<PRBlackBerrySMSMessageNode> decodeBlackBerrySMSMessage(IpdFieldBytes fields) {
+  auto node = std::make_shared<PRBlackBerrySMSMessageNode>();
+  PRBlackBerrySMSMessageNode& m = *node;
+  std::span<const uint8_t> body;
+  bool haveBody = false;
+  uint8_t coding = 0;
+  walkFields(fields, 0, [&](uint8_t type, std::span<const uint8_t> data) {
+    switch (type) {
+      case 1:
+        if (!data.empty()) {
+          if (data[0] == ipd::kSmsReceived) {
+            m.type = "Incoming";
+          } else if (data[0] == ipd::kSmsSent) {
+            m.type = "outgoing";
+          }
+        }
+        if (data.size() >= ipd::kSmsTimeOffset + 8) {
+          if (auto t = dateFromMillis(littleEndian(data.subspan(ipd::kSmsTimeOffset), 8))) {
+            m.dateTime = std::move(*t);
+          }
+        }
+        if (data.size() > ipd::kSmsCodingOffset) coding = data[ipd::kSmsCodingOffset];
+        break;
+      case 2:
+        m.numberString = data.size() > 4 ? fieldText(data.subspan(4)) : std::string_view();
+        break;
+      case 4:
+        body = data;
+        haveBody = true;
+        break;
+      default:
+        break;
+    }
+  });
+  if (haveBody) {
+    if (coding == ipd::kSmsCodingUcs2) {
+      m.contentText = utf16Text(body);
+    } else {
+      m.contentText = fieldText(body);
+      if (m.contentText.empty()) m.contentText = utf16Text(body);
+    }
+  }
+  return node;
+}
+
+std::shared_ptr<PRBlackBerryMMSMessageNode> decodeBlackBerryMMSMessage(IpdFieldBytes fields) {
+  auto node = std::make_shared<PRBlackBerryMMSMessageNode>();
+  PRBlackBerryMMSMessageNode& m = *node;
+  walkFields(fields, 0, [&m](uint8_t type, std::span<const uint8_t> data) {
+    switch (type) {
+      case 103: {
+        m.contentDataName = fieldText(data);
+        std::string kind = attachmentKind(m.contentDataName);
+        if (!kind.empty()) m.contentType = std::move(kind);
+        break;
+      }
+      case 104:
+        m.contentData.assign(data.begin(), data.end());
+        break;
+      case 105:
+        addContentPiece(m.contentData, data);
+        break;
+      case 111:
+      case 114:
+        prependText(m.numberName, fieldText(data));
+        break;
+      default:
+        break;
+    }
+  });
+  return node;
+}
+
+std::shared_ptr<PRBlackBerryNoteNode> decodeBlackBerryMemo(IpdFieldBytes fields) {
+  auto node = std::make_shared<PRBlackBerryNoteNode>();
+  PRBlackBerryNoteNode& n = *node;
+  walkFields(fields, 0, [&n](uint8_t type, std::span<const uint8_t> data) {
+    if (type == 1) {
+      n.noteTittle = fieldText(data);
+    } else if (type == 2) {
+      n.noteContent = fieldText(data);
+    }
+  });
+  return node;
+}
+
+std::shared_ptr<PRBlackBerryCalenderNode> decodeBlackBerryCalender(IpdFieldBytes fields) {
+  auto node = std::make_shared<PRBlackBerryCalenderNode>();
+  PRBlackBerryCalenderNode& c = *node;
+  walkFields(fields, 7, [&c](uint8_t type, std::span<const uint8_t> data) {
+    if (type == 2) {
+      appendText(c.bbCalSubject, fieldText(data));
+    } else if (type == 3) {
+      appendText(c.bbCalInformation, fieldText(data));
+    }
+  });
+  return node;
+}
+
+std::shared_ptr<PRBlackBerryContentNode> decodeBlackBerryContentStore(IpdFieldBytes fields) {
+  auto node = std::make_shared<PRBlackBerryContentNode>();
+  PRBlackBerryContentNode& c = *node;
+  bool hasContent = false;
+  walkFields(fields, 0, [&](uint8_t type, std::span<const uint8_t> data) {
+    if (type == 1) {
+      c.filePathName = fieldText(data);
+    } else if (type == 7) {
+      hasContent = true;
+      addContentPiece(c.contentData, data);
+    }
+  });
+  if (!hasContent) return nullptr;
+  c.ContentFileType = attachmentKind(c.filePathName);
+  if (c.contentData.empty()) return nullptr;
+  c.fileSize = c.contentData.size();
+  c.contentFileSize = size_to_unit(static_cast<uint32_t>(c.fileSize));
+  return node;
+}
+
+bool ScanBlackBerryContactwith(ScanContext& ctx, const ByteSource& src, uint64_t& bbOffSet,
+                               uint32_t R) {
+  return postRecord(ctx, notify::kBlacBerryContactInfo,
+                    decodeBlackBerryContact(takeRecordFields(src, bbOffSet, R)));
+}
+
+bool ScanBlackBerryCallLogwith(ScanContext& ctx, const ByteSource& src, uint64_t& bbOffSet,
+                               uint32_t R) {
+  return postRecord(ctx, notify::kBlacBerryCallLogInfo,
+                    decodeBlackBerryCallLog(takeRecordFields(src, bbOffSet, R)));
+}
+
+bool ScanBlackBerrySMSMessagewith(ScanContext& ctx, const ByteSource& src, uint64_t& bbOffSet,
+                                  uint32_t R) {
+  return postRecord(ctx, notify::kBlackBerrySMSMessageInfo,
+                    decodeBlackBerrySMSMessage(takeRecordFields(src, bbOffSet, R)));
+}
+
+bool ScanBlackBerryMMSMessagewith(ScanContext& ctx, const ByteSource& src, uint64_t& bbOffSet,
+                                  uint32_t R) {
+  return postRecord(ctx, notify::kBlackBerryMMSMessageInfo,
+                    decodeBlackBerryMMSMessage(takeRecordFields(src, bbOffSet, R)));
+}
+
+bool ScanBlackBerryMemoswith(ScanContext& ctx, const ByteSource& src, uint64_t& bbOffSet,
+                             uint32_t R) {
+  return postRecord(ctx, notify::kBlackBerryNoteInfo,
+                    decodeBlackBerryMemo(takeRecordFields(src, bbOffSet, R)));
+}
+
+bool ScanBlackBerryCalenderwith(ScanContext& ctx, const ByteSource& src, uint64_t& bbOffSet,
+                                uint32_t R) {
+  return postRecord(ctx, notify::kBlackBerryCalenderInfo,
+                    decodeBlackBerryCalender(takeRecordFields(src, bbOffSet, R)));
+}
+
+bool ScanBlackBerryContentStorewith(ScanContext& ctx, const ByteSource& src, uint64_t& bbOffSet,
+                                    uint32_t R) {
+  return postRecord(ctx, notify::kBlackBerryContentStoreInfo,
+                    decodeBlackBerryContentStore(takeRecordFields(src, bbOffSet, R)));
+}
+
+bool ScanBlackBerryRecordwith(ipd::DatabaseKind kind, ScanContext& ctx, const ByteSource& src,
+                              uint64_t& bbOffSet, uint32_t R) {
+  using ipd::DatabaseKind;
+  switch (kind) {
+    case DatabaseKind::kContacts:
+      return ScanBlackBerryContactwith(ctx, src, bbOffSet, R);
+    case DatabaseKind::kCallLogs:
+      return ScanBlackBerryCallLogwith(ctx, src, bbOffSet, R);
+    case DatabaseKind::kSms:
+      return ScanBlackBerrySMSMessagewith(ctx, src, bbOffSet, R);
+    case DatabaseKind::kMms:
+      return ScanBlackBerryMMSMessagewith(ctx, src, bbOffSet, R);
+    case DatabaseKind::kMemos:
+      return ScanBlackBerryMemoswith(ctx, src, bbOffSet, R);
+    case DatabaseKind::kCalendar:
+      return ScanBlackBerryCalenderwith(ctx, src, bbOffSet, R);
+    case DatabaseKind::kContentStore:
+      return ScanBlackBerryContentStorewith(ctx, src, bbOffSet, R);
+    case DatabaseKind::kUnknown:
+      break;
+  }
+  takeRecordFields(src, bbOffSet, R);
+  return false;
+}
+
+}  // namespace tamsel
