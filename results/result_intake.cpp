@@ -1,0 +1,280 @@
+// Result presenter: filing the records that scans post, the counters and the progress labels.
+// These handlers run on the posting scan thread.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <limits>
+
+#include "results/result_view_controller.h"
+#include "util/log.h"
+
+namespace tamsel {
+
+namespace {
+
+// A key that keeps the field boundaries: each part is preceded by its length.
+std::string joinKey(std::initializer_list<std::string_view> parts) {
+  std::string k;
+  for (std::string_view p : parts) {
+    const uint64_t n = p.size();
+    k.append(reinterpret_cast<const char*>(&n), sizeof n);
+    k.append(p);
+  }
+  return k;
+}
+
+// The fields by which a deleted record counts as already listed.
+std::string keyOf(const PRContactNode& r) {
+  return joinKey({r.contactName, r.contactPhone});
+}
+std::string keyOf(const PRMessageNode& r) {
+  return joinKey({r.messagePhone, r.messageContent, r.messageDate});
+}
+std::string keyOf(const PRNoteNode& r) {
+  return joinKey({r.noteContent});
+}
+std::string keyOf(const PRCallHistoryNode& r) {
+  return joinKey({r.callPhone, r.callDate});
+}
+std::string keyOf(const PRBookMarkNode& r) {
+  return joinKey({r.bookMarkURL, r.bookMarkTitle});
+}
+std::string keyOf(const PRCalenderNode& r) {
+  return joinKey({r.calTitle, r.calNote, r.startDate});
+}
+
+// When a deleted record carries nothing worth listing.
+bool isEmptyRecord(const PRContactNode&) {
+  return false;
+}
+bool isEmptyRecord(const PRMessageNode& r) {
+  return r.messagePhone.empty() && r.messageContent.empty();
+}
+// A note is dropped only when both texts are missing, which our records never are; an empty
+// deleted note still meets the duplicate test on its content.
+bool isEmptyRecord(const PRNoteNode&) {
+  return false;
+}
+bool isEmptyRecord(const PRCallHistoryNode& r) {
+  return r.callName.empty() && r.callPhone.empty();
+}
+bool isEmptyRecord(const PRBookMarkNode& r) {
+  return r.bookMarkURL.empty() && r.bookMarkTitle.empty();
+}
+bool isEmptyRecord(const PRCalenderNode& r) {
+  return r.calTitle.empty() && r.calNote.empty() && r.startDate.empty();
+}
+
+template <class T>
+std::shared_ptr<T> recordOrLog(const Notification& n) {
+  auto rec = n.record<T>();
+  if (!rec) logLine(std::string(n.name) + " arrived without a record; ignored");
+  return rec;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- phone-backup records
+
+namespace {
+
+// Appends a live record without any check, and indexes its key for the deleted records.
+template <class T>
+void appendLive(std::mutex& m, RecordList<T>& list, int32_t& counter,
+                std::unordered_set<std::string>* index, const Notification& n) {
+  auto rec = recordOrLog<T>(n);
+  if (!rec) return;
+  std::string key;
+  if constexpr (requires { keyOf(*rec); }) {
+    if (index) key = keyOf(*rec);
+  }
+  std::lock_guard lock(m);
+  if (index) index->insert(std::move(key));
+  list.push_back(std::move(rec));
+  ++counter;
+}
+
+// Appends a deleted record unless it is empty or equal to a listed (live or deleted) one.
+template <class T>
+void appendDeleted(std::mutex& m, RecordList<T>& list, int32_t& counter,
+                   std::unordered_set<std::string>& index, const Notification& n) {
+  auto rec = recordOrLog<T>(n);
+  if (!rec || isEmptyRecord(*rec)) return;
+  std::string key = keyOf(*rec);
+  std::lock_guard lock(m);
+  if (!index.insert(std::move(key)).second) return;
+  rec->bDeleted = true;
+  list.push_back(std::move(rec));
+  ++counter;
+}
+
+}  // namespace
+
+void PRResultViewController::ScanPhotoAndVideoHandle(const Notification& n) {
+  appendLive<PRPhotoAndVideoNode>(mutex_, lists_.photoAndVideoArray, counters_.photovideoNum,
+                                  nullptr, n);
+}
+
+// The file paths of this notification are not used by the result screen.
+void PRResultViewController::ScanPhotoAndVideoInfomationHandle(const Notification&) {}
+
+void PRResultViewController::scanFaceTwitterInfoHandle(const Notification& n) {
+  appendLive<PRFaceTwitterNode>(mutex_, lists_.faceTwitterArray, counters_.facetwitterNum, nullptr,
+                                n);
+}
+
+void PRResultViewController::ScanContactInfomationHandle(const Notification& n) {
+  appendLive<PRContactNode>(mutex_, lists_.contactArray, counters_.contactNum, &dup_.contact, n);
+}
+
+void PRResultViewController::ScanMessageInfomationHandle(const Notification& n) {
+  appendLive<PRMessageNode>(mutex_, lists_.messageArray, counters_.messageNum, &dup_.message, n);
+}
+
+void PRResultViewController::ScanCallHistoryInfomationHandle(const Notification& n) {
+  appendLive<PRCallHistoryNode>(mutex_, lists_.callHistoryArray, counters_.callNum, &dup_.call, n);
+}
+
+void PRResultViewController::ScanNoteInfomationHandle(const Notification& n) {
+  appendLive<PRNoteNode>(mutex_, lists_.noteArray, counters_.noteNum, &dup_.note, n);
+}
+
+void PRResultViewController::scanBookMarkInfoHandle(const Notification& n) {
+  appendLive<PRBookMarkNode>(mutex_, lists_.bookMarkArray, counters_.bookMarkNum, &dup_.bookMark,
+                             n);
+}
+
+void PRResultViewController::scanCalenderInfoHandle(const Notification& n) {
+  appendLive<PRCalenderNode>(mutex_, lists_.calenderArray, counters_.calenderNum, &dup_.calender,
+                             n);
+}
+
+void PRResultViewController::ScanDelContactInfomationHandle(const Notification& n) {
+  appendDeleted<PRContactNode>(mutex_, lists_.contactArray, counters_.delContactNum, dup_.contact,
+                               n);
+}
+
+void PRResultViewController::ScanDelMessageInfomationHandle(const Notification& n) {
+  appendDeleted<PRMessageNode>(mutex_, lists_.messageArray, counters_.delMessageNum, dup_.message,
+                               n);
+}
+
+void PRResultViewController::ScanDelNoteInfomationHandle(const Notification& n) {
+  appendDeleted<PRNoteNode>(mutex_, lists_.noteArray, counters_.delNoteNum, dup_.note, n);
+}
+
+void PRResultViewController::ScanDelCallHistoryInfomationHandle(const Notification& n) {
+  appendDeleted<PRCallHistoryNode>(mutex_, lists_.callHistoryArray, counters_.delCallNum, dup_.call,
+                                   n);
+}
+
+void PRResultViewController::scanDelBookMarkInfoHandle(const Notification& n) {
+  appendDeleted<PRBookMarkNode>(mutex_, lists_.bookMarkArray, counters_.delBookMarkNum,
+                                dup_.bookMark, n);
+}
+
+void PRResultViewController::scanDelCalenderInfoHandle(const Notification& n) {
+  appendDeleted<PRCalenderNode>(mutex_, lists_.calenderArray, counters_.delCalenderNum,
+                                dup_.calender, n);
+}
+
+// ---------------------------------------------------------------- BlackBerry and raw records
+
+namespace {
+
+// BlackBerry records count in the category whose label they belong to, so the labels tell
+// the truth after a BlackBerry scan too. A notification without a record is ignored.
+template <class T>
+void appendCounted(std::mutex& m, RecordList<T>& list, int32_t* counter, const Notification& n) {
+  auto rec = n.record<T>();
+  if (!rec) return;
+  std::lock_guard lock(m);
+  list.push_back(std::move(rec));
+  if (counter) ++*counter;
+}
+
+}  // namespace
+
+void PRResultViewController::BlacBerryContactInfoHandle(const Notification& n) {
+  appendCounted<PRBlackBerryContactNode>(mutex_, lists_.bbContactArray, &counters_.contactNum, n);
+}
+
+void PRResultViewController::BlacBerryCallLogInfoHandle(const Notification& n) {
+  appendCounted<PRBlackBerryCallNode>(mutex_, lists_.bbCallArray, &counters_.callNum, n);
+}
+
+void PRResultViewController::BlackBerrySMSMessageInfoHandle(const Notification& n) {
+  appendCounted<PRBlackBerrySMSMessageNode>(mutex_, lists_.bbSMSArray, &counters_.messageNum, n);
+}
+
+void PRResultViewController::BlackBerryMMSMessageInfoHandle(const Notification& n) {
+  appendCounted<PRBlackBerryMMSMessageNode>(mutex_, lists_.bbMMSArray, &counters_.messageNum, n);
+}
+
+void PRResultViewController::BlackBerryNoteInfoHandle(const Notification& n) {
+  appendCounted<PRBlackBerryNoteNode>(mutex_, lists_.bbNoteArray, &counters_.noteNum, n);
+}
+
+void PRResultViewController::BlackBerryCalenderInfoHandle(const Notification& n) {
+  appendCounted<PRBlackBerryCalenderNode>(mutex_, lists_.bbCalderArray, &counters_.calenderNum, n);
+}
+
+void PRResultViewController::BlackBerryContentStoreInfoHandle(const Notification& n) {
+  appendCounted<PRBlackBerryContentNode>(mutex_, lists_.bbContentStoreArray,
+                                         &counters_.photovideoNum, n);
+}
+
+// Found files go to the list of their kind; pictures, videos and sound count on the
+// "Photo&Video" label. Archives and unknown kinds are dropped.
+void PRResultViewController::BlackBerryRawRecoveryFileInfoHandle(const Notification& n) {
+  auto rec = n.record<PRScanListNode>();
+  if (!rec) return;
+  std::lock_guard lock(mutex_);
+  if (rec->fileType == "Image") {
+    lists_.bbImageArray.push_back(std::move(rec));
+    ++counters_.photovideoNum;
+  } else if (rec->fileType == "Audio") {
+    lists_.bbAudioArray.push_back(std::move(rec));
+    ++counters_.photovideoNum;
+  } else if (rec->fileType == "Video") {
+    lists_.bbVedioArray.push_back(std::move(rec));
+    ++counters_.photovideoNum;
+  } else if (rec->fileType == "Document") {
+    lists_.bbDocumentArray.push_back(std::move(rec));
+  }
+}
+
+// ---------------------------------------------------------------- progress
+
+void PRResultViewController::ScanProgressInfomationHandle(const Notification& n) {
+  const auto* value = std::get_if<int64_t>(&n.object);
+  if (!value) return;
+  const int progress = static_cast<int>(std::clamp<int64_t>(*value, std::numeric_limits<int>::min(),
+                                                            std::numeric_limits<int>::max()));
+  rewriteCountLabels(progress);
+}
+
+void PRResultViewController::rewriteCountLabels(int progress) {
+  const ScanCounters c = counters();
+  auto fmt = [](const char* prefix, int32_t v) { return prefix + std::to_string(v); };
+  std::array<std::pair<ResultField, std::string>, 10> labels = {{
+      {ResultField::photovideoNumlab, fmt("Photo&Video:  ", c.photovideoNum)},
+      {ResultField::delPhotovideoNumlab, "Photo&Video:  0"},
+      {ResultField::contactNumlab, fmt("Contacts:  ", c.contactNum)},
+      {ResultField::delContactNumlab, fmt("Contacts:  ", c.delContactNum)},
+      {ResultField::messageNumlab, fmt("Messages:  ", c.messageNum)},
+      {ResultField::delMessageNumlab, fmt("Messages:  ", c.delMessageNum)},
+      {ResultField::noteNumlab, fmt("Notes:  ", c.noteNum)},
+      {ResultField::delNoteNumlab, fmt("Notes:  ", c.delNoteNum)},
+      {ResultField::callNumlab, fmt("Call History:  ", c.callNum)},
+      {ResultField::delCallNumlab, fmt("Call History:  ", c.delCallNum)},
+  }};
+  ResultView& view = view_;
+  view_.runOnUiThread([&view, progress, labels = std::move(labels)] {
+    view.setProgressValue(progress);
+    view.setText(ResultField::progressText, std::to_string(progress) + "%");
+    for (const auto& [field, text] : labels) view.setText(field, text);
+  });
+}
+
+}  // namespace tamsel

@@ -1,0 +1,129 @@
+// Result presenter: the preview of the selected record and the preview button.
+#include <algorithm>
+#include <new>
+#include <sstream>
+
+#include "results/result_view_controller.h"
+#include "results/result_view_detail.h"
+#include "util/log.h"
+
+namespace tamsel {
+
+namespace {
+
+// The raw image preview reads a whole found file into memory; larger files are not shown.
+constexpr uint64_t kMaxRawPreviewBytes = uint64_t{512} << 20;
+
+template <class T>
+const T* as(const std::shared_ptr<PRNode>& r) {
+  return r ? dynamic_cast<const T*>(r.get()) : nullptr;
+}
+
+}  // namespace
+
+void PRResultViewController::tableViewSelectionDidChange(const std::vector<int>& rows) {
+  selectedRows_ = rows;
+  if (!current_ || rows.empty()) return;
+  previewRow(*current_, rows.back());
+}
+
+void PRResultViewController::previewRow(Category table, int row) {
+  const ResultRows& rows = display_[static_cast<int>(detail::categoryInfo(table).shown)];
+  if (row < 0 || static_cast<size_t>(row) >= rows.size()) return;
+  const std::shared_ptr<PRNode>& rec = rows[row];
+  auto set = [this](ResultField f, const std::string& text) { view_.setText(f, text); };
+
+  switch (table) {
+    case Category::Photo:
+      if (auto* c = as<PRBlackBerryContentNode>(rec); c && c->ContentFileType == "Image") {
+        view_.showImage(ResultImage::photo, c->contentData);
+      }
+      break;
+    case Category::Contact:
+      if (auto* c = as<PRBlackBerryContactNode>(rec)) {
+        set(ResultField::contactName, c->contactName);
+        view_.setFieldVisible(ResultField::contactName, !c->contactName.empty());
+        set(ResultField::contactTitle, c->titleName);
+        set(ResultField::contactCompany, c->companyName);
+        set(ResultField::contactPinNumber, "PinNumber: " + c->pinNumber);
+        set(ResultField::contactAddress, "Adress: " + c->address + " " + c->city + " " +
+                                             c->provice + " " + c->country + " " + c->postZcode);
+        set(ResultField::contactMobile, "Phone Mobil: " + c->mobilCall);
+        set(ResultField::contactWork, "Phone Work: " + c->workCall);
+        set(ResultField::contactHome, "Phone Home: " + c->homeCall);
+        set(ResultField::contactEmail, "Email: " + c->email);
+        set(ResultField::contactHomePage, "HomePage: " + c->webSite);
+        set(ResultField::contactBirthday, "Birthday: " + c->brithday);
+        set(ResultField::contactNote, "Note: " + c->note);
+        view_.showImage(ResultImage::contact, c->contactImageData);
+      }
+      break;
+    case Category::Message:
+      if (auto* m = as<PRBlackBerrySMSMessageNode>(rec)) {
+        view_.setFieldVisible(ResultField::messageContent, true);
+        set(ResultField::messagePhone, "Phone: " + m->numberString);
+        set(ResultField::messageType, "Type: " + m->type);
+        set(ResultField::messageContent, m->contentText);
+      }
+      break;
+    case Category::CallHistory:
+      if (auto* c = as<PRBlackBerryCallNode>(rec)) {
+        set(ResultField::callName, "Name: " + c->CallName);
+        set(ResultField::callPhone, "Phone: " + c->CallNumber);
+        set(ResultField::callType, "Type: " + c->CallType);
+        set(ResultField::callTime, "Duration: " + c->callDuration);
+        set(ResultField::callDate, "Date: " + c->CallTime);
+      }
+      break;
+    case Category::Note:
+      if (auto* n = as<PRBlackBerryNoteNode>(rec)) {
+        view_.setFieldVisible(ResultField::noteContent, true);
+        set(ResultField::noteTitle, "Title: " + n->noteTittle);
+        set(ResultField::noteContent, n->noteContent);
+        set(ResultField::noteNote, "Note: " + n->noteContent);
+      }
+      break;
+    case Category::BookMark:
+      if (auto* b = as<PRBookMarkNode>(rec)) {
+        set(ResultField::bookMarkTitle, "Title: \n" + b->bookMarkTitle);
+        set(ResultField::bookMarkURL, "URL: \n" + b->bookMarkURL);
+      }
+      break;
+    case Category::RawImage:
+      if (auto* s = dynamic_cast<PRScanListNode*>(rec.get())) previewRawImage(*s);
+      break;
+    default:
+      break;  // calendar, MMS, Facebook/Twitter and the other raw kinds
+  }
+}
+
+void PRResultViewController::previewRawImage(PRScanListNode& node) {
+  _rec_file_ele* ele = node.getfile();
+  // The library fills file_len bytes, so the buffer is never smaller than that.
+  const uint64_t size = std::max<uint64_t>(node.fileSizeNumber, ele->file_len);
+  if (size > kMaxRawPreviewBytes) {
+    std::ostringstream line;
+    line << "image preview skipped: " << size << " bytes at 0x" << std::hex << ele->file_start;
+    logLine(line.str());
+    return;
+  }
+  Bytes buffer;
+  try {
+    buffer.assign(static_cast<size_t>(size), 0);
+  } catch (const std::bad_alloc&) {
+    logLine("image preview: no memory for " + std::to_string(size) + " bytes");
+    return;
+  }
+  if (!buffer.empty()) host_.readFoundFile(buffer.data(), ele);
+  view_.showImage(ResultImage::rawImage, buffer);
+}
+
+void PRResultViewController::actPreView() {
+  if (current_ != Category::FaceTwitter || selectedRows_.empty()) return;
+  const ResultRows& rows = display_[static_cast<int>(DisplayList::faceTwitterController)];
+  const int row = selectedRows_.back();
+  if (row < 0 || static_cast<size_t>(row) >= rows.size()) return;
+  if (auto* f = as<PRFaceTwitterNode>(rows[row])) view_.openFile(f->faceTwitterFilePath);
+}
+
+}  // namespace tamsel

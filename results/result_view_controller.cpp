@@ -1,0 +1,454 @@
+// Result presenter: subscriptions, the scan lifecycle, category switching and the periphery.
+#include "results/result_view_controller.h"
+
+#include "app/events/notification_names.h"
+#include "results/result_view_detail.h"
+
+namespace tamsel {
+
+namespace detail {
+
+namespace {
+
+using DL = DisplayList;
+
+constexpr CategoryInfo kInfo[kCategoryCount] = {
+    /* Photo */ {DL::bbContentController, DL::photoController, true, false, CheckRule::hide},
+    /* Contact */ {DL::bbContactController, DL::contactController, true, true, CheckRule::show},
+    /* Message */ {DL::bbSMSController, DL::messageController, true, true, CheckRule::show},
+    /* MMS */ {DL::bbMMSController, std::nullopt, true, false, CheckRule::show},
+    /* Note */ {DL::bbNoteController, DL::noteController, true, true, CheckRule::show},
+    /* CallHistory */
+    {DL::bbCallController, DL::callHistoryController, true, true, CheckRule::show},
+    /* Calender */ {DL::bbCalController, DL::calendarController, true, true, CheckRule::show},
+    /* BookMark */
+    {DL::bookMarkController, DL::bookMarkController, false, true, CheckRule::show},
+    /* FaceTwitter */
+    {DL::faceTwitterController, DL::faceTwitterController, false, false, CheckRule::hide},
+    /* RawImage */ {DL::bbImageController, std::nullopt, true, false, CheckRule::leave},
+    /* RawAudio */ {DL::bbAudioController, std::nullopt, true, false, CheckRule::leave},
+    /* RawVideo */ {DL::bbVideoController, std::nullopt, true, false, CheckRule::leave},
+    /* RawArchive */ {DL::bbArchiveController, std::nullopt, false, false, CheckRule::leave},
+    /* RawDocument */ {DL::bbDocontroller, std::nullopt, true, false, CheckRule::leave},
+};
+
+template <class T>
+ResultRows asRows(const RecordList<T>& list) {
+  return ResultRows(list.begin(), list.end());
+}
+
+template <class T>
+bool flagOf(PRNode& node, Flag*& out, Flag T::*member) {
+  if (auto* r = dynamic_cast<T*>(&node)) {
+    out = &(r->*member);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+const CategoryInfo& categoryInfo(Category c) {
+  return kInfo[static_cast<int>(c)];
+}
+
+ResultRows rowsOf(DisplayList d, const ResultLists& l) {
+  switch (d) {
+    case DL::bbContentController:
+      return asRows(l.bbContentStoreArray);
+    case DL::bbContactController:
+      return asRows(l.bbContactArray);
+    case DL::bbSMSController:
+      return asRows(l.bbSMSArray);
+    case DL::bbMMSController:
+      return asRows(l.bbMMSArray);
+    case DL::bbNoteController:
+      return asRows(l.bbNoteArray);
+    case DL::bbCallController:
+      return asRows(l.bbCallArray);
+    case DL::bbCalController:
+      return asRows(l.bbCalderArray);
+    case DL::bookMarkController:
+      return asRows(l.bookMarkArray);
+    case DL::faceTwitterController:
+      return asRows(l.faceTwitterArray);
+    case DL::bbImageController:
+      return asRows(l.bbImageArray);
+    case DL::bbAudioController:
+      return asRows(l.bbAudioArray);
+    case DL::bbVideoController:
+      return asRows(l.bbVedioArray);
+    case DL::bbArchiveController:
+      return asRows(l.bbArchiveArray);
+    case DL::bbDocontroller:
+      return asRows(l.bbDocumentArray);
+    case DL::photoController:
+      return asRows(l.photoAndVideoArray);
+    case DL::contactController:
+      return asRows(l.contactArray);
+    case DL::messageController:
+      return asRows(l.messageArray);
+    case DL::noteController:
+      return asRows(l.noteArray);
+    case DL::callHistoryController:
+      return asRows(l.callHistoryArray);
+    case DL::calendarController:
+      return asRows(l.calenderArray);
+  }
+  return {};
+}
+
+Flag* selectedFlagOf(PRNode& n) {
+  Flag* f = nullptr;
+  flagOf(n, f, &PRPhotoAndVideoNode::bSelected) || flagOf(n, f, &PRContactNode::bSelected) ||
+      flagOf(n, f, &PRMessageNode::bSelected) || flagOf(n, f, &PRCallHistoryNode::bSelected) ||
+      flagOf(n, f, &PRNoteNode::bSelected) || flagOf(n, f, &PRBookMarkNode::bSelected) ||
+      flagOf(n, f, &PRCalenderNode::bSelected) || flagOf(n, f, &PRFaceTwitterNode::bSelected) ||
+      flagOf(n, f, &PRBlackBerryCallNode::bSelected) ||
+      flagOf(n, f, &PRBlackBerryContactNode::bSelected) ||
+      flagOf(n, f, &PRBlackBerryMMSMessageNode::bSelected) ||
+      flagOf(n, f, &PRBlackBerrySMSMessageNode::bSelected) ||
+      flagOf(n, f, &PRBlackBerryNoteNode::bSelected) ||
+      flagOf(n, f, &PRBlackBerryCalenderNode::bSelected) ||
+      flagOf(n, f, &PRBlackBerryContentNode::bSelected) || flagOf(n, f, &PRScanListNode::bSelected);
+  return f;
+}
+
+Flag* deletedFlagOf(PRNode& n) {
+  Flag* f = nullptr;
+  flagOf(n, f, &PRContactNode::bDeleted) || flagOf(n, f, &PRMessageNode::bDeleted) ||
+      flagOf(n, f, &PRCallHistoryNode::bDeleted) || flagOf(n, f, &PRNoteNode::bDeleted) ||
+      flagOf(n, f, &PRBookMarkNode::bDeleted) || flagOf(n, f, &PRCalenderNode::bDeleted);
+  return f;
+}
+
+}  // namespace detail
+
+namespace {
+
+constexpr Category kPhoneButtons[] = {Category::Photo,    Category::Contact,     Category::Message,
+                                      Category::Note,     Category::CallHistory, Category::BookMark,
+                                      Category::Calender, Category::FaceTwitter};
+constexpr Category kCountedButtons[] = {Category::Photo, Category::Contact, Category::Message,
+                                        Category::Note, Category::CallHistory};
+
+// Our own pages behind the social and support buttons.
+constexpr const char* kFacebookPage = "https://tamsel.example/social/facebook";
+constexpr const char* kTwitterPage = "https://tamsel.example/social/twitter";
+constexpr const char* kSupportPage = "https://tamsel.example/support";
+
+}  // namespace
+
+std::string_view categoryButtonImage(Category c, bool pressed) {
+  switch (c) {
+    case Category::Photo:
+      return pressed ? "phone&videoOn" : "phone&videoNom";
+    case Category::Contact:
+      return pressed ? "contactOn" : "contactNom";
+    case Category::Message:
+      return pressed ? "messageOn" : "messageNom";
+    case Category::Note:
+      return pressed ? "noteOn" : "noteNom";
+    case Category::CallHistory:
+      return pressed ? "callOn" : "callNom";
+    case Category::BookMark:
+      return pressed ? "Safari-BookMarkOn" : "Safari-BookMarkNom";
+    case Category::Calender:
+      return pressed ? "CalendarReminderOn" : "CalendarReminderNom";
+    case Category::FaceTwitter:
+      return pressed ? "TwitterFaceBookOn" : "TwitterFaceBookNom";
+    case Category::MMS:
+      return pressed ? "MMSMessageBtnDown" : "MMSMessageBtn";
+    case Category::RawImage:
+      return pressed ? "imageButtonDown" : "imageButton";
+    case Category::RawAudio:
+      return pressed ? "audioBtnDown" : "audioBtn";
+    case Category::RawVideo:
+      return pressed ? "videoBtnDown" : "videoBtn";
+    case Category::RawDocument:
+      return pressed ? "DocumentBtnDown" : "DocumentBtn";
+    case Category::RawArchive:
+      return "";  // the archive button has no images of its own
+  }
+  return "";
+}
+
+PRResultViewController::PRResultViewController(NotificationCenter& center, ResultView& view,
+                                               ResultHost& host)
+    : center_(center), view_(view), host_(host) {
+  subscribe();
+}
+
+PRResultViewController::~PRResultViewController() {
+  center_.removeObserver(this);
+}
+
+void PRResultViewController::subscribe() {
+  using Member = void (PRResultViewController::*)(const Notification&);
+  const std::pair<std::string_view, Member> table[] = {
+      {notify::kScanPhotoAndVideo, &PRResultViewController::ScanPhotoAndVideoHandle},
+      {notify::kScanPhotoAndVideoInfo, &PRResultViewController::ScanPhotoAndVideoInfomationHandle},
+      {notify::kScanFaceTwitterInfo, &PRResultViewController::scanFaceTwitterInfoHandle},
+      {notify::kScanContactInfo, &PRResultViewController::ScanContactInfomationHandle},
+      {notify::kScanMessageInfo, &PRResultViewController::ScanMessageInfomationHandle},
+      {notify::kScanCallHistoryInfo, &PRResultViewController::ScanCallHistoryInfomationHandle},
+      {notify::kScanNoteInfo, &PRResultViewController::ScanNoteInfomationHandle},
+      {notify::kScanBookMarkInfo, &PRResultViewController::scanBookMarkInfoHandle},
+      {notify::kScanCalenderInfo, &PRResultViewController::scanCalenderInfoHandle},
+      {notify::kScanDelContactInfo, &PRResultViewController::ScanDelContactInfomationHandle},
+      {notify::kScanDelMessageInfo, &PRResultViewController::ScanDelMessageInfomationHandle},
+      {notify::kScanDelNoteInfo, &PRResultViewController::ScanDelNoteInfomationHandle},
+      {notify::kScanDelCallHistoryInfo,
+       &PRResultViewController::ScanDelCallHistoryInfomationHandle},
+      {notify::kScanDelBookMarkInfo, &PRResultViewController::scanDelBookMarkInfoHandle},
+      {notify::kScanDelCalenderInfo, &PRResultViewController::scanDelCalenderInfoHandle},
+      {notify::kBlacBerryContactInfo, &PRResultViewController::BlacBerryContactInfoHandle},
+      {notify::kBlacBerryCallLogInfo, &PRResultViewController::BlacBerryCallLogInfoHandle},
+      {notify::kBlackBerrySMSMessageInfo, &PRResultViewController::BlackBerrySMSMessageInfoHandle},
+      {notify::kBlackBerryMMSMessageInfo, &PRResultViewController::BlackBerryMMSMessageInfoHandle},
+      {notify::kBlackBerryNoteInfo, &PRResultViewController::BlackBerryNoteInfoHandle},
+      {notify::kBlackBerryCalenderInfo, &PRResultViewController::BlackBerryCalenderInfoHandle},
+      {notify::kBlackBerryContentStoreInfo,
+       &PRResultViewController::BlackBerryContentStoreInfoHandle},
+      {notify::kBlackBerryRawRecoveryProgress,
+       &PRResultViewController::ScanProgressInfomationHandle},
+      {notify::kBlackBerryRawRecoveryFileInfo,
+       &PRResultViewController::BlackBerryRawRecoveryFileInfoHandle},
+  };
+  for (const auto& [name, member] : table) {
+    center_.addObserver(this, name, [this, member](const Notification& n) { (this->*member)(n); });
+  }
+}
+
+ResultLists PRResultViewController::snapshot() const {
+  std::lock_guard lock(mutex_);
+  return lists_;
+}
+
+ScanCounters PRResultViewController::counters() const {
+  std::lock_guard lock(mutex_);
+  return counters_;
+}
+
+// ---------------------------------------------------------------- lifecycle
+
+void PRResultViewController::showView() {
+  view_.showResultScreen();
+  const bool raw = host_.brawScan();
+  view_.setText(ResultField::scanTitle, raw ? "- Memory Card Recovery" : "- Backup File Recovery");
+  view_.setButtonVisible(ResultButton::stop, raw);
+  view_.layoutCategoryButtons(raw);
+  view_.showScanProgressPanel();
+  current_.reset();
+  selectedRows_.clear();
+
+  view_.setProgressValue(1);
+  view_.setText(ResultField::progressText, "1%");
+  view_.setProgressBarVisible(true);
+  view_.setFieldVisible(ResultField::progressText, true);
+  view_.setFieldVisible(ResultField::scanInfo, true);
+  view_.setImageVisible(ResultImage::photo, false);
+
+  for (ResultCheck c : {ResultCheck::deletedOnly, ResultCheck::selectAll}) {
+    view_.setCheckState(c, false);
+    view_.setCheckVisible(c, false);
+  }
+  view_.setFieldVisible(ResultField::selecteFilelab, false);
+
+  selectedFilesNum_ = 0;
+  recovredFilesNum_ = 0;
+  {
+    std::lock_guard lock(mutex_);
+    counters_ = ScanCounters{};
+  }
+
+  view_.setButtonEnabled(ResultButton::save, false);
+  view_.setButtonEnabled(ResultButton::home, false);
+  for (Category c : kPhoneButtons) view_.setCategoryButtonEnabled(c, false);
+  for (ResultButton b : {ResultButton::facebook, ResultButton::twitter, ResultButton::feedback}) {
+    view_.setButtonEnabled(b, false);
+  }
+
+  for (Category c : kCountedButtons) view_.setCategoryButtonPressed(c, false);
+  const std::pair<ResultField, const char*> startTexts[] = {
+      {ResultField::photovideoNumlab, "Photo&Video:  "},
+      {ResultField::delPhotovideoNumlab, "Photo&Video:  "},
+      {ResultField::contactNumlab, "Contacts:  "},
+      {ResultField::delContactNumlab, "Contacts:  "},
+      {ResultField::messageNumlab, "Messages:  "},
+      {ResultField::delMessageNumlab, "Messages:  "},
+      {ResultField::noteNumlab, "Notes:  "},
+      {ResultField::delNoteNumlab, "Notes:  "},
+      {ResultField::callNumlab, "Call History:  "},
+      {ResultField::delCallNumlab, "Call History:  "},
+  };
+  for (const auto& [field, text] : startTexts) view_.setText(field, text);
+
+  view_.setColumnWidth(Category::Message, kColumnContent, 240);
+  view_.setColumnWidth(Category::Note, kColumnContent, 307);
+  view_.setColumnWidth(Category::CallHistory, kColumnPhone, 174);
+  view_.setColumnWidth(Category::Contact, kColumnName, 200);
+
+  selectAll_.fill(false);
+}
+
+void PRResultViewController::ScanThreadFinish() {
+  view_.runOnUiThreadAndWait([this] { ScanFinishOnMainThread(); });
+}
+
+void PRResultViewController::ScanFinishOnMainThread() {
+  view_.setProgressValue(0);
+  view_.setText(ResultField::progressText, "0%");
+  view_.setProgressBarVisible(false);
+  view_.setFieldVisible(ResultField::progressText, false);
+  view_.setFieldVisible(ResultField::scanInfo, false);
+  view_.setButtonVisible(ResultButton::stop, false);
+
+  view_.setCheckVisible(ResultCheck::selectAll, true);
+  view_.setCheckVisible(ResultCheck::deletedOnly, true);
+
+  view_.setButtonEnabled(ResultButton::home, true);
+  for (Category c : kPhoneButtons) view_.setCategoryButtonEnabled(c, true);
+  for (ResultButton b : {ResultButton::facebook, ResultButton::twitter, ResultButton::feedback}) {
+    view_.setButtonEnabled(b, true);
+  }
+  {
+    // The labels keep the texts of the last progress report.
+    std::lock_guard lock(mutex_);
+    counters_ = ScanCounters{};
+  }
+  actCallHistory();
+}
+
+void PRResultViewController::CilckStop() {
+  host_.stopScan();
+  ScanThreadFinish();
+}
+
+void PRResultViewController::actHome() {
+  const bool back = view_.runConfirmAlert(
+      "Are you sure you want to go back to Home? If Back, the scanning results will not be "
+      "saved.",
+      " Back ", "Cancel");
+  if (!back) return;
+  releaseUIMemory();
+  view_.fixWindowSize(849, 560);
+  view_.hideResultScreen();
+  host_.showMainView();
+  selectedFilesNum_ = 0;
+  recovredFilesNum_ = 0;
+}
+
+void PRResultViewController::releaseUIMemory() {
+  host_.stopScan();
+  {
+    std::lock_guard lock(mutex_);
+    lists_ = ResultLists{};
+    dup_ = DuplicateIndex{};
+  }
+  for (DisplayList d : {DisplayList::photoController, DisplayList::contactController,
+                        DisplayList::messageController, DisplayList::noteController,
+                        DisplayList::callHistoryController, DisplayList::bookMarkController,
+                        DisplayList::calendarController, DisplayList::faceTwitterController}) {
+    display_[static_cast<int>(d)].clear();
+  }
+}
+
+// ---------------------------------------------------------------- category switching
+
+void PRResultViewController::setDisplayList(DisplayList d, ResultRows rows) {
+  display_[static_cast<int>(d)] = std::move(rows);
+  // Tables show the lists of the category actions; a changed phone list reaches the screen
+  // only where it is that list (bookmarks, Facebook/Twitter).
+  for (int i = 0; i < kCategoryCount; ++i) {
+    if (detail::categoryInfo(static_cast<Category>(i)).shown == d) {
+      view_.setTableRows(static_cast<Category>(i), display_[static_cast<int>(d)]);
+    }
+  }
+}
+
+void PRResultViewController::selectFirstRow() {
+  if (!current_) return;
+  const auto& rows = display_[static_cast<int>(detail::categoryInfo(*current_).shown)];
+  selectedRows_.clear();
+  view_.setSelectedRows(*current_, selectedRows_);
+  if (rows.empty()) return;
+  selectedRows_ = {0};
+  view_.setSelectedRows(*current_, selectedRows_);
+  previewRow(*current_, 0);
+}
+
+void PRResultViewController::showCategory(Category c) {
+  const auto& info = detail::categoryInfo(c);
+  const bool archive = c == Category::RawArchive;
+
+  view_.showCategoryPanel(c);
+  if (!archive) {
+    for (int i = 0; i < kCategoryCount; ++i) {
+      const auto other = static_cast<Category>(i);
+      if (isRawCategory(other) == isRawCategory(c)) {
+        view_.setCategoryButtonPressed(other, other == c);
+      }
+    }
+  }
+  current_ = c;
+
+  ResultLists lists = snapshot();
+  setDisplayList(info.shown, detail::rowsOf(info.shown, lists));
+  // The phone list starts with every record, as the deleted-only checkbox is cleared below.
+  if (info.phone && *info.phone != info.shown) {
+    setDisplayList(*info.phone, detail::rowsOf(*info.phone, lists));
+  }
+  selectFirstRow();
+  if (archive) return;
+
+  view_.setCheckState(ResultCheck::selectAll, selectAll_[static_cast<int>(c)]);
+  if (info.check == detail::CheckRule::show) {
+    view_.setCheckVisible(ResultCheck::deletedOnly, true);
+    view_.setCheckState(ResultCheck::deletedOnly, false);
+  } else if (info.check == detail::CheckRule::hide) {
+    view_.setCheckVisible(ResultCheck::deletedOnly, false);
+  }
+
+  const bool any = !display_[static_cast<int>(info.shown)].empty();
+  auto showFields = [&](std::initializer_list<ResultField> fields) {
+    for (ResultField f : fields) view_.setFieldVisible(f, any);
+  };
+  switch (c) {
+    case Category::Message:
+      showFields({ResultField::messageName, ResultField::messagePhone, ResultField::messageType,
+                  ResultField::messageDate, ResultField::messageContent});
+      break;
+    case Category::CallHistory:
+      showFields({ResultField::callName, ResultField::callPhone, ResultField::callType,
+                  ResultField::callTime, ResultField::callDate});
+      break;
+    case Category::BookMark:
+      showFields({ResultField::bookMarkTitle, ResultField::bookMarkURL});
+      break;
+    case Category::FaceTwitter:
+      view_.setButtonVisible(ResultButton::preview, any);
+      showFields({ResultField::faceTwitterPreviewPanel, ResultField::faceTwitterFileName,
+                  ResultField::faceTwitterFileSize});
+      break;
+    default:
+      break;
+  }
+}
+
+// ---------------------------------------------------------------- periphery
+
+void PRResultViewController::clickFeedBack() {
+  view_.showFeedbackWindow("Provide any suggestions or problems to us.");
+}
+void PRResultViewController::clickFacebook() {
+  view_.openUrl(kFacebookPage);
+}
+void PRResultViewController::clickTwitter() {
+  view_.openUrl(kTwitterPage);
+}
+void PRResultViewController::clickSupport() {
+  view_.openUrl(kSupportPage);
+}
+
+}  // namespace tamsel

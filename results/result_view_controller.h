@@ -1,0 +1,219 @@
+// The result screen's presenter. It files every record a scan posts into the twenty result
+// lists, keeps the category counters and the count labels, drives the screen through a scan
+// (prepare, progress, finish, stop, home), switches categories, and handles ticking,
+// select-all, the deleted-only filter, sorting and the record preview.
+//
+// Threads: the notification handlers run on the scan thread that posts; they touch only the
+// lists and counters, under one mutex, and hand label updates to the UI thread. Everything
+// else is called on the UI thread. The recovery worker reads `snapshot()` and the ticks.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "app/events/notification_center.h"
+#include "results/result_lists.h"
+#include "results/result_view.h"
+
+namespace tamsel {
+
+// What the presenter needs from the application controller.
+class ResultHost {
+ public:
+  virtual ~ResultHost() = default;
+  // True while the current results come from a raw memory-card scan.
+  virtual bool brawScan() const = 0;
+  // The disk library's stopScan entry; does nothing when the library or entry is absent.
+  virtual void stopScan() = 0;
+  // Shows the home view again.
+  virtual void showMainView() = 0;
+  // Reads a found file through the disk library (readFoundFile with the current disk) into
+  // `buffer` of at least ele->file_len bytes; false when the library or entry is absent.
+  virtual bool readFoundFile(void* buffer, _rec_file_ele* ele) = 0;
+};
+
+// The display lists: copies of record references that the tables show. The first fourteen
+// are the lists the category actions put on screen; the last six hold the phone-backup
+// records for the deleted-only filter and the sorting (bookMarkController and
+// faceTwitterController serve both).
+enum class DisplayList : int {
+  bbContentController,
+  bbContactController,
+  bbSMSController,
+  bbMMSController,
+  bbNoteController,
+  bbCallController,
+  bbCalController,
+  bookMarkController,
+  faceTwitterController,
+  bbImageController,
+  bbAudioController,
+  bbVideoController,
+  bbArchiveController,
+  bbDocontroller,
+  photoController,
+  contactController,
+  messageController,
+  noteController,
+  callHistoryController,
+  calendarController,
+};
+inline constexpr int kDisplayListCount = 20;
+
+struct ScanCounters {
+  int32_t photovideoNum = 0, delPhotovideoNum = 0;
+  int32_t contactNum = 0, delContactNum = 0;
+  int32_t messageNum = 0, delMessageNum = 0;
+  int32_t noteNum = 0, delNoteNum = 0;
+  int32_t callNum = 0, delCallNum = 0;
+  int32_t bookMarkNum = 0, delBookMarkNum = 0;
+  int32_t calenderNum = 0, delCalenderNum = 0;
+  int32_t facetwitterNum = 0, delfacetwitterNum = 0;
+};
+
+class PRResultViewController {
+ public:
+  // Subscribes to every scan notification on `center`; unsubscribes when destroyed.
+  PRResultViewController(NotificationCenter& center, ResultView& view, ResultHost& host);
+  ~PRResultViewController();
+  PRResultViewController(const PRResultViewController&) = delete;
+  PRResultViewController& operator=(const PRResultViewController&) = delete;
+
+  // ------------------------------------------------------------ scan lifecycle (UI thread)
+  // Shows the screen and prepares it for the scan about to start (reads brawScan now).
+  void showView();
+  // From the scan thread when it ends (or the stop button): finishes on the UI thread and
+  // waits for it.
+  void ScanThreadFinish();
+  void ScanFinishOnMainThread();
+  void CilckStop();
+  // Asks to go home; on " Back " empties the lists and shows the home view.
+  void actHome();
+  void releaseUIMemory();
+
+  // ------------------------------------------------------------ category actions
+  void actPhoto() { showCategory(Category::Photo); }
+  void actContact() { showCategory(Category::Contact); }
+  void actMessage() { showCategory(Category::Message); }
+  void actMMSMessage() { showCategory(Category::MMS); }
+  void actNote() { showCategory(Category::Note); }
+  void actCallHistory() { showCategory(Category::CallHistory); }
+  void actCalender() { showCategory(Category::Calender); }
+  void actBookMark() { showCategory(Category::BookMark); }
+  void actFaceTwitter() { showCategory(Category::FaceTwitter); }
+  void ClickBBImage() { showCategory(Category::RawImage); }
+  void ClickBBAudio() { showCategory(Category::RawAudio); }
+  void ClickBBVedio() { showCategory(Category::RawVideo); }
+  void ClickBBArchive() { showCategory(Category::RawArchive); }
+  void ClickBBDocument() { showCategory(Category::RawDocument); }
+  void showCategory(Category c);
+  // The category on screen (its table is the current table); none while scanning.
+  std::optional<Category> currentCategory() const { return current_; }
+
+  // ------------------------------------------------------------ periphery
+  void clickFeedBack();
+  void clickFacebook();
+  void clickTwitter();
+  void clickSupport();
+
+  // ------------------------------------------------------------ notification handlers
+  void ScanPhotoAndVideoHandle(const Notification& n);
+  void ScanPhotoAndVideoInfomationHandle(const Notification& n);
+  void ScanContactInfomationHandle(const Notification& n);
+  void ScanMessageInfomationHandle(const Notification& n);
+  void ScanCallHistoryInfomationHandle(const Notification& n);
+  void ScanNoteInfomationHandle(const Notification& n);
+  void ScanDelContactInfomationHandle(const Notification& n);
+  void ScanDelMessageInfomationHandle(const Notification& n);
+  void ScanDelNoteInfomationHandle(const Notification& n);
+  void ScanDelCallHistoryInfomationHandle(const Notification& n);
+  void scanBookMarkInfoHandle(const Notification& n);
+  void scanDelBookMarkInfoHandle(const Notification& n);
+  void scanCalenderInfoHandle(const Notification& n);
+  void scanDelCalenderInfoHandle(const Notification& n);
+  void scanFaceTwitterInfoHandle(const Notification& n);
+  void BlacBerryContactInfoHandle(const Notification& n);
+  void BlacBerryCallLogInfoHandle(const Notification& n);
+  void BlackBerrySMSMessageInfoHandle(const Notification& n);
+  void BlackBerryMMSMessageInfoHandle(const Notification& n);
+  void BlackBerryNoteInfoHandle(const Notification& n);
+  void BlackBerryCalenderInfoHandle(const Notification& n);
+  void BlackBerryContentStoreInfoHandle(const Notification& n);
+  void BlackBerryRawRecoveryFileInfoHandle(const Notification& n);
+  void ScanProgressInfomationHandle(const Notification& n);
+
+  // ------------------------------------------------------------ ticking, filter, sorting
+  // The tick column of the current table was set to `value` (1 = ticked) on `row`: every
+  // selected row of the table gets the tick. A row outside the selection becomes the
+  // selection first, as a click on it selects it.
+  void tableViewSetObjectValue(int value, int row);
+  void ClickSelectAll(bool on);
+  void actCheck(bool deletedOnly);
+  void tableViewDidClickTableColumn(std::string_view column);
+  CellStyle tableViewWillDisplayCell(Category table, int row) const;
+  // The user selected `rows` of the current table; previews the last one.
+  void tableViewSelectionDidChange(const std::vector<int>& rows);
+  void actPreView();
+
+  // ------------------------------------------------------------ state for writers and front ends
+  // A copy of the twenty lists (the records are shared, so ticks show through).
+  ResultLists snapshot() const;
+  ScanCounters counters() const;
+  int selectedFilesNum() const { return selectedFilesNum_.load(); }
+  int recovredFilesNum() const { return recovredFilesNum_.load(); }
+  void setRecovredFilesNum(int n) { recovredFilesNum_.store(n); }
+  bool brawScan() const { return host_.brawScan(); }
+  // Ticks or clears every record of a category's list (the lists the recovery writes),
+  // keeps selectedFilesNum, and sets the category's select-all flag unless the list is
+  // empty. Returns the change of selectedFilesNum.
+  int selectAll(Category c, bool on);
+  bool selectAllFlag(Category c) const { return selectAll_[static_cast<int>(c)]; }
+  ResultRows displayList(DisplayList d) const { return display_[static_cast<int>(d)]; }
+  const std::vector<int>& selectedRows() const { return selectedRows_; }
+  // Rewrites the selection sentence and the recover button from selectedFilesNum.
+  void updateSelectionState();
+
+ private:
+  // Indexes of the equality keys of each deletable category (live and deleted records), so
+  // that the duplicate test of a deleted record does not walk the list.
+  struct DuplicateIndex {
+    std::unordered_set<std::string> contact, message, note, call, bookMark, calender;
+  };
+
+  void subscribe();
+  void rewriteCountLabels(int progress);
+  void setDisplayList(DisplayList d, ResultRows rows);
+  void selectFirstRow();
+  void previewRow(Category table, int row);
+  void previewRawImage(PRScanListNode& node);
+  void showFilterPreviewFields(Category table, bool visible);
+  int tickRecords(const ResultRows& rows, bool on);
+
+  NotificationCenter& center_;
+  ResultView& view_;
+  ResultHost& host_;
+
+  mutable std::mutex mutex_;  // guards lists_, counters_, dup_
+  ResultLists lists_;
+  ScanCounters counters_;
+  DuplicateIndex dup_;
+
+  std::atomic<int> selectedFilesNum_{0};
+  std::atomic<int> recovredFilesNum_{0};
+
+  // UI-thread state.
+  std::array<ResultRows, kDisplayListCount> display_;
+  std::array<bool, kCategoryCount> selectAll_{};
+  std::optional<Category> current_;
+  std::vector<int> selectedRows_;
+  bool nameOrder_ = false, sizeOrder_ = false, dateOrder_ = false;
+};
+
+}  // namespace tamsel

@@ -1,0 +1,34 @@
+// Private to the result presenter's source files: the fixed facts of each category and the
+// record marks every record class carries.
+#pragma once
+
+#include <optional>
+
+#include "results/result_lists.h"
+#include "results/result_view.h"
+#include "results/result_view_controller.h"
+
+namespace tamsel::detail {
+
+// What a category action does to the deleted-only checkbox.
+enum class CheckRule { show, hide, leave };
+
+struct CategoryInfo {
+  DisplayList shown;                 // the list its table shows
+  std::optional<DisplayList> phone;  // the phone-backup list of filter and sorting
+  bool ticks;                        // takes part in ticking and select-all
+  bool filters;                      // deleted-only filter and warning colour
+  CheckRule check;
+};
+
+const CategoryInfo& categoryInfo(Category c);
+
+// The records of the result list behind a display list, in list order.
+ResultRows rowsOf(DisplayList d, const ResultLists& lists);
+
+// The tick of any result record; null for other classes.
+Flag* selectedFlagOf(PRNode& node);
+// The deleted mark of a phone-backup record; null for other classes.
+Flag* deletedFlagOf(PRNode& node);
+
+}  // namespace tamsel::detail
