@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include "app/events/notification_names.h"
+#include "results/result_view_controller.h"
+#include "tests/fixtures/fake_result_view.h"
+
+namespace tamsel {
+namespace {
+
+using fakes::FakeResultHost;
+using fakes::FakeResultView;
+
+struct Preview : ::testing::Test {
+  NotificationCenter nc;
+  FakeResultView view;
+  FakeResultHost host;
+  PRResultViewController pr{nc, view, host};
+
+  template <class T>
+  std::shared_ptr<T> post(std::string_view name, std::shared_ptr<T> rec) {
+    nc.post(name, std::shared_ptr<PRNode>(rec));
+    return rec;
+  }
+};
+
+TEST_F(Preview, ContactFieldsAndPictureFallback) {
+  auto c = std::make_shared<PRBlackBerryContactNode>();
+  c->contactName = "Doe John ";
+  c->pinNumber = "2A3B";
+  c->address = "1 Main";
+  c->city = "Town";
+  c->country = "Land";
+  c->mobilCall = "555";
+  c->note = "n";
+  c->contactImageData = {0xFF, 0xD8};
+  post(notify::kBlacBerryContactInfo, c);
+  post(notify::kBlacBerryContactInfo, std::make_shared<PRBlackBerryContactNode>());
+
+  pr.actContact();  // row 0 previewed
+  EXPECT_EQ(view.text(ResultField::contactName), "Doe John ");
+  EXPECT_TRUE(view.fieldVisible(ResultField::contactName));
+  EXPECT_EQ(view.text(ResultField::contactPinNumber), "PinNumber: 2A3B");
+  EXPECT_EQ(view.text(ResultField::contactAddress), "Adress: 1 Main Town  Land ");
+  EXPECT_EQ(view.text(ResultField::contactMobile), "Phone Mobil: 555");
+  EXPECT_EQ(view.text(ResultField::contactWork), "Phone Work: ");
+  EXPECT_EQ(view.text(ResultField::contactHomePage), "HomePage: ");
+  EXPECT_EQ(view.text(ResultField::contactNote), "Note: n");
+  EXPECT_EQ(view.images[ResultImage::contact], (Bytes{0xFF, 0xD8}));
+
+  pr.tableViewSelectionDidChange({0, 1});  // the last selected row is previewed
+  EXPECT_FALSE(view.fieldVisible(ResultField::contactName));
+  EXPECT_TRUE(view.images[ResultImage::contact].empty());  // the view shows "contact"
+  pr.tableViewSelectionDidChange({});                      // nothing selected: unchanged
+  EXPECT_EQ(view.text(ResultField::contactPinNumber), "PinNumber: ");
+}
+
+TEST_F(Preview, MessageCallNoteAndBookmarkTexts) {
+  auto s = std::make_shared<PRBlackBerrySMSMessageNode>();
+  s->numberString = "+1 555";
+  s->type = "Received";
+  s->contentText = "hello";
+  post(notify::kBlackBerrySMSMessageInfo, s);
+  pr.actMessage();
+  EXPECT_EQ(view.text(ResultField::messagePhone), "Phone: +1 555");
+  EXPECT_EQ(view.text(ResultField::messageType), "Type: Received");
+  EXPECT_EQ(view.text(ResultField::messageContent), "hello");
+
+  auto c = std::make_shared<PRBlackBerryCallNode>();
+  c->CallName = "Ann";
+  c->CallNumber = "1";
+  c->CallType = "Missed";
+  c->callDuration = "2 minutes";
+  c->CallTime = "05-12-2014 10:20";
+  post(notify::kBlacBerryCallLogInfo, c);
+  pr.actCallHistory();
+  EXPECT_TRUE(view.fieldVisible(ResultField::callName));
+  EXPECT_EQ(view.text(ResultField::callName), "Name: Ann");
+  EXPECT_EQ(view.text(ResultField::callType), "Type: Missed");
+  EXPECT_EQ(view.text(ResultField::callTime), "Duration: 2 minutes");
+  EXPECT_EQ(view.text(ResultField::callDate), "Date: 05-12-2014 10:20");
+
+  auto n = std::make_shared<PRBlackBerryNoteNode>();
+  n->noteTittle = "T";
+  n->noteContent = "body";
+  post(notify::kBlackBerryNoteInfo, n);
+  pr.actNote();
+  EXPECT_EQ(view.text(ResultField::noteTitle), "Title: T");
+  EXPECT_EQ(view.text(ResultField::noteContent), "body");
+  EXPECT_EQ(view.text(ResultField::noteNote), "Note: body");
+
+  auto b = std::make_shared<PRBookMarkNode>();
+  b->bookMarkTitle = "Home";
+  b->bookMarkURL = "http://h";
+  post(notify::kScanBookMarkInfo, b);
+  pr.actBookMark();
+  EXPECT_EQ(view.text(ResultField::bookMarkTitle), "Title: \nHome");
+  EXPECT_EQ(view.text(ResultField::bookMarkURL), "URL: \nhttp://h");
+
+  // Calendar and MMS have no preview.
+  post(notify::kBlackBerryCalenderInfo, std::make_shared<PRBlackBerryCalenderNode>());
+  pr.actCalender();
+  EXPECT_FALSE(view.hasText(ResultField::calTitle));
+}
+
+TEST_F(Preview, ContentStoreShowsOnlyImages) {
+  auto audio = std::make_shared<PRBlackBerryContentNode>();
+  audio->ContentFileType = "Audio";
+  audio->contentData = {1};
+  auto image = std::make_shared<PRBlackBerryContentNode>();
+  image->ContentFileType = "Image";
+  image->contentData = {2, 3};
+  post(notify::kBlackBerryContentStoreInfo, audio);
+  post(notify::kBlackBerryContentStoreInfo, image);
+  pr.actPhoto();
+  EXPECT_EQ(view.images.count(ResultImage::photo), 0u);
+  pr.tableViewSelectionDidChange({1});
+  EXPECT_EQ(view.images[ResultImage::photo], (Bytes{2, 3}));
+}
+
+TEST_F(Preview, RawImageReadsThroughTheLibrary) {
+  auto s = std::make_shared<PRScanListNode>();
+  s->fileType = "Image";
+  s->fileSizeNumber = 4;
+  std::string name = "a.jpg";
+  _rec_file_ele ele{0x1000, 4, static_cast<uint32_t>(name.size()), name.data(), nullptr};
+  s->setfile(ele);
+  post(notify::kBlackBerryRawRecoveryFileInfo, s);
+  host.fileBytes = {9, 8, 7, 6};
+  pr.ClickBBImage();
+  EXPECT_EQ(host.readCalls, 1);
+  EXPECT_EQ(view.images[ResultImage::rawImage], (Bytes{9, 8, 7, 6}));
+
+  // Without the library the buffer stays zero-filled (the view shows the generic icon).
+  host.libraryPresent = false;
+  pr.tableViewSelectionDidChange({0});
+  EXPECT_EQ(view.images[ResultImage::rawImage], (Bytes{0, 0, 0, 0}));
+
+  // A file too large to hold leaves the previous preview in place.
+  auto big = std::make_shared<PRScanListNode>();
+  big->fileType = "Image";
+  big->fileSizeNumber = uint64_t{1} << 40;
+  post(notify::kBlackBerryRawRecoveryFileInfo, big);
+  pr.ClickBBImage();
+  pr.tableViewSelectionDidChange({1});
+  EXPECT_EQ(view.images[ResultImage::rawImage], (Bytes{0, 0, 0, 0}));
+}
+
+TEST_F(Preview, PreviewButtonOpensOnlyFaceTwitterFiles) {
+  auto f = std::make_shared<PRFaceTwitterNode>();
+  f->faceTwitterFilePath = "/backup/ab/cdef";
+  post(notify::kScanFaceTwitterInfo, f);
+  pr.actPreView();  // no current table
+  pr.actFaceTwitter();
+  EXPECT_TRUE(view.buttonVisible(ResultButton::preview));
+  pr.actPreView();
+  ASSERT_EQ(view.openedFiles.size(), 1u);
+  EXPECT_EQ(view.openedFiles[0], "/backup/ab/cdef");
+  pr.actBookMark();
+  pr.actPreView();
+  EXPECT_EQ(view.openedFiles.size(), 1u);
+}
+
+}  // namespace
+}  // namespace tamsel
