@@ -1,0 +1,140 @@
+// Recovery: writes every ticked record of the current results into a fixed tree of category
+// folders under the folder the user chose.
+//
+// After a backup scan: "Content_Store" (one file per content-store record), "Contact"
+// ("Contacts.txt" and one vCard per named contact), "Message" ("Messages.txt", SMS), "Note"
+// ("Notes.txt"), "Calendar&Reminder" ("Calendar&Reminder.txt"), "CallHistory"
+// ("CallHistory.txt") and "MMSMessgae" ("Messages.txt" and the attachments). Every folder
+// and every text file is written even when nothing of its category is ticked.
+// After a raw scan: "Image", "Audio", "Video", "Document", each file written by the disk
+// library. The archive list is never written.
+//
+// Nothing already in the chosen folder is replaced: a name in use gets " (2)", " (3)" ...
+// before its suffix. Names taken from records are sanitised (util/file_names.h), so no file
+// is written outside the chosen folder.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "app/events/records.h"
+#include "raw/disklib_api.h"
+#include "results/recovery_entries.h"
+#include "results/result_lists.h"
+#include "results/rtf_controller.h"
+
+namespace tamsel {
+
+struct RecoveryReport {
+  std::filesystem::path recoverPath;
+  int recovered = 0;  // records handled (the progress numerator at the end)
+  int total = 0;      // ticked records (the progress denominator)
+  bool cancelled = false;
+  std::vector<std::filesystem::path> written;  // every file created, in order
+  std::vector<std::string> failures;           // one line per thing not written
+};
+
+// Told about a run started with RecoveryWriter::start. progress() is called from the
+// writer's ticker thread every second and once more from the worker at the end, right
+// before finished(); a front end moves both to its own UI thread.
+struct RecoveryObserver {
+  virtual ~RecoveryObserver() = default;
+  virtual void progress(int recovered, int total) = 0;
+  virtual void finished(const RecoveryReport& report) = 0;
+};
+
+// Ticked records among the lists a run writes (the raw lists for a raw scan, the seven
+// BlackBerry lists otherwise).
+int countTickedRecords(const ResultLists& lists, bool brawScan);
+
+class RecoveryWriter {
+ public:
+  // `lists` is a snapshot that shares the records; their bSelected flags are the ticks.
+  // `disklib` (may be null) and `currentDisk` serve raw-scan files.
+  RecoveryWriter(ResultLists lists, bool brawScan, std::filesystem::path recoverPath,
+                 const export_function_table* disklib = nullptr,
+                 list_disk_struct* currentDisk = nullptr);
+  // Asks a running worker to stop after the record in hand, and waits for it.
+  ~RecoveryWriter();
+  RecoveryWriter(const RecoveryWriter&) = delete;
+  RecoveryWriter& operator=(const RecoveryWriter&) = delete;
+
+  // Runs the whole recovery on the calling thread and returns its report.
+  RecoveryReport run();
+  // Runs it on a worker thread with a 1-second progress ticker; `observer` (may be null)
+  // must outlive the run. One run per writer.
+  void start(RecoveryObserver* observer);
+  // Waits for a started run to end.
+  void wait();
+  // Makes a started run stop after the record in hand (the report says cancelled).
+  void cancel();
+
+  // The progress denominator; counted from the lists unless set.
+  void setSelectedFilesNum(int n) { selectedFilesNum_ = n; }
+  int selectedFilesNum() const { return selectedFilesNum_; }
+  // Records handled so far; back to 0 when a run ends. Safe to read from any thread.
+  int recovredFilesNum() const { return recovred_.load(std::memory_order_relaxed); }
+
+  const std::filesystem::path& recoverPath() const { return recoverPath_; }
+  void setRecoverPath(std::filesystem::path p) { recoverPath_ = std::move(p); }
+  // The category folder being written. Set by a run; set it by hand only to call the record
+  // writers below directly (the folder must exist).
+  const std::filesystem::path& recoverFilePath() const { return recoverFilePath_; }
+  void setRecoverFilePath(std::filesystem::path p);
+
+  // Record writers: each counts 1 (recoverMMSNode excepted) and writes into
+  // recoverFilePath(). The text ones add their entry to `rtf`.
+  void recoverContactNode(const PRBlackBerryContactNode& node, PRRtfController& rtf);
+  void recoverMessageNode(const PRBlackBerrySMSMessageNode& node, PRRtfController& rtf);
+  void recoverNoteNode(const PRBlackBerryNoteNode& node, PRRtfController& rtf);
+  void recoverCalenderNode(const PRBlackBerryCalenderNode& node, PRRtfController& rtf);
+  void recoverCallHistoryNode(const PRBlackBerryCallNode& node, PRRtfController& rtf);
+  void recoverMMSNode(const PRBlackBerryMMSMessageNode& node, PRRtfController& rtf);
+  void recoverMMSNodeFile(const PRBlackBerryMMSMessageNode& node);
+  void recoverContentStore(const PRBlackBerryContentNode& node);
+  void RecoverRawFile(PRScanListNode& node);
+  // Writers for the phone-backup records; no run calls them.
+  void recoverBookMarkNode(const PRBookMarkNode& node, PRRtfController& rtf);
+  void recoverPhotoAndVideo(const PRPhotoAndVideoNode& node);
+  void recoverFaceBookAndTwitter(const PRFaceTwitterNode& node);
+
+  static uint64_t sizeFormString(std::string_view sizeText) {
+    return tamsel::sizeFormString(sizeText);
+  }
+
+  // What the record writers have done since the run (or the writer) began.
+  const RecoveryReport& report() const { return report_; }
+
+ private:
+  void recoverFilesThread(std::stop_token stop);
+  void recoverRawLists(std::stop_token& stop);
+  void recoverBackupLists(std::stop_token& stop);
+  bool openFolder(const char* name);
+  void closeCategory(PRRtfController& rtf, std::string_view fileType);
+  void count() { recovred_.fetch_add(1, std::memory_order_relaxed); }
+  void wrote(const std::filesystem::path& p) { report_.written.push_back(p); }
+  void failed(std::string line);
+  bool folderUsable(std::string_view what);
+  void writeRecordFile(std::string_view rawName, const Bytes& data, std::string_view what);
+  void copyPhoneFile(const std::string& source, const std::string& name, std::string_view what);
+
+  ResultLists lists_;
+  bool brawScan_;
+  std::filesystem::path recoverPath_;
+  std::filesystem::path recoverFilePath_;
+  bool folderOk_ = false;
+  const export_function_table* disklib_;
+  list_disk_struct* currentDisk_;
+  int selectedFilesNum_;
+  std::atomic<int> recovred_{0};
+  RecoveryReport report_;
+  std::jthread worker_;
+  bool started_ = false;
+};
+
+}  // namespace tamsel

@@ -1,0 +1,135 @@
+#include "util/file_names.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "tests/fixtures/temp_folder.h"
+#include "util/text.h"
+
+namespace tamsel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::listTree;
+using testing::readWholeFile;
+using testing::TempFolder;
+using testing::writeWholeFile;
+
+bool validUtf8(const std::string& s) {
+  return isValidUtf8({reinterpret_cast<const uint8_t*>(s.data()), s.size()});
+}
+
+TEST(SanitizeFileName, HostileNamesBecomeOneHarmlessComponent) {
+  EXPECT_EQ(sanitizeFileName("../x"), ".._x");
+  EXPECT_EQ(sanitizeFileName("a/b"), "a_b");
+  EXPECT_EQ(sanitizeFileName("/etc/passwd"), "_etc_passwd");
+  EXPECT_EQ(sanitizeFileName(".."), "__");
+  EXPECT_EQ(sanitizeFileName("."), "_");
+  EXPECT_EQ(sanitizeFileName(""), "_");
+  EXPECT_EQ(sanitizeFileName(std::string("a\0b.txt", 7)), "a_b.txt");
+  EXPECT_EQ(sanitizeFileName("..."), "...");
+  EXPECT_EQ(sanitizeFileName("Ann Lee.vcf"), "Ann Lee.vcf");
+}
+
+TEST(SanitizeFileName, LongNamesAreCutOnCharacterBoundariesKeepingTheSuffix) {
+  std::string longAscii = std::string(300, 'a') + ".jpg";
+  std::string cut = sanitizeFileName(longAscii);
+  EXPECT_EQ(cut, std::string(251, 'a') + ".jpg");
+
+  std::string twoByte;
+  for (int i = 0; i < 150; ++i) twoByte += "\xC3\xA9";  // 300 bytes of e-acute
+  std::string cut2 = sanitizeFileName(twoByte);
+  EXPECT_EQ(cut2.size(), 254u);  // 255 would split a character
+  EXPECT_TRUE(validUtf8(cut2));
+
+  std::string threeByte;
+  for (int i = 0; i < 100; ++i) threeByte += "\xE6\x97\xA5";  // 300 bytes
+  std::string cut3 = sanitizeFileName(threeByte + ".txt");
+  EXPECT_LE(cut3.size(), kMaxFileNameBytes);
+  EXPECT_TRUE(validUtf8(cut3));
+  EXPECT_EQ(cut3.substr(cut3.size() - 4), ".txt");
+
+  // Not text at all: still cut to the limit.
+  EXPECT_EQ(sanitizeFileName(std::string(300, '\x80')).size(), kMaxFileNameBytes);
+
+  for (const std::string& s : {cut, cut2, cut3}) EXPECT_EQ(sanitizeFileName(s), s);
+}
+
+TEST(FileNames, LastPathComponentAndNumberedVariants) {
+  EXPECT_EQ(lastPathComponent("/store/home/user/IMG001.jpg"), "IMG001.jpg");
+  EXPECT_EQ(lastPathComponent("a/b/"), "b");
+  EXPECT_EQ(lastPathComponent("plain"), "plain");
+  EXPECT_EQ(lastPathComponent("/"), "");
+  EXPECT_EQ(lastPathComponent("x/.."), "..");
+
+  EXPECT_EQ(numberedFileName("Contacts.txt", 1), "Contacts.txt");
+  EXPECT_EQ(numberedFileName("Contacts.txt", 2), "Contacts (2).txt");
+  EXPECT_EQ(numberedFileName("archive.tar.gz", 3), "archive.tar (3).gz");
+  EXPECT_EQ(numberedFileName(".bashrc", 2), ".bashrc (2)");
+  EXPECT_EQ(numberedFileName("noext", 12), "noext (12)");
+  std::string full = std::string(251, 'b') + ".vcf";
+  std::string numbered = numberedFileName(full, 2);
+  EXPECT_EQ(numbered, std::string(247, 'b') + " (2).vcf");
+  EXPECT_EQ(numbered.size(), kMaxFileNameBytes);
+}
+
+TEST(FileNames, UniquePathSkipsFilesFoldersAndDanglingLinks) {
+  TempFolder t;
+  EXPECT_EQ(uniquePath(t.path(), "a.txt"), t.path() / "a.txt");
+  writeWholeFile(t.path() / "a.txt", "1");
+  fs::create_directory(t.path() / "a (2).txt");
+  fs::create_symlink(t.path() / "nowhere", t.path() / "a (3).txt");
+  EXPECT_EQ(uniquePath(t.path(), "a.txt"), t.path() / "a (4).txt");
+}
+
+TEST(FileNames, WriteNewFileNeverReplacesAndLeavesNoTemporaryFiles) {
+  TempFolder t;
+  writeWholeFile(t.path() / "note.txt", "the user's own file");
+  auto first = writeNewFile(t.path(), "note.txt", "first");
+  auto second = writeNewFile(t.path(), "note.txt", std::string("sec\0nd", 6));
+  auto empty = writeNewFile(t.path(), "empty.txt", "");
+  ASSERT_TRUE(first && second && empty);
+  EXPECT_EQ(*first, t.path() / "note (2).txt");
+  EXPECT_EQ(*second, t.path() / "note (3).txt");
+  EXPECT_EQ(readWholeFile(t.path() / "note.txt"), "the user's own file");
+  EXPECT_EQ(readWholeFile(*first), "first");
+  EXPECT_EQ(readWholeFile(*second), std::string("sec\0nd", 6));
+  EXPECT_EQ(readWholeFile(*empty), "");
+  EXPECT_EQ(listTree(t.path()),
+            (std::set<std::string>{"note.txt", "note (2).txt", "note (3).txt", "empty.txt"}));
+}
+
+TEST(FileNames, WriteNewFileStaysInsideTheFolder) {
+  TempFolder t;
+  fs::path inner = t.path() / "inner";
+  fs::create_directory(inner);
+  auto a = writeNewFile(inner, "../escape", "x");
+  auto b = writeNewFile(inner, "..", "y");
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(a->parent_path(), inner);
+  EXPECT_EQ(b->parent_path(), inner);
+  EXPECT_EQ(listTree(t.path()), (std::set<std::string>{"inner", "inner/.._escape", "inner/__"}));
+  EXPECT_FALSE(writeNewFile(t.path() / "missing", "a", "b"));
+}
+
+TEST(FileNames, CopyToNewFileCopiesEveryByte) {
+  TempFolder t;
+  std::string bytes;
+  for (uint32_t i = 0; i < 1234567; ++i) bytes += static_cast<char>((i * 7919u) >> 3);
+  writeWholeFile(t.path() / "source.bin", bytes);
+  fs::create_directory(t.path() / "out");
+  writeWholeFile(t.path() / "out" / "copy.bin", "older");
+  auto p = copyToNewFile(t.path() / "source.bin", t.path() / "out", "copy.bin");
+  ASSERT_TRUE(p);
+  EXPECT_EQ(*p, t.path() / "out" / "copy (2).bin");
+  EXPECT_EQ(readWholeFile(*p), bytes);
+  EXPECT_EQ(readWholeFile(t.path() / "out" / "copy.bin"), "older");
+  EXPECT_EQ(readWholeFile(t.path() / "source.bin"), bytes);
+  EXPECT_FALSE(copyToNewFile(t.path() / "absent.bin", t.path() / "out", "x"));
+  EXPECT_EQ(listTree(t.path() / "out"), (std::set<std::string>{"copy.bin", "copy (2).bin"}));
+}
+
+}  // namespace
+}  // namespace tamsel

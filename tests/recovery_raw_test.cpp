@@ -1,0 +1,297 @@
+// Recovery after a raw card scan through a disk-library table built in the test, the copies
+// of phone-backup files, and the run's small helpers (progress, folder name, size texts).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "results/recovery_writer.h"
+#include "tests/fixtures/temp_folder.h"
+#include "util/log.h"
+
+namespace tamsel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::listTree;
+using testing::readWholeFile;
+using testing::TempFolder;
+using testing::writeWholeFile;
+
+// The fake library: records every recoverFoundFile call and writes the file it is asked for.
+struct FakeCall {
+  std::string path;
+  list_disk_struct* disk;
+  _rec_file_ele* ele;
+  std::string eleName;
+};
+std::vector<FakeCall> gCalls;
+bool gWriteFiles = true;
+char gDiskToken;
+list_disk_struct* const kDisk = reinterpret_cast<list_disk_struct*>(&gDiskToken);
+
+void fakeRecoverFoundFile(const char* dest, list_disk_struct* disk, _rec_file_ele* ele) {
+  std::string name = ele->pFileName != nullptr ? ele->pFileName : "";
+  gCalls.push_back({dest, disk, ele, name});
+  if (gWriteFiles) writeWholeFile(dest, "card:" + name);
+}
+
+export_function_table fakeTable() {
+  export_function_table t{};
+  t.recoverFoundFile = fakeRecoverFoundFile;
+  t.abi_version = TAMSEL_DISKLIB_ABI_VERSION;
+  t.table_size = sizeof t;
+  return t;
+}
+
+std::shared_ptr<PRScanListNode> found(const std::string& name, bool ticked = true) {
+  auto n = std::make_shared<PRScanListNode>();
+  _rec_file_ele e{};
+  e.file_start = 4096;
+  e.file_len = 10;
+  e.file_name_len = static_cast<uint32_t>(name.size());
+  std::string copy = name;
+  e.pFileName = copy.data();
+  n->setfile(e);
+  n->nodeName = name;
+  n->bSelected = ticked;
+  return n;
+}
+
+class RawRecovery : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gCalls.clear();
+    gWriteFiles = true;
+    previousSink_ = setLogSink([this](std::string_view line) {
+      std::lock_guard lock(m_);
+      log_.emplace_back(line);
+    });
+  }
+  void TearDown() override { setLogSink(previousSink_); }
+
+  std::mutex m_;
+  std::vector<std::string> log_;
+  LogSink previousSink_;
+  TempFolder t_;
+};
+
+TEST_F(RawRecovery, TickedFilesGoThroughTheLibraryIntoTheirKindFolders) {
+  ResultLists l;
+  l.bbImageArray = {found("IMG_0001.JPG"), found("unticked.jpg", false)};
+  l.bbAudioArray = {found("song.mp3")};
+  l.bbVedioArray = {found("../clip.mov")};
+  l.bbDocumentArray = {found("a/b.pdf")};
+  l.bbArchiveArray = {found("x.zip")};
+  export_function_table table = fakeTable();
+  RecoveryWriter w(l, true, t_.path(), &table, kDisk);
+  EXPECT_EQ(w.selectedFilesNum(), 4);
+  RecoveryReport r = w.run();
+
+  ASSERT_EQ(gCalls.size(), 4u);
+  EXPECT_EQ(gCalls[0].path, (t_.path() / "Image/IMG_0001.JPG").string());
+  EXPECT_EQ(gCalls[1].path, (t_.path() / "Audio/song.mp3").string());
+  EXPECT_EQ(gCalls[2].path, (t_.path() / "Video/.._clip.mov").string());
+  EXPECT_EQ(gCalls[3].path, (t_.path() / "Document/a_b.pdf").string());
+  for (const auto& c : gCalls) EXPECT_EQ(c.disk, kDisk);
+  EXPECT_EQ(gCalls[0].ele, l.bbImageArray[0]->getfile());
+  EXPECT_EQ(gCalls[0].ele->file_start, 4096u);
+  EXPECT_EQ(gCalls[3].eleName, "a/b.pdf");
+  EXPECT_EQ(listTree(t_.path()),
+            (std::set<std::string>{"Image", "Image/IMG_0001.JPG", "Audio", "Audio/song.mp3",
+                                   "Video", "Video/.._clip.mov", "Document", "Document/a_b.pdf"}));
+  EXPECT_EQ(readWholeFile(t_.path() / "Video/.._clip.mov"), "card:../clip.mov");
+  EXPECT_EQ(r.recovered, 4);
+  EXPECT_EQ(r.total, 4);
+  EXPECT_EQ(r.written.size(), 4u);
+}
+
+TEST_F(RawRecovery, ExistingFilesAndEqualNamesAreNotHandedToTheLibrary) {
+  fs::create_directories(t_.path() / "Image");
+  writeWholeFile(t_.path() / "Image/a.jpg", "mine");
+  ResultLists l;
+  l.bbImageArray = {found("a.jpg"), found("a.jpg")};
+  export_function_table table = fakeTable();
+  RecoveryWriter(l, true, t_.path(), &table, kDisk).run();
+  ASSERT_EQ(gCalls.size(), 2u);
+  EXPECT_EQ(gCalls[0].path, (t_.path() / "Image/a (2).jpg").string());
+  EXPECT_EQ(gCalls[1].path, (t_.path() / "Image/a (3).jpg").string());
+  EXPECT_EQ(readWholeFile(t_.path() / "Image/a.jpg"), "mine");
+}
+
+TEST_F(RawRecovery, PathThatDoesNotFitTheLibraryBufferIsRefusedNotCut) {
+  fs::path root = t_.path() / std::string(200, 'd') / std::string(150, 'e');
+  size_t base = (root / "Image").string().size() + 1;  // folder and the slash
+  ASSERT_LT(base + 2, size_t{TAMSEL_DISKLIB_PATH_MAX});
+  std::string fits(TAMSEL_DISKLIB_PATH_MAX - 1 - base, 'f');  // 399 bytes in all
+  std::string tooLong(TAMSEL_DISKLIB_PATH_MAX - base, 'g');   // 400 bytes: no room for NUL
+  ResultLists l;
+  l.bbImageArray = {found(fits), found(tooLong)};
+  export_function_table table = fakeTable();
+  RecoveryReport r = RecoveryWriter(l, true, root, &table, kDisk).run();
+  ASSERT_EQ(gCalls.size(), 1u);
+  EXPECT_EQ(gCalls[0].path.size(), size_t{TAMSEL_DISKLIB_PATH_MAX - 1});
+  EXPECT_TRUE(fs::exists(root / "Image" / fits));
+  EXPECT_FALSE(fs::exists(root / "Image" / tooLong));
+  EXPECT_EQ(r.recovered, 2);
+  ASSERT_EQ(r.failures.size(), 1u);
+  EXPECT_NE(r.failures[0].find("does not fit"), std::string::npos);
+  bool logged = false;
+  for (const auto& line : log_) logged |= line.find(tooLong) != std::string::npos;
+  EXPECT_TRUE(logged);
+}
+
+TEST_F(RawRecovery, WithoutTheLibraryNothingIsWrittenButEveryTickCounts) {
+  ResultLists l;
+  l.bbImageArray = {found("a.jpg")};
+  l.bbDocumentArray = {found("b.doc")};
+  export_function_table noEntry{};
+  RecoveryReport r1 = RecoveryWriter(l, true, t_.path(), nullptr, kDisk).run();
+  RecoveryReport r2 = RecoveryWriter(l, true, t_.path(), &noEntry, kDisk).run();
+  EXPECT_EQ(r1.recovered, 2);
+  EXPECT_EQ(r2.recovered, 2);
+  EXPECT_EQ(r1.failures.size(), 2u);
+  EXPECT_EQ(listTree(t_.path()), (std::set<std::string>{"Image", "Audio", "Video", "Document"}));
+
+  gWriteFiles = false;  // a library that reads nothing off the card
+  export_function_table table = fakeTable();
+  RecoveryReport r3 = RecoveryWriter(l, true, t_.path(), &table, kDisk).run();
+  EXPECT_EQ(gCalls.size(), 2u);
+  EXPECT_TRUE(r3.written.empty());
+  EXPECT_EQ(r3.failures.size(), 2u);
+}
+
+TEST_F(RawRecovery, PhoneFilesAreCopiedByteForByteWhateverTheSizeTextSays) {
+  std::string photoBytes;
+  for (uint32_t i = 0; i < 1234567; ++i) photoBytes += static_cast<char>(i * 31u + (i >> 9));
+  writeWholeFile(t_.path() / "3d0d7e5fb2ce288813306e4d4636395e047a3d28", photoBytes);
+  std::string appBytes(999, 'z');
+  writeWholeFile(t_.path() / "hashed-app-file", appBytes);
+  fs::path out = t_.path() / "out";
+  fs::create_directory(out);
+
+  RecoveryWriter w(ResultLists{}, false, t_.path());
+  w.setRecoverFilePath(out);
+  PRPhotoAndVideoNode photo;
+  photo.fileNodeName = "IMG_0001.JPG";
+  photo.fileNodeSize = "1.23M";  // 1,230,000 by the text; the file has 1,234,567 bytes
+  photo.filePath = (t_.path() / "3d0d7e5fb2ce288813306e4d4636395e047a3d28").string();
+  w.recoverPhotoAndVideo(photo);
+  PRFaceTwitterNode app;
+  app.faceTwitterFileName = "../cache.db";
+  app.fileSize = "0.50K";
+  app.faceTwitterFilePath = (t_.path() / "hashed-app-file").string();
+  w.recoverFaceBookAndTwitter(app);
+  PRPhotoAndVideoNode missing;
+  missing.fileNodeName = "gone.jpg";
+  missing.filePath = (t_.path() / "absent").string();
+  w.recoverPhotoAndVideo(missing);
+  PRRtfController rtf;
+  PRBookMarkNode mark;
+  mark.bookMarkTitle = "Example";
+  mark.bookMarkURL = "http://example.com/";
+  w.recoverBookMarkNode(mark, rtf);
+
+  EXPECT_EQ(readWholeFile(out / "IMG_0001.JPG"), photoBytes);
+  EXPECT_EQ(readWholeFile(out / ".._cache.db"), appBytes);
+  EXPECT_EQ(listTree(out), (std::set<std::string>{"IMG_0001.JPG", ".._cache.db"}));
+  EXPECT_EQ(rtf.content(), "Title:Example  URL:http://example.com/  \n\n");
+  EXPECT_EQ(w.recovredFilesNum(), 4);
+  EXPECT_EQ(w.report().failures.size(), 1u);
+}
+
+struct CollectingObserver : RecoveryObserver {
+  void progress(int recovered, int total) override {
+    std::lock_guard lock(m);
+    ticks.emplace_back(recovered, total);
+  }
+  void finished(const RecoveryReport& report) override {
+    std::lock_guard lock(m);
+    final = report;
+    finishedCalls++;
+  }
+  std::mutex m;
+  std::vector<std::pair<int, int>> ticks;
+  RecoveryReport final;
+  int finishedCalls = 0;
+};
+
+TEST_F(RawRecovery, WorkerThreadReportsTheEndToItsObserver) {
+  ResultLists l;
+  l.bbImageArray = {found("a.jpg"), found("b.jpg"), found("c.jpg", false)};
+  export_function_table table = fakeTable();
+  CollectingObserver obs;
+  RecoveryWriter w(l, true, t_.path(), &table, kDisk);
+  w.start(&obs);
+  w.wait();
+  ASSERT_EQ(obs.finishedCalls, 1);
+  ASSERT_FALSE(obs.ticks.empty());
+  EXPECT_EQ(obs.ticks.back(), std::make_pair(2, 2));
+  EXPECT_EQ(obs.final.recovered, 2);
+  EXPECT_EQ(obs.final.written.size(), 2u);
+  EXPECT_FALSE(obs.final.cancelled);
+  EXPECT_EQ(gCalls.size(), 2u);
+  w.start(&obs);  // one run per writer
+  w.wait();
+  EXPECT_EQ(obs.finishedCalls, 1);
+}
+
+TEST(RecoveryHelpers, ProgressIsTruncatedPercentOfTheTickedRecords) {
+  EXPECT_EQ(progressPercent(3, 4), 75);
+  EXPECT_EQ(progressPercent(1, 3), 33);
+  EXPECT_EQ(progressPercent(2, 3), 66);
+  EXPECT_EQ(progressPercent(0, 0), 0);
+  EXPECT_EQ(progressPercent(5, 4), 100);
+  EXPECT_EQ(progressPercent(4, 4), 100);
+}
+
+TEST(RecoveryHelpers, ProposedFolderNameHasTheLocalDateAndDottedTime) {
+  const char* old = std::getenv("TZ");
+  std::string saved = old != nullptr ? old : "";
+  setenv("TZ", "UTC", 1);
+  tzset();
+  EXPECT_EQ(proposedFolderName(1399890030), "Tamsel 2014-05-12 - 10.20.30");
+  EXPECT_EQ(proposedFolderName(1399885507), "Tamsel 2014-05-12 - 09.05.07");
+  setenv("TZ", "UTC-2", 1);  // two hours east
+  tzset();
+  EXPECT_EQ(proposedFolderName(1399890030), "Tamsel 2014-05-12 - 12.20.30");
+  if (old != nullptr) {
+    setenv("TZ", saved.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+}
+
+TEST(RecoveryHelpers, SizeFormStringReadsTheUnitLetter) {
+  EXPECT_EQ(RecoveryWriter::sizeFormString("1.50M"), 1500000u);
+  EXPECT_EQ(RecoveryWriter::sizeFormString("999.00B"), 999u);
+  EXPECT_EQ(RecoveryWriter::sizeFormString("1.00K"), 1000u);
+  EXPECT_EQ(RecoveryWriter::sizeFormString("2.34K"), 2340u);
+  EXPECT_EQ(RecoveryWriter::sizeFormString("3.00G"), 3000000000u);
+  EXPECT_EQ(RecoveryWriter::sizeFormString("2.00T"), 2000000000000u);
+  EXPECT_EQ(RecoveryWriter::sizeFormString(""), 0u);
+  EXPECT_EQ(RecoveryWriter::sizeFormString("M"), 0u);
+  EXPECT_EQ(RecoveryWriter::sizeFormString("abcK"), 0u);
+  EXPECT_EQ(RecoveryWriter::sizeFormString("-1.00K"), 0u);
+}
+
+TEST(RecoveryHelpers, TickedRecordsAreCountedForTheScanKind) {
+  ResultLists l;
+  l.bbImageArray = {found("a"), found("b", false)};
+  l.bbArchiveArray = {found("c")};
+  l.bbSMSArray = {std::make_shared<PRBlackBerrySMSMessageNode>()};
+  l.bbSMSArray[0]->bSelected = true;
+  l.contactArray = {std::make_shared<PRContactNode>()};
+  l.contactArray[0]->bSelected = true;
+  EXPECT_EQ(countTickedRecords(l, true), 1);
+  EXPECT_EQ(countTickedRecords(l, false), 1);
+}
+
+}  // namespace
+}  // namespace tamsel

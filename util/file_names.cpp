@@ -1,0 +1,196 @@
+#include "util/file_names.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+#include <utility>
+
+#include "util/log.h"
+
+namespace tamsel {
+namespace fs = std::filesystem;
+
+namespace {
+
+// A suffix longer than this (dot included) is treated as part of the stem when a name is
+// cut or numbered, so that the stem always keeps room.
+constexpr size_t kMaxSuffixBytes = 32;
+// Numbered variants tried before giving up on a folder.
+constexpr int kMaxVariants = 100000;
+
+std::pair<std::string_view, std::string_view> splitSuffix(std::string_view name) {
+  size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || dot == 0 || name.size() - dot > kMaxSuffixBytes) {
+    return {name, {}};
+  }
+  return {name.substr(0, dot), name.substr(dot)};
+}
+
+// At most `max` bytes of `s`, never ending inside a UTF-8 sequence of valid text.
+std::string_view cutUtf8(std::string_view s, size_t max) {
+  if (s.size() <= max) return s;
+  size_t end = max;
+  for (int back = 0; back < 3 && end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80;
+       ++back) {
+    --end;
+  }
+  // Not UTF-8 at all (a long run of continuation bytes): cut at the limit.
+  if ((static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) end = max;
+  return s.substr(0, end);
+}
+
+bool somethingAt(const fs::path& p) {
+  std::error_code ec;
+  fs::file_status st = fs::symlink_status(p, ec);
+  // Anything but "not there" (including an error we cannot see through) counts as taken.
+  return st.type() != fs::file_type::not_found;
+}
+
+// Moves `from` to `to` unless something is already at `to`. Returns 0 or an errno value
+// (EEXIST when the name is taken).
+int moveNoReplace(const fs::path& from, const fs::path& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  int err = errno;
+  if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP) return err;
+  // The file system cannot refuse a replacing rename by itself: a hard link can.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return 0;
+  }
+  err = errno;
+  if (err == EEXIST) return err;
+  // No hard links either (FAT cards and sticks): look, then rename.
+  if (somethingAt(to)) return EEXIST;
+  if (::rename(from.c_str(), to.c_str()) == 0) return 0;
+  return errno;
+}
+
+struct TempFile {
+  int fd = -1;
+  fs::path path;
+};
+
+std::optional<TempFile> makeTemp(const fs::path& dir) {
+  std::string tmpl = (dir / ".tamsel-XXXXXX").string();
+  int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+  if (fd < 0) {
+    logLine("cannot create a file in " + dir.string() + ": " + std::strerror(errno));
+    return std::nullopt;
+  }
+  ::fchmod(fd, 0644);
+  return TempFile{fd, fs::path(tmpl)};
+}
+
+// Gives the finished temporary file its final name: `name` or its first free variant.
+std::optional<fs::path> commit(const fs::path& tmp, const fs::path& dir, const std::string& name) {
+  for (int n = 1; n <= kMaxVariants; ++n) {
+    fs::path target = dir / numberedFileName(name, n);
+    if (somethingAt(target)) continue;
+    int err = moveNoReplace(tmp, target);
+    if (err == 0) return target;
+    if (err == EEXIST) continue;
+    logLine("cannot write " + target.string() + ": " + std::strerror(err));
+    ::unlink(tmp.c_str());
+    return std::nullopt;
+  }
+  logLine("no free name for " + name + " in " + dir.string());
+  ::unlink(tmp.c_str());
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string sanitizeFileName(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) {
+    if (c == '/' || c == '\0') c = '_';
+  }
+  if (out.empty() || out == ".") return "_";
+  if (out == "..") return "__";
+  if (out.size() <= kMaxFileNameBytes) return out;
+  auto [stem, suffix] = splitSuffix(out);
+  std::string cut(cutUtf8(stem, kMaxFileNameBytes - suffix.size()));
+  cut += suffix;
+  return cut;
+}
+
+std::string lastPathComponent(std::string_view path) {
+  while (!path.empty() && path.back() == '/') path.remove_suffix(1);
+  size_t slash = path.rfind('/');
+  if (slash != std::string_view::npos) path.remove_prefix(slash + 1);
+  return std::string(path);
+}
+
+std::string numberedFileName(std::string_view name, int n) {
+  if (n <= 1) return std::string(name);
+  std::string marker = " (" + std::to_string(n) + ")";
+  auto [stem, suffix] = splitSuffix(name);
+  size_t room = kMaxFileNameBytes - suffix.size() - marker.size();
+  std::string out(cutUtf8(stem, room));
+  out += marker;
+  out += suffix;
+  return out;
+}
+
+fs::path uniquePath(const fs::path& dir, std::string_view name) {
+  fs::path candidate = dir / std::string(name);
+  for (int n = 2; n <= kMaxVariants && somethingAt(candidate); ++n) {
+    candidate = dir / numberedFileName(name, n);
+  }
+  return candidate;
+}
+
+std::optional<fs::path> writeNewFile(const fs::path& dir, std::string_view name,
+                                     std::string_view bytes) {
+  std::string safe = sanitizeFileName(name);
+  std::optional<TempFile> tmp = makeTemp(dir);
+  if (!tmp) return std::nullopt;
+  const char* p = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    ssize_t w = ::write(tmp->fd, p, left);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      logLine("cannot write " + (dir / safe).string() + ": " + std::strerror(errno));
+      ::close(tmp->fd);
+      ::unlink(tmp->path.c_str());
+      return std::nullopt;
+    }
+    p += w;
+    left -= static_cast<size_t>(w);
+  }
+  if (::close(tmp->fd) != 0) {
+    logLine("cannot write " + (dir / safe).string() + ": " + std::strerror(errno));
+    ::unlink(tmp->path.c_str());
+    return std::nullopt;
+  }
+  return commit(tmp->path, dir, safe);
+}
+
+std::optional<fs::path> copyToNewFile(const fs::path& source, const fs::path& dir,
+                                      std::string_view name) {
+  std::string safe = sanitizeFileName(name);
+  std::error_code ec;
+  if (!fs::is_regular_file(source, ec)) {
+    logLine("not copied, no such file: " + source.string());
+    return std::nullopt;
+  }
+  std::optional<TempFile> tmp = makeTemp(dir);
+  if (!tmp) return std::nullopt;
+  ::close(tmp->fd);
+  fs::copy_file(source, tmp->path, fs::copy_options::overwrite_existing, ec);
+  if (ec) {
+    logLine("cannot copy " + source.string() + " to " + (dir / safe).string() + ": " +
+            ec.message());
+    ::unlink(tmp->path.c_str());
+    return std::nullopt;
+  }
+  return commit(tmp->path, dir, safe);
+}
+
+}  // namespace tamsel

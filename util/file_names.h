@@ -1,0 +1,49 @@
+// Turning names found in records into file names, and creating files that never replace
+// anything already on disk. Every recovered file goes through here: a name taken from a
+// backup or a card is untrusted, and the user's folder may already hold files of the same
+// name from an earlier run.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tamsel {
+
+// Longest file name (one path component) the file systems we write to accept, in bytes.
+inline constexpr size_t kMaxFileNameBytes = 255;
+
+// A name that is safe as a single component inside a chosen folder: every "/" and NUL byte
+// becomes "_"; "", "." and ".." become "_" and "__"; a name longer than 255 bytes is cut on
+// a UTF-8 character boundary, keeping its suffix (".jpg") when that is short. Applying it
+// twice changes nothing.
+std::string sanitizeFileName(std::string_view name);
+
+// The last component of a "/"-separated path: "a/b/c.jpg" gives "c.jpg", "a/b/" gives "b",
+// "/" and "" give "".
+std::string lastPathComponent(std::string_view path);
+
+// The n-th variant of a (sanitised) name: n <= 1 gives the name itself, 2 gives
+// "stem (2).ext", 3 gives "stem (3).ext" ..., cut so that it stays within 255 bytes.
+std::string numberedFileName(std::string_view name, int n);
+
+// dir/name when nothing is at that path (a dangling symbolic link counts as something),
+// otherwise dir/ the first free numbered variant of name. `name` must already be sanitised.
+std::filesystem::path uniquePath(const std::filesystem::path& dir, std::string_view name);
+
+// Writes `bytes` as a new file in `dir` under `name` (sanitised here) or its first free
+// numbered variant. The data goes to a temporary file inside `dir` first and is then moved
+// into place without replacing anything, so a reader never sees a half-written file and no
+// existing file is ever overwritten. Returns the path written, or none after logging why.
+std::optional<std::filesystem::path> writeNewFile(const std::filesystem::path& dir,
+                                                  std::string_view name, std::string_view bytes);
+
+// Copies the regular file `source` byte for byte into `dir` the same way (temporary file,
+// then a move that never replaces). The source is only read. Returns the path written.
+std::optional<std::filesystem::path> copyToNewFile(const std::filesystem::path& source,
+                                                   const std::filesystem::path& dir,
+                                                   std::string_view name);
+
+}  // namespace tamsel
