@@ -65,9 +65,47 @@ void OrliskAppDelegate::openPanelDidEnd(const std::string& path, int returnCode)
 void OrliskAppDelegate::OpenBBbackUpFile() {
   view_->setWindowScanSize(true);
   view_->hideMainView();
-  brawScan = false;
+  brawScan_ = false;
+  // The result screen subscribes and resets its counters before the worker posts anything.
+  showResultView();
   ScanIOSBackFile(bbbackUpFilepath);
+}
+
+void OrliskAppDelegate::showResultView() {
+  if (!resultViewController_) {
+    resultViewController_ = std::make_unique<PRResultViewController>(nc, *resultView_, *this);
+  }
+  resultViewController_->showView();
   view_->showResultView();
+}
+
+bool OrliskAppDelegate::initDll(const std::filesystem::path& libraryPath) {
+  return diskLibrary_.load(libraryPath);
+}
+
+void OrliskAppDelegate::stopScan() {
+  requestStop();
+  if (const export_function_table* t = diskLibrary_.table(); t != nullptr && t->stopScan) {
+    t->stopScan();
+  }
+}
+
+void OrliskAppDelegate::showMainView() {
+  view_->setWindowScanSize(false);
+  view_->showMainView();
+}
+
+list_disk_struct* OrliskAppDelegate::currentDisk() {
+  return getCurrentDisk(diskLibrary_.table(), diskHandles, currentDiskName);
+}
+
+bool OrliskAppDelegate::readFoundFile(void* buffer, _rec_file_ele* ele) {
+  const export_function_table* t = diskLibrary_.table();
+  if (t == nullptr || t->readFoundFile == nullptr) return false;
+  list_disk_struct* disk = currentDisk();
+  if (disk == nullptr) return false;
+  t->readFoundFile(disk, buffer, ele);
+  return true;
 }
 
 void OrliskAppDelegate::ScanIOSBackFile(const std::string& path) {
@@ -85,7 +123,7 @@ void OrliskAppDelegate::ScanIOSBackFile(const std::string& path) {
 }
 
 void OrliskAppDelegate::ScanIOSBackUpFilehand(const std::string& path) {
-  brawScan = false;
+  brawScan_ = false;
   bool winFlag = false;
   std::optional<std::string> ipd = checkTheBackUpFile(path, winFlag);
   if (lastOutcome().readable) {
@@ -95,6 +133,7 @@ void OrliskAppDelegate::ScanIOSBackUpFilehand(const std::string& path) {
       scanBlackBerryBackUpThread(ipd ? *ipd : path);
     }
   }
+  if (resultViewController_) resultViewController_->ScanThreadFinish();
   if (scanThreadFinish) scanThreadFinish();
   removeSomeArray();
   scanning_ = false;

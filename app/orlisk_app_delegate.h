@@ -19,6 +19,9 @@
 #include "app/events/records.h"
 #include "app/events/scan_context.h"
 #include "app/main_view.h"
+#include "raw/disklib_loader.h"
+#include "results/headless_result_view.h"
+#include "results/result_view_controller.h"
 
 namespace tamsel {
 
@@ -32,14 +35,33 @@ struct BackupScanOutcome {
   int refusedEntries = 0;  // archive entries refused for leaving the work folder
 };
 
-class OrliskAppDelegate {
+class OrliskAppDelegate : public ResultHost {
  public:
   // `view` may be null (headless). The work folder defaults to defaultWorkDir().
   explicit OrliskAppDelegate(MainView* view = nullptr,
                              std::optional<std::filesystem::path> workDir = std::nullopt);
-  ~OrliskAppDelegate();
+  ~OrliskAppDelegate() override;
   OrliskAppDelegate(const OrliskAppDelegate&) = delete;
   OrliskAppDelegate& operator=(const OrliskAppDelegate&) = delete;
+
+  // The result screen's view; set before the first showResultView (default: headless).
+  void setResultView(ResultView* view) {
+    resultView_ = view != nullptr ? view : &headlessResultView_;
+  }
+  // Creates the result screen's presenter on first use and prepares it for a scan.
+  void showResultView();
+  PRResultViewController* resultViewController() { return resultViewController_.get(); }
+
+  // Loads the disk library (closing a copy loaded before); false when it cannot be used.
+  bool initDll(const std::filesystem::path& libraryPath);
+
+  // ResultHost: what the result screen asks of the controller.
+  bool brawScan() const override { return brawScan_.load(); }
+  void stopScan() override;
+  void showMainView() override;
+  bool readFoundFile(void* buffer, _rec_file_ele* ele) override;
+  const export_function_table* diskTable() const override { return diskLibrary_.table(); }
+  list_disk_struct* currentDisk() override;
 
   // The single live instance (the most recently created one), or null.
   static OrliskAppDelegate* GetAppControllor();
@@ -81,14 +103,16 @@ class OrliskAppDelegate {
   const std::filesystem::path& workDir() const { return workDir_; }
   BackupScanOutcome lastOutcome() const;
 
-  // Called on the worker when a scan has ended (the result screen's ScanThreadFinish).
+  // Called on the worker when a scan has ended, after the result screen's ScanThreadFinish.
   std::function<void()> scanThreadFinish;
 
   // Controller state.
   std::string bbbackUpFilepath;
   bool currentNodeIsiOS6Version = false;
-  std::atomic<bool> brawScan{false};
+  std::atomic<bool> brawScan_{false};  // brawScan: true while a raw scan's results are shown
   std::string currentDiskName;
+  // The disks the library listed, in its order (filled by the disk view).
+  std::vector<list_disk_struct*> diskHandles;
   uint64_t bbOffSet = 0;
   NotificationCenter nc;
 
@@ -109,6 +133,10 @@ class OrliskAppDelegate {
 
   MainView* view_;
   MainView nullView_;
+  HeadlessResultView headlessResultView_;
+  ResultView* resultView_ = &headlessResultView_;
+  std::unique_ptr<PRResultViewController> resultViewController_;
+  DiskLibrary diskLibrary_;
   std::filesystem::path workDir_;
   std::unique_ptr<ScanContext> context_;
   std::jthread scanBackFileThreader;

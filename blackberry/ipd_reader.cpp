@@ -85,7 +85,7 @@ bool IpdReader::readIpd(const ByteSource& src) {
     node->databaseIndex = static_cast<int32_t>(i);
     node->databaseName = GetStringFormChar(src.view(bbOffSet, length));
     bbOffSet += length;
-    logLine("databaseName======" + node->databaseName + "\xEF\xBC\x8Ci===" + std::to_string(i));
+    logDebug("databaseName======" + node->databaseName + "\xEF\xBC\x8Ci===" + std::to_string(i));
     kinds_.push_back(ipd::databaseKindOf(node->databaseName));
     blackberryDatabaseArray.push_back(std::move(node));
   }
@@ -244,7 +244,7 @@ bool IpdReader::readWinFile(const ByteSource& src) {
   }
   const std::string name = GetStringFormChar(src.view(bbOffSet, length));
   bbOffSet += length;
-  logLine("databaseName===" + name);
+  logDebug("databaseName===" + name);
   const ipd::DatabaseKind kind = ipd::databaseKindOf(name);
   if (kind == ipd::DatabaseKind::kUnknown) {
     // Not one of ours: the file's records are not read.

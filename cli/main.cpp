@@ -1,9 +1,14 @@
 // tamsel-cli: the recovery engine without a window, for scripts and examiners.
+//
+//   tamsel-cli scan PATH [--json FILE|-]        count (and export) what a backup holds
+//   tamsel-cli recover PATH OUTDIR [options]    write the records into OUTDIR
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <map>
+#include <set>
 
 #include "cli/record_json.h"
 #include "cli/scan_session.h"
@@ -11,39 +16,65 @@
 
 namespace {
 
-using tamsel::cli::ScanResult;
+using tamsel::Category;
 
-struct CountRow {
-  const char* category;
+struct ClassInfo {
+  const char* label;
   const char* cls;
-  size_t count;
+  std::vector<Category> categories;  // the result screen's categories that hold it
+  bool phone = false;                // a phone-backup record (deleted-only applies)
 };
 
-std::vector<CountRow> countRows(const tamsel::ResultLists& l) {
-  return {{"Contacts", "PRBlackBerryContactNode", l.bbContactArray.size()},
-          {"Call logs", "PRBlackBerryCallNode", l.bbCallArray.size()},
-          {"SMS messages", "PRBlackBerrySMSMessageNode", l.bbSMSArray.size()},
-          {"MMS messages", "PRBlackBerryMMSMessageNode", l.bbMMSArray.size()},
-          {"Memos", "PRBlackBerryNoteNode", l.bbNoteArray.size()},
-          {"Calendar", "PRBlackBerryCalenderNode", l.bbCalderArray.size()},
-          {"Content store", "PRBlackBerryContentNode", l.bbContentStoreArray.size()}};
+const std::vector<ClassInfo>& classes() {
+  static const std::vector<ClassInfo> k = {
+      {"Contacts", "PRBlackBerryContactNode", {Category::Contact}},
+      {"Call logs", "PRBlackBerryCallNode", {Category::CallHistory}},
+      {"SMS messages", "PRBlackBerrySMSMessageNode", {Category::Message}},
+      {"MMS messages", "PRBlackBerryMMSMessageNode", {Category::MMS}},
+      {"Memos", "PRBlackBerryNoteNode", {Category::Note}},
+      {"Calendar", "PRBlackBerryCalenderNode", {Category::Calender}},
+      {"Content store", "PRBlackBerryContentNode", {Category::Photo}},
+      {"Found files",
+       "PRScanListNode",
+       {Category::RawImage, Category::RawAudio, Category::RawVideo, Category::RawDocument}},
+      {"Phone contacts", "PRContactNode", {Category::Contact}, true},
+      {"Phone messages", "PRMessageNode", {Category::Message}, true},
+      {"Phone notes", "PRNoteNode", {Category::Note}, true},
+      {"Phone calls", "PRCallHistoryNode", {Category::CallHistory}, true},
+      {"Phone calendar", "PRCalenderNode", {Category::Calender}, true},
+      {"Phone bookmarks", "PRBookMarkNode", {Category::BookMark}, true},
+  };
+  return k;
 }
 
-void printCounts(const ScanResult& r, std::FILE* out) {
+void printCounts(const tamsel::ResultLists& l, std::FILE* out) {
+  const std::pair<const char*, size_t> rows[] = {
+      {"PRBlackBerryContactNode", l.bbContactArray.size()},
+      {"PRBlackBerryCallNode", l.bbCallArray.size()},
+      {"PRBlackBerrySMSMessageNode", l.bbSMSArray.size()},
+      {"PRBlackBerryMMSMessageNode", l.bbMMSArray.size()},
+      {"PRBlackBerryNoteNode", l.bbNoteArray.size()},
+      {"PRBlackBerryCalenderNode", l.bbCalderArray.size()},
+      {"PRBlackBerryContentNode", l.bbContentStoreArray.size()},
+  };
   std::fprintf(out, "%-15s %-28s %8s\n", "category", "record class", "records");
   size_t total = 0;
-  for (const auto& row : countRows(r.lists)) {
-    std::fprintf(out, "%-15s %-28s %8zu\n", row.category, row.cls, row.count);
-    total += row.count;
+  for (const auto& [cls, count] : rows) {
+    for (const auto& c : classes()) {
+      if (std::string_view(c.cls) == cls)
+        std::fprintf(out, "%-15s %-28s %8zu\n", c.label, cls, count);
+    }
+    total += count;
   }
   std::fprintf(out, "%-15s %-28s %8zu\n", "total", "", total);
 }
 
-int writeJson(const std::string& source, const ScanResult& r, const std::string& dest) {
+int writeJson(const std::string& source, const tamsel::ResultLists& lists,
+              const std::string& dest) {
   nlohmann::ordered_json doc;
   doc["source"] = source;
   doc["kind"] = "blackberry";
-  doc["records"] = tamsel::cli::recordsToJson(r.lists);
+  doc["records"] = tamsel::cli::recordsToJson(lists);
   std::string text = doc.dump(2) + "\n";
   if (dest == "-") {
     std::fwrite(text.data(), 1, text.size(), stdout);
@@ -59,6 +90,70 @@ int writeJson(const std::string& source, const ScanResult& r, const std::string&
   return 0;
 }
 
+// Runs the scan and reports an unreadable input; returns the exit code to use, or -1 to go on.
+int scanOrFail(tamsel::cli::ScanSession& session, const std::string& path, bool quiet) {
+  tamsel::BackupScanOutcome o = session.scan(path, !quiet);
+  if (!o.readable) {
+    std::fprintf(stderr, "tamsel-cli: %s\n", o.error.c_str());
+    return 2;
+  }
+  if (o.refusedEntries > 0) {
+    std::fprintf(
+        stderr,
+        "tamsel-cli: warning: %d archive entries were refused (paths leaving the work folder)\n",
+        o.refusedEntries);
+  }
+  if (o.truncated) {
+    std::fprintf(
+        stderr,
+        "tamsel-cli: warning: the backup is damaged; the records before the damage were read\n");
+  }
+  return -1;
+}
+
+int runRecover(tamsel::cli::ScanSession& session, const std::string& outDir,
+               const std::vector<std::string>& only, bool deletedOnly) {
+  std::set<std::string> wanted(only.begin(), only.end());
+  for (const auto& w : wanted) {
+    bool known = false;
+    for (const auto& c : classes()) known = known || w == c.cls;
+    if (!known) {
+      std::fprintf(stderr, "tamsel-cli: unknown record class %s\n", w.c_str());
+      return 2;
+    }
+  }
+  tamsel::PRResultViewController& results = session.results();
+  for (const auto& c : classes()) {
+    if (!wanted.empty() && !wanted.count(c.cls)) continue;
+    for (Category cat : c.categories) {
+      if (c.phone) {
+        results.selectPhoneRecords(cat, true, deletedOnly);
+      } else {
+        results.selectAll(cat, true);
+      }
+    }
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(outDir, ec);
+  if (ec) {
+    std::fprintf(stderr, "tamsel-cli: cannot create %s: %s\n", outDir.c_str(),
+                 ec.message().c_str());
+    return 2;
+  }
+  const int ticked = results.selectedFilesNum();
+  results.savePanelDidEnd(1, outDir);
+  results.waitForRecovery();
+  tamsel::RecoveryReport report = results.lastRecoveryReport();
+  std::printf("Recovered %d of %d ticked records into %s\n", report.recovered, ticked,
+              outDir.c_str());
+  for (const auto& p : report.written) {
+    std::printf("  %s\n", std::filesystem::relative(p, outDir, ec).c_str());
+  }
+  for (const auto& f : report.failures)
+    std::fprintf(stderr, "tamsel-cli: not written: %s\n", f.c_str());
+  return report.failures.empty() ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -67,37 +162,47 @@ int main(int argc, char** argv) {
   app.require_subcommand(0, 1);
 
   std::string workDir;
+  bool quiet = false;
   app.add_option(
       "--work-dir", workDir,
       "Private work folder (default $TAMSEL_WORK_DIR or ~/Downloads/com.Veltrane.Tamsel)");
+  app.add_flag("-q,--quiet", quiet, "No progress bar and no diagnostics");
+  bool verbose = false;
+  app.add_flag("-v,--verbose", verbose, "Also show what the readers saw (database names, ...)");
 
   auto* scan = app.add_subcommand("scan", "Scan a BlackBerry backup (.ipd or .bbb)");
   std::string scanPath, jsonDest;
-  bool quiet = false;
   scan->add_option("PATH", scanPath, "Backup file")->required();
   scan->add_option("--json", jsonDest, "Write every record as JSON to FILE ('-' for stdout)");
-  scan->add_flag("-q,--quiet", quiet, "No progress bar and no diagnostics");
+
+  auto* recover = app.add_subcommand("recover", "Scan a backup and write its records into OUTDIR");
+  std::string recoverPath, outDir;
+  std::vector<std::string> only;
+  bool deletedOnly = false;
+  recover->add_option("PATH", recoverPath, "Backup file")->required();
+  recover->add_option("OUTDIR", outDir, "Output folder (created if needed)")->required();
+  recover->add_option("--category", only,
+                      "Only records of this class (repeatable), e.g. PRBlackBerryContactNode");
+  recover->add_flag("--deleted-only", deletedOnly, "Phone-backup records: only the deleted ones");
 
   CLI11_PARSE(app, argc, argv);
+  if (quiet) tamsel::setLogSink({});
+  tamsel::setDebugLogging(verbose && !quiet);
+  std::optional<std::filesystem::path> wd;
+  if (!workDir.empty()) wd = workDir;
 
   if (scan->parsed()) {
-    if (quiet) tamsel::setLogSink({});
-    std::optional<std::filesystem::path> wd;
-    if (!workDir.empty()) wd = workDir;
-    ScanResult r = tamsel::cli::runBackupScan(scanPath, wd, !quiet);
-    if (!r.outcome.readable) {
-      std::fprintf(stderr, "tamsel-cli: %s\n", r.outcome.error.c_str());
-      return 2;
-    }
-    if (r.outcome.truncated) {
-      std::fprintf(stderr,
-                   "tamsel-cli: warning: the backup is damaged; the records before "
-                   "the damage were read\n");
-    }
-    std::FILE* table = jsonDest == "-" ? stderr : stdout;
-    printCounts(r, table);
-    if (!jsonDest.empty()) return writeJson(scanPath, r, jsonDest);
+    tamsel::cli::ScanSession session(wd);
+    if (int rc = scanOrFail(session, scanPath, quiet); rc >= 0) return rc;
+    tamsel::ResultLists lists = session.lists();
+    printCounts(lists, jsonDest == "-" ? stderr : stdout);
+    if (!jsonDest.empty()) return writeJson(scanPath, lists, jsonDest);
     return 0;
+  }
+  if (recover->parsed()) {
+    tamsel::cli::ScanSession session(wd);
+    if (int rc = scanOrFail(session, recoverPath, quiet); rc >= 0) return rc;
+    return runRecover(session, outDir, only, deletedOnly);
   }
   std::cout << app.help();
   return 0;

@@ -1,9 +1,11 @@
 // One headless backup scan: the application controller runs its worker on the chosen
-// backup while this session files the posted records and draws progress on stderr.
+// backup and files the posted records into its result screen, while the command line draws
+// progress on stderr. The session keeps the controller, so the results can be ticked and
+// recovered afterwards.
 #pragma once
 
 #include <filesystem>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -12,13 +14,20 @@
 
 namespace tamsel::cli {
 
-struct ScanResult {
-  BackupScanOutcome outcome;
-  ResultLists lists;
-};
+class ScanSession {
+ public:
+  // The work folder is `workDir`, or the default one when none.
+  explicit ScanSession(std::optional<std::filesystem::path> workDir);
 
-// Scans `path` with a controller whose work folder is `workDir` (default when none).
-ScanResult runBackupScan(const std::string& path, std::optional<std::filesystem::path> workDir,
-                         bool showProgress);
+  // Scans `path` to its end; returns how it ended.
+  BackupScanOutcome scan(const std::string& path, bool showProgress);
+
+  PRResultViewController& results() { return *controller_.resultViewController(); }
+  ResultLists lists();
+  OrliskAppDelegate& controller() { return controller_; }
+
+ private:
+  OrliskAppDelegate controller_;
+};
 
 }  // namespace tamsel::cli

@@ -189,6 +189,16 @@ class ResultView {
   // it (runOnUiThreadAndWait; runs it directly when called on the UI thread).
   virtual void runOnUiThread(std::function<void()> fn) = 0;
   virtual void runOnUiThreadAndWait(std::function<void()> fn) = 0;
+
+  // Recovery. A save panel as a sheet, starting in "/" with `proposedName`; `done` gets
+  // the return code (1 = OK) and the chosen path, on the UI thread.
+  virtual void runSavePanel(const std::string& proposedName,
+                            std::function<void(int returnCode, const std::string& path)> done) = 0;
+  // The modal progress sheet with its bar (0 to 100) and percentage text.
+  virtual void setSaveSheetVisible(bool visible) = 0;
+  virtual void setSaveProgress(int percent, const std::string& text) = 0;
+  // Opens a window of the desktop's file browser rooted at `path`.
+  virtual void openFolder(const std::string& path) = 0;
 };
 
 }  // namespace tamsel

@@ -181,6 +181,10 @@ PRResultViewController::PRResultViewController(NotificationCenter& center, Resul
 
 PRResultViewController::~PRResultViewController() {
   center_.removeObserver(this);
+  if (recoverThread_) {
+    recoverThread_->cancel();
+    recoverThread_->wait();
+  }
 }
 
 void PRResultViewController::subscribe() {
@@ -216,7 +220,7 @@ void PRResultViewController::subscribe() {
        &PRResultViewController::BlackBerryRawRecoveryFileInfoHandle},
   };
   for (const auto& [name, member] : table) {
-    center_.addObserver(this, name, [this, member](const Notification& n) { (this->*member)(n); });
+    center_.addObserver(this, name, [this, m = member](const Notification& n) { (this->*m)(n); });
   }
 }
 

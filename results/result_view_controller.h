@@ -11,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "app/events/notification_center.h"
+#include "results/recovery_writer.h"
 #include "results/result_lists.h"
 #include "results/result_view.h"
 
@@ -37,6 +39,10 @@ class ResultHost {
   // Reads a found file through the disk library (readFoundFile with the current disk) into
   // `buffer` of at least ele->file_len bytes; false when the library or entry is absent.
   virtual bool readFoundFile(void* buffer, _rec_file_ele* ele) = 0;
+  // The disk library's table and the disk being scanned, for writing raw-scan files; null
+  // when there is no library or no disk.
+  virtual const export_function_table* diskTable() const { return nullptr; }
+  virtual list_disk_struct* currentDisk() { return nullptr; }
 };
 
 // The display lists: copies of record references that the tables show. The first fourteen
@@ -78,11 +84,11 @@ struct ScanCounters {
   int32_t facetwitterNum = 0, delfacetwitterNum = 0;
 };
 
-class PRResultViewController {
+class PRResultViewController : private RecoveryObserver {
  public:
   // Subscribes to every scan notification on `center`; unsubscribes when destroyed.
   PRResultViewController(NotificationCenter& center, ResultView& view, ResultHost& host);
-  ~PRResultViewController();
+  ~PRResultViewController() override;
   PRResultViewController(const PRResultViewController&) = delete;
   PRResultViewController& operator=(const PRResultViewController&) = delete;
 
@@ -162,6 +168,24 @@ class PRResultViewController {
   void tableViewSelectionDidChange(const std::vector<int>& rows);
   void actPreView();
 
+  // ------------------------------------------------------------ recovery (UI thread)
+  // The recover button: resets the run's progress and opens the save panel with the
+  // proposed folder name.
+  void actRecovery();
+  // The save panel's end: with code 1 writes every ticked record into `path` on a worker,
+  // with the progress sheet and a 1-second tick; any other code does nothing.
+  void savePanelDidEnd(int returnCode, const std::string& path);
+  // The progress tick: percentage of selectedFilesNum done.
+  void IphonerecoveryTimer_hander(int recovered);
+  // The end of a run, on the UI thread: closes the sheet and resets the progress.
+  void saveProgressorHanderToMainThread();
+  // Waits for a running recovery to end (front ends without a UI thread).
+  void waitForRecovery();
+  bool recoveryRunning() const { return recovering_.load(); }
+  // The last run's report (what was written and what was not).
+  RecoveryReport lastRecoveryReport() const;
+  const std::string& recoverPath() const { return recoverPath_; }
+
   // ------------------------------------------------------------ state for writers and front ends
   // A copy of the twenty lists (the records are shared, so ticks show through).
   ResultLists snapshot() const;
@@ -174,6 +198,9 @@ class PRResultViewController {
   // keeps selectedFilesNum, and sets the category's select-all flag unless the list is
   // empty. Returns the change of selectedFilesNum.
   int selectAll(Category c, bool on);
+  // Ticks or clears the phone-backup records of a category (only those that arrived as
+  // deleted records when `deletedOnly`). Returns the change of selectedFilesNum.
+  int selectPhoneRecords(Category c, bool on, bool deletedOnly);
   bool selectAllFlag(Category c) const { return selectAll_[static_cast<int>(c)]; }
   ResultRows displayList(DisplayList d) const { return display_[static_cast<int>(d)]; }
   const std::vector<int>& selectedRows() const { return selectedRows_; }
@@ -214,6 +241,16 @@ class PRResultViewController {
   std::optional<Category> current_;
   std::vector<int> selectedRows_;
   bool nameOrder_ = false, sizeOrder_ = false, dateOrder_ = false;
+
+  // Recovery run. The writer calls progress() from its ticker thread and finished() from
+  // its worker.
+  void progress(int recovered, int total) override;
+  void finished(const RecoveryReport& report) override;
+  std::string recoverPath_;
+  std::unique_ptr<RecoveryWriter> recoverThread_;
+  std::atomic<bool> recovering_{false};
+  mutable std::mutex reportMutex_;
+  RecoveryReport lastReport_;
 };
 
 }  // namespace tamsel

@@ -80,7 +80,7 @@ TEST_F(ControllerTest, MissingFileStillReachesTheFinishingStep) {
   BackupScanOutcome o = app.lastOutcome();
   EXPECT_FALSE(o.readable);
   EXPECT_NE(o.error.find("no such file"), std::string::npos);
-  EXPECT_FALSE(app.brawScan);
+  EXPECT_FALSE(app.brawScan());
 }
 
 TEST_F(ControllerTest, NonZipArchiveIsReportedAndNothingIsPosted) {

@@ -1,5 +1,6 @@
 #include "util/log.h"
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 
@@ -18,7 +19,17 @@ LogSink& currentSink() {
   return sink;
 }
 
+std::atomic<bool> gDebug{false};
+
 }  // namespace
+
+void setDebugLogging(bool on) {
+  gDebug = on;
+}
+
+void logDebug(std::string_view line) {
+  if (gDebug.load()) logLine(line);
+}
 
 LogSink setLogSink(LogSink sink) {
   std::lock_guard lock(logMutex());

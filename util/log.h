@@ -17,4 +17,10 @@ LogSink setLogSink(LogSink sink);
 // Writes one line (no trailing newline needed).
 void logLine(std::string_view line);
 
+// Writes one line of detail (what a reader saw, such as each database name) that front ends
+// show only when asked to be verbose.
+void logDebug(std::string_view line);
+// Whether logDebug lines reach the sink (off by default).
+void setDebugLogging(bool on);
+
 }  // namespace tamsel

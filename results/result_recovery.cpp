@@ -1,0 +1,103 @@
+// The result screen's recover button: the save panel, the worker that writes the ticked
+// records, the 1-second progress tick and the end of the run.
+#include <ctime>
+
+#include "results/recovery_entries.h"
+#include "results/result_view_controller.h"
+#include "results/result_view_detail.h"
+#include "util/log.h"
+
+namespace tamsel {
+
+void PRResultViewController::actRecovery() {
+  if (recovering_.load()) return;  // the progress sheet is modal: one run at a time
+  recovredFilesNum_ = 0;
+  view_.setSaveProgress(0, "0%");
+  view_.runSavePanel(proposedFolderName(std::time(nullptr)),
+                     [this](int code, const std::string& path) { savePanelDidEnd(code, path); });
+}
+
+void PRResultViewController::savePanelDidEnd(int returnCode, const std::string& path) {
+  if (returnCode != 1 || path.empty()) return;
+  if (recovering_.exchange(true)) return;
+  if (recoverThread_) recoverThread_->wait();  // the previous run has ended; reap it
+  recoverPath_ = path;
+  recovredFilesNum_ = 0;
+  view_.setSaveSheetVisible(true);
+  recoverThread_ = std::make_unique<RecoveryWriter>(snapshot(), host_.brawScan(), path,
+                                                    host_.diskTable(), host_.currentDisk());
+  recoverThread_->setSelectedFilesNum(selectedFilesNum_.load());
+  recoverThread_->start(this);
+}
+
+void PRResultViewController::progress(int recovered, int /*total*/) {
+  recovredFilesNum_ = recovered;
+  view_.runOnUiThread([this, recovered] { IphonerecoveryTimer_hander(recovered); });
+}
+
+void PRResultViewController::IphonerecoveryTimer_hander(int recovered) {
+  const int percent = progressPercent(recovered, selectedFilesNum_.load());
+  view_.setSaveProgress(percent, std::to_string(percent) + "%");
+}
+
+void PRResultViewController::finished(const RecoveryReport& report) {
+  {
+    std::lock_guard lock(reportMutex_);
+    lastReport_ = report;
+  }
+  for (const auto& line : report.failures) logLine("not recovered: " + line);
+  view_.openFolder(report.recoverPath.string());
+  view_.runOnUiThreadAndWait([this] { saveProgressorHanderToMainThread(); });
+  recovering_ = false;
+}
+
+void PRResultViewController::saveProgressorHanderToMainThread() {
+  view_.setSaveSheetVisible(false);
+  view_.setSaveProgress(0, "0%");
+  recovredFilesNum_ = 0;
+}
+
+void PRResultViewController::waitForRecovery() {
+  if (recoverThread_) recoverThread_->wait();
+}
+
+RecoveryReport PRResultViewController::lastRecoveryReport() const {
+  std::lock_guard lock(reportMutex_);
+  return lastReport_;
+}
+
+int PRResultViewController::selectPhoneRecords(Category c, bool on, bool deletedOnly) {
+  std::optional<DisplayList> phoneList;
+  switch (c) {
+    case Category::Contact:
+      phoneList = DisplayList::contactController;
+      break;
+    case Category::Message:
+      phoneList = DisplayList::messageController;
+      break;
+    case Category::Note:
+      phoneList = DisplayList::noteController;
+      break;
+    case Category::CallHistory:
+      phoneList = DisplayList::callHistoryController;
+      break;
+    case Category::Calender:
+      phoneList = DisplayList::calendarController;
+      break;
+    case Category::BookMark:
+      phoneList = DisplayList::bookMarkController;
+      break;
+    default:
+      return 0;
+  }
+  ResultRows rows;
+  for (const auto& rec : detail::rowsOf(*phoneList, snapshot())) {
+    Flag* f = rec ? detail::deletedFlagOf(*rec) : nullptr;
+    if (!deletedOnly || (f != nullptr && f->get())) rows.push_back(rec);
+  }
+  const int delta = tickRecords(rows, on);
+  updateSelectionState();
+  return delta;
+}
+
+}  // namespace tamsel
