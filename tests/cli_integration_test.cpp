@@ -1,0 +1,221 @@
+// tamsel-cli end to end: the bundled sample, real data, damaged and hostile inputs.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+
+#include "tests/fixtures/ipd_writer.h"
+#include "tests/fixtures/zip_writer.h"
+
+namespace fs = std::filesystem;
+
+namespace tamsel {
+namespace {
+
+std::string quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+struct CliRun {
+  int status = -1;
+  std::string out;  // stdout
+  std::string err;  // stderr
+};
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("tamsel-cli-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  CliRun run(const std::string& args) {
+    fs::path errFile = dir_ / "stderr.txt";
+    std::string cmd = quote(TAMSEL_CLI_PATH) + " --work-dir " + quote((dir_ / "work").string()) +
+                      " " + args + " 2>" + quote(errFile.string()) + " </dev/null";
+    CliRun r;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (p == nullptr) return r;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.err = read(errFile);
+    return r;
+  }
+  static std::string read(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  static fs::path sample(const char* name) {
+    return fs::path(TAMSEL_SOURCE_DIR) / "examples" / name;
+  }
+  // Every file below `root`, as paths relative to it.
+  static std::set<std::string> tree(const fs::path& root) {
+    std::set<std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+      if (e.is_regular_file()) files.insert(fs::relative(e.path(), root).string());
+    }
+    return files;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(Cli, VersionAndUsage) {
+  CliRun v = run("--version");
+  EXPECT_EQ(v.status, 0);
+  EXPECT_NE(v.out.find("tamsel-cli "), std::string::npos);
+  CliRun h = run("");
+  EXPECT_EQ(h.status, 0);
+  EXPECT_NE(h.out.find("scan"), std::string::npos);
+  EXPECT_NE(h.out.find("recover"), std::string::npos);
+}
+
+TEST_F(Cli, SampleBackupsGiveEveryCategoryInAllThreeLayouts) {
+  for (const char* name : {"sample.ipd", "sample.bbb", "sample-windows.bbb"}) {
+    CliRun r = run("scan --json - " + quote(sample(name).string()));
+    ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+    auto doc = nlohmann::json::parse(r.out);
+    EXPECT_EQ(doc["kind"], "blackberry");
+    EXPECT_EQ(doc["source"], sample(name).string());
+    for (const char* cls :
+         {"PRBlackBerryContactNode", "PRBlackBerryCallNode", "PRBlackBerrySMSMessageNode",
+          "PRBlackBerryMMSMessageNode", "PRBlackBerryNoteNode", "PRBlackBerryCalenderNode",
+          "PRBlackBerryContentNode"}) {
+      ASSERT_TRUE(doc["records"].contains(cls)) << name << " lacks " << cls;
+      EXPECT_GT(doc["records"][cls].size(), 0u) << name << " " << cls;
+    }
+    // The count table went to stderr because the JSON took stdout.
+    EXPECT_NE(r.err.find("PRBlackBerryContactNode"), std::string::npos);
+    const auto& contact = doc["records"]["PRBlackBerryContactNode"][0];
+    EXPECT_EQ(contact["bSelected"], false);
+    EXPECT_TRUE(contact["contactImageData"].contains("sha256"));
+    EXPECT_EQ(contact["contactImageData"]["sha256"].get<std::string>().size(), 64u);
+  }
+}
+
+TEST_F(Cli, RealSampleGivesItsThreeReceivedMessages) {
+  fs::path ipd = fs::path(TAMSEL_TESTDATA_DIR) / "blackberry" / "Sample.ipd";
+  if (!fs::exists(ipd)) GTEST_SKIP() << "no shared test data";
+  CliRun r = run("scan --json - " + quote(ipd.string()));
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto sms = nlohmann::json::parse(r.out)["records"]["PRBlackBerrySMSMessageNode"];
+  ASSERT_EQ(sms.size(), 3u);
+  const char* texts[] = {"qwerty111", "qwerty111", "asdfgh222"};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(sms[i]["contentText"], texts[i]);
+    EXPECT_EQ(sms[i]["numberString"], "+8613725573137");
+    EXPECT_EQ(sms[i]["type"], "Incoming");
+  }
+}
+
+TEST_F(Cli, UnreadableInputsEndWithOneClearLine) {
+  struct Case {
+    std::string name;
+    std::string expect;
+  };
+  fs::path notZip = dir_ / "broken.bbb";
+  std::ofstream(notZip) << "PK but not really a zip file";
+  fs::path notIpd = dir_ / "random.ipd";
+  std::ofstream(notIpd) << std::string(4096, '\x5a');
+  const Case cases[] = {
+      {(dir_ / "absent.ipd").string(), "no such file"},
+      {notZip.string(), "not a ZIP archive"},
+      {notIpd.string(), "not a BlackBerry backup"},
+      {dir_.string(), "not a file"},
+  };
+  for (const auto& c : cases) {
+    CliRun r = run("scan " + quote(c.name));
+    EXPECT_NE(r.status, 0) << c.name;
+    EXPECT_NE(r.err.find(c.expect), std::string::npos) << c.name << ": " << r.err;
+    EXPECT_EQ(r.out, "") << c.name;
+  }
+}
+
+TEST_F(Cli, TruncatedBackupKeepsWhatCameBeforeTheDamage) {
+  std::string bytes = read(sample("sample.ipd"));
+  for (size_t cut : {size_t{41}, size_t{300}, bytes.size() / 2, bytes.size() - 5}) {
+    fs::path part = dir_ / ("cut-" + std::to_string(cut) + ".ipd");
+    std::ofstream(part, std::ios::binary) << bytes.substr(0, cut);
+    CliRun r = run("scan --json - " + quote(part.string()));
+    ASSERT_EQ(r.status, 0) << cut << ": " << r.err;
+    EXPECT_TRUE(nlohmann::json::accept(r.out)) << cut;
+    if (cut > 300) {
+      EXPECT_NE(r.err.find("damaged"), std::string::npos) << cut;
+    }
+  }
+}
+
+TEST_F(Cli, ArchiveClimbingOutOfTheWorkFolderWritesNothingOutside) {
+  fixtures::IpdWriter w;
+  uint16_t memos = w.addDatabase("Memos");
+  w.addRecord(memos, {fixtures::textField(1, "kept"), fixtures::textField(2, "body")});
+  fs::path bbb = dir_ / "evil.bbb";
+  fixtures::writeZip(bbb, {{"../../outside.txt", fixtures::bytesOf("escaped")},
+                           {"Databases/../../../outside2.txt", fixtures::bytesOf("escaped")},
+                           {"Databases/Databases.ipd", w.bytes()}});
+  CliRun r = run("scan --json - " + quote(bbb.string()));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("refused"), std::string::npos);
+  EXPECT_FALSE(fs::exists(dir_ / "outside.txt"));
+  EXPECT_FALSE(fs::exists(dir_.parent_path() / "outside.txt"));
+  EXPECT_FALSE(fs::exists(dir_.parent_path() / "outside2.txt"));
+  auto doc = nlohmann::json::parse(r.out);
+  EXPECT_EQ(doc["records"]["PRBlackBerryNoteNode"][0]["noteTittle"], "kept");
+}
+
+TEST_F(Cli, RecoverWritesTheSevenFoldersAndASecondRunLosesNothing) {
+  fs::path out = dir_ / "out dir";
+  CliRun first =
+      run("-q recover " + quote(sample("sample.bbb").string()) + " " + quote(out.string()));
+  ASSERT_EQ(first.status, 0) << first.err;
+  for (const char* folder : {"Content_Store", "Contact", "Message", "Note", "Calendar&Reminder",
+                             "CallHistory", "MMSMessgae"}) {
+    EXPECT_TRUE(fs::is_directory(out / folder)) << folder;
+  }
+  std::set<std::string> once = tree(out);
+  EXPECT_TRUE(once.count("Contact/Contacts.txt"));
+  EXPECT_TRUE(once.count("MMSMessgae/beach-holiday.png"));
+  EXPECT_TRUE(once.count("Content_Store/IMG00042-20130402-0915.png"));
+  std::string contacts = read(out / "Contact" / "Contacts.txt");
+
+  CliRun second =
+      run("-q recover " + quote(sample("sample.bbb").string()) + " " + quote(out.string()));
+  ASSERT_EQ(second.status, 0) << second.err;
+  std::set<std::string> twice = tree(out);
+  EXPECT_EQ(twice.size(), 2 * once.size());
+  for (const auto& f : once) EXPECT_TRUE(twice.count(f)) << f;
+  EXPECT_EQ(read(out / "Contact" / "Contacts.txt"), contacts);
+  EXPECT_EQ(read(out / "Contact" / "Contacts (2).txt"), contacts);
+  EXPECT_NE(second.out.find("Recovered 43 of 43"), std::string::npos) << second.out;
+}
+
+TEST_F(Cli, RecoverCanBeLimitedToOneClass) {
+  fs::path out = dir_ / "memos";
+  CliRun r = run("-q recover --category PRBlackBerryNoteNode " +
+                 quote(sample("sample.ipd").string()) + " " + quote(out.string()));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Recovered 5 of 5"), std::string::npos) << r.out;
+  EXPECT_FALSE(read(out / "Note" / "Notes.txt").empty());
+  EXPECT_TRUE(read(out / "Message" / "Messages.txt").empty());
+  CliRun bad = run("-q recover --category NoSuchClass " + quote(sample("sample.ipd").string()) +
+                   " " + quote(out.string()));
+  EXPECT_NE(bad.status, 0);
+  EXPECT_NE(bad.err.find("unknown record class"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tamsel
