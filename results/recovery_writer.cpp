@@ -311,6 +311,10 @@ void RecoveryWriter::RecoverRawFile(PRScanListNode& node) {
   std::string name = sanitizeFileName(node.nodeName);
   if (!folderUsable("found file " + name)) return;
   fs::path target = uniquePath(recoverFilePath_, name);
+  if (target.empty()) {
+    failed("RecoverRawFile: no free name for " + name + " in " + recoverFilePath_.string());
+    return;
+  }
   const std::string& text = target.native();
   if (text.size() >= TAMSEL_DISKLIB_PATH_MAX) {
     failed("RecoverRawFile: the path of " + std::to_string(text.size()) +

@@ -1,6 +1,7 @@
 #include "util/file_names.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -82,6 +83,55 @@ TEST(FileNames, UniquePathSkipsFilesFoldersAndDanglingLinks) {
   fs::create_directory(t.path() / "a (2).txt");
   fs::create_symlink(t.path() / "nowhere", t.path() / "a (3).txt");
   EXPECT_EQ(uniquePath(t.path(), "a.txt"), t.path() / "a (4).txt");
+}
+
+TEST(FileNames, FreeNumbersAreFoundInLogarithmicallyManyLooks) {
+  int looks = 0;
+  auto upTo = [&looks](int k) {
+    return [&looks, k](int n) {
+      ++looks;
+      return n <= k;
+    };
+  };
+  EXPECT_EQ(firstFreeNumber(upTo(0)), 1);
+  EXPECT_EQ(firstFreeNumber(upTo(1)), 2);
+  EXPECT_EQ(firstFreeNumber(upTo(2)), 3);
+  EXPECT_EQ(firstFreeNumber(upTo(5)), 6);
+  looks = 0;
+  EXPECT_EQ(firstFreeNumber(upTo(100000)), 100001);  // more than a linear search ever tried
+  EXPECT_LE(looks, 40);
+  looks = 0;
+  EXPECT_EQ(firstFreeNumber(upTo(1 << 29)), (1 << 29) + 1);
+  EXPECT_LE(looks, 62);
+  looks = 0;
+  EXPECT_EQ(firstFreeNumber([&looks](int) { return ++looks, true; }), std::nullopt);
+  EXPECT_LE(looks, 32);
+  // With gaps, any free number will do.
+  auto gaps = [](int n) { return n != 3 && n < 100; };
+  std::optional<int> g = firstFreeNumber(gaps);
+  ASSERT_TRUE(g);
+  EXPECT_FALSE(gaps(*g));
+}
+
+TEST(FileNames, ARunOfEqualNamesContinuesAfterItsHighestNumber) {
+  TempFolder t;
+  writeWholeFile(t.path() / "a.txt", "1");
+  for (int n = 2; n <= 300; ++n) {
+    ASSERT_EQ(::symlink("nowhere", (t.path() / numberedFileName("a.txt", n)).c_str()), 0);
+  }
+  EXPECT_EQ(uniquePath(t.path(), "a.txt"), t.path() / "a (301).txt");
+  auto p = writeNewFile(t.path(), "a.txt", "x");
+  ASSERT_TRUE(p);
+  EXPECT_EQ(*p, t.path() / "a (301).txt");
+  EXPECT_EQ(readWholeFile(*p), "x");
+  EXPECT_EQ(readWholeFile(t.path() / "a.txt"), "1");
+  // A gap below the highest number may be filled; what is chosen is always free.
+  fs::remove(t.path() / "a (7).txt");
+  auto q = writeNewFile(t.path(), "a.txt", "y");
+  ASSERT_TRUE(q);
+  EXPECT_EQ(readWholeFile(*q), "y");
+  EXPECT_EQ(readWholeFile(*p), "x");
+  EXPECT_EQ(listTree(t.path()).size(), 301u);
 }
 
 TEST(FileNames, WriteNewFileNeverReplacesAndLeavesNoTemporaryFiles) {

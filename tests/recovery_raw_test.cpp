@@ -124,6 +124,25 @@ TEST_F(RawRecovery, ExistingFilesAndEqualNamesAreNotHandedToTheLibrary) {
   EXPECT_EQ(readWholeFile(t_.path() / "Image/a.jpg"), "mine");
 }
 
+TEST_F(RawRecovery, LinksPlantedInTheTreeAreNotHandedToTheLibrary) {
+  fs::path root = t_.path() / "out";
+  fs::path outside = t_.path() / "outside";
+  fs::create_directories(outside);
+  fs::create_directories(root / "Image");
+  fs::create_directory_symlink(outside, root / "Audio");
+  fs::create_symlink(outside / "victim.jpg", root / "Image/a.jpg");
+  ResultLists l;
+  l.bbImageArray = {found("a.jpg")};
+  l.bbAudioArray = {found("song.mp3")};
+  export_function_table table = fakeTable();
+  RecoveryReport r = RecoveryWriter(l, true, root, &table, kDisk).run();
+  ASSERT_EQ(gCalls.size(), 1u);
+  EXPECT_EQ(gCalls[0].path, (root / "Image/a (2).jpg").string());
+  EXPECT_TRUE(fs::is_empty(outside));
+  EXPECT_EQ(r.recovered, 2);
+  EXPECT_EQ(r.failures.size(), 2u);  // the linked folder, and its file
+}
+
 TEST_F(RawRecovery, PathThatDoesNotFitTheLibraryBufferIsRefusedNotCut) {
   fs::path root = t_.path() / std::string(200, 'd') / std::string(150, 'e');
   size_t base = (root / "Image").string().size() + 1;  // folder and the slash

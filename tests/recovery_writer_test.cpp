@@ -292,6 +292,41 @@ TEST(RecoveryWriterBackup, FolderThatIsALinkElsewhereIsNotWrittenThrough) {
   EXPECT_EQ(r.recovered, 2);
 }
 
+TEST(RecoveryWriterBackup, LinksPlantedInTheTreeAreNeverWrittenThrough) {
+  TempFolder t;
+  fs::path root = t.path() / "out";
+  fs::path outside = t.path() / "outside";
+  fs::create_directories(outside);
+  writeWholeFile(outside / "victim", "untouched");
+  for (const char* folder : {"Contact", "MMSMessgae", "Content_Store", "Note"}) {
+    fs::create_directories(root / folder);
+  }
+  // Every name the run would use first is a link to a file outside the chosen folder, or a
+  // dangling link into it.
+  for (const char* name : {"Contact/Bob.vcf", "Contact/Contacts.txt", "MMSMessgae/pic.jpg",
+                           "MMSMessgae/Messages.txt", "Content_Store/doc.txt"}) {
+    fs::create_symlink(outside / "victim", root / name);
+  }
+  fs::create_symlink(outside / "new-file", root / "Note/Notes.txt");
+  ResultLists l;
+  l.bbContactArray = {tick(contact("Bob"))};
+  l.bbMMSArray = {tick(mms("pic.jpg", "P"))};
+  l.bbContentStoreArray = {tick(content("doc.txt", "D"))};
+  l.bbNoteArray = {tick(std::make_shared<PRBlackBerryNoteNode>())};
+  RecoveryReport r = RecoveryWriter(l, false, root).run();
+  EXPECT_EQ(readWholeFile(outside / "victim"), "untouched");
+  EXPECT_EQ(listTree(outside), (std::set<std::string>{"victim"}));
+  EXPECT_TRUE(r.failures.empty());
+  EXPECT_EQ(readWholeFile(root / "Contact/Bob (2).vcf"),
+            PRVCFController().buildCard(*contact("Bob")));
+  EXPECT_EQ(readWholeFile(root / "MMSMessgae/pic (2).jpg"), "P");
+  EXPECT_EQ(readWholeFile(root / "Content_Store/doc (2).txt"), "D");
+  EXPECT_EQ(readWholeFile(root / "Note/Notes (2).txt"), "Title:  Note:  \n\n");
+  EXPECT_TRUE(fs::is_symlink(root / "Note/Notes.txt"));
+  EXPECT_TRUE(fs::is_symlink(root / "Contact/Contacts.txt"));
+  EXPECT_EQ(r.recovered, 4);
+}
+
 TEST(RecoveryWriterBackup, NoFolderChosenWritesNothing) {
   ResultLists l;
   l.bbSMSArray = {tick(std::make_shared<PRBlackBerrySMSMessageNode>())};

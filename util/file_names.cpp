@@ -20,8 +20,10 @@ namespace {
 // A suffix longer than this (dot included) is treated as part of the stem when a name is
 // cut or numbered, so that the stem always keeps room.
 constexpr size_t kMaxSuffixBytes = 32;
-// Numbered variants tried before giving up on a folder.
-constexpr int kMaxVariants = 100000;
+// Highest variant number tried before giving up on a name.
+constexpr int kMaxVariants = 1 << 30;
+// Moves into a name that was free when looked at but taken when moved into, before giving up.
+constexpr int kMaxRaces = 1000;
 
 std::pair<std::string_view, std::string_view> splitSuffix(std::string_view name) {
   size_t dot = name.rfind('.');
@@ -86,14 +88,19 @@ std::optional<TempFile> makeTemp(const fs::path& dir) {
   return TempFile{fd, fs::path(tmpl)};
 }
 
-// Gives the finished temporary file its final name: `name` or its first free variant.
+std::optional<int> freeVariant(const fs::path& dir, std::string_view name) {
+  return firstFreeNumber([&](int n) { return somethingAt(dir / numberedFileName(name, n)); });
+}
+
+// Gives the finished temporary file its final name: `name` or a free numbered variant.
 std::optional<fs::path> commit(const fs::path& tmp, const fs::path& dir, const std::string& name) {
-  for (int n = 1; n <= kMaxVariants; ++n) {
-    fs::path target = dir / numberedFileName(name, n);
-    if (somethingAt(target)) continue;
+  for (int attempt = 0; attempt < kMaxRaces; ++attempt) {
+    std::optional<int> n = freeVariant(dir, name);
+    if (!n) break;
+    fs::path target = dir / numberedFileName(name, *n);
     int err = moveNoReplace(tmp, target);
     if (err == 0) return target;
-    if (err == EEXIST) continue;
+    if (err == EEXIST) continue;  // taken meanwhile: look again
     logLine("cannot write " + target.string() + ": " + std::strerror(err));
     ::unlink(tmp.c_str());
     return std::nullopt;
@@ -104,6 +111,26 @@ std::optional<fs::path> commit(const fs::path& tmp, const fs::path& dir, const s
 }
 
 }  // namespace
+
+std::optional<int> firstFreeNumber(const std::function<bool(int)>& taken) {
+  if (!taken(1)) return 1;
+  int highestTaken = 1;
+  int probe = 2;
+  while (taken(probe)) {
+    if (probe > kMaxVariants / 2) return std::nullopt;
+    highestTaken = probe;
+    probe *= 2;
+  }
+  while (probe - highestTaken > 1) {
+    int mid = highestTaken + (probe - highestTaken) / 2;
+    if (taken(mid)) {
+      highestTaken = mid;
+    } else {
+      probe = mid;
+    }
+  }
+  return probe;
+}
 
 std::string sanitizeFileName(std::string_view name) {
   std::string out(name);
@@ -138,11 +165,9 @@ std::string numberedFileName(std::string_view name, int n) {
 }
 
 fs::path uniquePath(const fs::path& dir, std::string_view name) {
-  fs::path candidate = dir / std::string(name);
-  for (int n = 2; n <= kMaxVariants && somethingAt(candidate); ++n) {
-    candidate = dir / numberedFileName(name, n);
-  }
-  return candidate;
+  std::optional<int> n = freeVariant(dir, name);
+  if (!n) return {};
+  return dir / numberedFileName(name, *n);
 }
 
 std::optional<fs::path> writeNewFile(const fs::path& dir, std::string_view name,

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,11 +30,20 @@ std::string lastPathComponent(std::string_view path);
 // "stem (2).ext", 3 gives "stem (3).ext" ..., cut so that it stays within 255 bytes.
 std::string numberedFileName(std::string_view name, int n);
 
+// A number n >= 1 for which `taken(n)` is false (1 stands for the name itself), or none
+// past 2^30. Probes 1, 2, 4, 8 ... until one is free, then halves the gap to the highest
+// taken one: when 1 to k are taken it gives k + 1 after about 2 log k probes, so a backup
+// with thousands of attachments of one name does not make a run quadratic. Where the taken
+// numbers have gaps, some free number is found, not necessarily the lowest.
+std::optional<int> firstFreeNumber(const std::function<bool(int)>& taken);
+
 // dir/name when nothing is at that path (a dangling symbolic link counts as something),
-// otherwise dir/ the first free numbered variant of name. `name` must already be sanitised.
+// otherwise dir/ a free numbered variant of name: the next after the highest of an unbroken
+// run "name", "stem (2).ext" ... "stem (k).ext". An empty path when no variant is free.
+// `name` must already be sanitised.
 std::filesystem::path uniquePath(const std::filesystem::path& dir, std::string_view name);
 
-// Writes `bytes` as a new file in `dir` under `name` (sanitised here) or its first free
+// Writes `bytes` as a new file in `dir` under `name` (sanitised here) or a free
 // numbered variant. The data goes to a temporary file inside `dir` first and is then moved
 // into place without replacing anything, so a reader never sees a half-written file and no
 // existing file is ever overwritten. Returns the path written, or none after logging why.
