@@ -1,5 +1,6 @@
 #include "util/sha256.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tamsel {
@@ -50,6 +51,7 @@ void Sha256::block(const uint8_t* p) {
 }
 
 void Sha256::update(std::span<const uint8_t> bytes) {
+  if (bytes.empty()) return;  // an empty span may carry a null pointer: never hand it to memcpy
   const uint8_t* p = bytes.data();
   size_t n = bytes.size();
   total_ += n;
