@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <optional>
 
 namespace tamsel {
 
@@ -93,6 +94,46 @@ std::string bookMarkEntry(const PRBookMarkNode& n) {
   return s;
 }
 
+namespace {
+
+bool allDigits(std::string_view s) {
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+// `number` x `factor` truncated, computed exactly for a plain decimal text ("2.01", "12",
+// ".5"); none for any other form. Saturates at the largest count.
+std::optional<uint64_t> exactDecimalTimes(std::string_view number, uint64_t factor) {
+  size_t dot = number.find('.');
+  std::string_view whole = number.substr(0, dot);
+  std::string_view fraction = dot == std::string_view::npos ? "" : number.substr(dot + 1);
+  if ((whole.empty() && fraction.empty()) || !allDigits(whole) || !allDigits(fraction)) {
+    return std::nullopt;
+  }
+  using Wide = unsigned __int128;
+  const Wide limit = UINT64_MAX;
+  Wide w = 0;
+  for (char c : whole) {
+    w = w * 10 + static_cast<unsigned>(c - '0');
+    if (w > limit) return UINT64_MAX;
+  }
+  Wide result = w * factor;
+  // The factor has at most twelve zeros, so digits past the eighteenth never change the
+  // truncated result.
+  Wide numerator = 0;
+  Wide denominator = 1;
+  for (size_t i = 0; i < fraction.size() && i < 18; ++i) {
+    numerator = numerator * 10 + static_cast<unsigned>(fraction[i] - '0');
+    denominator *= 10;
+  }
+  result += numerator * factor / denominator;
+  return result > limit ? UINT64_MAX : static_cast<uint64_t>(result);
+}
+
+}  // namespace
+
 uint64_t sizeFormString(std::string_view text) {
   if (text.empty()) return 0;
   char unit = text.back();
@@ -101,28 +142,31 @@ uint64_t sizeFormString(std::string_view text) {
     number.remove_prefix(1);
   }
   if (!number.empty() && number.front() == '+') number.remove_prefix(1);
-  double value = 0;
-  auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
-  (void)ptr;
-  if (ec != std::errc()) return 0;
-  double factor = 1e12;
+  uint64_t factor = 1000000000000u;
   switch (unit) {
     case 'B':
       factor = 1;
       break;
     case 'K':
-      factor = 1e3;
+      factor = 1000;
       break;
     case 'M':
-      factor = 1e6;
+      factor = 1000000;
       break;
     case 'G':
-      factor = 1e9;
+      factor = 1000000000;
       break;
     default:
       break;
   }
-  double bytes = value * factor;
+  // The size texts are decimal ("2.01K" is 2010 bytes); binary floating point would give
+  // 2009.999... and truncate it to 2009. Other forms (exponents) go through a double.
+  if (std::optional<uint64_t> exact = exactDecimalTimes(number, factor)) return *exact;
+  double value = 0;
+  auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
+  (void)ptr;
+  if (ec != std::errc()) return 0;
+  double bytes = value * static_cast<double>(factor);
   if (!(bytes > 0)) return 0;  // negative or not a number
   if (bytes >= 18446744073709551615.0) return UINT64_MAX;
   return static_cast<uint64_t>(bytes);

@@ -2,6 +2,7 @@
 // of phone-backup files, and the run's small helpers (progress, folder name, size texts).
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -298,6 +299,22 @@ TEST(RecoveryHelpers, SizeFormStringReadsTheUnitLetter) {
   EXPECT_EQ(RecoveryWriter::sizeFormString("M"), 0u);
   EXPECT_EQ(RecoveryWriter::sizeFormString("abcK"), 0u);
   EXPECT_EQ(RecoveryWriter::sizeFormString("-1.00K"), 0u);
+  // The number is decimal: 2.01 x 1000 is 2010, not the 2009.999... of binary arithmetic.
+  EXPECT_EQ(RecoveryWriter::sizeFormString("2.01K"), 2010u);
+  EXPECT_EQ(RecoveryWriter::sizeFormString("2.05M"), 2050000u);
+  EXPECT_EQ(RecoveryWriter::sizeFormString("4.35G"), 4350000000u);
+  EXPECT_EQ(RecoveryWriter::sizeFormString("1.23456789012345T"), 1234567890123u);
+  EXPECT_EQ(RecoveryWriter::sizeFormString(" +0.5K"), 500u);
+  EXPECT_EQ(RecoveryWriter::sizeFormString(".25K"), 250u);
+  EXPECT_EQ(RecoveryWriter::sizeFormString("18446744073709551615B"), UINT64_MAX);
+  EXPECT_EQ(RecoveryWriter::sizeFormString("99999999999999999999999B"), UINT64_MAX);
+  EXPECT_EQ(RecoveryWriter::sizeFormString("20000000000G"), UINT64_MAX);
+  EXPECT_EQ(RecoveryWriter::sizeFormString("1.5e3K"), 1500000u);
+  for (int hundredths = 0; hundredths < 100000; ++hundredths) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%d.%02dK", hundredths / 100, hundredths % 100);
+    ASSERT_EQ(RecoveryWriter::sizeFormString(text), uint64_t(hundredths) * 10) << text;
+  }
 }
 
 TEST(RecoveryHelpers, TickedRecordsAreCountedForTheScanKind) {
