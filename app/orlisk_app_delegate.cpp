@@ -71,10 +71,19 @@ void OrliskAppDelegate::OpenBBbackUpFile() {
   ScanIOSBackFile(bbbackUpFilepath);
 }
 
-void OrliskAppDelegate::showResultView() {
+void OrliskAppDelegate::ClickRawRecover() {
+  view_->hideMainView();
+  view_->showDiskView();
+}
+
+void OrliskAppDelegate::createResultViewController() {
   if (!resultViewController_) {
     resultViewController_ = std::make_unique<PRResultViewController>(nc, *resultView_, *this);
   }
+}
+
+void OrliskAppDelegate::showResultView() {
+  createResultViewController();
   resultViewController_->showView();
   view_->showResultView();
 }
@@ -113,11 +122,15 @@ void OrliskAppDelegate::ScanIOSBackFile(const std::string& path) {
   context_ = std::make_unique<ScanContext>(nc);
   context_->workDir = workDir_;
   context_->currentNodeIsiOS6Version = currentNodeIsiOS6Version;
+  blackberryDatabaseArray.clear();
   removeSomeArray();
   {
     std::lock_guard lock(outcomeMutex_);
     outcome_ = {};
   }
+  // The result screen exists (and has subscribed) before the worker posts anything, and the
+  // worker only ever reads the pointer, which is never replaced once set.
+  createResultViewController();
   scanning_ = true;
   scanBackFileThreader = std::jthread([this, path] { ScanIOSBackUpFilehand(path); });
 }

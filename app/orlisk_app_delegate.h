@@ -44,7 +44,8 @@ class OrliskAppDelegate : public ResultHost {
   OrliskAppDelegate(const OrliskAppDelegate&) = delete;
   OrliskAppDelegate& operator=(const OrliskAppDelegate&) = delete;
 
-  // The result screen's view; set before the first showResultView (default: headless).
+  // The result screen's view; set before the first scan or showResultView (default:
+  // headless).
   void setResultView(ResultView* view) {
     resultView_ = view != nullptr ? view : &headlessResultView_;
   }
@@ -73,8 +74,11 @@ class OrliskAppDelegate : public ResultHost {
   // (OpenBBbackUpFile); any other code does nothing.
   void openPanelDidEnd(const std::string& path, int returnCode);
   void OpenBBbackUpFile();
+  // The memory-card button: the home view gives way to the disk view.
+  void ClickRawRecover();
 
-  // Creates the working lists anew and starts the backup-scan worker on `path`.
+  // Creates the working lists anew (the database table included), makes sure the result
+  // screen's presenter exists, and starts the backup-scan worker on `path`.
   void ScanIOSBackFile(const std::string& path);
   // The worker's body: prepare the backup, read it, report the end, clean up.
   void ScanIOSBackUpFilehand(const std::string& path);
@@ -130,6 +134,8 @@ class OrliskAppDelegate : public ResultHost {
 
  private:
   static void hintForButton(MainView* view, std::string_view button, bool entered);
+  // Creates the result screen's presenter on first use (it subscribes when created).
+  void createResultViewController();
 
   MainView* view_;
   MainView nullView_;

@@ -8,6 +8,7 @@
 
 #include "app/events/notification_names.h"
 #include "app/work_folder.h"
+#include "tests/fixtures/ipd_writer.h"
 #include "tests/fixtures/zip_writer.h"
 #include "util/log.h"
 
@@ -23,6 +24,7 @@ class RecordingView : public MainView {
     calls.push_back(scanning ? "size:scan" : "size:home");
   }
   void showResultView() override { calls.push_back("result"); }
+  void showDiskView() override { calls.push_back("disk"); }
   void setHintText(const std::string& text) override { hint = text; }
   void setButtonPictures(std::string_view, const std::string& frame,
                          const std::string& picture) override {
@@ -162,6 +164,94 @@ TEST_F(ControllerTest, HoverTextsFollowTheButton) {
   app.nc.post(notify::kPRbuttonMouseEntered, std::string(kBackupFileButton));
   EXPECT_EQ(view.hint, "* This option will scan your BlackBerry's .BBB or .IPD backup files.");
   EXPECT_EQ(view.pictures, "firstBtnDown,ipdBtnDown");
+}
+
+// An IPD backup with `memos` memo records.
+fs::path writeMemoBackup(const fs::path& path, int memos) {
+  fixtures::IpdWriter w;
+  uint16_t db = w.addDatabase("Memos");
+  for (int i = 0; i < memos; ++i) {
+    w.addRecord(db, {fixtures::textField(1, "memo " + std::to_string(i))});
+  }
+  w.writeFile(path);
+  return path;
+}
+
+TEST_F(ControllerTest, MemoryCardButtonShowsTheDiskView) {
+  RecordingView view;
+  OrliskAppDelegate app(&view, root_ / "work");
+  app.ClickRawRecover();
+  EXPECT_EQ(view.calls, (std::vector<std::string>{"hide", "disk"}));
+  EXPECT_FALSE(app.scanRunning());
+}
+
+// The result screen files every record even when a scan is started without showing it
+// first, and the worker still reaches the screen's finishing step.
+TEST_F(ControllerTest, ScanStartedDirectlyFilesEveryRecord) {
+  fs::path ipd = writeMemoBackup(root_ / "memos.ipd", 3);
+  OrliskAppDelegate app(nullptr, root_ / "work");
+  app.ScanIOSBackFile(ipd.string());
+  app.waitForScan();
+  ASSERT_NE(app.resultViewController(), nullptr);
+  auto lists = app.resultViewController()->snapshot();
+  ASSERT_EQ(lists.bbNoteArray.size(), 3u);
+  EXPECT_EQ(lists.bbNoteArray[0]->noteTittle, "memo 0");
+  EXPECT_TRUE(app.lastOutcome().readable);
+  EXPECT_EQ(app.lastOutcome().recordsPosted, 3u);
+}
+
+TEST_F(ControllerTest, EachScanStartsWithFreshWorkingLists) {
+  fs::path ipd = writeMemoBackup(root_ / "memos.ipd", 1);
+  OrliskAppDelegate app(nullptr, root_ / "work");
+  app.ScanIOSBackFile(ipd.string());
+  app.waitForScan();
+  ASSERT_EQ(app.blackberryDatabaseArray.size(), 1u);  // kept after the scan for lookups
+  EXPECT_EQ(app.blackberryDatabaseArray[0]->databaseName, "Memos");
+
+  // The end-of-scan hook runs before the clean-up, which empties the lists it fills.
+  app.scanThreadFinish = [&app] {
+    app.scanContext().contactArray.push_back(std::make_shared<PRContactNode>());
+    app.noteArray.push_back(std::make_shared<PRNoteNode>());
+    app.contactImageArray.push_back(std::make_shared<PRContactImageNode>());
+  };
+  app.ScanIOSBackFile((root_ / "absent.ipd").string());
+  app.waitForScan();
+  EXPECT_TRUE(app.blackberryDatabaseArray.empty());  // not the previous backup's table
+  EXPECT_TRUE(app.scanContext().contactArray.empty());
+  EXPECT_TRUE(app.noteArray.empty());
+  EXPECT_TRUE(app.contactImageArray.empty());
+}
+
+TEST_F(ControllerTest, WindowsArchiveTakesTheFolderPath) {
+  fixtures::IpdWriter w;
+  uint16_t db = w.addDatabase("Memos");
+  w.addRecord(db, {fixtures::textField(1, "from windows")});
+  fs::path bbb = root_ / "win.bbb";
+  fixtures::writeZip(bbb, {{"Databases/1.dat", w.bytes()}});
+  OrliskAppDelegate app(nullptr, root_ / "work");
+  app.openPanelDidEnd(bbb.string(), 1);
+  app.waitForScan();
+  BackupScanOutcome o = app.lastOutcome();
+  EXPECT_TRUE(o.readable) << o.error;
+  EXPECT_TRUE(o.windowsLayout);
+  auto lists = app.resultViewController()->snapshot();
+  ASSERT_EQ(lists.bbNoteArray.size(), 1u);
+  EXPECT_EQ(lists.bbNoteArray[0]->noteTittle, "from windows");
+  EXPECT_TRUE(fs::exists(root_ / "work" / "BlackBerry.zip"));
+}
+
+// Closing the program while a scan runs: the worker is asked to stop, still reaches its
+// finishing step once, and everything it touches outlives it.
+TEST_F(ControllerTest, DestroyedDuringAScan) {
+  fs::path ipd = writeMemoBackup(root_ / "many.ipd", 2000);
+  int finished = 0;
+  {
+    OrliskAppDelegate app(nullptr, root_ / "work");
+    app.scanThreadFinish = [&] { ++finished; };
+    app.openPanelDidEnd(ipd.string(), 1);
+  }
+  EXPECT_EQ(finished, 1);
+  EXPECT_EQ(OrliskAppDelegate::GetAppControllor(), nullptr);
 }
 
 }  // namespace

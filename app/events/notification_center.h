@@ -1,9 +1,11 @@
 // The process-wide notification centre. Scanners announce every found record and every
 // progress step as (name, object); observers registered for the name are called
 // synchronously, on the posting thread, in the order they subscribed. A post that has no
-// observer is dropped. Observers must return quickly and must not subscribe or unsubscribe
-// from inside a delivery of the same centre (that would deadlock-free but be ignored until
-// the next post: the delivery runs on a snapshot of the observer list).
+// observer is dropped. Observers must return quickly. Each post delivers to the observers
+// registered when it began: one added or removed during a delivery (from inside a handler
+// or from another thread) takes effect with the next post. Removing an observer does not
+// wait for a delivery already running on another thread, so an owner unsubscribes only
+// once no thread can still be posting to it (the controller joins its worker first).
 #pragma once
 
 #include <cstdint>
