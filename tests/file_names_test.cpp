@@ -1,6 +1,7 @@
 #include "util/file_names.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -179,6 +180,24 @@ TEST(FileNames, CopyToNewFileCopiesEveryByte) {
   EXPECT_EQ(readWholeFile(t.path() / "source.bin"), bytes);
   EXPECT_FALSE(copyToNewFile(t.path() / "absent.bin", t.path() / "out", "x"));
   EXPECT_EQ(listTree(t.path() / "out"), (std::set<std::string>{"copy.bin", "copy (2).bin"}));
+}
+
+TEST(FileNames, CopiesTakeTheBytesButNotTheModeOfTheSource) {
+  TempFolder t;
+  writeWholeFile(t.path() / "tool", "#!/bin/sh\n");
+  // A backup may carry any mode bits; a recovered file is plain data.
+  fs::permissions(t.path() / "tool", static_cast<fs::perms>(04755));
+  ASSERT_EQ(fs::status(t.path() / "tool").permissions() & fs::perms::set_uid, fs::perms::set_uid);
+  auto p = copyToNewFile(t.path() / "tool", t.path(), "copy");
+  ASSERT_TRUE(p);
+  EXPECT_EQ(readWholeFile(*p), "#!/bin/sh\n");
+  EXPECT_EQ(fs::status(*p).permissions(),
+            fs::status(*writeNewFile(t.path(), "w", "")).permissions());
+  EXPECT_EQ(fs::status(*p).permissions() & (fs::perms::set_uid | fs::perms::owner_exec),
+            fs::perms::none);
+  EXPECT_FALSE(copyToNewFile(t.path(), t.path(), "a folder is not copied"));
+  ASSERT_EQ(::mkfifo((t.path() / "pipe").c_str(), 0600), 0);
+  EXPECT_FALSE(copyToNewFile(t.path() / "pipe", t.path(), "a pipe is not waited on"));
 }
 
 }  // namespace

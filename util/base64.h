@@ -16,7 +16,7 @@ inline constexpr char kBase64Alphabet[] =
 // every three bytes, then three characters (plus "=" when padded) for two remaining bytes,
 // or two characters (plus "==") for one. No line breaks and no terminating zero. Returns
 // the number of characters written; 0 for a missing source, destination or alphabet, a zero
-// length, or a destination of fewer than `destLen` characters than the encoding needs.
+// length, or a `destLen` smaller than the encoding needs (nothing is written then).
 size_t baseEncode(const uint8_t* src, size_t srcLen, char* dest, size_t destLen,
                   const char* charset, bool padded);
 

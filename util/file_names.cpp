@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <system_error>
 #include <utility>
 
@@ -170,24 +171,40 @@ fs::path uniquePath(const fs::path& dir, std::string_view name) {
   return dir / numberedFileName(name, *n);
 }
 
+namespace {
+
+// Writes all of `bytes` to `fd`; false (errno set) when a write fails.
+bool writeAll(int fd, const char* p, size_t left) {
+  while (left > 0) {
+    ssize_t w = ::write(fd, p, left);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      if (w == 0) errno = EIO;
+      return false;
+    }
+    p += w;
+    left -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+// Closes and removes a temporary file that will not be kept.
+void discard(const TempFile& tmp) {
+  ::close(tmp.fd);
+  ::unlink(tmp.path.c_str());
+}
+
+}  // namespace
+
 std::optional<fs::path> writeNewFile(const fs::path& dir, std::string_view name,
                                      std::string_view bytes) {
   std::string safe = sanitizeFileName(name);
   std::optional<TempFile> tmp = makeTemp(dir);
   if (!tmp) return std::nullopt;
-  const char* p = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    ssize_t w = ::write(tmp->fd, p, left);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      logLine("cannot write " + (dir / safe).string() + ": " + std::strerror(errno));
-      ::close(tmp->fd);
-      ::unlink(tmp->path.c_str());
-      return std::nullopt;
-    }
-    p += w;
-    left -= static_cast<size_t>(w);
+  if (!writeAll(tmp->fd, bytes.data(), bytes.size())) {
+    logLine("cannot write " + (dir / safe).string() + ": " + std::strerror(errno));
+    discard(*tmp);
+    return std::nullopt;
   }
   if (::close(tmp->fd) != 0) {
     logLine("cannot write " + (dir / safe).string() + ": " + std::strerror(errno));
@@ -200,18 +217,41 @@ std::optional<fs::path> writeNewFile(const fs::path& dir, std::string_view name,
 std::optional<fs::path> copyToNewFile(const fs::path& source, const fs::path& dir,
                                       std::string_view name) {
   std::string safe = sanitizeFileName(name);
-  std::error_code ec;
-  if (!fs::is_regular_file(source, ec)) {
-    logLine("not copied, no such file: " + source.string());
+  // The copy is written through the temporary file's own descriptor, never reopened by
+  // name, and gets the mode of every other recovered file: the source's mode bits (set-user-
+  // ID, executable) are not carried over from a backup.
+  // Non-blocking, so that a FIFO planted in a backup is refused instead of waited on.
+  int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  struct stat st {};
+  if (in < 0 || ::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    logLine("not copied, not a readable file: " + source.string());
+    if (in >= 0) ::close(in);
     return std::nullopt;
   }
   std::optional<TempFile> tmp = makeTemp(dir);
-  if (!tmp) return std::nullopt;
-  ::close(tmp->fd);
-  fs::copy_file(source, tmp->path, fs::copy_options::overwrite_existing, ec);
-  if (ec) {
+  if (!tmp) {
+    ::close(in);
+    return std::nullopt;
+  }
+  constexpr size_t kChunk = size_t{1} << 23;
+  std::unique_ptr<char[]> buffer(new char[kChunk]);
+  for (;;) {
+    ssize_t r = ::read(in, buffer.get(), kChunk);
+    if (r < 0 && errno == EINTR) continue;
+    if (r == 0) break;
+    if (r < 0 || !writeAll(tmp->fd, buffer.get(), static_cast<size_t>(r))) {
+      const bool reading = r < 0;
+      logLine("cannot copy " + source.string() + " to " + (dir / safe).string() + ": " +
+              (reading ? "read: " : "write: ") + std::strerror(errno));
+      ::close(in);
+      discard(*tmp);
+      return std::nullopt;
+    }
+  }
+  ::close(in);
+  if (::close(tmp->fd) != 0) {
     logLine("cannot copy " + source.string() + " to " + (dir / safe).string() + ": " +
-            ec.message());
+            std::strerror(errno));
     ::unlink(tmp->path.c_str());
     return std::nullopt;
   }

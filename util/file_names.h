@@ -51,7 +51,8 @@ std::optional<std::filesystem::path> writeNewFile(const std::filesystem::path& d
                                                   std::string_view name, std::string_view bytes);
 
 // Copies the regular file `source` byte for byte into `dir` the same way (temporary file,
-// then a move that never replaces). The source is only read. Returns the path written.
+// then a move that never replaces). The source is only read; its mode bits are not copied.
+// Returns the path written.
 std::optional<std::filesystem::path> copyToNewFile(const std::filesystem::path& source,
                                                    const std::filesystem::path& dir,
                                                    std::string_view name);
