@@ -43,6 +43,9 @@ OrliskAppDelegate::OrliskAppDelegate(MainView* view, std::optional<fs::path> wor
 OrliskAppDelegate::~OrliskAppDelegate() {
   requestStop();
   if (scanBackFileThreader.joinable()) scanBackFileThreader.join();
+  // The result screen goes first: it waits for a running recovery, whose worker still calls
+  // into the disk library, before the library below is closed.
+  resultViewController_.reset();
   nc.removeObserver(this);
   OrliskAppDelegate* self = this;
   gController.compare_exchange_strong(self, nullptr);

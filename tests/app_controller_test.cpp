@@ -198,6 +198,7 @@ TEST_F(ControllerTest, ScanStartedDirectlyFilesEveryRecord) {
   EXPECT_EQ(lists.bbNoteArray[0]->noteTittle, "memo 0");
   EXPECT_TRUE(app.lastOutcome().readable);
   EXPECT_EQ(app.lastOutcome().recordsPosted, 3u);
+  EXPECT_FALSE(fs::exists(root_ / "work" / "BlackBerry.zip"));  // an .ipd is read in place
 }
 
 TEST_F(ControllerTest, EachScanStartsWithFreshWorkingLists) {
