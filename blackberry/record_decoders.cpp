@@ -5,6 +5,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/events/notification_names.h"
 #include "raw/suffix.h"
@@ -70,17 +71,32 @@ uint64_t littleEndian(std::span<const uint8_t> data, size_t count) {
   return v;
 }
 
-// New value = text + " " + old value.
-void prependText(std::string& field, std::string_view text) {
-  std::string v;
-  v.reserve(text.size() + 1 + field.size());
-  v.append(text).append(1, ' ').append(field);
-  field = std::move(v);
-}
+// Texts prepended to a field one after another: new value = text + " " + old value each
+// time. The pieces are kept and joined once at the end, so that a record holding many such
+// fields costs time linear in its size. The views point into the record's bytes.
+class PrependedText {
+ public:
+  void add(std::string_view text) {
+    pieces_.push_back(text);
+    size_ += text.size() + 1;
+  }
+  // Applies the prepends, in the order they were added, to `field`.
+  void applyTo(std::string& field) const {
+    if (pieces_.empty()) return;
+    std::string v;
+    v.reserve(size_ + field.size());
+    for (auto it = pieces_.rbegin(); it != pieces_.rend(); ++it) v.append(*it).append(1, ' ');
+    v.append(field);
+    field = std::move(v);
+  }
+
+ private:
+  std::vector<std::string_view> pieces_;
+  size_t size_ = 0;
+};
 
 // New value = old value + " " + text.
 void appendText(std::string& field, std::string_view text) {
-  field.reserve(field.size() + 1 + text.size());
   field.append(1, ' ').append(text);
 }
 
@@ -143,37 +159,41 @@ const char* blackBerryCallTypeText(uint8_t number) {
 std::shared_ptr<PRBlackBerryContactNode> decodeBlackBerryContact(IpdFieldBytes fields) {
   auto node = std::make_shared<PRBlackBerryContactNode>();
   PRBlackBerryContactNode& c = *node;
-  walkFields(fields, 3, [&c](uint8_t type, std::span<const uint8_t> data) {
+  PrependedText work, home, mobile, name, address;
+  // phoneNumber is the number list of the category updated last; a later update of that
+  // list would be a later phone field, so its final value is the one to copy.
+  std::string* lastPhoneList = nullptr;
+  walkFields(fields, 3, [&](uint8_t type, std::span<const uint8_t> data) {
     switch (type) {
       case 1:
         c.email = fieldText(data);
         break;
       case 6:
       case 16:
-        prependText(c.workCall, fieldText(data));
-        c.phoneNumber = c.workCall;
+        work.add(fieldText(data));
+        lastPhoneList = &c.workCall;
         break;
       case 7:
       case 17:
-        prependText(c.homeCall, fieldText(data));
-        c.phoneNumber = c.homeCall;
+        home.add(fieldText(data));
+        lastPhoneList = &c.homeCall;
         break;
       case 8:
-        prependText(c.mobilCall, fieldText(data));
-        c.phoneNumber = c.mobilCall;
+        mobile.add(fieldText(data));
+        lastPhoneList = &c.mobilCall;
         break;
       case 10:
         c.pinNumber = fieldText(data);
         break;
       case 32:
-        prependText(c.contactName, fieldText(data));
+        name.add(fieldText(data));
         break;
       case 33:
         c.companyName = fieldText(data);
         break;
       case 35:
       case 36:
-        prependText(c.address, fieldText(data));
+        address.add(fieldText(data));
         break;
       case 38:
         c.city = fieldText(data);
@@ -209,6 +229,12 @@ std::shared_ptr<PRBlackBerryContactNode> decodeBlackBerryContact(IpdFieldBytes f
         break;
     }
   });
+  work.applyTo(c.workCall);
+  home.applyTo(c.homeCall);
+  mobile.applyTo(c.mobilCall);
+  name.applyTo(c.contactName);
+  address.applyTo(c.address);
+  if (lastPhoneList) c.phoneNumber = *lastPhoneList;
   return node;
 }
 
@@ -296,7 +322,8 @@ std::shared_ptr<PRBlackBerrySMSMessageNode> decodeBlackBerrySMSMessage(IpdFieldB
 std::shared_ptr<PRBlackBerryMMSMessageNode> decodeBlackBerryMMSMessage(IpdFieldBytes fields) {
   auto node = std::make_shared<PRBlackBerryMMSMessageNode>();
   PRBlackBerryMMSMessageNode& m = *node;
-  walkFields(fields, 0, [&m](uint8_t type, std::span<const uint8_t> data) {
+  PrependedText numbers;
+  walkFields(fields, 0, [&m, &numbers](uint8_t type, std::span<const uint8_t> data) {
     switch (type) {
       case 103: {
         m.contentDataName = fieldText(data);
@@ -312,12 +339,13 @@ std::shared_ptr<PRBlackBerryMMSMessageNode> decodeBlackBerryMMSMessage(IpdFieldB
         break;
       case 111:
       case 114:
-        prependText(m.numberName, fieldText(data));
+        numbers.add(fieldText(data));
         break;
       default:
         break;
     }
   });
+  numbers.applyTo(m.numberName);
   return node;
 }
 

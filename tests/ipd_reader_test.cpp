@@ -15,6 +15,7 @@
 #include "app/events/notification_names.h"
 #include "tests/fixtures/blackberry_collector.h"
 #include "tests/fixtures/ipd_writer.h"
+#include "util/log.h"
 
 namespace tamsel {
 namespace {
@@ -110,6 +111,25 @@ TEST_F(IpdReaderTest, OtherRealBackupPostsNothing) {
   EXPECT_EQ(got.recordCount(), 0u);
   EXPECT_EQ(reader.stats.recordsSkipped, 1u);
   EXPECT_FALSE(reader.stats.truncated);
+}
+
+TEST_F(IpdReaderTest, DatabaseNamesAreLoggedInDetail) {
+  std::vector<std::string> lines;
+  auto previous = setLogSink([&lines](std::string_view l) { lines.emplace_back(l); });
+  setDebugLogging(true);
+  IpdWriter w;
+  w.addDatabase("Memos");
+  w.addDatabase("SMS Messages");
+  readBytes(w.bytes());
+  IpdWriter win;
+  win.addDatabase("Calendar - All");
+  reader.AnalyWinbackup(ByteSource::fromBytes(win.bytes()));
+  setDebugLogging(false);
+  setLogSink(previous);
+  // The separator before "i" is the full-width comma U+FF0C.
+  EXPECT_EQ(lines, (std::vector<std::string>{"databaseName======Memos\uFF0Ci===0",
+                                             "databaseName======SMS Messages\uFF0Ci===1",
+                                             "databaseName===Calendar - All"}));
 }
 
 TEST_F(IpdReaderTest, EveryRecordOfEveryDatabaseIsRead) {

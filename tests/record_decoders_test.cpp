@@ -61,6 +61,41 @@ TEST_F(DecoderTest, ContactNamesAndPhoneListsArePrependedWithTrailingSpace) {
   EXPECT_EQ(home->phoneNumber, "555 ");
 }
 
+TEST_F(DecoderTest, PhoneNumberFollowsTheListUpdatedLast) {
+  auto c = decodeBlackBerryContact(
+      fields({textField(6, "1"), textField(8, "2"), textField(7, "3"), textField(16, "4")}));
+  EXPECT_EQ(c->workCall, "4 1 ");
+  EXPECT_EQ(c->mobilCall, "2 ");
+  EXPECT_EQ(c->homeCall, "3 ");
+  EXPECT_EQ(c->phoneNumber, "4 1 ");
+  auto none = decodeBlackBerryContact(fields({textField(32, "Ann")}));
+  EXPECT_EQ(none->phoneNumber, "");
+}
+
+// A hostile record can hold a great many prepended fields; each must cost the same, not
+// grow with the text built so far (this record took tens of seconds when every prepend
+// copied the whole text).
+TEST_F(DecoderTest, ManyPrependedFieldsKeepTheirOrder) {
+  constexpr int kCount = 120000;
+  std::vector<IpdField> f;
+  f.reserve(kCount);
+  for (int i = 0; i < kCount; ++i) {
+    f.push_back(textField(i % 2 ? 32 : 8, std::to_string(i % 10), false));
+  }
+  auto c = decodeBlackBerryContact(fields(f));
+  ASSERT_EQ(c->contactName.size(), kCount);  // kCount / 2 digits, each with its space
+  EXPECT_EQ(c->contactName.substr(0, 6), "9 7 5 ");
+  EXPECT_EQ(c->contactName.substr(kCount - 6), "5 3 1 ");
+  EXPECT_EQ(c->mobilCall.substr(0, 6), "8 6 4 ");
+  EXPECT_EQ(c->phoneNumber, c->mobilCall);
+
+  for (auto& field : f) field.type = field.type == 32 ? 111 : 114;
+  auto m = decodeBlackBerryMMSMessage(fields(f));
+  ASSERT_EQ(m->numberName.size(), 2u * kCount);
+  EXPECT_EQ(m->numberName.substr(0, 6), "9 8 7 ");
+  EXPECT_EQ(m->numberName.substr(2 * kCount - 6), "2 1 0 ");
+}
+
 TEST_F(DecoderTest, ContactSingleValueFieldsAndPicture) {
   ByteVec picture = {0xFF, 0xD8, 0xFF, 0x00, 0x10, 0x4A};
   auto c = decodeBlackBerryContact(fields({
