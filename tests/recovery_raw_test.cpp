@@ -132,16 +132,18 @@ TEST_F(RawRecovery, LinksPlantedInTheTreeAreNotHandedToTheLibrary) {
   fs::create_directories(root / "Image");
   fs::create_directory_symlink(outside, root / "Audio");
   fs::create_symlink(outside / "victim.jpg", root / "Image/a.jpg");
+  fs::create_symlink(outside / "made-by-the-run", root / "Video");  // dangling
   ResultLists l;
   l.bbImageArray = {found("a.jpg")};
   l.bbAudioArray = {found("song.mp3")};
+  l.bbVedioArray = {found("clip.mov")};
   export_function_table table = fakeTable();
   RecoveryReport r = RecoveryWriter(l, true, root, &table, kDisk).run();
   ASSERT_EQ(gCalls.size(), 1u);
   EXPECT_EQ(gCalls[0].path, (root / "Image/a (2).jpg").string());
   EXPECT_TRUE(fs::is_empty(outside));
-  EXPECT_EQ(r.recovered, 2);
-  EXPECT_EQ(r.failures.size(), 2u);  // the linked folder, and its file
+  EXPECT_EQ(r.recovered, 3);
+  EXPECT_EQ(r.failures.size(), 4u);  // the two linked folders, and their files
 }
 
 TEST_F(RawRecovery, PathThatDoesNotFitTheLibraryBufferIsRefusedNotCut) {
