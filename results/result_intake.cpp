@@ -254,10 +254,13 @@ void PRResultViewController::ScanProgressInfomationHandle(const Notification& n)
   rewriteCountLabels(progress);
 }
 
-void PRResultViewController::rewriteCountLabels(int progress) {
-  const ScanCounters c = counters();
+namespace {
+
+using CountLabels = std::array<std::pair<ResultField, std::string>, 10>;
+
+CountLabels countLabelTexts(const ScanCounters& c) {
   auto fmt = [](const char* prefix, int32_t v) { return prefix + std::to_string(v); };
-  std::array<std::pair<ResultField, std::string>, 10> labels = {{
+  return {{
       {ResultField::photovideoNumlab, fmt("Photo&Video:  ", c.photovideoNum)},
       {ResultField::delPhotovideoNumlab, "Photo&Video:  0"},
       {ResultField::contactNumlab, fmt("Contacts:  ", c.contactNum)},
@@ -269,12 +272,21 @@ void PRResultViewController::rewriteCountLabels(int progress) {
       {ResultField::callNumlab, fmt("Call History:  ", c.callNum)},
       {ResultField::delCallNumlab, fmt("Call History:  ", c.delCallNum)},
   }};
+}
+
+}  // namespace
+
+void PRResultViewController::rewriteCountLabels(int progress) {
   ResultView& view = view_;
-  view_.runOnUiThread([&view, progress, labels = std::move(labels)] {
+  view_.runOnUiThread([&view, progress, labels = countLabelTexts(counters())] {
     view.setProgressValue(progress);
     view.setText(ResultField::progressText, std::to_string(progress) + "%");
     for (const auto& [field, text] : labels) view.setText(field, text);
   });
+}
+
+void PRResultViewController::writeFinalCountLabels(const ScanCounters& c) {
+  for (const auto& [field, text] : countLabelTexts(c)) view_.setText(field, text);
 }
 
 }  // namespace tamsel

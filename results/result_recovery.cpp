@@ -46,8 +46,11 @@ void PRResultViewController::finished(const RecoveryReport& report) {
     lastReport_ = report;
   }
   for (const auto& line : report.failures) logLine("not recovered: " + line);
-  view_.openFolder(report.recoverPath.string());
-  view_.runOnUiThreadAndWait([this] { saveProgressorHanderToMainThread(); });
+  // This runs on the worker; the view is touched from the UI thread only.
+  view_.runOnUiThreadAndWait([this, folder = report.recoverPath.string()] {
+    view_.openFolder(folder);
+    saveProgressorHanderToMainThread();
+  });
   recovering_ = false;
 }
 
@@ -67,31 +70,11 @@ RecoveryReport PRResultViewController::lastRecoveryReport() const {
 }
 
 int PRResultViewController::selectPhoneRecords(Category c, bool on, bool deletedOnly) {
-  std::optional<DisplayList> phoneList;
-  switch (c) {
-    case Category::Contact:
-      phoneList = DisplayList::contactController;
-      break;
-    case Category::Message:
-      phoneList = DisplayList::messageController;
-      break;
-    case Category::Note:
-      phoneList = DisplayList::noteController;
-      break;
-    case Category::CallHistory:
-      phoneList = DisplayList::callHistoryController;
-      break;
-    case Category::Calender:
-      phoneList = DisplayList::calendarController;
-      break;
-    case Category::BookMark:
-      phoneList = DisplayList::bookMarkController;
-      break;
-    default:
-      return 0;
-  }
+  // The categories of the deleted-only filter: their phone records carry the deleted mark.
+  const auto& info = detail::categoryInfo(c);
+  if (!info.filters || !info.phone) return 0;
   ResultRows rows;
-  for (const auto& rec : detail::rowsOf(*phoneList, snapshot())) {
+  for (const auto& rec : detail::rowsOf(*info.phone, snapshot())) {
     Flag* f = rec ? detail::deletedFlagOf(*rec) : nullptr;
     if (!deletedOnly || (f != nullptr && f->get())) rows.push_back(rec);
   }

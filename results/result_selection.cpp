@@ -1,14 +1,14 @@
 // Result presenter: ticking, select-all, the selection sentence, the deleted-only filter,
 // sorting by column and the cell style of deleted rows.
 #include <algorithm>
+#include <array>
 #include <cctype>
-#include <charconv>
-#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <limits>
 #include <optional>
 
+#include "results/recovery_entries.h"
 #include "results/result_view_controller.h"
 #include "results/result_view_detail.h"
 
@@ -166,43 +166,12 @@ int64_t leadingInteger(std::string_view name) {
                              std::numeric_limits<int32_t>::max());
 }
 
-// A size text ("1.50M") back to bytes: the last character is the unit (B, K, M, G, any
-// other x1000^4), the text before it a decimal number; truncated, empty gives 0.
-uint64_t bytesOfSizeText(std::string_view text) {
-  if (text.empty()) return 0;
-  const char unit = text.back();
-  std::string_view number = text.substr(0, text.size() - 1);
-  while (!number.empty() && std::isspace(static_cast<unsigned char>(number.front()))) {
-    number.remove_prefix(1);
-  }
-  if (!number.empty() && number.front() == '+') number.remove_prefix(1);
-  double v = 0;
-  std::from_chars(number.data(), number.data() + number.size(), v);
-  double scale = 1e12;
-  switch (unit) {
-    case 'B':
-      scale = 1;
-      break;
-    case 'K':
-      scale = 1e3;
-      break;
-    case 'M':
-      scale = 1e6;
-      break;
-    case 'G':
-      scale = 1e9;
-      break;
-    default:
-      break;
-  }
-  const double bytes = v * scale;
-  if (!(bytes > 0)) return 0;
-  if (bytes >= 18446744073709551615.0) return std::numeric_limits<uint64_t>::max();
-  return static_cast<uint64_t>(bytes);
-}
+// A call date "MM-DD-YYYY HH:MM" (or "YYYY-MM-DD HH:MM[:SS]") as year, month, day, hour,
+// minute, second, compared in that order (no combined number, which would overflow on
+// absurd years).
+using DateKey = std::array<int64_t, 6>;
 
-// A call date "MM-DD-YYYY HH:MM" (or "YYYY-MM-DD HH:MM[:SS]") as one sortable number.
-std::optional<int64_t> dateKey(std::string_view text) {
+std::optional<DateKey> dateKey(std::string_view text) {
   std::vector<int64_t> parts;
   size_t i = 0;
   while (i < text.size() && parts.size() < 6) {
@@ -228,7 +197,7 @@ std::optional<int64_t> dateKey(std::string_view text) {
   const int64_t hour = parts.size() > 3 ? parts[3] : 0;
   const int64_t minute = parts.size() > 4 ? parts[4] : 0;
   const int64_t second = parts.size() > 5 ? parts[5] : 0;
-  return ((((year * 100 + month) * 100 + day) * 100 + hour) * 100 + minute) * 100 + second;
+  return DateKey{year, month, day, hour, minute, second};
 }
 
 // Sorts by a key of one record class; rows of other classes (or without a key) go last in
@@ -284,7 +253,7 @@ void PRResultViewController::tableViewDidClickTableColumn(std::string_view colum
         sizeOrder_ = !sizeOrder_;
         sorted = sortedBy<PRPhotoAndVideoNode, uint64_t>(
             rowsOf(d), sizeOrder_, [](const PRPhotoAndVideoNode& p) {
-              return std::optional<uint64_t>(bytesOfSizeText(p.fileNodeSize));
+              return std::optional<uint64_t>(sizeFormString(p.fileNodeSize));
             });
       } else {
         return;
@@ -310,7 +279,7 @@ void PRResultViewController::tableViewDidClickTableColumn(std::string_view colum
                                                           textKey(&PRCallHistoryNode::callName));
       } else {
         dateOrder_ = !dateOrder_;
-        sorted = sortedBy<PRCallHistoryNode, int64_t>(
+        sorted = sortedBy<PRCallHistoryNode, DateKey>(
             rowsOf(d), dateOrder_, [](const PRCallHistoryNode& c) { return dateKey(c.callDate); });
       }
       break;

@@ -245,6 +245,7 @@ void PRResultViewController::showView() {
   view_.showScanProgressPanel();
   current_.reset();
   selectedRows_.clear();
+  scanOpen_ = true;
 
   view_.setProgressValue(1);
   view_.setText(ResultField::progressText, "1%");
@@ -316,11 +317,18 @@ void PRResultViewController::ScanFinishOnMainThread() {
   for (ResultButton b : {ResultButton::facebook, ResultButton::twitter, ResultButton::feedback}) {
     view_.setButtonEnabled(b, true);
   }
+  ScanCounters last;
   {
-    // The labels keep the texts of the last progress report.
     std::lock_guard lock(mutex_);
+    last = counters_;
     counters_ = ScanCounters{};
   }
+  // The labels show the final counts, not those of the last progress report: records that
+  // came after it (or a scan that reports no progress to this screen, such as an iPhone
+  // backup scan) would otherwise leave them short. A second finishing step of the same scan
+  // (the stop button, then the scan thread's end) keeps them.
+  if (scanOpen_) writeFinalCountLabels(last);
+  scanOpen_ = false;
   actCallHistory();
 }
 

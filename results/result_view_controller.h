@@ -216,6 +216,7 @@ class PRResultViewController : private RecoveryObserver {
 
   void subscribe();
   void rewriteCountLabels(int progress);
+  void writeFinalCountLabels(const ScanCounters& c);
   void setDisplayList(DisplayList d, ResultRows rows);
   void selectFirstRow();
   void previewRow(Category table, int row);
@@ -239,6 +240,7 @@ class PRResultViewController : private RecoveryObserver {
   std::array<ResultRows, kDisplayListCount> display_;
   std::array<bool, kCategoryCount> selectAll_{};
   std::optional<Category> current_;
+  bool scanOpen_ = false;  // between showView and the first finishing step
   std::vector<int> selectedRows_;
   bool nameOrder_ = false, sizeOrder_ = false, dateOrder_ = false;
 

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "app/events/notification_names.h"
 #include "results/result_view_controller.h"
@@ -82,6 +83,21 @@ TEST_F(RecoverButton, AcceptedPanelWritesTickedRecordsAndClosesTheSheet) {
   pr.savePanelDidEnd(1, dir.string());
   pr.waitForRecovery();
   EXPECT_TRUE(fs::exists(dir / "Message" / "Messages (2).txt"));
+  EXPECT_TRUE(fs::exists(dir / "Message" / "Messages.txt"));
+}
+
+// The worker hands the end of the run, folder window included, to the UI thread.
+TEST_F(RecoverButton, EndOfRunTouchesTheViewOnTheUiThreadOnly) {
+  postSms("+1", "a");
+  pr.selectAll(Category::Message, true);
+  view.uiThread = std::this_thread::get_id();
+  pr.savePanelDidEnd(1, dir.string());
+  while (pr.recoveryRunning()) view.pump();
+  pr.waitForRecovery();
+  view.pump();
+  ASSERT_EQ(view.openedFolders, (std::vector<std::string>{dir.string()}));
+  EXPECT_EQ(view.openedFolderThreads[0], std::this_thread::get_id());
+  EXPECT_EQ(view.saveSheetCalls, (std::vector<bool>{true, false}));
   EXPECT_TRUE(fs::exists(dir / "Message" / "Messages.txt"));
 }
 

@@ -244,5 +244,24 @@ TEST_F(Selection, NameOrderIsSharedAndCallDatesSortAsDates) {
       "Al,al,bo,");
 }
 
+// Years too large for any calendar must not overflow the date comparison.
+TEST_F(Selection, CallDateSortSurvivesHugeYears) {
+  for (auto [name, date] :
+       {std::pair{"far", "01-01-999999999 10:00"}, std::pair{"now", "01-01-2014 10:00"},
+        std::pair{"big", "999999999-12-31 23:59:59"},
+        std::pair{"old", "12-31-1999 999999999:999999999"}}) {
+    auto c = std::make_shared<PRCallHistoryNode>();
+    c->callName = name;
+    c->callDate = date;
+    c->callPhone = name;
+    post(notify::kScanCallHistoryInfo, c);
+  }
+  pr.actCallHistory();
+  pr.tableViewDidClickTableColumn(kColumnDate);
+  EXPECT_EQ(
+      (listed<PRCallHistoryNode>(DisplayList::callHistoryController, &PRCallHistoryNode::callName)),
+      "old,now,far,big,");
+}
+
 }  // namespace
 }  // namespace tamsel

@@ -188,6 +188,67 @@ TEST_F(Presenter, BlackBerryRecordsCountOnTheLabels) {
   EXPECT_EQ(view.waitCalls.load(), 1);
 }
 
+TEST_F(Presenter, PhoneScanProgressRewritesAllTenLabels) {
+  pr.showView();
+  EXPECT_EQ(view.text(ResultField::delNoteNumlab), "Notes:  ");
+  EXPECT_EQ(view.text(ResultField::delPhotovideoNumlab), "Photo&Video:  ");
+  auto photo = std::make_shared<PRPhotoAndVideoNode>();
+  post(notify::kScanPhotoAndVideo, photo);
+  post(notify::kScanPhotoAndVideo, std::make_shared<PRPhotoAndVideoNode>());
+  post(notify::kScanContactInfo, contact("Ann", "1"));
+  post(notify::kScanDelContactInfo, contact("Bob", "2"));
+  post(notify::kScanDelContactInfo, contact("Cy", "3"));
+  post(notify::kScanMessageInfo, message("1", "a", "d"));
+  post(notify::kScanDelMessageInfo, message("1", "b", "d"));
+  auto note = std::make_shared<PRNoteNode>();
+  note->noteContent = "n";
+  post(notify::kScanDelNoteInfo, note);
+  auto call = std::make_shared<PRCallHistoryNode>();
+  call->callPhone = "5";
+  post(notify::kScanCallHistoryInfo, call);
+  nc.post(notify::kBlackBerryRawRecoveryProgress, int64_t{37});
+
+  EXPECT_EQ(view.progress(), 37);
+  EXPECT_EQ(view.text(ResultField::progressText), "37%");
+  EXPECT_EQ(view.text(ResultField::photovideoNumlab), "Photo&Video:  2");
+  EXPECT_EQ(view.text(ResultField::delPhotovideoNumlab), "Photo&Video:  0");
+  EXPECT_EQ(view.text(ResultField::contactNumlab), "Contacts:  1");
+  EXPECT_EQ(view.text(ResultField::delContactNumlab), "Contacts:  2");
+  EXPECT_EQ(view.text(ResultField::messageNumlab), "Messages:  1");
+  EXPECT_EQ(view.text(ResultField::delMessageNumlab), "Messages:  1");
+  EXPECT_EQ(view.text(ResultField::noteNumlab), "Notes:  0");
+  EXPECT_EQ(view.text(ResultField::delNoteNumlab), "Notes:  1");
+  EXPECT_EQ(view.text(ResultField::callNumlab), "Call History:  1");
+  EXPECT_EQ(view.text(ResultField::delCallNumlab), "Call History:  0");
+}
+
+// The labels tell the truth at the end of every kind of scan, also when records arrived
+// after the last progress report or no report came at all.
+TEST_F(Presenter, LabelsShowTheFinalCountsWhenTheScanEnds) {
+  pr.showView();
+  post(notify::kScanContactInfo, contact("Ann", "1"));
+  post(notify::kScanDelContactInfo, contact("Bob", "2"));  // no progress report at all
+  pr.ScanThreadFinish();
+  EXPECT_EQ(view.text(ResultField::contactNumlab), "Contacts:  1");
+  EXPECT_EQ(view.text(ResultField::delContactNumlab), "Contacts:  1");
+  EXPECT_EQ(view.text(ResultField::callNumlab), "Call History:  0");
+  EXPECT_EQ(view.text(ResultField::delPhotovideoNumlab), "Photo&Video:  0");
+  EXPECT_EQ(view.text(ResultField::progressText), "0%");  // the progress text is not rewritten
+  EXPECT_EQ(pr.counters().contactNum, 0);
+
+  // A BlackBerry scan whose last records came after the last report.
+  pr.showView();
+  post(notify::kBlacBerryContactInfo, std::make_shared<PRBlackBerryContactNode>());
+  nc.post(notify::kBlackBerryRawRecoveryProgress, int64_t{20});
+  post(notify::kBlacBerryContactInfo, std::make_shared<PRBlackBerryContactNode>());
+  EXPECT_EQ(view.text(ResultField::contactNumlab), "Contacts:  1");
+  pr.CilckStop();
+  EXPECT_EQ(view.text(ResultField::contactNumlab), "Contacts:  2");
+  // The scan thread ends after the stop and finishes once more: the labels stay.
+  pr.ScanThreadFinish();
+  EXPECT_EQ(view.text(ResultField::contactNumlab), "Contacts:  2");
+}
+
 TEST_F(Presenter, RawFilesSortByKindAndArchiveStaysEmpty) {
   host.raw = true;
   pr.showView();
@@ -271,15 +332,24 @@ TEST_F(Presenter, CategorySwitchShowsEachRecordOnceAndPreviewsRowZero) {
 TEST_F(Presenter, GoingHomeAsksAndEmptiesEverythingOnBack) {
   post(notify::kScanContactInfo, contact("Ann", "1"));
   post(notify::kBlackBerryNoteInfo, std::make_shared<PRBlackBerryNoteNode>());
-  pr.actBookMark();
+  pr.showView();
+  pr.ScanThreadFinish();
+  pr.actNote();
   view.alertAnswer = false;
   pr.actHome();
   ASSERT_EQ(view.alerts.size(), 1u);
   EXPECT_EQ(view.alerts[0],
             "Are you sure you want to go back to Home? If Back, the scanning results will not "
             "be saved.| Back |Cancel");
+  // Cancel: lists, screen and window as they were.
   EXPECT_EQ(pr.snapshot().contactArray.size(), 1u);
+  EXPECT_EQ(pr.snapshot().bbNoteArray.size(), 1u);
   EXPECT_EQ(host.mainViewCalls, 0);
+  EXPECT_EQ(host.stopCalls.load(), 0);
+  EXPECT_TRUE(view.screenShown);
+  EXPECT_EQ(view.windowSize, std::make_pair(0, 0));
+  EXPECT_EQ(pr.currentCategory(), Category::Note);
+  EXPECT_EQ(view.tableRows[Category::Note].size(), 1u);
 
   view.alertAnswer = true;
   pr.actHome();
@@ -300,6 +370,7 @@ TEST_F(Presenter, GoingHomeAsksAndEmptiesEverythingOnBack) {
 TEST_F(Presenter, WorkerPostsWhileUiThreadReads) {
   constexpr int kRecords = 3000;
   view.uiThread = std::this_thread::get_id();
+  pr.showView();
   std::atomic<bool> done{false};
   std::thread worker([&] {
     for (int i = 0; i < kRecords; ++i) {
@@ -323,8 +394,9 @@ TEST_F(Presenter, WorkerPostsWhileUiThreadReads) {
   // The finishing step ran here, after every queued progress update.
   EXPECT_EQ(view.text(ResultField::progressText), "0%");
   EXPECT_FALSE(view.progressBarVisible);
-  // The last report came after MMS number 2901; the deleted label counts distinct phones.
-  EXPECT_EQ(view.text(ResultField::messageNumlab), "Messages:  2901");
+  // The last report came after MMS number 2901, the finishing step wrote the final counts;
+  // the deleted label counts distinct phones.
+  EXPECT_EQ(view.text(ResultField::messageNumlab), "Messages:  3000");
   EXPECT_EQ(view.text(ResultField::delMessageNumlab), "Messages:  1000");
   ResultLists l = pr.snapshot();
   EXPECT_EQ(l.bbMMSArray.size(), static_cast<size_t>(kRecords));
