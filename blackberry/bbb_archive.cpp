@@ -75,6 +75,23 @@ bool unpackArchive(const fs::path& zipPath, const fs::path& destDir, std::string
     return false;
   }
   zip_int64_t count = zip_get_num_entries(archive.get(), 0);
+  // Refuse an archive that says it unpacks to more than the work folder's disk holds,
+  // rather than filling the disk. (libzip fails an entry that runs past its stated size.)
+  uint64_t unpacked = 0;
+  for (zip_int64_t i = 0; i < count; ++i) {
+    zip_stat_t st;
+    if (zip_stat_index(archive.get(), static_cast<zip_uint64_t>(i), 0, &st) == 0 &&
+        (st.valid & ZIP_STAT_SIZE)) {
+      unpacked += st.size;
+    }
+  }
+  std::error_code spaceError;
+  fs::space_info space = fs::space(destDir, spaceError);
+  if (!spaceError && unpacked > space.available) {
+    *error = "the archive unpacks to " + std::to_string(unpacked) +
+             " bytes, more than the work folder's disk has free";
+    return false;
+  }
   std::vector<char> buf(1 << 20);
   for (zip_int64_t i = 0; i < count; ++i) {
     const char* rawName = zip_get_name(archive.get(), static_cast<zip_uint64_t>(i), 0);

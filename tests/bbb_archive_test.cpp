@@ -128,3 +128,34 @@ TEST_F(BbbArchiveTest, ExistingFilesOutsideDatabasesAreNotOverwritten) {
 
 }  // namespace
 }  // namespace tamsel
+
+namespace tamsel {
+namespace {
+
+// An archive whose directory claims far more unpacked bytes than any disk here holds is
+// refused before anything is written.
+TEST_F(BbbArchiveTest, ArchiveClaimingMoreThanTheDiskHoldsIsRefused) {
+  fs::path bbb = root_ / "in" / "bomb.bbb";
+  std::vector<fixtures::ZipEntry> entries;
+  for (int i = 0; i < 120; ++i) {
+    entries.push_back({"Databases/" + std::to_string(i) + ".dat", bytesOf("x")});
+  }
+  fixtures::writeZip(bbb, entries);
+  // Patch every central-directory entry's uncompressed size to almost 4 GiB (480 GB in all).
+  std::string bytes = readText(bbb);
+  const std::string sig("PK\x01\x02", 4);
+  int patched = 0;
+  for (size_t at = bytes.find(sig); at != std::string::npos; at = bytes.find(sig, at + 4)) {
+    for (int k = 0; k < 4; ++k) bytes[at + 24 + k] = k == 3 ? '\xF0' : '\0';
+    ++patched;
+  }
+  ASSERT_EQ(patched, 120);
+  std::ofstream(bbb, std::ios::binary | std::ios::trunc) << bytes;
+  BbbPreparation p = checkTheBackUpFile(bbb.string(), work_);
+  EXPECT_NE(p.error.find("more than the work folder's disk has free"), std::string::npos)
+      << p.error;
+  EXPECT_FALSE(fs::exists(work_ / "Databases"));
+}
+
+}  // namespace
+}  // namespace tamsel

@@ -15,7 +15,9 @@ ByteSource::~ByteSource() {
   if (mapping_ != nullptr) munmap(mapping_, size_);
 }
 
-ByteSource::ByteSource(ByteSource&& other) noexcept { *this = std::move(other); }
+ByteSource::ByteSource(ByteSource&& other) noexcept {
+  *this = std::move(other);
+}
 
 ByteSource& ByteSource::operator=(ByteSource&& other) noexcept {
   if (this == &other) return *this;
@@ -34,7 +36,8 @@ ByteSource& ByteSource::operator=(ByteSource&& other) noexcept {
 
 ByteSource ByteSource::open(const std::string& path, std::string* error) {
   ByteSource src;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO or device node is refused below instead of waited on.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     if (error) *error = path + ": " + std::strerror(errno);
     return src;
