@@ -33,17 +33,21 @@ IpdReader::IpdReader(ScanContext& ctx) : ctx_(ctx) {}
 
 // ---------------------------------------------------------------- IPD file
 
-bool IpdReader::scanBlackBerryBackUpThread(const std::string& path) {
+ByteSource IpdReader::openForRead(const std::string& path, const char* what) {
   stats = {};
   lastError.clear();
-  std::string error;
-  ByteSource src = ByteSource::open(path, &error);
+  ByteSource src = ByteSource::open(path, &lastError);
   if (!src.valid()) {
-    lastError = error;
-    logLine("cannot open IPD file " + error);
-    return false;
+    std::string line = "cannot open ";
+    line.append(what).append(" ").append(lastError);
+    logLine(line);
   }
-  return scanBlackBerryBackUp(src);
+  return src;
+}
+
+bool IpdReader::scanBlackBerryBackUpThread(const std::string& path) {
+  ByteSource src = openForRead(path, "IPD file");
+  return src.valid() && scanBlackBerryBackUp(src);
 }
 
 bool IpdReader::scanBlackBerryBackUp(const ByteSource& src) {
@@ -207,16 +211,8 @@ bool IpdReader::scanBlackBerryWinBackUpThread(const std::string& folder) {
 }
 
 bool IpdReader::AnalyWinbackupfilePath(const std::string& path) {
-  stats = {};
-  lastError.clear();
-  std::string error;
-  ByteSource src = ByteSource::open(path, &error);
-  if (!src.valid()) {
-    lastError = error;
-    logLine("cannot open backup database file " + error);
-    return false;
-  }
-  return AnalyWinbackup(src);
+  ByteSource src = openForRead(path, "backup database file");
+  return src.valid() && AnalyWinbackup(src);
 }
 
 bool IpdReader::AnalyWinbackup(const ByteSource& src) {

@@ -61,6 +61,8 @@ class IpdReader {
   // index to its decoder. True when the end of the file was reached.
   template <class KindOf>
   bool walkRecords(const ByteSource& src, KindOf&& kindOf);
+  // Maps `path` for one of the reads below; on failure sets lastError and logs `what`.
+  ByteSource openForRead(const std::string& path, const char* what);
 
   // Progress: the read position as a percentage of all the bytes this read covers, posted
   // only when the whole percentage grows.
