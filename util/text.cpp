@@ -89,7 +89,7 @@ size_t Char2Unicode(std::span<const uint8_t> bytes, char32_t* uncode, size_t cou
   const uint8_t* p = text.data();
   const uint8_t* end = p + text.size();
   while (p < end && written < count) {
-    char32_t cp;
+    char32_t cp = 0;
     p += decodeUtf8(p, end, &cp);
     uncode[written++] = cp;
   }
