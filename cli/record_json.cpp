@@ -75,12 +75,21 @@ Json toJson(const PRBlackBerryContentNode& r) {
 }
 
 Json toJson(const PRScanListNode& r) {
+  const _rec_file_ele* f = r.getfile();
   return Json{{"nodeName", r.nodeName},
               {"nodeSizeString", r.nodeSizeString},
+              {"createTime", r.createTime},
+              {"modifyTime", r.modifyTime},
+              {"validaty", r.validaty},
+              {"bDeleted", r.bDeleted},
+              {"bMarked", r.bMarked.get()},
+              {"bSelected", r.bSelected.get()},
               {"fileType", r.fileType},
               {"fileSizeNumber", r.fileSizeNumber},
-              {"file_start", r.getfile()->file_start},
-              {"bSelected", r.bSelected.get()}};
+              {"fileinfo",
+               {{"file_start", f->file_start},
+                {"file_len", f->file_len},
+                {"file_name_len", f->file_name_len}}}};
 }
 
 template <class T>
