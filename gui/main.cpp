@@ -1,0 +1,56 @@
+// The Tamsel desktop program: the main window over the application controller.
+#include <QApplication>
+#include <QFileInfo>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+
+#include "app/orlisk_app_delegate.h"
+#include "app/work_folder.h"
+#include "gui/main_window.h"
+#include "util/log.h"
+
+namespace {
+
+// Diagnostics go to "tamsel.log" in the work folder.
+void logToWorkFolder() {
+  std::error_code ec;
+  const std::filesystem::path dir = tamsel::defaultWorkDir();
+  std::filesystem::create_directories(dir, ec);
+  auto file = std::make_shared<std::ofstream>(dir / "tamsel.log", std::ios::app);
+  if (!*file) return;
+  auto lock = std::make_shared<std::mutex>();
+  tamsel::setLogSink([file, lock](std::string_view line) {
+    std::lock_guard guard(*lock);
+    *file << line << '\n';
+    file->flush();
+  });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Tamsel"));
+  QApplication::setApplicationVersion(QStringLiteral(TAMSEL_VERSION));
+  logToWorkFolder();
+
+  int rc = 0;
+  tamsel::MainWindow window;
+  {
+    tamsel::OrliskAppDelegate controller(&window);
+    window.attach(controller);
+    // The disk library ships next to the program.
+    const QString library = QCoreApplication::applicationDirPath() + QStringLiteral("/bblib.so");
+    if (QFileInfo::exists(library)) controller.initDll(library.toStdString());
+    controller.applicationDidFinishLaunching();
+    window.show();
+    rc = app.exec();
+    // The scan (and a recovery, when the controller goes) ends before the widgets go.
+    window.shutDown();
+    window.detach();
+  }
+  tamsel::setLogSink({});
+  return rc;
+}

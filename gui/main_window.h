@@ -1,0 +1,94 @@
+// The main window: the home view with its two sources, the result screen and the memory-card
+// page. It implements the controller's MainView and hands the user's choices to the
+// controller (OrliskAppDelegate); the scanning itself happens in the core.
+#pragma once
+
+#include <QMainWindow>
+#include <QPushButton>
+#include <functional>
+#include <string>
+
+#include "app/main_view.h"
+#include "gui/result_widget.h"
+
+class QLabel;
+class QStackedWidget;
+
+namespace tamsel {
+
+class OrliskAppDelegate;
+
+// A source button of the home view that reports the pointer entering and leaving it.
+class HoverButton : public QPushButton {
+ public:
+  HoverButton(const QString& text, QWidget* parent, std::function<void(bool entered)> hover);
+
+ protected:
+  void enterEvent(QEnterEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+
+ private:
+  std::function<void(bool)> hover_;
+};
+
+class MainWindow : public QMainWindow, public MainView {
+ public:
+  explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // Connects the window to the controller: the result screen becomes the controller's
+  // result view and the hover notifications go to its centre. Call once, before show().
+  void attach(OrliskAppDelegate& controller);
+  // Forgets the controller (before it is destroyed; call shutDown() first).
+  void detach();
+
+  // The backup-file button: a file chooser limited to .bbb and .ipd files, starting in the
+  // Documents folder, shown as a sheet.
+  void chooseBackupFile();
+  // A chosen backup: 0.1 s later the controller starts the scan.
+  void backupFileChosen(const QString& path);
+  // Stops the running scan and waits for it, releasing a worker that waits for the UI
+  // thread. Called when the window closes; safe to call again. The owner calls it (and
+  // detach()) before it destroys the controller.
+  void shutDown();
+
+  ResultWidget* resultWidget() const { return result_; }
+  QWidget* homePage() const { return home_; }
+  QWidget* diskPage() const { return disk_; }
+  QWidget* currentPage() const;
+  QPushButton* backupFileButton() const { return backupButton_; }
+  QPushButton* memoryCardButton() const { return cardButton_; }
+  QLabel* hintLabel() const { return hint_; }
+
+  // MainView.
+  void hideMainView() override;
+  void showMainView() override;
+  void setWindowScanSize(bool scanning) override;
+  void showResultView() override;
+  void showDiskView() override;
+  void setHintText(const std::string& text) override;
+  void setButtonPictures(std::string_view button, const std::string& frame,
+                         const std::string& picture) override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  QWidget* buildHome();
+  QWidget* buildDiskPage();
+  void postHover(std::string_view button, bool entered);
+
+  OrliskAppDelegate* controller_ = nullptr;
+  QStackedWidget* stack_ = nullptr;
+  QWidget* home_ = nullptr;
+  QWidget* homeContent_ = nullptr;
+  QWidget* disk_ = nullptr;
+  QLabel* diskText_ = nullptr;
+  ResultWidget* result_ = nullptr;
+  HoverButton* backupButton_ = nullptr;
+  HoverButton* cardButton_ = nullptr;
+  QLabel* hint_ = nullptr;
+  bool closing_ = false;
+};
+
+}  // namespace tamsel

@@ -1,0 +1,244 @@
+#include "gui/record_table_model.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QFont>
+
+#include "results/result_view_controller.h"
+
+namespace tamsel {
+
+namespace {
+
+// One text field of record class T; other classes read as empty.
+template <class T>
+std::function<QString(const PRNode&)> field(std::string T::*member) {
+  return [member](const PRNode& n) {
+    const T* t = dynamic_cast<const T*>(&n);
+    return t ? QString::fromStdString(t->*member) : QString();
+  };
+}
+
+// The last path component of a text field (content-store and attachment names).
+template <class T>
+std::function<QString(const PRNode&)> baseName(std::string T::*member) {
+  return [member](const PRNode& n) {
+    const T* t = dynamic_cast<const T*>(&n);
+    if (!t) return QString();
+    const std::string& s = t->*member;
+    const size_t slash = s.find_last_of('/');
+    return QString::fromStdString(slash == std::string::npos ? s : s.substr(slash + 1));
+  };
+}
+
+template <class T>
+const Flag* tickIf(const PRNode& n) {
+  const T* t = dynamic_cast<const T*>(&n);
+  return t ? &t->bSelected : nullptr;
+}
+
+RecordTableModel::Column col(std::string_view id, const char* title,
+                             std::function<QString(const PRNode&)> text) {
+  return {std::string(id), QString::fromUtf8(title), std::move(text)};
+}
+
+std::vector<RecordTableModel::Column> rawColumns() {
+  using N = PRScanListNode;
+  return {col(kColumnName, "Name", field(&N::nodeName)),
+          col(kColumnSize, "Size", field(&N::nodeSizeString)),
+          col("Created", "Created", field(&N::createTime)),
+          col("Modified", "Modified", field(&N::modifyTime)),
+          col("Validity", "Validity", field(&N::validaty))};
+}
+
+}  // namespace
+
+std::vector<RecordTableModel::Column> RecordTableModel::columnsFor(Category category) {
+  std::vector<Column> c{col(kColumnTick, "", nullptr)};
+  auto add = [&c](std::vector<Column> more) {
+    for (auto& m : more) c.push_back(std::move(m));
+  };
+  switch (category) {
+    case Category::Photo: {
+      using N = PRBlackBerryContentNode;
+      add({col(kColumnName, "Name", baseName(&N::filePathName)),
+           col("Type", "Type", field(&N::ContentFileType)),
+           col(kColumnSize, "Size", field(&N::contentFileSize))});
+      break;
+    }
+    case Category::Contact: {
+      using N = PRBlackBerryContactNode;
+      add({col(kColumnName, "Name", field(&N::contactName)),
+           col("Company", "Company", field(&N::companyName)),
+           col(kColumnPhone, "Mobile", field(&N::mobilCall)),
+           col("Email", "Email", field(&N::email))});
+      break;
+    }
+    case Category::Message: {
+      using N = PRBlackBerrySMSMessageNode;
+      add({col(kColumnPhone, "Phone", field(&N::numberString)),
+           col("Type", "Type", field(&N::type)), col(kColumnDate, "Date", field(&N::dateTime)),
+           col(kColumnContent, "Content", field(&N::contentText))});
+      break;
+    }
+    case Category::MMS: {
+      using N = PRBlackBerryMMSMessageNode;
+      add({col(kColumnPhone, "Number", field(&N::numberName)),
+           col(kColumnName, "Attachment", baseName(&N::contentDataName)),
+           col("Type", "Type", field(&N::contentType)),
+           col(kColumnContent, "Text", field(&N::contentText))});
+      break;
+    }
+    case Category::Note: {
+      using N = PRBlackBerryNoteNode;
+      add({col(kColumnName, "Title", field(&N::noteTittle)),
+           col(kColumnContent, "Content", field(&N::noteContent))});
+      break;
+    }
+    case Category::CallHistory: {
+      using N = PRBlackBerryCallNode;
+      add({col(kColumnName, "Name", field(&N::CallName)),
+           col(kColumnPhone, "Phone", field(&N::CallNumber)),
+           col("Type", "Type", field(&N::CallType)),
+           col("Duration", "Duration", field(&N::callDuration)),
+           col(kColumnDate, "Date", field(&N::CallTime))});
+      break;
+    }
+    case Category::Calender: {
+      using N = PRBlackBerryCalenderNode;
+      add({col(kColumnName, "Subject", field(&N::bbCalSubject)),
+           col(kColumnContent, "Information", field(&N::bbCalInformation))});
+      break;
+    }
+    case Category::BookMark: {
+      using N = PRBookMarkNode;
+      add({col(kColumnName, "Title", field(&N::bookMarkTitle)),
+           col("URL", "URL", field(&N::bookMarkURL))});
+      break;
+    }
+    case Category::FaceTwitter: {
+      using N = PRFaceTwitterNode;
+      add({col(kColumnName, "Name", field(&N::faceTwitterFileName)),
+           col(kColumnSize, "Size", field(&N::fileSize))});
+      break;
+    }
+    case Category::RawImage:
+    case Category::RawAudio:
+    case Category::RawVideo:
+    case Category::RawArchive:
+    case Category::RawDocument:
+      add(rawColumns());
+      break;
+  }
+  return c;
+}
+
+const Flag* RecordTableModel::tickOf(const PRNode& n) {
+  const Flag* f = nullptr;
+  (f = tickIf<PRBlackBerryContentNode>(n)) || (f = tickIf<PRBlackBerryContactNode>(n)) ||
+      (f = tickIf<PRBlackBerrySMSMessageNode>(n)) || (f = tickIf<PRBlackBerryMMSMessageNode>(n)) ||
+      (f = tickIf<PRBlackBerryNoteNode>(n)) || (f = tickIf<PRBlackBerryCallNode>(n)) ||
+      (f = tickIf<PRBlackBerryCalenderNode>(n)) || (f = tickIf<PRBookMarkNode>(n)) ||
+      (f = tickIf<PRFaceTwitterNode>(n)) || (f = tickIf<PRScanListNode>(n));
+  return f;
+}
+
+RecordTableModel::RecordTableModel(Category category, PresenterSource presenter, QObject* parent)
+    : QAbstractTableModel(parent),
+      category_(category),
+      presenter_(std::move(presenter)),
+      columns_(columnsFor(category)) {}
+
+void RecordTableModel::setRows(const ResultRows& rows) {
+  beginResetModel();
+  rows_ = rows;
+  endResetModel();
+}
+
+void RecordTableModel::refresh() {
+  if (rows_.empty()) return;
+  emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+}
+
+int RecordTableModel::columnOf(std::string_view id) const {
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    if (columns_[i].id == id) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+int RecordTableModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int RecordTableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
+  if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
+    return {};
+  }
+  const std::shared_ptr<PRNode>& rec = rows_[index.row()];
+  if (!rec) return {};
+  const Column& c = columns_[index.column()];
+  const bool tick = c.id == kColumnTick;
+  switch (role) {
+    case Qt::CheckStateRole:
+      if (!tick) return {};
+      if (const Flag* f = tickOf(*rec)) return f->get() ? Qt::Checked : Qt::Unchecked;
+      return {};
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole: {
+      if (tick) return {};
+      QString text = c.text(*rec);
+      // One line per row; the tooltip keeps the whole text.
+      if (role == Qt::DisplayRole) text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+      return text;
+    }
+    case Qt::FontRole:
+    case Qt::ForegroundRole: {
+      PRResultViewController* p = presenter_ ? presenter_() : nullptr;
+      const CellStyle style = p ? p->tableViewWillDisplayCell(category_, index.row()) : CellStyle{};
+      if (role == Qt::FontRole) {
+        QFont font(QString::fromUtf8(style.font.data(), static_cast<qsizetype>(style.font.size())));
+        font.setPointSize(style.pointSize);
+        return font;
+      }
+      if (style.warning) return QBrush(QColor(kWarningRed, kWarningGreen, kWarningBlue));
+      return {};
+    }
+    default:
+      return {};
+  }
+}
+
+QVariant RecordTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+      section >= columnCount()) {
+    return QAbstractTableModel::headerData(section, orientation, role);
+  }
+  return columns_[section].title;
+}
+
+Qt::ItemFlags RecordTableModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags f = QAbstractTableModel::flags(index);
+  if (index.isValid() && columns_[index.column()].id == kColumnTick) f |= Qt::ItemIsUserCheckable;
+  return f;
+}
+
+bool RecordTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (role != Qt::CheckStateRole ||
+      !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid) ||
+      columns_[index.column()].id != kColumnTick) {
+    return false;
+  }
+  PRResultViewController* p = presenter_ ? presenter_() : nullptr;
+  if (!p) return false;
+  const bool on = value.toInt() == Qt::Checked;
+  // The presenter ticks every selected row and asks for a redraw (refresh).
+  p->tableViewSetObjectValue(on ? 1 : 0, index.row());
+  return true;
+}
+
+}  // namespace tamsel

@@ -1,0 +1,128 @@
+// The result screen's dialogs and desktop requests: alerts, the save panel, the recovery
+// progress sheet, the feedback window, and opening folders, files and web pages.
+#include <QDialog>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "gui/result_widget.h"
+
+namespace tamsel {
+
+namespace {
+
+QString qs(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+}  // namespace
+
+bool ResultWidget::runConfirmAlert(const std::string& message, const std::string& defaultButton,
+                                   const std::string& otherButton) {
+  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Tamsel"), qs(message), QMessageBox::NoButton,
+                  window());
+  box.setWindowModality(Qt::WindowModal);
+  QPushButton* yes = box.addButton(qs(defaultButton), QMessageBox::AcceptRole);
+  box.addButton(qs(otherButton), QMessageBox::RejectRole);
+  box.setDefaultButton(yes);
+  box.exec();
+  return box.clickedButton() == yes;
+}
+
+void ResultWidget::openFile(const std::string& path) {
+  openUrl_(QUrl::fromLocalFile(qs(path)));
+}
+
+void ResultWidget::openUrl(const std::string& url) {
+  openUrl_(QUrl(qs(url)));
+}
+
+void ResultWidget::openFolder(const std::string& path) {
+  openUrl_(QUrl::fromLocalFile(qs(path)));
+}
+
+void ResultWidget::showFeedbackWindow(const std::string& placeholder) {
+  if (!feedback_) {
+    auto* dialog = new QDialog(window());
+    dialog->setWindowTitle(QStringLiteral("Feedback"));
+    auto* v = new QVBoxLayout(dialog);
+    auto* text = new QPlainTextEdit(dialog);
+    text->setObjectName(QStringLiteral("feedbackText"));
+    QFont f = text->font();
+    f.setPointSize(13);
+    text->setFont(f);
+    auto* email = new QLineEdit(dialog);
+    email->setObjectName(QStringLiteral("feedbackEmail"));
+    email->setPlaceholderText(QStringLiteral("E-mail"));
+    auto* close = new QPushButton(QStringLiteral("Close"), dialog);
+    QObject::connect(close, &QPushButton::clicked, dialog, &QDialog::hide);
+    v->addWidget(text);
+    v->addWidget(email);
+    v->addWidget(close, 0, Qt::AlignRight);
+    dialog->resize(420, 300);
+    feedback_ = dialog;
+  }
+  if (feedback_->isVisible()) return;
+  auto* text = feedback_->findChild<QPlainTextEdit*>(QStringLiteral("feedbackText"));
+  text->clear();
+  text->setPlaceholderText(qs(placeholder));
+  feedback_->findChild<QLineEdit*>(QStringLiteral("feedbackEmail"))->clear();
+  const QRect frame = window()->frameGeometry();
+  feedback_->move(frame.center() - QPoint(feedback_->width() / 2, feedback_->height() / 2));
+  feedback_->show();
+}
+
+void ResultWidget::runSavePanel(const std::string& proposedName,
+                                std::function<void(int, const std::string&)> done) {
+  const QString path = QFileDialog::getSaveFileName(
+      window(), QStringLiteral("Choose a folder name for the recovered files"),
+      QStringLiteral("/") + qs(proposedName));
+  if (path.isEmpty()) {
+    done(0, "");
+  } else {
+    done(1, path.toStdString());
+  }
+}
+
+void ResultWidget::setSaveSheetVisible(bool visible) {
+  if (!visible) {
+    if (saveSheet_) {
+      saveSheet_->hide();
+      saveSheet_->deleteLater();
+      saveSheet_ = nullptr;
+    }
+    return;
+  }
+  if (saveSheet_) return;
+  // Made for each run and dropped after it: a progress dialog left alive shows itself again
+  // on its own after a while.
+  saveSheet_ = new QProgressDialog(window());
+  saveSheet_->setWindowTitle(QStringLiteral("Recovering"));
+  saveSheet_->setCancelButton(nullptr);
+  saveSheet_->setAutoClose(false);
+  saveSheet_->setAutoReset(false);
+  saveSheet_->setWindowModality(Qt::WindowModal);
+  auto* bar = new QProgressBar(saveSheet_);
+  bar->setRange(0, 100);
+  bar->setValue(0);
+  bar->setTextVisible(false);
+  saveSheet_->setBar(bar);
+  saveSheet_->setLabelText(QStringLiteral("0%"));
+  saveSheet_->show();
+}
+
+void ResultWidget::setSaveProgress(int percent, const std::string& text) {
+  if (!saveSheet_) return;
+  // The bar is set directly: QProgressDialog::setValue would run a nested event loop.
+  if (auto* bar = saveSheet_->findChild<QProgressBar*>())
+    bar->setValue(std::clamp(percent, 0, 100));
+  saveSheet_->setLabelText(qs(text));
+}
+
+}  // namespace tamsel

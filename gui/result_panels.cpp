@@ -1,0 +1,137 @@
+// The result screen's category panels: one table each and, beside it, the preview of the
+// selected record for the categories that have one.
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "gui/result_widget.h"
+
+namespace tamsel {
+
+namespace {
+
+constexpr int kPreviewWidth = 280;
+
+// Several rows can be selected at once in these tables.
+bool multiSelect(Category c) {
+  return c == Category::Photo || c == Category::Contact || c == Category::Message ||
+         c == Category::Note || c == Category::CallHistory;
+}
+
+}  // namespace
+
+QTableView* ResultWidget::buildTable(Category c) {
+  const int i = static_cast<int>(c);
+  models_[i] = new RecordTableModel(
+      c, [this] { return presenter(); }, this);
+  auto* t = new QTableView(this);
+  t->setModel(models_[i]);
+  t->setSelectionBehavior(QAbstractItemView::SelectRows);
+  t->setSelectionMode(multiSelect(c) ? QAbstractItemView::ExtendedSelection
+                                     : QAbstractItemView::SingleSelection);
+  t->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  t->setSortingEnabled(false);  // the presenter sorts
+  t->setAlternatingRowColors(true);
+  t->setWordWrap(false);
+  t->setTextElideMode(Qt::ElideRight);  // text truncated at the tail
+  t->verticalHeader()->hide();
+  t->verticalHeader()->setDefaultSectionSize(20);
+  t->horizontalHeader()->setSectionsClickable(true);
+  t->horizontalHeader()->setStretchLastSection(true);
+  t->horizontalHeader()->setHighlightSections(false);
+  t->setColumnWidth(0, 26);
+  for (int col = 1; col < models_[i]->columnCount(); ++col) t->setColumnWidth(col, 120);
+  tables_[i] = t;
+  return t;
+}
+
+QWidget* ResultWidget::buildCategoryPanel(Category c) {
+  auto* panel = new QWidget(this);
+  auto* h = new QHBoxLayout(panel);
+  h->setContentsMargins(0, 0, 0, 0);
+  h->addWidget(buildTable(c), 1);
+  if (QWidget* preview = buildPreview(c)) {
+    preview->setParent(panel);
+    h->addWidget(preview);
+  }
+  return panel;
+}
+
+QWidget* ResultWidget::buildPreview(Category c) {
+  auto* box = new QWidget(this);
+  box->setFixedWidth(kPreviewWidth);
+  auto* v = new QVBoxLayout(box);
+  v->setContentsMargins(6, 0, 0, 0);
+  auto labels = [&](std::initializer_list<ResultField> fields) {
+    for (ResultField f : fields) {
+      QLabel* l = addLabel(f, box);
+      // Long texts are cut at the right edge; the tooltip has them whole.
+      l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+      v->addWidget(l);
+    }
+  };
+  switch (c) {
+    case Category::Photo:
+      v->addWidget(addImage(ResultImage::photo, box, kPreviewWidth - 10));
+      break;
+    case Category::Contact: {
+      v->addWidget(addImage(ResultImage::contact, box, 96));
+      labels({ResultField::contactName});
+      QFont bold = fields_[ResultField::contactName]->font();
+      bold.setBold(true);
+      fields_[ResultField::contactName]->setFont(bold);
+      labels({ResultField::contactTitle, ResultField::contactCompany, ResultField::contactPinNumber,
+              ResultField::contactAddress, ResultField::contactMobile, ResultField::contactWork,
+              ResultField::contactHome, ResultField::contactEmail, ResultField::contactHomePage,
+              ResultField::contactBirthday});
+      v->addWidget(addTextArea(ResultField::contactNote, box), 1);
+      return box;
+    }
+    case Category::Message:
+      labels({ResultField::messageName, ResultField::messagePhone, ResultField::messageType,
+              ResultField::messageDate});
+      v->addWidget(addTextArea(ResultField::messageContent, box), 1);
+      return box;
+    case Category::CallHistory:
+      labels({ResultField::callName, ResultField::callPhone, ResultField::callType,
+              ResultField::callTime, ResultField::callDate});
+      break;
+    case Category::Note:
+      labels({ResultField::noteTitle, ResultField::noteDate, ResultField::noteNote});
+      v->addWidget(addTextArea(ResultField::noteContent, box), 1);
+      return box;
+    case Category::BookMark:
+      for (ResultField f : {ResultField::bookMarkTitle, ResultField::bookMarkURL}) {
+        QLabel* l = addLabel(f, box);
+        l->setWordWrap(true);
+        v->addWidget(l);
+      }
+      break;
+    case Category::Calender:
+      labels({ResultField::calTitle, ResultField::calNote, ResultField::calStartDate,
+              ResultField::calEndDate});
+      break;
+    case Category::FaceTwitter: {
+      labels({ResultField::faceTwitterPreviewPanel, ResultField::faceTwitterFileName,
+              ResultField::faceTwitterFileSize});
+      auto* preview = new QPushButton(QStringLiteral("Preview"), box);
+      buttons_[ResultButton::preview] = preview;
+      v->addWidget(preview, 0, Qt::AlignLeft);
+      break;
+    }
+    case Category::RawImage:
+      v->addWidget(addImage(ResultImage::rawImage, box, 256));
+      break;
+    default:
+      delete box;  // MMS and the other raw kinds have no preview
+      return nullptr;
+  }
+  v->addStretch(1);
+  return box;
+}
+
+}  // namespace tamsel

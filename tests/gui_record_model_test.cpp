@@ -1,0 +1,249 @@
+// The record table model and the result screen's own widgets, driven by the presenter with
+// a stand-in host: columns, ticks, cell styles, images, alerts, the save panel and sheet.
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModelTester>
+#include <QBuffer>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTableView>
+
+#include "app/events/notification_names.h"
+#include "gui/result_widget.h"
+#include "results/result_view_controller.h"
+#include "tests/fixtures/fake_result_view.h"
+#include "tests/gui_test_support.h"
+
+namespace tamsel {
+namespace {
+
+using testing::answerNextAlert;
+using testing::whenDialogAppears;
+
+std::shared_ptr<PRBlackBerryContactNode> contact(const std::string& name) {
+  auto c = std::make_shared<PRBlackBerryContactNode>();
+  c->contactName = name;
+  c->companyName = "ACME";
+  c->mobilCall = "+1555";
+  return c;
+}
+
+// A record of the class each category's table shows.
+std::shared_ptr<PRNode> recordFor(Category c) {
+  switch (c) {
+    case Category::Photo:
+      return std::make_shared<PRBlackBerryContentNode>();
+    case Category::Contact:
+      return contact("Ann");
+    case Category::Message:
+      return std::make_shared<PRBlackBerrySMSMessageNode>();
+    case Category::MMS:
+      return std::make_shared<PRBlackBerryMMSMessageNode>();
+    case Category::Note:
+      return std::make_shared<PRBlackBerryNoteNode>();
+    case Category::CallHistory:
+      return std::make_shared<PRBlackBerryCallNode>();
+    case Category::Calender:
+      return std::make_shared<PRBlackBerryCalenderNode>();
+    case Category::BookMark:
+      return std::make_shared<PRBookMarkNode>();
+    case Category::FaceTwitter:
+      return std::make_shared<PRFaceTwitterNode>();
+    default:
+      return std::make_shared<PRScanListNode>();
+  }
+}
+
+TEST(GuiRecordModel, PassesTheModelTesterThroughResets) {
+  RecordTableModel m(Category::Contact, nullptr);
+  QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  ResultRows rows;
+  for (int i = 0; i < 5; ++i) rows.push_back(contact("c" + std::to_string(i)));
+  m.setRows(rows);
+  EXPECT_EQ(m.rowCount(), 5);
+  m.setRows({});
+  EXPECT_EQ(m.rowCount(), 0);
+  rows.push_back(nullptr);  // a hole draws as an empty row
+  m.setRows(rows);
+  EXPECT_EQ(m.rowCount(), 6);
+  EXPECT_FALSE(m.index(5, 1).data().isValid());
+  m.refresh();
+}
+
+TEST(GuiRecordModel, EveryTableStartsWithTheTickColumn) {
+  for (int i = 0; i < kCategoryCount; ++i) {
+    const auto c = static_cast<Category>(i);
+    RecordTableModel m(c, nullptr);
+    QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    std::shared_ptr<PRNode> rec = recordFor(c);
+    m.setRows({rec});
+    ASSERT_GE(m.columnCount(), 2) << i;
+    EXPECT_EQ(m.columnId(0), kColumnTick);
+    EXPECT_TRUE(m.flags(m.index(0, 0)) & Qt::ItemIsUserCheckable) << i;
+    EXPECT_EQ(m.index(0, 0).data(Qt::CheckStateRole).toInt(), Qt::Unchecked) << i;
+    const_cast<Flag*>(RecordTableModel::tickOf(*rec))->set(true);
+    EXPECT_EQ(m.index(0, 0).data(Qt::CheckStateRole).toInt(), Qt::Checked) << i;
+    for (int col = 1; col < m.columnCount(); ++col) {
+      EXPECT_FALSE(m.headerData(col, Qt::Horizontal).toString().isEmpty()) << i << "," << col;
+    }
+    // Without a presenter a tick cannot be set.
+    EXPECT_FALSE(m.setData(m.index(0, 0), Qt::Unchecked, Qt::CheckStateRole));
+  }
+  // The columns whose widths the presenter sets.
+  EXPECT_GE(RecordTableModel(Category::Message, nullptr).columnOf(kColumnContent), 1);
+  EXPECT_GE(RecordTableModel(Category::Note, nullptr).columnOf(kColumnContent), 1);
+  EXPECT_GE(RecordTableModel(Category::CallHistory, nullptr).columnOf(kColumnPhone), 1);
+  EXPECT_GE(RecordTableModel(Category::Contact, nullptr).columnOf(kColumnName), 1);
+
+  RecordTableModel sms(Category::Message, nullptr);
+  auto m = std::make_shared<PRBlackBerrySMSMessageNode>();
+  m->contentText = "two\nlines";
+  m->numberString = "+1555";
+  sms.setRows({m});
+  const int content = sms.columnOf(kColumnContent);
+  EXPECT_EQ(sms.index(0, content).data().toString(), "two lines");
+  EXPECT_EQ(sms.index(0, content).data(Qt::ToolTipRole).toString(), "two\nlines");
+  EXPECT_EQ(sms.index(0, sms.columnOf(kColumnPhone)).data().toString(), "+1555");
+}
+
+class GuiScreen : public ::testing::Test {
+ protected:
+  GuiScreen() : presenter_(nc_, screen_, host_) {
+    screen_.setPresenterSource([this] { return &presenter_; });
+  }
+  void post(std::string_view name, std::shared_ptr<PRNode> rec) { nc_.post(name, std::move(rec)); }
+
+  NotificationCenter nc_;
+  ResultWidget screen_;
+  fakes::FakeResultHost host_;
+  PRResultViewController presenter_;
+};
+
+TEST_F(GuiScreen, CellsTakeThePresentersStyle) {
+  presenter_.showView();
+  auto deleted = std::make_shared<PRContactNode>();
+  deleted->contactName = "gone";
+  post(notify::kScanDelContactInfo, deleted);
+  post(notify::kBlacBerryContactInfo, contact("Ann"));
+  presenter_.ScanFinishOnMainThread();
+  presenter_.actContact();
+  RecordTableModel& m = *screen_.model(Category::Contact);
+  ASSERT_EQ(m.rowCount(), 1);
+  ASSERT_TRUE(presenter_.tableViewWillDisplayCell(Category::Contact, 0).warning);
+  const QModelIndex cell = m.index(0, 1);
+  EXPECT_EQ(cell.data(Qt::ForegroundRole).value<QBrush>().color(), QColor(217, 81, 30));
+  const QFont font = cell.data(Qt::FontRole).value<QFont>();
+  EXPECT_EQ(font.family(), "Lucida Grande");
+  EXPECT_EQ(font.pointSize(), 11);
+  EXPECT_EQ(screen_.check(ResultCheck::deletedOnly)->text(), "Only dispaly deleted files");
+
+  // A row without the deleted mark has no colour of its own.
+  RecordTableModel calls(Category::Note, [this] { return &presenter_; });
+  calls.setRows({std::make_shared<PRBlackBerryNoteNode>()});
+  EXPECT_FALSE(calls.index(0, 1).data(Qt::ForegroundRole).isValid());
+}
+
+TEST_F(GuiScreen, ScanStateAndRawLayout) {
+  host_.raw = true;
+  presenter_.showView();
+  EXPECT_EQ(screen_.fieldText(ResultField::scanTitle), "- Memory Card Recovery");
+  EXPECT_FALSE(screen_.shownCategory().has_value());
+  EXPECT_FALSE(screen_.categoryButton(Category::RawImage)->isHidden());
+  EXPECT_TRUE(screen_.categoryButton(Category::Contact)->isHidden());
+  EXPECT_FALSE(screen_.button(ResultButton::stop)->isHidden());
+  EXPECT_EQ(screen_.progressBar()->value(), 1);
+  EXPECT_EQ(screen_.fieldText(ResultField::progressText), "1%");
+  nc_.post(notify::kBlackBerryRawRecoveryProgress, int64_t{37});
+  QCoreApplication::processEvents();  // progress reaches the screen through the event loop
+  EXPECT_EQ(screen_.progressBar()->value(), 37);
+  EXPECT_EQ(screen_.fieldText(ResultField::progressText), "37%");
+  EXPECT_EQ(screen_.fieldText(ResultField::photovideoNumlab), "Photo&Video:  0");
+
+  screen_.button(ResultButton::stop)->click();
+  EXPECT_EQ(host_.stopCalls.load(), 1);
+  EXPECT_TRUE(screen_.progressBar()->isHidden());
+  EXPECT_TRUE(screen_.button(ResultButton::stop)->isHidden());
+  EXPECT_EQ(screen_.shownCategory(), Category::CallHistory);
+}
+
+TEST_F(GuiScreen, ImagesAndTheirFallbacks) {
+  QImage img(40, 20, QImage::Format_RGB32);
+  img.fill(Qt::red);
+  QByteArray png;
+  QBuffer buf(&png);
+  buf.open(QIODevice::WriteOnly);
+  img.save(&buf, "PNG");
+  const Bytes pngBytes(png.begin(), png.end());
+  const Bytes garbage{'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'};
+
+  screen_.showImage(ResultImage::photo, pngBytes);
+  QLabel* photo = screen_.imageLabel(ResultImage::photo);
+  EXPECT_FALSE(photo->pixmap().isNull());
+  EXPECT_LE(photo->pixmap().width(), photo->width());
+  EXPECT_FALSE(photo->isHidden());
+  screen_.showImage(ResultImage::photo, garbage);
+  EXPECT_TRUE(photo->pixmap().isNull());
+  screen_.showImage(ResultImage::contact, {});
+  EXPECT_FALSE(screen_.imageLabel(ResultImage::contact)->pixmap().isNull());
+  screen_.showImage(ResultImage::rawImage, garbage);
+  EXPECT_FALSE(screen_.imageLabel(ResultImage::rawImage)->pixmap().isNull());
+  screen_.setImageVisible(ResultImage::rawImage, false);
+  EXPECT_TRUE(screen_.imageLabel(ResultImage::rawImage)->isHidden());
+}
+
+TEST_F(GuiScreen, AlertsSavePanelSheetAndDesktop) {
+  answerNextAlert(" Back ");
+  EXPECT_TRUE(screen_.runConfirmAlert("go?", " Back ", "Cancel"));
+  answerNextAlert("Cancel");
+  EXPECT_FALSE(screen_.runConfirmAlert("go?", " Back ", "Cancel"));
+
+  // The save panel starts in "/" with the proposed name; cancelling gives code 0.
+  QString proposed;
+  whenDialogAppears<QFileDialog>([&](QFileDialog* d) {
+    proposed = d->selectedFiles().value(0);
+    d->reject();
+  });
+  int code = -1;
+  std::string path = "unset";
+  screen_.runSavePanel("Tamsel 2014-05-12 - 10.20.30", [&](int c, const std::string& p) {
+    code = c;
+    path = p;
+  });
+  EXPECT_EQ(proposed, "/Tamsel 2014-05-12 - 10.20.30");
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(path, "");
+
+  screen_.setSaveSheetVisible(true);
+  QProgressDialog* sheet = screen_.saveSheet();
+  ASSERT_NE(sheet, nullptr);
+  EXPECT_TRUE(sheet->isVisible());
+  EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+  EXPECT_EQ(sheet->findChild<QPushButton*>(), nullptr);  // no cancel button
+  screen_.setSaveProgress(37, "37%");
+  EXPECT_EQ(sheet->labelText(), "37%");
+  EXPECT_EQ(sheet->findChild<QProgressBar*>()->value(), 37);
+  screen_.setSaveSheetVisible(false);
+  EXPECT_EQ(screen_.saveSheet(), nullptr);
+
+  std::vector<QUrl> opened;
+  screen_.setUrlOpener([&](const QUrl& u) { opened.push_back(u); });
+  screen_.openFolder("/tmp/out dir");
+  screen_.openUrl("https://tamsel.example/support");
+  ASSERT_EQ(opened.size(), 2u);
+  EXPECT_EQ(opened[0], QUrl::fromLocalFile("/tmp/out dir"));
+  EXPECT_EQ(opened[1], QUrl("https://tamsel.example/support"));
+
+  presenter_.clickFeedBack();
+  auto* text = screen_.findChild<QPlainTextEdit*>("feedbackText");
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(text->placeholderText(), "Provide any suggestions or problems to us.");
+  EXPECT_TRUE(text->window()->isVisible());
+}
+
+}  // namespace
+}  // namespace tamsel
