@@ -6,6 +6,7 @@
 #include "app/work_folder.h"
 #include "blackberry/bbb_archive.h"
 #include "blackberry/ipd_reader.h"
+#include "raw/raw_scan.h"
 #include "util/log.h"
 
 namespace fs = std::filesystem;
@@ -43,6 +44,10 @@ OrliskAppDelegate::OrliskAppDelegate(MainView* view, std::optional<fs::path> wor
 OrliskAppDelegate::~OrliskAppDelegate() {
   requestStop();
   if (scanBackFileThreader.joinable()) scanBackFileThreader.join();
+  if (rawScanThreader_.joinable()) {
+    stopScan();
+    rawScanThreader_.join();
+  }
   // The result screen goes first: it waits for a running recovery, whose worker still calls
   // into the disk library, before the library below is closed.
   resultViewController_.reset();
@@ -92,11 +97,17 @@ void OrliskAppDelegate::showResultView() {
 }
 
 bool OrliskAppDelegate::initDll(const std::filesystem::path& libraryPath) {
-  return diskLibrary_.load(libraryPath);
+  if (!diskLibrary_.load(libraryPath)) return false;
+  // The library's diagnostics go to the program's log.
+  if (const export_function_table* t = diskLibrary_.table(); t->setLogFunction != nullptr) {
+    t->setLogFunction([](const char* line) { logLine(line != nullptr ? line : ""); });
+  }
+  return true;
 }
 
 void OrliskAppDelegate::stopScan() {
   requestStop();
+  rawStopRequested_ = true;
   if (const export_function_table* t = diskLibrary_.table(); t != nullptr && t->stopScan) {
     t->stopScan();
   }
@@ -118,6 +129,32 @@ bool OrliskAppDelegate::readFoundFile(void* buffer, _rec_file_ele* ele) {
   if (disk == nullptr) return false;
   t->readFoundFile(disk, buffer, ele);
   return true;
+}
+
+bool OrliskAppDelegate::QuickScanStart(std::shared_ptr<PRDiskInfoNode> row) {
+  if (!row || rawScanning_.load()) return false;
+  if (rawScanThreader_.joinable()) rawScanThreader_.join();
+  rawStopRequested_ = false;
+  // The flag is read when the result screen is prepared; the screen subscribes before the
+  // thread posts anything.
+  brawScan_ = true;
+  createResultViewController();
+  rawScanning_ = true;
+  rawScanThreader_ = std::jthread([this, row] { RawScanThreaderHandle(*row); });
+  return true;
+}
+
+void OrliskAppDelegate::RawScanThreaderHandle(const PRDiskInfoNode& row) {
+  brawScan_ = true;
+  RawScanSession session(nc, diskLibrary_.table(), &rawStopRequested_);
+  if (!rawStopRequested_.load()) session.run(row.diskdev, row.deviceIndex);
+  if (resultViewController_) resultViewController_->ScanThreadFinish();
+  if (scanThreadFinish) scanThreadFinish();
+  rawScanning_ = false;
+}
+
+void OrliskAppDelegate::waitForRawScan() {
+  if (rawScanThreader_.joinable()) rawScanThreader_.join();
 }
 
 void OrliskAppDelegate::ScanIOSBackFile(const std::string& path) {

@@ -93,6 +93,16 @@ class OrliskAppDelegate : public ResultHost {
   // Empties the per-scan working lists.
   void removeSomeArray();
 
+  // The disk view's scan: runs RawScanThreaderHandle with `row` (a disk or a partition
+  // row) on a thread of its own and returns at once; false when a raw scan still runs.
+  bool QuickScanStart(std::shared_ptr<PRDiskInfoNode> row);
+  // The raw-scan thread's body: sets brawScan, lets the disk library scan the row's disk
+  // (or partition), then tells the result screen that the scan has ended.
+  void RawScanThreaderHandle(const PRDiskInfoNode& row);
+  // Waits for the running raw scan to end; returns at once when none runs.
+  void waitForRawScan();
+  bool rawScanRunning() const { return rawScanning_.load(); }
+
   // Waits for the running backup scan to end; returns at once when none runs.
   void waitForScan();
   // Asks the running scan to stop between records.
@@ -147,6 +157,9 @@ class OrliskAppDelegate : public ResultHost {
   std::unique_ptr<ScanContext> context_;
   std::jthread scanBackFileThreader;
   std::atomic<bool> scanning_{false};
+  std::jthread rawScanThreader_;
+  std::atomic<bool> rawScanning_{false};
+  std::atomic<bool> rawStopRequested_{false};  // set by stopScan until the next raw scan
   mutable std::mutex outcomeMutex_;
   BackupScanOutcome outcome_;
 };

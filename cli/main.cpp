@@ -2,8 +2,11 @@
 //
 //   tamsel-cli scan PATH [--json FILE|-]        count (and export) what a backup holds
 //   tamsel-cli recover PATH OUTDIR [options]    write the records into OUTDIR
+//   tamsel-cli rawscan DEVICE [--json FILE|-]   list the files found on a memory card
+//   tamsel-cli rawrecover DEVICE OUTDIR [--kind K]...  write the found files into OUTDIR
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -69,11 +72,11 @@ void printCounts(const tamsel::ResultLists& l, std::FILE* out) {
   std::fprintf(out, "%-15s %-28s %8zu\n", "total", "", total);
 }
 
-int writeJson(const std::string& source, const tamsel::ResultLists& lists,
-              const std::string& dest) {
+int writeJson(const std::string& source, const tamsel::ResultLists& lists, const std::string& dest,
+              const char* kind = "blackberry") {
   nlohmann::ordered_json doc;
   doc["source"] = source;
-  doc["kind"] = "blackberry";
+  doc["kind"] = kind;
   doc["records"] = tamsel::cli::recordsToJson(lists);
   std::string text = doc.dump(2) + "\n";
   if (dest == "-") {
@@ -111,6 +114,8 @@ int scanOrFail(tamsel::cli::ScanSession& session, const std::string& path, bool 
   return -1;
 }
 
+int writeTicked(tamsel::PRResultViewController& results, const std::string& outDir);
+
 int runRecover(tamsel::cli::ScanSession& session, const std::string& outDir,
                const std::vector<std::string>& only, bool deletedOnly) {
   std::set<std::string> wanted(only.begin(), only.end());
@@ -133,6 +138,65 @@ int runRecover(tamsel::cli::ScanSession& session, const std::string& outDir,
       }
     }
   }
+  return writeTicked(results, outDir);
+}
+
+// The raw-scan kinds and the result screen's categories that hold them.
+const std::vector<std::pair<std::string, Category>>& rawKinds() {
+  static const std::vector<std::pair<std::string, Category>> k = {
+      {"Image", Category::RawImage},
+      {"Video", Category::RawVideo},
+      {"Audio", Category::RawAudio},
+      {"Document", Category::RawDocument},
+  };
+  return k;
+}
+
+void printRawFiles(const tamsel::ResultLists& l, std::FILE* out) {
+  const std::pair<const char*, const tamsel::RecordList<tamsel::PRScanListNode>*> lists[] = {
+      {"Image", &l.bbImageArray},
+      {"Video", &l.bbVedioArray},
+      {"Audio", &l.bbAudioArray},
+      {"Document", &l.bbDocumentArray},
+  };
+  size_t total = 0;
+  for (const auto& [kind, list] : lists) {
+    for (const auto& node : *list) {
+      std::fprintf(out, "%-8s %9s  0x%012llx  %s\n", kind, node->nodeSizeString.c_str(),
+                   static_cast<unsigned long long>(node->getfile()->file_start),
+                   node->nodeName.c_str());
+    }
+  }
+  std::fprintf(out, "%-15s %8s\n", "kind", "files");
+  for (const auto& [kind, list] : lists) {
+    std::fprintf(out, "%-15s %8zu\n", kind, list->size());
+    total += list->size();
+  }
+  std::fprintf(out, "%-15s %8zu\n", "total", total);
+}
+
+int runRawRecover(tamsel::cli::ScanSession& session, const std::string& outDir,
+                  const std::vector<std::string>& kinds) {
+  std::vector<Category> wanted;
+  for (const auto& k : kinds) {
+    auto it = std::find_if(rawKinds().begin(), rawKinds().end(),
+                           [&](const auto& p) { return p.first == k; });
+    if (it == rawKinds().end()) {
+      std::fprintf(stderr, "tamsel-cli: unknown kind %s (Image, Video, Audio or Document)\n",
+                   k.c_str());
+      return 2;
+    }
+    wanted.push_back(it->second);
+  }
+  if (wanted.empty()) {
+    for (const auto& p : rawKinds()) wanted.push_back(p.second);
+  }
+  tamsel::PRResultViewController& results = session.results();
+  for (Category c : wanted) results.selectAll(c, true);
+  return writeTicked(results, outDir);
+}
+
+int writeTicked(tamsel::PRResultViewController& results, const std::string& outDir) {
   std::error_code ec;
   std::filesystem::create_directories(outDir, ec);
   if (ec) {
@@ -185,6 +249,20 @@ int main(int argc, char** argv) {
                       "Only records of this class (repeatable), e.g. PRBlackBerryContactNode");
   recover->add_flag("--deleted-only", deletedOnly, "Phone-backup records: only the deleted ones");
 
+  auto* rawscan = app.add_subcommand("rawscan", "Scan a memory card (a device or an image file)");
+  std::string rawPath, rawJson;
+  rawscan->add_option("DEVICE", rawPath, "Device or image file, read only")->required();
+  rawscan->add_option("--json", rawJson, "Write every found file as JSON to FILE ('-' for stdout)");
+
+  auto* rawrecover =
+      app.add_subcommand("rawrecover", "Scan a memory card and write the found files into OUTDIR");
+  std::string rawRecoverPath, rawOutDir;
+  std::vector<std::string> rawKindsWanted;
+  rawrecover->add_option("DEVICE", rawRecoverPath, "Device or image file, read only")->required();
+  rawrecover->add_option("OUTDIR", rawOutDir, "Output folder (created if needed)")->required();
+  rawrecover->add_option("--kind", rawKindsWanted,
+                         "Only files of this kind (repeatable): Image, Video, Audio, Document");
+
   CLI11_PARSE(app, argc, argv);
   if (quiet) tamsel::setLogSink({});
   tamsel::setDebugLogging(verbose && !quiet);
@@ -203,6 +281,19 @@ int main(int argc, char** argv) {
     tamsel::cli::ScanSession session(wd);
     if (int rc = scanOrFail(session, recoverPath, quiet); rc >= 0) return rc;
     return runRecover(session, outDir, only, deletedOnly);
+  }
+  if (rawscan->parsed() || rawrecover->parsed()) {
+    const std::string& device = rawscan->parsed() ? rawPath : rawRecoverPath;
+    tamsel::cli::ScanSession session(wd);
+    if (std::string error = session.rawScan(device, !quiet); !error.empty()) {
+      std::fprintf(stderr, "tamsel-cli: %s\n", error.c_str());
+      return 2;
+    }
+    if (rawrecover->parsed()) return runRawRecover(session, rawOutDir, rawKindsWanted);
+    tamsel::ResultLists lists = session.lists();
+    printRawFiles(lists, rawJson == "-" ? stderr : stdout);
+    if (!rawJson.empty()) return writeJson(device, lists, rawJson, "raw");
+    return 0;
   }
   std::cout << app.help();
   return 0;

@@ -21,6 +21,10 @@ class ScanSession {
 
   // Scans `path` to its end; returns how it ended.
   BackupScanOutcome scan(const std::string& path, bool showProgress);
+  // Loads the disk library (findDiskLibrary) and scans the device or image file at `device`
+  // as a whole disk through the disk view's steps; returns an error line, or "" when the
+  // scan ran (raw_scan_session.cpp).
+  std::string rawScan(const std::string& device, bool showProgress);
 
   PRResultViewController& results() { return *controller_.resultViewController(); }
   ResultLists lists();

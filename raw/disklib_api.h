@@ -63,6 +63,11 @@ typedef struct export_function_table {
   /* Additions: always appended after this line. */
   uint32_t abi_version;
   uint32_t table_size; /* sizeof(export_function_table) as the library was built */
+  /* Sends the library's diagnostic lines to `log` (null: standard error). */
+  void (*setLogFunction)(void (*log)(const char* line));
+  /* Lists the device or image file at `path` as a disk in every later initDiskList, before
+   * the system's disks; non-zero when taken. */
+  int (*addDiskImage)(const char* path);
 } export_function_table;
 
 #ifdef __cplusplus

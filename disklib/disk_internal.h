@@ -1,0 +1,138 @@
+// Internals of the disk library: the device reader, the disk and partition records behind
+// the opaque handles, the found-file record the scanners hand to the scan loop, and the
+// library's diagnostics. Nothing here is visible outside bblib.so.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "raw/disklib_api.h"
+
+namespace tamsel::disk {
+
+// Writes one diagnostic line: to the program's log function when it set one, else stderr.
+void diskLog(const std::string& line);
+std::string hexOffset(uint64_t offset);
+
+// A device or image opened read-only. Reads past the end, and sectors the device cannot
+// read, come back as zero bytes.
+class Device {
+ public:
+  // Null (with `error` set) when the path cannot be opened or is neither a regular file
+  // nor a block device.
+  static std::unique_ptr<Device> open(const std::string& path, std::string& error);
+  ~Device();
+  Device(const Device&) = delete;
+  Device& operator=(const Device&) = delete;
+
+  uint64_t size() const { return size_; }
+  int fd() const { return fd_; }
+  bool isBlockDevice() const { return block_; }
+  // Fills `n` bytes at `offset`; returns how many came from the device (the rest is zero).
+  size_t read(uint64_t offset, void* buffer, size_t n) const;
+
+ private:
+  Device(int fd, uint64_t size, bool block) : fd_(fd), size_(size), block_(block) {}
+  size_t readSome(uint64_t offset, uint8_t* out, size_t n) const;
+  int fd_;
+  uint64_t size_;
+  bool block_;
+};
+
+// A forward reader with a buffer, for parsers that walk a file's structure byte by byte.
+class Cursor {
+ public:
+  Cursor(const Device& device, uint64_t start, uint64_t end, const std::atomic<bool>& stop);
+  uint64_t pos() const { return pos_; }
+  bool atEnd() const { return pos_ >= end_; }
+  // The byte at the position, advancing; -1 past the end or when the scan is stopped.
+  int get() {
+    if (cur_ < len_) {
+      ++pos_;
+      return buffer_[cur_++];
+    }
+    return refillAndGet();
+  }
+  // Reads `n` bytes into `out`; false when they do not all lie before the end.
+  bool read(void* out, size_t n);
+  void seek(uint64_t pos);
+
+ private:
+  int refillAndGet();
+  const Device& device_;
+  uint64_t end_;
+  uint64_t pos_;
+  const std::atomic<bool>& stop_;
+  std::vector<uint8_t> buffer_;
+  size_t cur_ = 0;
+  size_t len_ = 0;
+};
+
+// One run of a found file on the device.
+struct Extent {
+  uint64_t start = 0;
+  uint64_t len = 0;
+};
+
+// What the scanners report: a name, the first byte and the length on the device, and the
+// runs when the file is not one contiguous run (empty when it is).
+struct FoundFile {
+  std::string name;
+  uint64_t start = 0;
+  uint64_t len = 0;
+  std::vector<Extent> extents;
+};
+
+// Returns false to end the walk (the scan was stopped).
+using FoundSink = std::function<bool(FoundFile&&)>;
+
+// Walks a FAT12/16/32 volume whose boot sector lies at `volumeStart`, reporting every
+// regular file (live and deleted) whose data lies before `regionEnd`. False when there is
+// no FAT boot sector there.
+bool walkFatVolume(const Device& device, uint64_t volumeStart, uint64_t regionEnd,
+                   const std::atomic<bool>& stop, const FoundSink& sink);
+
+// Sorted, merged byte ranges that carving leaves alone (the files the FAT walk found).
+class RangeSet {
+ public:
+  void add(uint64_t start, uint64_t len);
+  void finish();  // sorts and merges; call before contains
+  bool contains(uint64_t offset) const;
+
+ private:
+  std::vector<Extent> ranges_;
+};
+
+// Looks for files by their signatures in [start, end), sector by sector, and reports each
+// complete one as "carved_<hex offset>.<ext>". `progress` is called with the bytes done.
+void carveRegion(const Device& device, uint64_t start, uint64_t end, const RangeSet& skip,
+                 const std::atomic<bool>& stop, const FoundSink& sink,
+                 const std::function<void(uint64_t done)>& progress);
+
+// A partition of a disk: its number (1, 2 ...), position and length in bytes.
+struct PartitionInfo {
+  int number = 0;
+  uint64_t start = 0;
+  uint64_t size = 0;
+  std::string typeName;  // empty: not known
+};
+
+// The partitions of a disk or image, in number order: from sysfs for a block device, from
+// the partition table (through libblkid) for an image file.
+std::vector<PartitionInfo> listPartitions(const std::string& path);
+
+}  // namespace tamsel::disk
+
+// The records behind the library's opaque handles.
+struct list_part_struct {
+  tamsel::disk::PartitionInfo info;
+};
+
+struct list_disk_struct {
+  std::string path;
+  std::vector<std::unique_ptr<list_part_struct>> partitions;
+};

@@ -1,0 +1,34 @@
+// The library's entries, as plain functions of the disk library (exported only through
+// the function table).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "disklib/disk_internal.h"
+
+namespace tamsel::disk {
+
+int initDiskList();
+list_disk_struct* nextDisk();
+const char* diskDevicePath(list_disk_struct* disk);
+int openDisk(list_disk_struct* disk);
+list_part_struct* nextPartition();
+int partitionIndex(list_part_struct* part);
+const char* partitionTypeName(list_part_struct* part);
+int addDiskImage(const char* path);
+
+// Partition `number` of the disk at `path`: from the latest listing of that disk, else
+// read now.
+std::optional<PartitionInfo> findPartition(const std::string& path, int number);
+std::vector<PartitionInfo> partitionsOf(const std::string& path);
+
+void scanDevice(const char* path, int index, rec_found_callback found, _rec_file_ele* ele,
+                rec_progress_callback progress, rec_progress* progressStorage);
+void stopScan();
+void readFoundFile(list_disk_struct* disk, void* buffer, _rec_file_ele* ele);
+void recoverFoundFile(const char* destPath, list_disk_struct* disk, _rec_file_ele* ele);
+void setLogFunction(void (*log)(const char* line));
+
+}  // namespace tamsel::disk

@@ -1,0 +1,92 @@
+// The library's only exported symbol: the function table the program looks up as
+// "exportFunction". Every entry catches whatever the C++ inside throws, so nothing crosses
+// the C boundary.
+#include "disklib/disk_list.h"
+
+namespace {
+
+using namespace tamsel::disk;
+
+template <class R, class F>
+R guarded(R fallback, F&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::exception& e) {
+    try {
+      diskLog(std::string("disk library: ") + e.what());
+    } catch (...) {
+    }
+  } catch (...) {
+  }
+  return fallback;
+}
+
+int eInitDiskList() {
+  return guarded(0, [] { return initDiskList(); });
+}
+list_disk_struct* eNextDisk() {
+  return guarded<list_disk_struct*>(nullptr, [] { return nextDisk(); });
+}
+const char* eDiskDevicePath(list_disk_struct* d) {
+  return guarded<const char*>(nullptr, [&] { return diskDevicePath(d); });
+}
+int eOpenDisk(list_disk_struct* d) {
+  return guarded(0, [&] { return openDisk(d); });
+}
+list_part_struct* eNextPartition() {
+  return guarded<list_part_struct*>(nullptr, [] { return nextPartition(); });
+}
+int ePartitionIndex(list_part_struct* p) {
+  return guarded(-1, [&] { return partitionIndex(p); });
+}
+const char* ePartitionTypeName(list_part_struct* p) {
+  return guarded<const char*>(nullptr, [&] { return partitionTypeName(p); });
+}
+void eScanDevice(const char* path, int index, rec_found_callback found, _rec_file_ele* ele,
+                 rec_progress_callback progress, rec_progress* storage) {
+  guarded(0, [&] {
+    scanDevice(path, index, found, ele, progress, storage);
+    return 0;
+  });
+}
+void eStopScan() {
+  stopScan();
+}
+void eReadFoundFile(list_disk_struct* d, void* buffer, _rec_file_ele* ele) {
+  guarded(0, [&] {
+    readFoundFile(d, buffer, ele);
+    return 0;
+  });
+}
+void eRecoverFoundFile(const char* dest, list_disk_struct* d, _rec_file_ele* ele) {
+  guarded(0, [&] {
+    recoverFoundFile(dest, d, ele);
+    return 0;
+  });
+}
+void eSetLogFunction(void (*log)(const char*)) {
+  setLogFunction(log);
+}
+int eAddDiskImage(const char* path) {
+  return guarded(0, [&] { return addDiskImage(path); });
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) const export_function_table exportFunction = {
+    eInitDiskList,
+    eNextDisk,
+    eDiskDevicePath,
+    eOpenDisk,
+    eNextPartition,
+    ePartitionIndex,
+    ePartitionTypeName,
+    eScanDevice,
+    eStopScan,
+    eReadFoundFile,
+    eRecoverFoundFile,
+    TAMSEL_DISKLIB_ABI_VERSION,
+    sizeof(export_function_table),
+    eSetLogFunction,
+    eAddDiskImage,
+};

@@ -1,0 +1,223 @@
+// The raw scan and the reading of found files. A scan first walks the FAT volumes it finds
+// (the whole device at offset 0 and every partition, or the one partition asked for), then
+// carves the whole region for files by signature, skipping the bytes of files the walk
+// found. Found files are reported by their first byte on the disk (not on the partition),
+// so the disk handle alone is enough to read them later. A fragmented FAT file is kept by
+// the library (its runs, keyed by disk path, first byte, length and name) until the next
+// scan of the same disk; every other found file is one contiguous run.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+#include <tuple>
+
+#include "disklib/disk_list.h"
+
+namespace tamsel::disk {
+namespace {
+
+std::atomic<bool> gStop{false};
+std::atomic<void (*)(const char*)> gLog{nullptr};
+
+using FragmentKey = std::tuple<std::string, uint64_t, uint32_t, std::string>;
+std::mutex gFragmentMutex;
+std::map<FragmentKey, std::vector<Extent>>& fragments() {
+  static std::map<FragmentKey, std::vector<Extent>> m;
+  return m;
+}
+
+void forgetFragments(const std::string& path) {
+  std::lock_guard lock(gFragmentMutex);
+  auto& m = fragments();
+  for (auto it = m.begin(); it != m.end();) {
+    it = std::get<0>(it->first) == path ? m.erase(it) : std::next(it);
+  }
+}
+
+std::string nameOf(const _rec_file_ele* ele) {
+  if (ele->pFileName == nullptr) return {};
+  return std::string(ele->pFileName, ::strnlen(ele->pFileName, ele->file_name_len));
+}
+
+// The runs of a found file on `path`.
+std::vector<Extent> runsOf(const std::string& path, const _rec_file_ele* ele) {
+  {
+    std::lock_guard lock(gFragmentMutex);
+    auto it = fragments().find({path, ele->file_start, ele->file_len, nameOf(ele)});
+    if (it != fragments().end()) return it->second;
+  }
+  return {{ele->file_start, ele->file_len}};
+}
+
+bool writeAll(int fd, const uint8_t* data, size_t n) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, data, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    data += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+}  // namespace
+
+void diskLog(const std::string& line) {
+  if (auto* log = gLog.load(); log != nullptr) {
+    log(line.c_str());
+  } else {
+    std::fprintf(stderr, "%s\n", line.c_str());
+  }
+}
+
+void setLogFunction(void (*log)(const char* line)) {
+  gLog.store(log);
+}
+
+void stopScan() {
+  gStop.store(true);
+}
+
+void scanDevice(const char* pathText, int index, rec_found_callback found, _rec_file_ele* ele,
+                rec_progress_callback progress, rec_progress* progressStorage) {
+  gStop.store(false);
+  if (pathText == nullptr) return;
+  const std::string path = pathText;
+  std::string error;
+  std::unique_ptr<Device> device = Device::open(path, error);
+  if (!device) {
+    diskLog("scanDevice: " + error);
+    return;
+  }
+  uint64_t begin = 0, end = device->size();
+  std::vector<uint64_t> volumes{0};
+  if (index == 255) {
+    for (const PartitionInfo& p : partitionsOf(path)) volumes.push_back(p.start);
+  } else {
+    std::optional<PartitionInfo> part = findPartition(path, index);
+    if (!part) {
+      diskLog("scanDevice: " + path + " has no partition " + std::to_string(index));
+      return;
+    }
+    begin = std::min(part->start, end);
+    end = std::min(end, part->start + part->size);
+    volumes = {begin};
+  }
+  if (begin >= end) return;
+
+  auto report = [&](uint64_t done) {
+    if (progress == nullptr || progressStorage == nullptr) return;
+    std::memset(progressStorage->reserved, 0, sizeof progressStorage->reserved);
+    progressStorage->current = done;
+    progressStorage->total = end - begin;
+    progress(progressStorage);
+  };
+  report(0);
+
+  forgetFragments(path);
+  std::set<std::tuple<uint64_t, uint64_t, std::string>> reported;
+  auto emit = [&](FoundFile&& f) {
+    if (gStop.load(std::memory_order_relaxed)) return false;
+    if (f.len == 0 || f.len > UINT32_MAX) return true;
+    if (!reported.emplace(f.start, f.len, f.name).second) return true;
+    if (f.extents.size() > 1) {
+      std::lock_guard lock(gFragmentMutex);
+      fragments()[{path, f.start, static_cast<uint32_t>(f.len), f.name}] = f.extents;
+    }
+    if (found != nullptr && ele != nullptr) {
+      ele->file_start = f.start;
+      ele->file_len = static_cast<uint32_t>(f.len);
+      ele->file_name_len = static_cast<uint32_t>(f.name.size());
+      ele->pFileName = f.name.data();
+      ele->journal_file = nullptr;
+      found(ele);
+      ele->pFileName = nullptr;
+    }
+    return !gStop.load(std::memory_order_relaxed);
+  };
+
+  RangeSet walked;
+  std::set<uint64_t> seen;
+  for (uint64_t v : volumes) {
+    if (gStop.load() || v >= end || !seen.insert(v).second) continue;
+    walkFatVolume(*device, v, end, gStop, [&](FoundFile&& f) {
+      if (f.extents.empty()) {
+        walked.add(f.start, f.len);
+      } else {
+        for (const Extent& e : f.extents) walked.add(e.start, e.len);
+      }
+      return emit(std::move(f));
+    });
+  }
+  walked.finish();
+  if (gStop.load()) return;
+  carveRegion(*device, begin, end, walked, gStop, emit, report);
+}
+
+void readFoundFile(list_disk_struct* disk, void* buffer, _rec_file_ele* ele) {
+  if (disk == nullptr || buffer == nullptr || ele == nullptr) return;
+  auto* out = static_cast<uint8_t*>(buffer);
+  std::memset(out, 0, ele->file_len);
+  std::string error;
+  std::unique_ptr<Device> device = Device::open(disk->path, error);
+  if (!device) {
+    diskLog("readFoundFile: " + error);
+    return;
+  }
+  uint64_t at = 0;
+  for (const Extent& r : runsOf(disk->path, ele)) {
+    size_t n = static_cast<size_t>(std::min<uint64_t>(r.len, ele->file_len - at));
+    device->read(r.start, out + at, n);
+    at += n;
+    if (at >= ele->file_len) break;
+  }
+}
+
+void recoverFoundFile(const char* destPath, list_disk_struct* disk, _rec_file_ele* ele) {
+  if (destPath == nullptr || disk == nullptr || ele == nullptr) return;
+  if (::strnlen(destPath, TAMSEL_DISKLIB_PATH_MAX) >= TAMSEL_DISKLIB_PATH_MAX) {
+    diskLog("recoverFoundFile: the destination path is too long");
+    return;
+  }
+  std::string error;
+  std::unique_ptr<Device> device = Device::open(disk->path, error);
+  if (!device) {
+    diskLog("recoverFoundFile: " + error);
+    return;
+  }
+  // Never replaces a file, and never writes through a link planted at the destination.
+  int fd = ::open(destPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    diskLog(std::string("recoverFoundFile: ") + destPath + ": " + std::strerror(errno));
+    return;
+  }
+  std::vector<uint8_t> chunk(1 << 20);
+  uint64_t left = ele->file_len;
+  bool ok = true;
+  for (const Extent& r : runsOf(disk->path, ele)) {
+    uint64_t len = std::min(r.len, left);
+    for (uint64_t done = 0; ok && done < len;) {
+      size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), len - done));
+      device->read(r.start + done, chunk.data(), n);
+      ok = writeAll(fd, chunk.data(), n);
+      done += n;
+    }
+    left -= len;
+    if (!ok || left == 0) break;
+  }
+  if (::close(fd) != 0) ok = false;
+  if (!ok) {
+    diskLog(std::string("recoverFoundFile: cannot write ") + destPath + ": " +
+            std::strerror(errno));
+    ::unlink(destPath);
+  }
+}
+
+}  // namespace tamsel::disk

@@ -1,0 +1,65 @@
+// The disk tree: the disks the disk library lists, each with its partitions, labelled with
+// the volume names the system's listing gives. Built anew each time the disk view is
+// shown. The volume-name table is keyed by device path (device names such as /dev/sdb or
+// /dev/mmcblk0 do not end in a disk number), so two disks never share their names.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/events/records.h"
+#include "raw/disklib_api.h"
+
+namespace tamsel {
+
+// The most disks the tree holds; later ones are left out.
+inline constexpr size_t kDiskTableSlots = 26;
+
+class PRDiskFileController {
+ public:
+  // Reads the volume names of the disk at a device path (getDiskInfo_aux by default).
+  using VolumeNameReader = std::function<std::vector<std::string>(const std::string& devicePath)>;
+
+  // `table` may be null (no library): every step then does nothing.
+  explicit PRDiskFileController(const export_function_table* table, VolumeNameReader reader = {});
+
+  void setTable(const export_function_table* table) { table_ = table; }
+
+  // Empties the disk table and fills it from the library: 1, or 0 when the library cannot
+  // list disks (initDiskList missing or failing).
+  int initDisk();
+  // Reads the volume names of every disk in the table.
+  void initVolumeName();
+  // Rebuilds the tree: one disk row per disk, with a partition row per partition.
+  void addDeepDeviceList();
+
+  // The label of partition `part` of the disk at `diskPath`: its volume name as listed
+  // (padding kept), "NO NAME" when that is blank or when the list has no such entry.
+  std::string getPartName(list_part_struct* part, const std::string& diskPath) const;
+
+  const std::string& diskName() const { return diskName_; }
+  void setDiskName(std::string name) { diskName_ = std::move(name); }
+  // The disk rows, in the library's order.
+  const std::vector<std::shared_ptr<PRDiskInfoNode>>& content() const { return content_; }
+  // The last disk row created.
+  std::shared_ptr<PRDiskInfoNode> rootNode() const { return rootNode_; }
+  // The filled slots of the disk table, in order.
+  std::vector<list_disk_struct*> disks() const;
+  // The volume names read for `devicePath`, or null when none were read.
+  const std::vector<std::string>* volumeNames(const std::string& devicePath) const;
+
+ private:
+  const export_function_table* table_;
+  VolumeNameReader reader_;
+  std::array<list_disk_struct*, kDiskTableSlots> diskTable_{};
+  std::map<std::string, std::vector<std::string>> volumeNames_;
+  std::string diskName_;
+  std::vector<std::shared_ptr<PRDiskInfoNode>> content_;
+  std::shared_ptr<PRDiskInfoNode> rootNode_;
+};
+
+}  // namespace tamsel

@@ -1,0 +1,62 @@
+// The raw scan of a memory card: the disk library scans the chosen disk or partition and
+// reports each file it finds and its progress through two plain callbacks; each accepted
+// file becomes a PRScanListNode posted as "BlackBerryRawRecoveryFileInfo", each progress
+// report a percentage posted as "BlackBerryRawRecoveryProgress". One raw scan runs at a
+// time: the callbacks reach the running scan through a pointer set for its duration.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/events/notification_center.h"
+#include "app/events/records.h"
+#include "raw/disklib_api.h"
+
+namespace tamsel {
+
+// The largest found file that is kept (200 MiB); larger and empty files are dropped.
+inline constexpr uint32_t kMaxRawFileLen = 209715200;
+
+// The record for a found file: name, kind by suffix, size text, a copy of the element.
+// Null when the file is dropped (length 0 or over kMaxRawFileLen).
+std::shared_ptr<PRScanListNode> makeScanListNode(const _rec_file_ele& ele);
+
+// current x 100 / total in unsigned 64-bit arithmetic, truncated to 32 bits; -1 when total
+// is 0 (nothing is posted then).
+int64_t rawProgressPercent(const rec_progress& progress);
+
+// The callbacks handed to the library's scanDevice; they forward to the running scan.
+void m_finded(_rec_file_ele* ele);
+void m_progress(rec_progress* progress);
+
+class RawScanSession {
+ public:
+  // `stopRequested`, when given, is the program's own stop flag: while it is set every
+  // callback asks the library to stop again (a stop that came just before the library
+  // began its scan is not lost).
+  RawScanSession(NotificationCenter& nc, const export_function_table* table,
+                 const std::atomic<bool>* stopRequested = nullptr);
+  RawScanSession(const RawScanSession&) = delete;
+  RawScanSession& operator=(const RawScanSession&) = delete;
+
+  // Runs the library's scanDevice on the device path with the device index (255: the whole
+  // disk) and returns when it ends. False, with nothing posted, when there is no scanDevice
+  // entry or another raw scan is running.
+  bool run(const std::string& devicePath, int deviceIndex);
+
+  uint64_t filesPosted() const { return filesPosted_; }
+
+  void found(const _rec_file_ele& ele);
+  void progress(const rec_progress& p);
+
+ private:
+  void restop();
+  NotificationCenter& nc_;
+  const export_function_table* table_;
+  const std::atomic<bool>* stopRequested_;
+  uint64_t filesPosted_ = 0;
+};
+
+}  // namespace tamsel

@@ -1,0 +1,130 @@
+// tamsel-cli rawscan and rawrecover end to end on a generated card image.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "tests/fixtures/fat_image_writer.h"
+#include "tests/fixtures/temp_folder.h"
+
+namespace tamsel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FatImageWriter;
+using testing::readWholeFile;
+using testing::TempFolder;
+
+std::string quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+class RawCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FatImageWriter w(8192);
+    w.addDirectory("DCIM");
+    w.addFile("DCIM/Beach day.jpg", photo, false, /*fragmented=*/true);
+    w.addFile("notes.txt", notes, /*deleted=*/true);
+    w.addFile("SONG.MP3", song);
+    image = tmp.path() / "card.img";
+    w.writeTo(image);
+  }
+
+  int run(const std::string& args, std::string& out, std::string& err) {
+    const fs::path errFile = tmp.path() / "stderr.txt";
+    std::string cmd = "TAMSEL_DISKLIB=" + quote(TAMSEL_DISKLIB_PATH) + " " +
+                      quote(TAMSEL_CLI_PATH) + " --work-dir " +
+                      quote((tmp.path() / "work").string()) + " " + args + " 2>" +
+                      quote(errFile.string()) + " </dev/null";
+    FILE* p = popen(cmd.c_str(), "r");
+    if (p == nullptr) return -1;
+    std::array<char, 4096> buf;
+    size_t n;
+    out.clear();
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
+    int st = pclose(p);
+    err = readWholeFile(errFile);
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  }
+
+  TempFolder tmp;
+  fs::path image;
+  const std::string photo = std::string("\xFF\xD8\xFF\xE0", 4) + std::string(2000, 'p');
+  const std::string notes = "deleted notes\n";
+  const std::string song = std::string(1200, 's');
+};
+
+TEST_F(RawCli, RawscanListsTheFoundFilesAndWritesJson) {
+  std::string out, err;
+  const fs::path json = tmp.path() / "found.json";
+  ASSERT_EQ(run("rawscan " + quote(image.string()) + " --json " + quote(json.string()), out, err),
+            0)
+      << err;
+  EXPECT_NE(out.find("DCIM/Beach day.jpg"), std::string::npos) << out;
+  EXPECT_NE(out.find("total                  3"), std::string::npos) << out;
+
+  auto doc = nlohmann::json::parse(readWholeFile(json));
+  EXPECT_EQ(doc["kind"], "raw");
+  std::set<std::pair<std::string, std::string>> records;
+  for (const auto& r : doc["records"]["PRScanListNode"]) {
+    records.emplace(r["nodeName"].get<std::string>(), r["fileType"].get<std::string>());
+  }
+  EXPECT_EQ(records, (std::set<std::pair<std::string, std::string>>{{"DCIM/Beach day.jpg", "Image"},
+                                                                    {"notes.txt", "Document"},
+                                                                    {"SONG.MP3", "Audio"}}));
+}
+
+TEST_F(RawCli, RawrecoverWritesTheChosenKindsByteForByte) {
+  std::string out, err;
+  const fs::path dest = tmp.path() / "recovered";
+  ASSERT_EQ(run("rawrecover " + quote(image.string()) + " " + quote(dest.string()) +
+                    " --kind Image --kind Document",
+                out, err),
+            0)
+      << err;
+  std::set<std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(dest)) {
+    if (!e.is_regular_file()) continue;
+    const std::string rel = fs::relative(e.path(), dest).string();
+    files.insert(rel);
+    const std::string got = readWholeFile(e.path());
+    EXPECT_TRUE(got == photo || got == notes) << rel;
+  }
+  EXPECT_EQ(files.size(), 2u);
+  for (const auto& f : files) EXPECT_EQ(f.find("Audio"), std::string::npos) << f;
+
+  EXPECT_EQ(
+      run("rawrecover " + quote(image.string()) + " " + quote(dest.string()) + " --kind Pictures",
+          out, err),
+      2);
+  EXPECT_NE(err.find("unknown kind"), std::string::npos);
+}
+
+TEST_F(RawCli, MissingDeviceAndMissingLibraryAreClearErrors) {
+  std::string out, err;
+  EXPECT_EQ(run("rawscan " + quote((tmp.path() / "nope.img").string()), out, err), 2);
+  EXPECT_NE(err.find("nope.img"), std::string::npos);
+  const std::string cmd = "TAMSEL_DISKLIB=/nonexistent/bblib.so " + quote(TAMSEL_CLI_PATH) +
+                          " --work-dir " + quote((tmp.path() / "work").string()) + " rawscan " +
+                          quote(image.string()) + " 2>&1";
+  FILE* p = popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string text;
+  std::array<char, 4096> buf;
+  size_t n;
+  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) text.append(buf.data(), n);
+  int st = pclose(p);
+  EXPECT_EQ(WEXITSTATUS(st), 2);
+  EXPECT_NE(text.find("cannot load the disk library"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace tamsel
