@@ -239,7 +239,7 @@ Measured isoMedia(Cursor& c, const uint8_t* p, uint64_t start, uint64_t limit) {
                                                          : "mp4";
   bool movie = false, data = false;
   uint64_t at = start;
-  while (at + 8 <= limit) {
+  for (int boxes = 0; at + 8 <= limit && boxes < 4096; ++boxes) {
     uint8_t head[16];
     c.seek(at);
     if (!c.read(head, 8) || !printable4(head + 4)) break;
@@ -267,6 +267,19 @@ void carveRegion(const Device& device, uint64_t start, uint64_t end, const Range
   std::vector<uint8_t> buffer(kBlock + kLook);
   Cursor cursor(device, start, end, stop);
   FooterMemory pdfMemory, zipMemory;
+  // Where a failed structure walk of each kind stopped: headers of that kind before it lie
+  // inside the damaged structure and are not walked again, so that crafted data with a
+  // header in every sector costs linear time.
+  enum Walked { kJpeg, kPng, kGif, kIso, kWalkedKinds };
+  uint64_t failedUntil[kWalkedKinds] = {};
+  auto walk = [&](Walked kind, uint64_t off, auto&& measure) -> Measured {
+    if (off < failedUntil[kind]) return {};
+    Measured m = measure();
+    if (m.len == 0 && cursor.pos() > off + 8) {
+      failedUntil[kind] = std::max(failedUntil[kind], cursor.pos() - 8);
+    }
+    return m;
+  };
   uint64_t resume = start;
   for (uint64_t block = start; block < end; block += kBlock) {
     if (stop.load(std::memory_order_relaxed)) return;
@@ -282,11 +295,11 @@ void carveRegion(const Device& device, uint64_t start, uint64_t end, const Range
         const uint64_t bigLimit = std::min(end, off + kLargeCap);
         const uint64_t picLimit = std::min(end, off + kPictureCap);
         if (p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF) {
-          m = jpeg(cursor, off, picLimit);
+          m = walk(kJpeg, off, [&] { return jpeg(cursor, off, picLimit); });
         } else if (std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) == 0) {
-          m = png(cursor, off, picLimit);
+          m = walk(kPng, off, [&] { return png(cursor, off, picLimit); });
         } else if (std::memcmp(p, "GIF87a", 6) == 0 || std::memcmp(p, "GIF89a", 6) == 0) {
-          m = gif(cursor, off, picLimit);
+          m = walk(kGif, off, [&] { return gif(cursor, off, picLimit); });
         } else if (std::memcmp(p, "%PDF-", 5) == 0) {
           m = pdf(cursor, off, bigLimit, pdfMemory);
         } else if (std::memcmp(p, "PK\x03\x04", 4) == 0) {
@@ -296,7 +309,7 @@ void carveRegion(const Device& device, uint64_t start, uint64_t end, const Range
         } else if (std::memcmp(p, "RIFF", 4) == 0) {
           m = riff(p, off, bigLimit);
         } else if (std::memcmp(p + 4, "ftyp", 4) == 0 && be32(p) >= 8 && be32(p) <= 256) {
-          m = isoMedia(cursor, p, off, bigLimit);
+          m = walk(kIso, off, [&] { return isoMedia(cursor, p, off, bigLimit); });
         }
         if (stop.load(std::memory_order_relaxed)) return;
         if (m.len == 0) continue;

@@ -21,6 +21,7 @@ constexpr size_t kMaxDirectories = 100000;
 constexpr uint64_t kMaxEntries = 4000000;
 constexpr uint64_t kMaxDirectoryBytes = 65536 * 32;  // the most entries a directory may hold
 constexpr uint64_t kDeletedDirectoryBytes = 128 * 1024;
+constexpr uint64_t kDirectoryReadBudget = 256ull << 20;  // all directories of one volume
 
 uint16_t le16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -345,6 +346,14 @@ class FatWalker {
   std::vector<uint8_t> readRuns(const std::vector<Extent>& runs) {
     uint64_t total = 0;
     for (const Extent& r : runs) total += r.len;
+    total = std::min(total, kMaxDirectoryBytes);
+    if (total > readBudget_) {
+      diskLog("FAT volume: its directories hold more than " +
+              std::to_string(kDirectoryReadBudget >> 20) + " MiB, the rest is not read");
+      ended_ = true;
+      return {};
+    }
+    readBudget_ -= total;
     std::vector<uint8_t> bytes(static_cast<size_t>(std::min(total, kMaxDirectoryBytes)));
     size_t at = 0;
     for (const Extent& r : runs) {
@@ -466,6 +475,7 @@ class FatWalker {
   std::unordered_set<uint32_t> visited_;
   uint64_t budget_ = 0;
   uint64_t entries_ = 0;
+  uint64_t readBudget_ = kDirectoryReadBudget;
   bool ended_ = false;
 };
 

@@ -310,15 +310,19 @@ TEST_F(DiskLib, CarvesCompleteFilesBySignatureAndNamesThemByOffset) {
       {0x60000, {"gif", gif()}},
       {0x80000, {"pdf", "%PDF-1.4\n1 0 obj\n<<>>\nendobj\n%%EOF\n"}},
       {0xA0000, {"zip", zipArchive()}},
+      {0x200200, {"jpg", jpegWithThumbnail()}},  // right after a JPEG cut short
   };
   for (const auto& [off, f] : files) disk.replace(off, f.second.size(), f.second);
-  disk.replace(0x100000, 6, "\xFF\xD8\xFF\xE0\x00\x04");  // a JPEG that never ends
+  disk.replace(0x100000, 6, std::string("\xFF\xD8\xFF\xE0\x00\x04", 6));  // a JPEG that never ends
   disk.replace(0x100006, 4, "\x01\x02\xFF\xDA");
+  disk.replace(0x200000, 11, std::string("\xFF\xD8\xFF\xDA\x00\x02\x11\x22\x33\x44\x55", 11));
   const fs::path img = tmp.path() / "carve.img";
   writeWholeFile(img, disk);
 
   auto found = byName(scan(img));
-  ASSERT_EQ(found.size(), files.size());
+  std::string names;
+  for (const auto& [n, f] : found) names += n + " ";
+  ASSERT_EQ(found.size(), files.size()) << names;
   list_disk_struct* d = diskFor(img);
   for (const auto& [off, f] : files) {
     char name[64];
@@ -328,6 +332,20 @@ TEST_F(DiskLib, CarvesCompleteFilesBySignatureAndNamesThemByOffset) {
     EXPECT_EQ(found[name].start, off);
     EXPECT_EQ(readFound(d, found[name]), f.second) << name;
   }
+}
+
+TEST_F(DiskLib, HeaderInEverySectorOfOneEndlessStructureIsWalkedOnce) {
+  // Each sector: a PNG signature and a chunk whose data runs to the next sector's chunk, so
+  // a walk from any header reaches the end of the image without an IEND.
+  std::string sector(512, '\0');
+  sector.replace(0, 8, "\x89PNG\r\n\x1a\n");
+  sector.replace(8, 8, std::string("\x00\x00\x01\xF4", 4) + "IHDR");  // 500 bytes
+  std::string disk;
+  for (int i = 0; i < 32768; ++i) disk += sector;
+  const fs::path img = tmp.path() / "hostile.img";
+  writeWholeFile(img, disk);
+  EXPECT_TRUE(scan(img).empty());
+  EXPECT_EQ(gProgress.back().current, disk.size());
 }
 
 TEST_F(DiskLib, RecoverWritesTheFileButNeverReplacesOrFollowsALink) {
