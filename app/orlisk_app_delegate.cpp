@@ -2,10 +2,10 @@
 
 #include <filesystem>
 
-#include "app/events/notification_names.h"
 #include "app/work_folder.h"
 #include "blackberry/bbb_archive.h"
 #include "blackberry/ipd_reader.h"
+#include "events/notification_names.h"
 #include "raw/raw_scan.h"
 #include "util/log.h"
 

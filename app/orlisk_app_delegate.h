@@ -15,10 +15,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/events/notification_center.h"
-#include "app/events/records.h"
-#include "app/events/scan_context.h"
 #include "app/main_view.h"
+#include "events/notification_center.h"
+#include "events/records.h"
+#include "events/scan_context.h"
 #include "raw/disklib_loader.h"
 #include "results/headless_result_view.h"
 #include "results/result_view_controller.h"

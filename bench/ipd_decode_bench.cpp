@@ -13,8 +13,8 @@
 #include <fstream>
 #include <string>
 
-#include "app/events/notification_names.h"
 #include "blackberry/ipd_reader.h"
+#include "events/notification_names.h"
 #include "tests/fixtures/ipd_writer.h"
 #include "util/log.h"
 

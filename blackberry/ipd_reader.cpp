@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/events/notification_names.h"
 #include "blackberry/record_decoders.h"
+#include "events/notification_names.h"
 #include "util/log.h"
 #include "util/text.h"
 

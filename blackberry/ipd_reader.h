@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "app/events/records.h"
-#include "app/events/scan_context.h"
 #include "blackberry/ipd_format.h"
+#include "events/records.h"
+#include "events/scan_context.h"
 #include "util/byte_source.h"
 
 namespace tamsel {

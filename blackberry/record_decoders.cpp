@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/events/notification_names.h"
+#include "events/notification_names.h"
 #include "raw/suffix.h"
 #include "util/date.h"
 #include "util/format.h"

@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/events/notification_names.h"
 #include "cli/progress_bar.h"
 #include "cli/scan_session.h"
+#include "events/notification_names.h"
 #include "raw/disk_library_path.h"
 #include "raw/disk_view_controller.h"
 

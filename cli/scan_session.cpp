@@ -1,7 +1,7 @@
 #include "cli/scan_session.h"
 
-#include "app/events/notification_names.h"
 #include "cli/progress_bar.h"
+#include "events/notification_names.h"
 
 namespace tamsel::cli {
 

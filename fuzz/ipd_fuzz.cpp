@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/events/notification_names.h"
 #include "blackberry/ipd_reader.h"
 #include "blackberry/record_decoders.h"
+#include "events/notification_names.h"
 #include "util/byte_source.h"
 #include "util/log.h"
 

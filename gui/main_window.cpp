@@ -10,8 +10,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/events/notification_names.h"
 #include "app/orlisk_app_delegate.h"
+#include "events/notification_names.h"
 
 namespace tamsel {
 

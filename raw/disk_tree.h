@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/events/records.h"
+#include "events/records.h"
 #include "raw/disklib_api.h"
 
 namespace tamsel {

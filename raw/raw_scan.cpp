@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/events/notification_names.h"
+#include "events/notification_names.h"
 #include "raw/suffix.h"
 #include "util/format.h"
 #include "util/log.h"

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "app/events/notification_center.h"
-#include "app/events/records.h"
+#include "events/notification_center.h"
+#include "events/records.h"
 #include "raw/disklib_api.h"
 
 namespace tamsel {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/events/records.h"
+#include "events/records.h"
 
 namespace tamsel {
 

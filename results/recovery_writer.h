@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/events/records.h"
+#include "events/records.h"
 #include "raw/disklib_api.h"
 #include "results/recovery_entries.h"
 #include "results/result_lists.h"

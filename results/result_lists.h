@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/events/records.h"
+#include "events/records.h"
 
 namespace tamsel {
 

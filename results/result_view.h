@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/events/records.h"
+#include "events/records.h"
 
 namespace tamsel {
 

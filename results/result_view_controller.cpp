@@ -1,7 +1,7 @@
 // Result presenter: subscriptions, the scan lifecycle, category switching and the periphery.
 #include "results/result_view_controller.h"
 
-#include "app/events/notification_names.h"
+#include "events/notification_names.h"
 #include "results/result_view_detail.h"
 
 namespace tamsel {

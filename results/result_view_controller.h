@@ -19,7 +19,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/events/notification_center.h"
+#include "events/notification_center.h"
 #include "results/recovery_writer.h"
 #include "results/result_lists.h"
 #include "results/result_view.h"

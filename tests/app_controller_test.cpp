@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/events/notification_names.h"
 #include "app/work_folder.h"
+#include "events/notification_names.h"
 #include "tests/fixtures/ipd_writer.h"
 #include "tests/fixtures/zip_writer.h"
 #include "util/log.h"

@@ -13,7 +13,7 @@
 #include <QPushButton>
 #include <QTableView>
 
-#include "app/events/notification_names.h"
+#include "events/notification_names.h"
 #include "gui/result_widget.h"
 #include "results/result_view_controller.h"
 #include "tests/fixtures/fake_result_view.h"

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/events/notification_names.h"
+#include "events/notification_names.h"
 #include "tests/fixtures/blackberry_collector.h"
 #include "tests/fixtures/ipd_writer.h"
 #include "util/log.h"

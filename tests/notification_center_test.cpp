@@ -1,12 +1,12 @@
-#include "app/events/notification_center.h"
+#include "events/notification_center.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
-#include "app/events/notification_names.h"
-#include "app/events/records.h"
+#include "events/notification_names.h"
+#include "events/records.h"
 
 namespace tamsel {
 namespace {

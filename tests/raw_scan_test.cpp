@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/events/notification_names.h"
 #include "app/orlisk_app_delegate.h"
+#include "events/notification_names.h"
 #include "raw/disk_view_controller.h"
 #include "raw/raw_scan.h"
 #include "tests/fixtures/fat_image_writer.h"

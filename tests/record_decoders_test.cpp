@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "app/events/notification_names.h"
+#include "events/notification_names.h"
 #include "tests/fixtures/blackberry_collector.h"
 #include "tests/fixtures/ipd_writer.h"
 

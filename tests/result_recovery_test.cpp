@@ -5,7 +5,7 @@
 #include <fstream>
 #include <thread>
 
-#include "app/events/notification_names.h"
+#include "events/notification_names.h"
 #include "results/result_view_controller.h"
 #include "tests/fixtures/fake_result_view.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/events/notification_names.h"
+#include "events/notification_names.h"
 #include "results/result_view_controller.h"
 #include "tests/fixtures/fake_result_view.h"
 

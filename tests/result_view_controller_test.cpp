@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "app/events/notification_names.h"
+#include "events/notification_names.h"
 #include "tests/fixtures/fake_result_view.h"
 
 namespace tamsel {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/events/name_lookup.h"
+#include "events/name_lookup.h"
 #include "util/text.h"
 
 namespace tamsel {

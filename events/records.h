@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/events/notification_center.h"
+#include "events/notification_center.h"
 #include "raw/disklib_api.h"
 
 namespace tamsel {

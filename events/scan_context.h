@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/events/notification_center.h"
-#include "app/events/records.h"
+#include "events/notification_center.h"
+#include "events/records.h"
 
 namespace tamsel {
 

@@ -1,4 +1,4 @@
-#include "app/events/name_lookup.h"
+#include "events/name_lookup.h"
 
 namespace tamsel {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/events/records.h"
+#include "events/records.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "app/events/notification_center.h"
+#include "events/notification_center.h"
 
 #include <algorithm>
 
@@ -12,8 +12,7 @@ NotificationCenter::Token NotificationCenter::addObserver(const void* owner, std
                                                           Handler handler) {
   std::lock_guard lock(mutex_);
   Token t = next_++;
-  entries_.push_back(
-      {t, owner, std::string(name), std::make_shared<Handler>(std::move(handler))});
+  entries_.push_back({t, owner, std::string(name), std::make_shared<Handler>(std::move(handler))});
   return t;
 }
 
@@ -43,8 +42,8 @@ void NotificationCenter::post(std::string_view name, NotificationObject object) 
 
 size_t NotificationCenter::observerCount(std::string_view name) const {
   std::lock_guard lock(mutex_);
-  return static_cast<size_t>(
-      std::count_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.name == name; }));
+  return static_cast<size_t>(std::count_if(entries_.begin(), entries_.end(),
+                                           [&](const Entry& e) { return e.name == name; }));
 }
 
 }  // namespace tamsel
