@@ -6,11 +6,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/disk_view_controller.h"
 #include "cli/progress_bar.h"
 #include "cli/scan_session.h"
 #include "events/notification_names.h"
 #include "raw/disk_library_path.h"
-#include "raw/disk_view_controller.h"
 
 namespace tamsel::cli {
 

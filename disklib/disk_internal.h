@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "raw/disklib_api.h"
+#include "disklib/disklib_api.h"
 
 namespace tamsel::disk {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "disklib/disklib_api.h"
 #include "events/records.h"
-#include "raw/disklib_api.h"
 
 namespace tamsel {
 

@@ -1,5 +1,5 @@
 // Loading the disk library: a shared object that exports one data symbol, "exportFunction",
-// the function table of raw/disklib_api.h. Without the library every raw-recovery
+// the function table of disklib/disklib_api.h. Without the library every raw-recovery
 // operation does nothing.
 #pragma once
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "raw/disklib_api.h"
+#include "disklib/disklib_api.h"
 
 namespace tamsel {
 

@@ -10,9 +10,9 @@
 #include <memory>
 #include <string>
 
+#include "disklib/disklib_api.h"
 #include "events/notification_center.h"
 #include "events/records.h"
-#include "raw/disklib_api.h"
 
 namespace tamsel {
 

@@ -22,8 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "disklib/disklib_api.h"
 #include "events/records.h"
-#include "raw/disklib_api.h"
 #include "results/recovery_entries.h"
 #include "results/result_lists.h"
 #include "results/rtf_controller.h"

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "app/disk_view_controller.h"
 #include "app/orlisk_app_delegate.h"
 #include "raw/disk_tree.h"
-#include "raw/disk_view_controller.h"
 #include "raw/volume_names.h"
 
 namespace tamsel {

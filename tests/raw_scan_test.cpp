@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "app/disk_view_controller.h"
 #include "app/orlisk_app_delegate.h"
 #include "events/notification_names.h"
-#include "raw/disk_view_controller.h"
 #include "raw/raw_scan.h"
 #include "tests/fixtures/fat_image_writer.h"
 #include "tests/fixtures/temp_folder.h"

@@ -1,4 +1,4 @@
-#include "raw/disk_view_controller.h"
+#include "app/disk_view_controller.h"
 
 #include "app/orlisk_app_delegate.h"
 #include "util/log.h"
