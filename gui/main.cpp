@@ -1,6 +1,5 @@
 // The Tamsel desktop program: the main window over the application controller.
 #include <QApplication>
-#include <QFileInfo>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -9,6 +8,7 @@
 #include "app/orlisk_app_delegate.h"
 #include "app/work_folder.h"
 #include "gui/main_window.h"
+#include "raw/disk_library_path.h"
 #include "util/log.h"
 
 namespace {
@@ -41,9 +41,9 @@ int main(int argc, char** argv) {
   {
     tamsel::OrliskAppDelegate controller(&window);
     window.attach(controller);
-    // The disk library ships next to the program.
-    const QString library = QCoreApplication::applicationDirPath() + QStringLiteral("/bblib.so");
-    if (QFileInfo::exists(library)) controller.initDll(library.toStdString());
+    // The disk library: $TAMSEL_DISKLIB, else beside the program (installed or built). Without
+    // it the disk view says so and lists nothing.
+    controller.initDll(tamsel::findDiskLibrary());
     controller.applicationDidFinishLaunching();
     window.show();
     rc = app.exec();

@@ -52,7 +52,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   stack_ = new QStackedWidget(this);
   home_ = buildHome();
   result_ = new ResultWidget(stack_);
-  disk_ = buildDiskPage();
+  disk_ = new DiskViewWidget(stack_);
   stack_->addWidget(home_);
   stack_->addWidget(result_);
   stack_->addWidget(disk_);
@@ -119,35 +119,16 @@ QWidget* MainWindow::buildHome() {
   return page;
 }
 
-QWidget* MainWindow::buildDiskPage() {
-  auto* page = new QWidget(stack_);
-  auto* v = new QVBoxLayout(page);
-  v->addStretch(1);
-  diskText_ = new QLabel(page);
-  diskText_->setAlignment(Qt::AlignCenter);
-  diskText_->setWordWrap(true);
-  v->addWidget(diskText_);
-  auto* back = new QPushButton(QStringLiteral("Home"), page);
-  v->addWidget(back, 0, Qt::AlignCenter);
-  v->addStretch(2);
-  connect(back, &QPushButton::clicked, this, [this] {
-    if (controller_) {
-      controller_->showMainView();
-    } else {
-      showMainView();
-    }
-  });
-  return page;
-}
-
 void MainWindow::attach(OrliskAppDelegate& controller) {
   controller_ = &controller;
   controller.setResultView(result_);
+  disk_->attach(controller);
   result_->setPresenterSource([c = &controller] { return c->resultViewController(); });
 }
 
 void MainWindow::detach() {
   controller_ = nullptr;
+  disk_->detach();
   result_->setPresenterSource(nullptr);
 }
 
@@ -204,12 +185,8 @@ void MainWindow::showResultView() {
 }
 
 void MainWindow::showDiskView() {
-  const bool library = controller_ && controller_->diskTable() != nullptr;
-  diskText_->setText(library ? QStringLiteral("No memory card was found. Plug the card into the "
-                                              "computer and try again.")
-                             : QStringLiteral("Memory card recovery needs the disk library "
-                                              "(bblib.so), which is not installed."));
   stack_->setCurrentWidget(disk_);
+  disk_->showView();
 }
 
 void MainWindow::setHintText(const std::string& text) {
@@ -254,6 +231,7 @@ void MainWindow::shutDown() {
   if (controller_) {
     controller_->stopScan();  // the backup scan, and the disk library's scan when loaded
     controller_->waitForScan();
+    controller_->waitForRawScan();
   }
 }
 

@@ -1,6 +1,6 @@
-// The main window: the home view with its two sources, the result screen and the memory-card
-// page. It implements the controller's MainView and hands the user's choices to the
-// controller (OrliskAppDelegate); the scanning itself happens in the core.
+// The main window: the home view with its two sources, the disk view of the memory-card
+// source and the result screen. It implements the controller's MainView and hands the user's
+// choices to the controller (OrliskAppDelegate); the scanning itself happens in the core.
 #pragma once
 
 #include <QMainWindow>
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/main_view.h"
+#include "gui/disk_view_widget.h"
 #include "gui/result_widget.h"
 
 class QLabel;
@@ -47,14 +48,14 @@ class MainWindow : public QMainWindow, public MainView {
   void chooseBackupFile();
   // A chosen backup: 0.1 s later the controller starts the scan.
   void backupFileChosen(const QString& path);
-  // Stops the running scan and waits for it, releasing a worker that waits for the UI
-  // thread. Called when the window closes; safe to call again. The owner calls it (and
-  // detach()) before it destroys the controller.
+  // Stops the running scan (backup or memory card) and waits for it, releasing a worker
+  // that waits for the UI thread. Called when the window closes; safe to call again. The owner
+  // calls it (and detach()) before it destroys the controller.
   void shutDown();
 
   ResultWidget* resultWidget() const { return result_; }
   QWidget* homePage() const { return home_; }
-  QWidget* diskPage() const { return disk_; }
+  DiskViewWidget* diskPage() const { return disk_; }
   QWidget* currentPage() const;
   QPushButton* backupFileButton() const { return backupButton_; }
   QPushButton* memoryCardButton() const { return cardButton_; }
@@ -75,15 +76,13 @@ class MainWindow : public QMainWindow, public MainView {
 
  private:
   QWidget* buildHome();
-  QWidget* buildDiskPage();
   void postHover(std::string_view button, bool entered);
 
   OrliskAppDelegate* controller_ = nullptr;
   QStackedWidget* stack_ = nullptr;
   QWidget* home_ = nullptr;
   QWidget* homeContent_ = nullptr;
-  QWidget* disk_ = nullptr;
-  QLabel* diskText_ = nullptr;
+  DiskViewWidget* disk_ = nullptr;
   ResultWidget* result_ = nullptr;
   HoverButton* backupButton_ = nullptr;
   HoverButton* cardButton_ = nullptr;

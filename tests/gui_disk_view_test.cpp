@@ -1,0 +1,255 @@
+// The memory-card source in the desktop front end, over the real controller and the built
+// disk library: the disk view lists a generated card image (with its partition), the
+// selection enables Scan, the scan fills the result screen's raw tables, Stop and closing
+// during a scan end it, and Home goes back.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "app/orlisk_app_delegate.h"
+#include "gui/main_window.h"
+#include "raw/disk_library_path.h"
+#include "results/result_view_controller.h"
+#include "tests/fixtures/fat_image_writer.h"
+#include "tests/fixtures/temp_folder.h"
+#include "tests/gui_test_support.h"
+#include "util/log.h"
+
+namespace fs = std::filesystem;
+
+namespace tamsel {
+namespace {
+
+using testing::answerNextAlert;
+using testing::FatImageWriter;
+using testing::kWaitMs;
+using testing::TempFolder;
+using testing::writeWholeFile;
+
+const std::string kMemo = "a deleted memo\n";
+
+// Sets an environment variable for the life of the object, then puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// A card with one FAT16 partition holding a deleted memo and a live photo.
+fs::path writeCard(const fs::path& dir) {
+  FatImageWriter w(8192);
+  w.addFile("memo.txt", kMemo, /*deleted=*/true);
+  w.addDirectory("DCIM");
+  w.addFile("DCIM/IMG_0001.JPG", std::string(3000, '\x42'));
+  const uint32_t start = 2048;
+  const fs::path img = dir / "card.img";
+  writeWholeFile(img, FatImageWriter::inMbrDisk(w.bytes(), start, start + 8192 + 64));
+  return img;
+}
+
+class GuiDiskView : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previousLog_ = setLogSink({});
+    card_ = writeCard(tmp_.path());
+    libraryEnv_.emplace("TAMSEL_DISKLIB", TAMSEL_DISKLIB_PATH);
+    imagesEnv_.emplace("TAMSEL_DISKLIB_IMAGES", card_.string());
+    window_.emplace();
+    app_.emplace(&*window_, tmp_.path() / "work");
+    window_->attach(*app_);
+    // As the program does at start-up.
+    ASSERT_TRUE(app_->initDll(findDiskLibrary()));
+    app_->scanThreadFinish = [this] { ++finished_; };
+    window_->show();
+  }
+  void TearDown() override {
+    window_->shutDown();
+    window_->detach();
+    app_.reset();
+    window_.reset();
+    imagesEnv_.reset();
+    libraryEnv_.reset();
+    setLogSink(previousLog_);
+  }
+
+  DiskViewWidget& disks() { return *window_->diskPage(); }
+  ResultWidget& screen() { return *window_->resultWidget(); }
+  bool shown(QWidget* w) { return w->isVisibleTo(&*window_); }
+
+  // The home view's memory-card button, as the user presses it.
+  QTreeWidgetItem* openDiskView() {
+    window_->memoryCardButton()->click();
+    return disks().diskItem(QString::fromStdString(card_.string()));
+  }
+  // Pumps events until the raw scan thread has ended (its finishing step included).
+  bool waitForScanEnd() {
+    return QTest::qWaitFor([this] { return !app_->rawScanRunning(); }, kWaitMs);
+  }
+  // The names in the raw document table, shown through its category button.
+  QStringList documentNames() {
+    screen().categoryButton(Category::RawDocument)->click();
+    RecordTableModel& m = *screen().model(Category::RawDocument);
+    QStringList names;
+    for (int r = 0; r < m.rowCount(); ++r) {
+      names << m.index(r, m.columnOf(kColumnName)).data().toString();
+    }
+    return names;
+  }
+
+  TempFolder tmp_;
+  fs::path card_;
+  std::optional<ScopedEnv> libraryEnv_, imagesEnv_;
+  std::optional<MainWindow> window_;
+  std::optional<OrliskAppDelegate> app_;
+  std::atomic<int> finished_{0};
+  LogSink previousLog_;
+};
+
+TEST_F(GuiDiskView, ListsTheCardAndScansTheSelectedDisk) {
+  QTreeWidgetItem* disk = openDiskView();
+  EXPECT_EQ(window_->currentPage(), &disks());
+  EXPECT_FALSE(shown(window_->memoryCardButton()));
+  EXPECT_EQ(window_->size(), QSize(849, 560));
+  ASSERT_NE(disk, nullptr);
+  EXPECT_EQ(disk->text(DiskViewWidget::kDeviceColumn).toStdString(), card_.string());
+  EXPECT_EQ(disk->text(DiskViewWidget::kNameColumn).toStdString(), card_.string());
+  EXPECT_FALSE(disk->icon(DiskViewWidget::kNameColumn).isNull());
+  EXPECT_EQ(disks().rowOf(disk)->deviceIndex, 255);
+
+  // The partition, under its disk row, which is expanded.
+  EXPECT_TRUE(disk->isExpanded());
+  ASSERT_EQ(disk->childCount(), 1);
+  QTreeWidgetItem* part = disk->child(0);
+  EXPECT_EQ(part->text(DiskViewWidget::kTypeColumn), "vfat");
+  EXPECT_EQ(part->text(DiskViewWidget::kDeviceColumn).toStdString(), card_.string());
+  EXPECT_EQ(disks().rowOf(part)->deviceIndex, 1);
+
+  // Scan waits for a selection; either row selects the card's disk.
+  EXPECT_FALSE(disks().scanButton()->isEnabled());
+  disks().tree()->setCurrentItem(part);
+  EXPECT_TRUE(disks().scanButton()->isEnabled());
+  EXPECT_EQ(app_->currentDiskName, card_.string());
+  EXPECT_EQ(disks().controller()->currentScanNode(), disks().rowOf(part));
+  disks().tree()->setCurrentItem(disk);
+  EXPECT_EQ(disks().controller()->currentScanNode(), disks().rowOf(disk));
+
+  disks().scanButton()->click();
+  EXPECT_EQ(window_->currentPage(), &screen());
+  EXPECT_EQ(window_->size(), QSize(849, 620));
+  ASSERT_TRUE(waitForScanEnd());
+  EXPECT_EQ(finished_.load(), 1);
+  EXPECT_EQ(screen().fieldText(ResultField::scanTitle), "- Memory Card Recovery");
+  EXPECT_FALSE(shown(screen().button(ResultButton::stop)));
+  EXPECT_TRUE(screen().button(ResultButton::home)->isEnabled());
+
+  // Raw categories only.
+  EXPECT_TRUE(shown(screen().categoryButton(Category::RawDocument)));
+  EXPECT_FALSE(shown(screen().categoryButton(Category::Contact)));
+  EXPECT_EQ(documentNames(), QStringList{"memo.txt"});
+  screen().categoryButton(Category::RawImage)->click();
+  ASSERT_EQ(screen().model(Category::RawImage)->rowCount(), 1);
+
+  // The found memo reads back through the library as the preview and recovery do.
+  ResultLists lists = app_->resultViewController()->snapshot();
+  ASSERT_EQ(lists.bbDocumentArray.size(), 1u);
+  auto& memo = lists.bbDocumentArray[0];
+  EXPECT_EQ(memo.get(), screen().model(Category::RawDocument)->rows()[0].get());
+  std::string bytes(memo->getfile()->file_len, '\0');
+  ASSERT_TRUE(app_->readFoundFile(bytes.data(), memo->getfile()));
+  EXPECT_EQ(bytes, kMemo);
+}
+
+TEST_F(GuiDiskView, HomeGoesBackAndAnotherVisitListsAnew) {
+  ASSERT_NE(openDiskView(), nullptr);
+  disks().homeButton()->click();
+  EXPECT_EQ(window_->currentPage(), window_->homePage());
+  EXPECT_EQ(window_->size(), QSize(849, 560));
+  EXPECT_TRUE(shown(window_->memoryCardButton()));
+  EXPECT_TRUE(shown(window_->backupFileButton()));
+  EXPECT_EQ(finished_.load(), 0);
+
+  // A second visit lists anew; the earlier selection is gone and Scan waits for a new one.
+  QTreeWidgetItem* disk = openDiskView();
+  ASSERT_NE(disk, nullptr);
+  disks().tree()->setCurrentItem(disk);
+  disks().homeButton()->click();
+  disk = openDiskView();
+  ASSERT_NE(disk, nullptr);
+  EXPECT_EQ(window_->currentPage(), &disks());
+  EXPECT_TRUE(disks().tree()->selectedItems().isEmpty());
+  EXPECT_FALSE(disks().scanButton()->isEnabled());
+  EXPECT_EQ(disks().tree()->topLevelItemCount(),
+            static_cast<int>(disks().controller()->diskFileController().content().size()));
+}
+
+TEST_F(GuiDiskView, StopEndsTheScanAndTheNextScanRunsInFull) {
+  disks().tree()->setCurrentItem(openDiskView());
+  disks().scanButton()->click();
+  screen().button(ResultButton::stop)->click();
+  // The finishing step has run at once; the thread ends by itself.
+  EXPECT_FALSE(shown(screen().button(ResultButton::stop)));
+  ASSERT_TRUE(waitForScanEnd());
+  EXPECT_EQ(finished_.load(), 1);
+
+  answerNextAlert(" Back ");
+  screen().button(ResultButton::home)->click();
+  ASSERT_EQ(window_->currentPage(), window_->homePage());
+  disks().tree()->setCurrentItem(openDiskView());
+  disks().scanButton()->click();
+  ASSERT_TRUE(waitForScanEnd());
+  EXPECT_EQ(finished_.load(), 2);
+  EXPECT_EQ(documentNames(), QStringList{"memo.txt"});
+}
+
+// Quitting during a scan: the scan thread's finishing step waits for the UI thread, which is
+// busy shutting down and pumps no events. The window releases it, stops the scan and waits.
+TEST_F(GuiDiskView, ShuttingDownDuringAScanStopsItWithoutDeadlock) {
+  disks().tree()->setCurrentItem(openDiskView());
+  disks().scanButton()->click();
+  window_->shutDown();  // no event is processed in between
+  EXPECT_FALSE(app_->rawScanRunning());
+  EXPECT_EQ(finished_.load(), 1);
+}
+
+TEST(GuiDiskViewWithoutLibrary, SaysSoAndListsNothing) {
+  TempFolder tmp;
+  MainWindow window;
+  {
+    OrliskAppDelegate app(&window, tmp.path() / "work");
+    window.attach(app);
+    window.memoryCardButton()->click();
+    DiskViewWidget& disks = *window.diskPage();
+    EXPECT_EQ(window.currentPage(), &disks);
+    EXPECT_EQ(disks.tree()->topLevelItemCount(), 0);
+    EXPECT_TRUE(disks.infoLabel()->text().contains("disk library"));
+    EXPECT_FALSE(disks.scanButton()->isEnabled());
+    EXPECT_FALSE(disks.controller()->CilckScan());
+    disks.homeButton()->click();
+    EXPECT_EQ(window.currentPage(), window.homePage());
+    window.shutDown();
+    window.detach();
+  }
+}
+
+}  // namespace
+}  // namespace tamsel
