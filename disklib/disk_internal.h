@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -90,11 +91,29 @@ struct FoundFile {
 // Returns false to end the walk (the scan was stopped).
 using FoundSink = std::function<bool(FoundFile&&)>;
 
+// What the FAT walks of one scan may spend together. A crafted partition table can name
+// hundreds of volumes whose boot sectors all point at the same FAT and folders, so the
+// limits hold for the scan, not for each volume: a byte of the device is read as folder
+// entries at most once, and the walk's work stays linear in the device's size.
+class WalkBudget {
+ public:
+  explicit WalkBudget(uint64_t deviceBytes);
+  // Takes [start, start + len) as folder bytes; false when some of it was taken before.
+  bool claimDirectory(uint64_t start, uint64_t len);
+  uint64_t chainSteps;      // FAT entries the walks may still follow
+  uint64_t directoryBytes;  // folder bytes they may still read
+  uint64_t entries;         // folder entries they may still look at
+  uint64_t directories;     // folders they may still enter
+
+ private:
+  std::map<uint64_t, uint64_t> claimed_;  // first byte -> byte past the end
+};
+
 // Walks a FAT12/16/32 volume whose boot sector lies at `volumeStart`, reporting every
-// regular file (live and deleted) whose data lies before `regionEnd`. False when there is
-// no FAT boot sector there.
+// regular file (live and deleted) whose data lies before `regionEnd`, within `budget`.
+// False when there is no FAT boot sector there.
 bool walkFatVolume(const Device& device, uint64_t volumeStart, uint64_t regionEnd,
-                   const std::atomic<bool>& stop, const FoundSink& sink);
+                   const std::atomic<bool>& stop, const FoundSink& sink, WalkBudget& budget);
 
 // Sorted, merged byte ranges that carving leaves alone (the files the FAT walk found).
 class RangeSet {

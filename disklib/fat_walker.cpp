@@ -1,13 +1,14 @@
 // The FAT walk: the directory tree of a FAT12/16/32 volume, deleted entries included.
 // Live files follow their cluster chains; a deleted file's chain is gone from the FAT, so
 // its clusters are taken as one contiguous run from its first cluster (as recovery tools
-// do). Chains that loop, leave the volume or run past the device end are cut; directories
-// are entered once each, so a directory that contains itself is read once.
+// do). Chains that loop, leave the volume or run past the device end are cut. A cluster is
+// read as folder entries once in a scan (whatever volume or folder names it again), so a
+// folder that contains itself, or folders that share their clusters, are read once.
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <optional>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "disklib/disk_internal.h"
 
@@ -17,11 +18,11 @@ namespace {
 constexpr uint32_t kEnd = 0xFFFFFFFFu;
 constexpr uint32_t kBad = 0xFFFFFFFEu;
 constexpr size_t kMaxDepth = 64;
-constexpr size_t kMaxDirectories = 100000;
+constexpr uint64_t kMaxDirectories = 100000;
 constexpr uint64_t kMaxEntries = 4000000;
 constexpr uint64_t kMaxDirectoryBytes = 65536 * 32;  // the most entries a directory may hold
 constexpr uint64_t kDeletedDirectoryBytes = 128 * 1024;
-constexpr uint64_t kDirectoryReadBudget = 256ull << 20;  // all directories of one volume
+constexpr uint64_t kDirectoryReadBudget = 256ull << 20;  // all directories of one scan
 
 uint16_t le16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -136,7 +137,7 @@ class FatReader {
   std::unordered_map<uint64_t, std::vector<uint8_t>> blocks_;
 };
 
-enum class ChainEnd { complete, endMark, broken, loop, budget, stopped };
+enum class ChainEnd { complete, endMark, broken, loop, budget, stopped, readBefore };
 
 // One LFN slot: its sequence byte, checksum and 13 UTF-16 units.
 struct LfnPiece {
@@ -207,16 +208,17 @@ std::string shortName(const uint8_t* e, bool deleted) {
   std::string base = part(e, 8, (e[12] & 0x08) != 0);
   std::string ext = part(e + 8, 3, (e[12] & 0x10) != 0);
   if (deleted && !base.empty()) base[0] = '_';
+  // A name may not begin with a space; such an entry's name would otherwise begin with the
+  // dot, and one whose extension is "." would read as the parent folder.
+  if (base.empty() && !ext.empty()) base = "_";
   return ext.empty() ? base : base + "." + ext;
 }
 
 class FatWalker {
  public:
   FatWalker(const Device& device, const Volume& v, const std::atomic<bool>& stop,
-            const FoundSink& sink)
-      : device_(device), v_(v), fat_(device, v), stop_(stop), sink_(sink) {
-    budget_ = 4 * static_cast<uint64_t>(v.lastUsable) + 1000000;
-  }
+            const FoundSink& sink, WalkBudget& budget)
+      : device_(device), v_(v), fat_(device, v), stop_(stop), sink_(sink), budget_(budget) {}
 
   void run() {
     struct Job {
@@ -225,27 +227,27 @@ class FatWalker {
       size_t depth;
     };
     std::vector<Job> jobs;
+    std::vector<Extent> rootRuns;
     if (v_.bits == 32) {
-      visited_.insert(v_.rootCluster);
-      std::vector<Extent> runs;
-      dirRuns(v_.rootCluster, runs);
-      jobs.push_back({std::move(runs), "", 0});
-    } else {
-      jobs.push_back({{{v_.rootOffset, v_.rootBytes}}, "", 0});
+      dirRuns(v_.rootCluster, rootRuns);
+    } else if (v_.rootOffset < v_.regionEnd &&
+               budget_.claimDirectory(v_.rootOffset, v_.rootBytes)) {
+      rootRuns.push_back({v_.rootOffset, std::min(v_.rootBytes, v_.regionEnd - v_.rootOffset)});
     }
-    size_t directories = 0;
+    if (rootRuns.empty()) return;  // past the end, or read before as another volume's
+    jobs.push_back({std::move(rootRuns), "", 0});
     while (!jobs.empty() && !ended_) {
       Job job = std::move(jobs.back());
       jobs.pop_back();
-      if (++directories > kMaxDirectories) {
+      if (budget_.directories == 0) {
         diskLog("FAT volume: more than " + std::to_string(kMaxDirectories) +
                 " directories, the rest is not read");
         break;
       }
+      --budget_.directories;
       std::vector<uint8_t> bytes = readRuns(job.runs);
       readDirectory(bytes, job.path, [&](uint32_t first, const std::string& path, bool deleted) {
         if (job.depth + 1 > kMaxDepth || !v_.valid(first) || first > v_.lastUsable) return;
-        if (!visited_.insert(first).second) return;
         std::vector<Extent> runs;
         if (deleted ? !deletedDirRuns(first, runs) : !dirRuns(first, runs)) return;
         jobs.push_back({std::move(runs), path, job.depth + 1});
@@ -259,21 +261,33 @@ class FatWalker {
     return ended_;
   }
 
-  // The clusters from `first`, at most `maxClusters` of them, into seq.
-  ChainEnd collectChain(uint32_t first, uint64_t maxClusters, std::vector<uint32_t>& seq) {
+  // Takes cluster `c` as folder entries; false when it was read as such before in this
+  // scan, or lies past the region's end (and so holds nothing to read).
+  bool claimFolderCluster(uint32_t c) {
+    const uint64_t off = v_.clusterOffset(c);
+    return off < v_.regionEnd && budget_.claimDirectory(off, v_.clusterBytes);
+  }
+
+  // The clusters from `first`, at most `maxClusters` of them, into seq. A folder's chain
+  // (`folder`) takes each cluster as folder entries as it goes, and ends before a cluster
+  // that was read as folder entries before.
+  ChainEnd collectChain(uint32_t first, uint64_t maxClusters, std::vector<uint32_t>& seq,
+                        bool folder = false) {
     seq.clear();
     if (!v_.valid(first)) return ChainEnd::broken;
+    if (folder && !claimFolderCluster(first)) return ChainEnd::readBefore;
     seq.push_back(first);
     // Brent's cycle finding: a looping chain is noticed within twice its length.
     uint32_t tortoise = first;
     uint64_t power = 1, lam = 0;
     while (seq.size() < maxClusters) {
-      if (budget_ == 0) return ChainEnd::budget;
-      --budget_;
+      if (budget_.chainSteps == 0) return ChainEnd::budget;
+      --budget_.chainSteps;
       if ((seq.size() & 0xFFF) == 0 && stopped()) return ChainEnd::stopped;
       uint32_t next = fat_.next(seq.back());
       if (next == kEnd) return ChainEnd::endMark;
       if (next == kBad || !v_.valid(next)) return ChainEnd::broken;
+      if (folder && !claimFolderCluster(next)) return ChainEnd::readBefore;
       ++lam;
       if (next == tortoise) {
         // The loop has length lam; keep the clusters before the first repeat.
@@ -313,12 +327,16 @@ class FatWalker {
     return runs;
   }
 
+  // A folder's clusters. A folder entry that points at a cluster read before (the folder
+  // itself, its parent, a folder of another volume) gives nothing.
   bool dirRuns(uint32_t first, std::vector<Extent>& runs) {
     std::vector<uint32_t> seq;
     uint64_t maxClusters = (kMaxDirectoryBytes + v_.clusterBytes - 1) / v_.clusterBytes;
-    ChainEnd end = collectChain(first, maxClusters, seq);
-    if (end == ChainEnd::loop) {
-      diskLog("FAT directory at cluster " + std::to_string(first) + ": its cluster chain loops");
+    ChainEnd end = collectChain(first, maxClusters, seq, /*folder=*/true);
+    if (end == ChainEnd::readBefore && !seq.empty()) {
+      diskLog("FAT directory at cluster " + std::to_string(first) +
+              ": its cluster chain runs into clusters read before, cut after " +
+              std::to_string(seq.size()) + " clusters");
     }
     runs = runsOf(seq, kMaxDirectoryBytes);
     return !runs.empty();
@@ -333,10 +351,11 @@ class FatWalker {
         std::memcmp(head + 32, "..         ", 11) != 0) {
       return false;
     }
+    if (!claimFolderCluster(first)) return false;
     std::vector<uint32_t> seq{first};
     uint64_t maxClusters = std::max<uint64_t>(1, kDeletedDirectoryBytes / v_.clusterBytes);
     for (uint32_t c = first + 1; c <= v_.lastUsable && seq.size() < maxClusters; ++c) {
-      if (fat_.next(c) != 0) break;
+      if (fat_.next(c) != 0 || !claimFolderCluster(c)) break;
       seq.push_back(c);
     }
     runs = runsOf(seq, maxClusters * v_.clusterBytes);
@@ -347,13 +366,13 @@ class FatWalker {
     uint64_t total = 0;
     for (const Extent& r : runs) total += r.len;
     total = std::min(total, kMaxDirectoryBytes);
-    if (total > readBudget_) {
-      diskLog("FAT volume: its directories hold more than " +
+    if (total > budget_.directoryBytes) {
+      diskLog("FAT volume: the directories hold more than " +
               std::to_string(kDirectoryReadBudget >> 20) + " MiB, the rest is not read");
       ended_ = true;
       return {};
     }
-    readBudget_ -= total;
+    budget_.directoryBytes -= total;
     std::vector<uint8_t> bytes(static_cast<size_t>(std::min(total, kMaxDirectoryBytes)));
     size_t at = 0;
     for (const Extent& r : runs) {
@@ -369,12 +388,14 @@ class FatWalker {
                      EnterDir&& enterDir) {
     std::vector<LfnPiece> pending;
     for (size_t off = 0; off + 32 <= bytes.size(); off += 32) {
-      if (stopped() || ++entries_ > kMaxEntries) {
-        if (entries_ == kMaxEntries + 1)
-          diskLog("FAT volume: too many entries, the rest is not read");
+      if (stopped()) return;
+      if (budget_.entries == 0) {
+        diskLog("FAT volume: more than " + std::to_string(kMaxEntries) +
+                " directory entries, the rest is not read");
         ended_ = true;
         return;
       }
+      --budget_.entries;
       const uint8_t* e = bytes.data() + off;
       if (e[0] == 0x00) return;  // no entry was ever written past this one
       const bool deleted = e[0] == 0xE5;
@@ -440,12 +461,15 @@ class FatWalker {
       return;
     }
     const uint64_t clusters = (static_cast<uint64_t>(size) + v_.clusterBytes - 1) / v_.clusterBytes;
-    std::vector<uint32_t> seq;
+    std::vector<Extent> runs;
     if (deleted) {
-      uint64_t n = std::min<uint64_t>(clusters, static_cast<uint64_t>(v_.lastUsable) - first + 1);
-      seq.resize(static_cast<size_t>(n));
-      for (uint64_t i = 0; i < n; ++i) seq[i] = first + static_cast<uint32_t>(i);
+      // One run from the first cluster, as long as the size says, cut at the region's end.
+      const uint64_t start = v_.clusterOffset(first);
+      const uint64_t n = std::min<uint64_t>(clusters, uint64_t{v_.lastUsable} - first + 1);
+      const uint64_t len = std::min({uint64_t{size}, n * v_.clusterBytes, v_.regionEnd - start});
+      if (len > 0) runs.push_back({start, len});
     } else {
+      std::vector<uint32_t> seq;
       ChainEnd end = collectChain(first, clusters, seq);
       if (end == ChainEnd::stopped) return;
       if (end == ChainEnd::loop) {
@@ -456,8 +480,8 @@ class FatWalker {
         diskLog("FAT file " + path + ": its cluster chain ends after " +
                 std::to_string(seq.size()) + " of " + std::to_string(clusters) + " clusters");
       }
+      runs = runsOf(seq, size);
     }
-    std::vector<Extent> runs = runsOf(seq, size);
     if (runs.empty()) return;
     FoundFile f;
     f.name = path;
@@ -472,17 +496,29 @@ class FatWalker {
   FatReader fat_;
   const std::atomic<bool>& stop_;
   const FoundSink& sink_;
-  std::unordered_set<uint32_t> visited_;
-  uint64_t budget_ = 0;
-  uint64_t entries_ = 0;
-  uint64_t readBudget_ = kDirectoryReadBudget;
+  WalkBudget& budget_;
   bool ended_ = false;
 };
 
 }  // namespace
 
+WalkBudget::WalkBudget(uint64_t deviceBytes)
+    : chainSteps(4 * (deviceBytes / 512) + 1000000),
+      directoryBytes(kDirectoryReadBudget),
+      entries(kMaxEntries),
+      directories(kMaxDirectories) {}
+
+bool WalkBudget::claimDirectory(uint64_t start, uint64_t len) {
+  if (len == 0) return true;
+  const uint64_t end = start + len;
+  auto it = claimed_.lower_bound(end);  // the first range that begins at or after the end
+  if (it != claimed_.begin() && std::prev(it)->second > start) return false;
+  claimed_.emplace(start, end);
+  return true;
+}
+
 bool walkFatVolume(const Device& device, uint64_t volumeStart, uint64_t regionEnd,
-                   const std::atomic<bool>& stop, const FoundSink& sink) {
+                   const std::atomic<bool>& stop, const FoundSink& sink, WalkBudget& budget) {
   uint8_t boot[512];
   if (volumeStart >= regionEnd || device.read(volumeStart, boot, sizeof boot) < sizeof boot) {
     return false;
@@ -493,7 +529,7 @@ bool walkFatVolume(const Device& device, uint64_t volumeStart, uint64_t regionEn
     diskLog("FAT volume at " + hexOffset(volumeStart) + ": its data area lies past the device end");
     return true;
   }
-  FatWalker walker(device, *v, stop, sink);
+  FatWalker walker(device, *v, stop, sink, budget);
   walker.run();
   return true;
 }

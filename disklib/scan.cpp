@@ -144,17 +144,19 @@ void scanDevice(const char* pathText, int index, rec_found_callback found, _rec_
   };
 
   RangeSet walked;
+  const FoundSink walkedFile = [&](FoundFile&& f) {
+    if (f.extents.empty()) {
+      walked.add(f.start, f.len);
+    } else {
+      for (const Extent& e : f.extents) walked.add(e.start, e.len);
+    }
+    return emit(std::move(f));
+  };
+  WalkBudget budget(end - begin);  // shared by the volumes
   std::set<uint64_t> seen;
   for (uint64_t v : volumes) {
     if (gStop.load() || v >= end || !seen.insert(v).second) continue;
-    walkFatVolume(*device, v, end, gStop, [&](FoundFile&& f) {
-      if (f.extents.empty()) {
-        walked.add(f.start, f.len);
-      } else {
-        for (const Extent& e : f.extents) walked.add(e.start, e.len);
-      }
-      return emit(std::move(f));
-    });
+    walkFatVolume(*device, v, end, gStop, walkedFile, budget);
   }
   walked.finish();
   if (gStop.load()) return;
