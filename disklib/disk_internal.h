@@ -104,6 +104,11 @@ class WalkBudget {
   uint64_t directoryBytes;  // folder bytes they may still read
   uint64_t entries;         // folder entries they may still look at
   uint64_t directories;     // folders they may still enter
+  // Damaged-chain lines still to log; a card full of broken chains logs the first ones and
+  // then one line saying the rest are not listed.
+  int chainReports = 100;
+  // Logs `line` while chainReports lasts.
+  void reportChain(const std::string& line);
 
  private:
   std::map<uint64_t, uint64_t> claimed_;  // first byte -> byte past the end

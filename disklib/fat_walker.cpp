@@ -473,12 +473,13 @@ class FatWalker {
       ChainEnd end = collectChain(first, clusters, seq);
       if (end == ChainEnd::stopped) return;
       if (end == ChainEnd::loop) {
-        diskLog("FAT file " + path + ": its cluster chain loops, cut after " +
-                std::to_string(seq.size()) + " clusters");
+        budget_.reportChain("FAT file " + path + ": its cluster chain loops, cut after " +
+                            std::to_string(seq.size()) + " clusters");
       } else if (end == ChainEnd::broken || end == ChainEnd::budget ||
                  (end == ChainEnd::endMark && seq.size() < clusters)) {
-        diskLog("FAT file " + path + ": its cluster chain ends after " +
-                std::to_string(seq.size()) + " of " + std::to_string(clusters) + " clusters");
+        budget_.reportChain("FAT file " + path + ": its cluster chain ends after " +
+                            std::to_string(seq.size()) + " of " + std::to_string(clusters) +
+                            " clusters");
       }
       runs = runsOf(seq, size);
     }
@@ -507,6 +508,12 @@ WalkBudget::WalkBudget(uint64_t deviceBytes)
       directoryBytes(kDirectoryReadBudget),
       entries(kMaxEntries),
       directories(kMaxDirectories) {}
+
+void WalkBudget::reportChain(const std::string& line) {
+  if (chainReports > 0) diskLog(line);
+  if (chainReports == 1) diskLog("more files with damaged cluster chains are not listed");
+  if (chainReports > 0) --chainReports;
+}
 
 bool WalkBudget::claimDirectory(uint64_t start, uint64_t len) {
   if (len == 0) return true;

@@ -207,3 +207,29 @@ TEST_F(DiskLibRegressions, DeletedFileWithAHugeSizeEndsAtTheCardEnd) {
 
 }  // namespace
 }  // namespace tamsel
+
+namespace tamsel {
+namespace {
+
+// A card full of broken cluster chains logs the first hundred and then says the rest are
+// not listed, instead of one line per file.
+TEST_F(DiskLibRegressions, DamagedChainsAreLoggedAHundredTimesAtMost) {
+  FatImageWriter w(8000);
+  for (int i = 0; i < 150; ++i) {
+    // Each file claims three clusters but its chain ends after the first.
+    const uint32_t first = w.addFile(numbered('F', i, "BIN"), std::string(1200, 'x'));
+    w.setFatEntry(first, 0x0FFFFFFF);
+  }
+  std::vector<Found> found = scan(w.bytes());
+  EXPECT_EQ(found.size(), 150u);
+  int chainLines = 0, summary = 0;
+  for (const std::string& line : gLog) {
+    if (line.find("cluster chain ends after") != std::string::npos) ++chainLines;
+    if (line == "more files with damaged cluster chains are not listed") ++summary;
+  }
+  EXPECT_EQ(chainLines, 100);
+  EXPECT_EQ(summary, 1);
+}
+
+}  // namespace
+}  // namespace tamsel
