@@ -7,14 +7,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "fuzz/corpus_writer.h"
 #include "tests/fixtures/fat_image_writer.h"
 
 namespace fs = std::filesystem;
+using tamsel::fuzzing::CorpusWriter;
+using tamsel::fuzzing::nextRandom;
+using tamsel::fuzzing::runCorpusGenerator;
 using tamsel::testing::FatImageWriter;
 
 namespace {
@@ -143,37 +145,10 @@ Layout layoutOf(const std::string& v, size_t at) {
   return l;
 }
 
-uint32_t nextRandom(uint32_t& s) {
-  s ^= s << 13;
-  s ^= s >> 17;
-  s ^= s << 5;
-  return s;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
-    return 2;
-  }
-  const fs::path out = argv[1];
-  std::error_code ec;
-  fs::create_directories(out, ec);
-  if (ec) {
-    std::fprintf(stderr, "cannot create %s: %s\n", out.c_str(), ec.message().c_str());
-    return 1;
-  }
-  try {
-    size_t count = 0;
-    auto write = [&](const std::string& bytes) {
-      char name[32];
-      std::snprintf(name, sizeof name, "fat_%04zu", count++);
-      std::ofstream file(out / name, std::ios::binary | std::ios::trunc);
-      file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-      if (!file) throw std::runtime_error("cannot write " + (out / name).string());
-    };
-
+  return runCorpusGenerator(argc, argv, "fat", [](CorpusWriter& out) {
     struct Seed {
       std::string bytes;
       size_t volume;  // where the FAT boot sector is
@@ -196,17 +171,17 @@ int main(int argc, char** argv) {
       carved += s + std::string(512 - s.size() % 512, '\0');
       carved += s.substr(0, s.size() / 2) + std::string(512 - s.size() / 2 % 512, '\0');
     }
-    write(carved);
+    out.write(carved);
 
     uint32_t rng = 0x2545F491u;
     for (const Seed& seed : seeds) {
       const std::string& bytes = seed.bytes;
-      write(bytes);
+      out.write(bytes);
       const size_t b = seed.volume;
       const Layout l = layoutOf(bytes, b);
       // Cut short: in the boot sector, in the FAT, at the root folder, in the data.
       for (size_t cut : {b + 300, b + 1024, l.fat + 700, l.root, l.data + 1500, bytes.size() / 2}) {
-        if (cut < bytes.size()) write(bytes.substr(0, cut));
+        if (cut < bytes.size()) out.write(bytes.substr(0, cut));
       }
       // Random changes in the boot sector, the FAT and the folders.
       for (int m = 0; m < 12; ++m) {
@@ -218,7 +193,7 @@ int main(int argc, char** argv) {
           const size_t at = from + nextRandom(rng) % span;
           if (at < copy.size()) copy[at] = static_cast<char>(nextRandom(rng));
         }
-        write(copy);
+        out.write(copy);
       }
       // Boot sectors that claim what the image cannot hold.
       auto boot = [&](size_t field, int width, uint32_t value) {
@@ -226,7 +201,7 @@ int main(int argc, char** argv) {
         if (width == 1) copy[b + field] = static_cast<char>(value);
         if (width == 2) put16(copy, b + field, value);
         if (width == 4) put32(copy, b + field, value);
-        write(copy);
+        out.write(copy);
       };
       boot(13, 1, 128);          // 64 KiB clusters
       boot(11, 2, 4096);         // 4 KiB sectors
@@ -236,10 +211,5 @@ int main(int argc, char** argv) {
       boot(44, 4, 0x0FFFFFF5u);  // the root folder at the last cluster
       boot(17, 2, 0xFFFF);       // a root folder of 65535 entries
     }
-    std::printf("wrote %zu inputs to %s\n", count, out.c_str());
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return 1;
-  }
-  return 0;
+  });
 }

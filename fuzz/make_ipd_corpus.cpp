@@ -7,10 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/corpus_writer.h"
 #include "tests/fixtures/ipd_writer.h"
 
 namespace fs = std::filesystem;
 using namespace tamsel::fixtures;
+using tamsel::fuzzing::CorpusWriter;
+using tamsel::fuzzing::nextRandom;
+using tamsel::fuzzing::runCorpusGenerator;
 
 namespace {
 
@@ -47,63 +51,38 @@ const char* kNames[] = {"Address Book - All", "Phone Call Logs", "SMS Messages",
                         "MMS Messages",       "Memos",           "Calendar - All",
                         "Content Store"};
 
-// A small deterministic generator (xorshift).
-uint32_t nextRandom(uint32_t& s) {
-  s ^= s << 13;
-  s ^= s >> 17;
-  s ^= s << 5;
-  return s;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
-    return 2;
-  }
-  const fs::path out = argv[1];
-  std::error_code ec;
-  fs::create_directories(out, ec);
-  if (ec) {
-    std::fprintf(stderr, "cannot create %s: %s\n", out.c_str(), ec.message().c_str());
-    return 1;
-  }
-  struct Seed {
-    ByteVec bytes;
-    size_t headerSize;
-  };
-  std::vector<Seed> seeds;
-
-  IpdWriter all;
-  all.addDatabase("Service Book");
-  for (const char* name : kNames) all.addDatabase(name);
-  for (int i = 0; i < 14; ++i)
-    all.addRecord(static_cast<uint16_t>(1 + i % 7), sampleFields(i % 7, i));
-  all.addRecord(0, {textField(1, "skipped")});
-  seeds.push_back({all.bytes(), all.headerBytes().size()});
-
-  for (int k = 0; k < 7; ++k) {
-    IpdWriter one;  // also a Windows-layout file
-    one.addDatabase(kNames[k]);
-    for (int i = 0; i < 3; ++i) one.addRecord(0, sampleFields(k, i));
-    seeds.push_back({one.bytes(), one.headerBytes().size()});
-  }
-
-  try {
-    size_t count = 0;
-    auto write = [&](const ByteVec& bytes) {
-      char name[32];
-      std::snprintf(name, sizeof name, "ipd_%04zu", count++);
-      writeBytes(out / name, bytes);
+  return runCorpusGenerator(argc, argv, "ipd", [](CorpusWriter& out) {
+    struct Seed {
+      ByteVec bytes;
+      size_t headerSize;
     };
+    std::vector<Seed> seeds;
+
+    IpdWriter all;
+    all.addDatabase("Service Book");
+    for (const char* name : kNames) all.addDatabase(name);
+    for (int i = 0; i < 14; ++i)
+      all.addRecord(static_cast<uint16_t>(1 + i % 7), sampleFields(i % 7, i));
+    all.addRecord(0, {textField(1, "skipped")});
+    seeds.push_back({all.bytes(), all.headerBytes().size()});
+
+    for (int k = 0; k < 7; ++k) {
+      IpdWriter one;  // also a Windows-layout file
+      one.addDatabase(kNames[k]);
+      for (int i = 0; i < 3; ++i) one.addRecord(0, sampleFields(k, i));
+      seeds.push_back({one.bytes(), one.headerBytes().size()});
+    }
+
     uint32_t rng = 0x9E3779B9u;
     for (const Seed& seed : seeds) {
       const ByteVec& bytes = seed.bytes;
-      write(bytes);
+      out.write(bytes);
       // Cut short at a few places.
       for (size_t cut : {size_t{10}, size_t{41}, size_t{45}, bytes.size() / 2, bytes.size() - 1}) {
-        if (cut < bytes.size()) write(ByteVec(bytes.begin(), bytes.begin() + cut));
+        if (cut < bytes.size()) out.write(ByteVec(bytes.begin(), bytes.begin() + cut));
       }
       // Random byte changes.
       for (int m = 0; m < 6; ++m) {
@@ -111,23 +90,18 @@ int main(int argc, char** argv) {
         for (int j = 0; j < 1 + m; ++j) {
           copy[nextRandom(rng) % copy.size()] = static_cast<uint8_t>(nextRandom(rng));
         }
-        write(copy);
+        out.write(copy);
       }
       // The first record's length made huge, below 7, and off by one.
       const size_t first = seed.headerSize;
       for (uint32_t length : {0xFFFFFFF0u, 3u, 0u}) {
         ByteVec copy = seed.bytes;
         for (int j = 0; j < 4; ++j) copy[first + 2 + j] = static_cast<uint8_t>(length >> (8 * j));
-        write(copy);
+        out.write(copy);
       }
       ByteVec longer = seed.bytes;
       ++longer[first + 2];
-      write(longer);
+      out.write(longer);
     }
-    std::printf("wrote %zu inputs to %s\n", count, out.c_str());
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return 1;
-  }
-  return 0;
+  });
 }

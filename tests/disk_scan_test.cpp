@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "raw/disklib_loader.h"
+#include "tests/fixtures/disklib_harness.h"
 #include "tests/fixtures/fat_image_writer.h"
 #include "tests/fixtures/gunzip.h"
 #include "tests/fixtures/temp_folder.h"
@@ -29,58 +29,14 @@ using testing::readWholeFile;
 using testing::TempFolder;
 using testing::writeWholeFile;
 
-struct Found {
-  std::string name;
-  uint64_t start;
-  uint32_t len;
-};
+using testing::Found;
+using testing::gFound;
+using testing::gLog;
+using testing::gProgress;
+using testing::onFound;
 
-std::vector<Found> gFound;
-std::vector<rec_progress> gProgress;
-std::vector<std::string> gLog;
-
-void onFound(_rec_file_ele* e) {
-  gFound.push_back({std::string(e->pFileName, e->file_name_len), e->file_start, e->file_len});
-}
-void onProgress(rec_progress* p) {
-  gProgress.push_back(*p);
-}
-void onLog(const char* line) {
-  gLog.emplace_back(line);
-}
-
-class DiskLib : public ::testing::Test {
+class DiskLib : public testing::DiskLibHarness {
  protected:
-  static void SetUpTestSuite() {
-    lib_ = new DiskLibrary;
-    ASSERT_TRUE(lib_->load(TAMSEL_DISKLIB_PATH)) << lib_->error();
-    lib_->table()->setLogFunction(onLog);
-  }
-  static void TearDownTestSuite() {
-    delete lib_;
-    lib_ = nullptr;
-  }
-  void SetUp() override {
-    ASSERT_NE(lib_, nullptr);
-    t = lib_->table();
-    ASSERT_NE(t, nullptr);
-    gLog.clear();
-  }
-
-  std::vector<Found> scan(const fs::path& path, int index = 255) {
-    gFound.clear();
-    gProgress.clear();
-    _rec_file_ele ele{};
-    rec_progress progress{};
-    t->scanDevice(path.c_str(), index, onFound, &ele, onProgress, &progress);
-    return gFound;
-  }
-  static std::map<std::string, Found> byName(const std::vector<Found>& found) {
-    std::map<std::string, Found> m;
-    for (const Found& f : found) m.emplace(f.name, f);
-    return m;
-  }
-
   // The library's handle of the disk at `path` (listed through addDiskImage).
   list_disk_struct* diskFor(const fs::path& path) {
     t->addDiskImage(path.c_str());
@@ -99,8 +55,6 @@ class DiskLib : public ::testing::Test {
     return buffer;
   }
 
-  static inline DiskLibrary* lib_ = nullptr;
-  const export_function_table* t = nullptr;
   TempFolder tmp;
 };
 

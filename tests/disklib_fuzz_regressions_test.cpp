@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "raw/disklib_loader.h"
+#include "tests/fixtures/disklib_harness.h"
 #include "tests/fixtures/fat_image_writer.h"
 #include "tests/fixtures/temp_folder.h"
 
@@ -21,21 +21,8 @@ using testing::FatImageWriter;
 using testing::TempFolder;
 using testing::writeWholeFile;
 
-struct Found {
-  std::string name;
-  uint64_t start;
-  uint32_t len;
-};
-
-std::vector<Found> gFound;
-std::vector<std::string> gLog;
-
-void onFound(_rec_file_ele* e) {
-  gFound.push_back({std::string(e->pFileName, e->file_name_len), e->file_start, e->file_len});
-}
-void onLog(const char* line) {
-  gLog.emplace_back(line);
-}
+using testing::Found;
+using testing::gLog;
 
 void put16(std::string& s, size_t at, uint32_t v) {
   for (int i = 0; i < 2; ++i) s[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
@@ -60,33 +47,15 @@ std::string numbered(char letter, int n, const char* ext) {
   return name;
 }
 
-class DiskLibRegressions : public ::testing::Test {
+class DiskLibRegressions : public testing::DiskLibHarness {
  protected:
-  static void SetUpTestSuite() {
-    lib_ = new DiskLibrary;
-    ASSERT_TRUE(lib_->load(TAMSEL_DISKLIB_PATH)) << lib_->error();
-    lib_->table()->setLogFunction(onLog);
-  }
-  static void TearDownTestSuite() {
-    delete lib_;
-    lib_ = nullptr;
-  }
-  void SetUp() override {
-    ASSERT_NE(lib_, nullptr);
-    gLog.clear();
-  }
-
+  // Writes `image` as a card and scans it.
   std::vector<Found> scan(const std::string& image, int index = 255) {
     const fs::path path = tmp.path() / "card.img";
     writeWholeFile(path, image);
-    gFound.clear();
-    _rec_file_ele ele{};
-    rec_progress progress{};
-    lib_->table()->scanDevice(path.c_str(), index, onFound, &ele, nullptr, &progress);
-    return gFound;
+    return DiskLibHarness::scan(path, index);
   }
 
-  static inline DiskLibrary* lib_ = nullptr;
   TempFolder tmp;
 };
 

@@ -40,7 +40,7 @@ TEST(DurationText, OnlyTheLargestUnitRoundedDown) {
 
 TEST(SuffixTables, LookupIgnoresCaseAndFindsFirstEntries) {
   EXPECT_EQ(GetImageType("jpg"), GetImageType("JPG"));
-  EXPECT_GE(GetImageType("jpg"), 0);
+  EXPECT_EQ(GetImageType("jpg"), 63);
   EXPECT_EQ(GetImageType("3dm"), 0);
   EXPECT_EQ(GetViedoType("3g2"), 0);
   EXPECT_EQ(GetAudioType("ram"), 0);
@@ -51,7 +51,7 @@ TEST(SuffixTables, LookupIgnoresCaseAndFindsFirstEntries) {
   EXPECT_EQ(GetImageType("cdr"), 14);
   EXPECT_EQ(GetArchiveType("BZIP"), 6);
   EXPECT_EQ(GetDocumentType("plist"), GetDocumentType("PLIST"));
-  EXPECT_GE(GetDocumentType("plist"), 0);
+  EXPECT_EQ(GetDocumentType("plist"), 51);
   // The last entries are reachable too.
   EXPECT_EQ(GetImageType("xps"), 137);
   EXPECT_EQ(GetViedoType("yuv"), 54);
