@@ -19,6 +19,7 @@
 #include "tests/fixtures/fat_image_writer.h"
 #include "tests/fixtures/gunzip.h"
 #include "tests/fixtures/temp_folder.h"
+#include "tests/fixtures/testdata.h"
 
 namespace tamsel {
 namespace {
@@ -392,6 +393,7 @@ class SampleImages : public DiskLib {
 };
 
 TEST_F(SampleImages, DeletedFileInADeletedFolderComesBackByteForByte) {
+  TAMSEL_REQUIRE_TESTDATA("disk/deleted.img.gz");
   const fs::path img = unpack("deleted.img");
   auto found = scan(img);
   ASSERT_EQ(found.size(), 1u);
@@ -408,6 +410,7 @@ TEST_F(SampleImages, DeletedFileInADeletedFolderComesBackByteForByte) {
 }
 
 TEST_F(SampleImages, DamagedImagesEndWithEverythingInsideTheImage) {
+  TAMSEL_REQUIRE_TESTDATA("disk/hello-world.img.gz");
   const std::map<std::string, std::set<std::string>> expected = {
       {"hello-world.img", {"hello.txt", "files/other_file.txt"}},
       {"directory-loop.img", {}},

@@ -15,6 +15,7 @@
 #include "events/notification_names.h"
 #include "tests/fixtures/blackberry_collector.h"
 #include "tests/fixtures/ipd_writer.h"
+#include "tests/fixtures/testdata.h"
 #include "util/log.h"
 
 namespace tamsel {
@@ -67,6 +68,7 @@ class IpdReaderTest : public ::testing::Test {
 // decoding another project made of the same file (Sample.csv: uid, sent, received, sent?,
 // number, text).
 TEST_F(IpdReaderTest, RealSampleGivesAllThreeMessages) {
+  TAMSEL_REQUIRE_TESTDATA("blackberry/Sample.ipd");
   const std::string base = std::string(TAMSEL_TESTDATA_DIR) + "/blackberry/";
   ASSERT_TRUE(reader.scanBlackBerryBackUpThread(base + "Sample.ipd")) << reader.lastError;
   EXPECT_TRUE(IpdReader::hasIpdHeader(base + "Sample.ipd"));
@@ -105,6 +107,7 @@ TEST_F(IpdReaderTest, RealSampleGivesAllThreeMessages) {
 }
 
 TEST_F(IpdReaderTest, OtherRealBackupPostsNothing) {
+  TAMSEL_REQUIRE_TESTDATA("blackberry/foo.ipd");
   const std::string path = std::string(TAMSEL_TESTDATA_DIR) + "/blackberry/foo.ipd";
   ASSERT_TRUE(reader.scanBlackBerryBackUpThread(path));
   EXPECT_EQ(reader.GetDataBaseNameByDatabaseIndex(0), "Service Book");
