@@ -13,94 +13,26 @@
 #include <fstream>
 #include <string>
 
+#include "bench/ipd_bench_file.h"
 #include "blackberry/ipd_reader.h"
 #include "events/notification_names.h"
-#include "tests/fixtures/ipd_writer.h"
 #include "util/log.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace tamsel;
-using namespace tamsel::fixtures;
 
 std::string g_path;
 uint64_t g_size = 0;
 uint64_t g_targetMb = 256;
 
-// One cycle of records: many small ones (calls, SMS, contacts) and a few large ones (MMS
-// attachments, content-store files).
-void appendCycle(ByteVec& out, int i) {
-  const std::string n = std::to_string(i);
-  for (int k = 0; k < 4; ++k) {
-    IpdWriter::appendRecord(out, 1,
-                            {textField(32, "Firstname" + n), textField(32, "Lastname"),
-                             textField(6, "+1 555 0100 " + n), textField(8, "+1 555 0199"),
-                             textField(1, "person" + n + "@example.org"), bytesField(5, {1, 2}),
-                             textField(33, "Example Company Ltd"), textField(38, "Springfield"),
-                             textField(64, "Met at the conference; call back about the offer.")});
-  }
-  for (int k = 0; k < 6; ++k) {
-    IpdWriter::appendRecord(out, 2,
-                            {byteField(2, static_cast<uint8_t>(k % 4)), leField(3, 75u + k, 4),
-                             leField(4, 1300000000000ull + i * 1000ull, 8),
-                             textField(12, "+15550100" + n), textField(31, "Caller")});
-  }
-  for (int k = 0; k < 8; ++k) {
-    IpdWriter::appendRecord(
-        out, 3,
-        {smsMetaField(k % 2 ? kSmsIncoming : kSmsOutgoing, 1300000000000 + i, 0),
-         smsNumberField("+8613725573137"),
-         k == 7 ? utf16Field(4, u"Unicode message body \u4f60\u597d", true, false)
-                : textField(4, "See you at eight tonight, bring the tickets please.", false)});
-  }
-  IpdWriter::appendRecord(out, 4,
-                          {textField(111, "+15550100"), textField(114, "+15550101"),
-                           textField(103, "IMG_" + n + ".JPG"), bytesField(104, ByteVec(1500, 7)),
-                           bytesField(105, ByteVec(1500, 8))});
-  for (int k = 0; k < 3; ++k) {
-    IpdWriter::appendRecord(
-        out, 5,
-        {textField(1, "Memo " + n), textField(2, std::string(240, 'm') + " end of memo " + n)});
-  }
-  for (int k = 0; k < 3; ++k) {
-    IpdWriter::appendRecord(
-        out, 6,
-        {textField(2, "Weekly meeting"), bytesField(5, {0}), textField(3, "Room 4, floor 2"),
-         textField(3, "Bring the quarterly figures")});
-  }
-  IpdWriter::appendRecord(out, 7,
-                          {textField(1, "/store/home/user/documents/report" + n + ".pdf"),
-                           bytesField(7, ByteVec(2048, 1)), bytesField(7, ByteVec(2048, 2))});
-  IpdWriter::appendRecord(out, 0, {textField(1, "service book entry"), bytesField(9, ByteVec(64))});
-}
-
 void generate() {
   g_path = (fs::temp_directory_path() / ("tamsel_ipd_bench_" + std::to_string(getpid()) + ".ipd"))
                .string();
-  IpdWriter w;
-  for (const char* name : {"Service Book", "Address Book - All", "Phone Call Logs", "SMS Messages",
-                           "MMS Messages", "Memos", "Calendar - All", "Content Store"}) {
-    w.addDatabase(name);
-  }
-  std::ofstream out(g_path, std::ios::binary | std::ios::trunc);
-  ByteVec chunk = w.headerBytes();
-  const uint64_t target = g_targetMb * 1000000ull;
-  uint64_t written = 0;
-  for (int i = 0; written + chunk.size() < target; ++i) {
-    appendCycle(chunk, i);
-    if (chunk.size() >= (4u << 20)) {
-      out.write(reinterpret_cast<const char*>(chunk.data()),
-                static_cast<std::streamsize>(chunk.size()));
-      written += chunk.size();
-      chunk.clear();
-    }
-  }
-  out.write(reinterpret_cast<const char*>(chunk.data()),
-            static_cast<std::streamsize>(chunk.size()));
-  written += chunk.size();
-  out.close();
-  g_size = written;
+  // Many small records (calls, SMS, contacts) and a few larger ones (MMS attachments and
+  // content-store files of a few KB).
+  g_size = tamsel::bench::writeBenchIpd(g_path, g_targetMb * 1000000ull, {});
 }
 
 void BM_IpdDecode(benchmark::State& state) {

@@ -93,15 +93,28 @@ bool IpdReader::readIpd(const ByteSource& src) {
     kinds_.push_back(ipd::databaseKindOf(node->databaseName));
     blackberryDatabaseArray.push_back(std::move(node));
   }
+  if (src.failed()) {
+    readFailed(src);
+    stats.bytesRead += bbOffSet;
+    return false;
+  }
   return walkRecords(src, [this](uint16_t index) {
     return index < kinds_.size() ? kinds_[index] : ipd::DatabaseKind::kUnknown;
   });
 }
 
+void IpdReader::readFailed(const ByteSource& src) {
+  if (stats.readError.empty()) {
+    stats.readError = src.failed() ? src.error() : "read error";
+    logLine("IPD read error at " + hexOffset(bbOffSet) + ": " + stats.readError +
+            "; reading stops");
+  }
+  stats.truncated = true;
+}
+
 template <class KindOf>
 bool IpdReader::walkRecords(const ByteSource& src, KindOf&& kindOf) {
   const uint64_t size = src.size();
-  const uint8_t* data = src.data();
   bool reachedEnd = true;
   while (bbOffSet < size) {
     if (ctx_.stopped()) {
@@ -114,9 +127,14 @@ bool IpdReader::walkRecords(const ByteSource& src, KindOf&& kindOf) {
       reachedEnd = false;
       break;
     }
-    const uint8_t* h = data + bbOffSet;
+    const auto h = src.view(bbOffSet, ipd::kRecordHeaderSize);
+    if (h.size() < ipd::kRecordHeaderSize) {
+      readFailed(src);
+      reachedEnd = false;
+      break;
+    }
     const auto index = static_cast<uint16_t>(h[0] | (h[1] << 8));
-    const uint32_t length = le32(h + 2);
+    const uint32_t length = le32(h.data() + 2);
     if (length < ipd::kRecordLengthOverhead) {
       logLine("IPD record at " + hexOffset(bbOffSet) + " has length " + std::to_string(length) +
               ", below 7; reading stops");
@@ -141,6 +159,11 @@ bool IpdReader::walkRecords(const ByteSource& src, KindOf&& kindOf) {
     } else if (ScanBlackBerryRecordwith(kind, ctx_, src, bbOffSet, length)) {
       ++stats.recordsPosted;
     }
+    if (src.failed()) {
+      readFailed(src);
+      reachedEnd = false;
+      break;
+    }
     postProgress(bbOffSet);
   }
   stats.bytesRead += std::min(bbOffSet, size);
@@ -155,7 +178,7 @@ std::optional<std::string> IpdReader::GetDataBaseNameByDatabaseIndex(int32_t ind
 }
 
 bool IpdReader::hasIpdHeader(const std::string& path) {
-  ByteSource src = ByteSource::open(path);
+  ByteSource src = ByteSource::open(path, nullptr, ipd::kHeaderText.size());
   auto head = src.view(0, ipd::kHeaderText.size());
   return head.size() == ipd::kHeaderText.size() &&
          std::memcmp(head.data(), ipd::kHeaderText.data(), head.size()) == 0;
@@ -241,6 +264,11 @@ bool IpdReader::readWinFile(const ByteSource& src) {
   const std::string name = GetStringFormChar(src.view(bbOffSet, length));
   bbOffSet += length;
   logDebug("databaseName===" + name);
+  if (src.failed()) {
+    readFailed(src);
+    stats.bytesRead += bbOffSet;
+    return false;
+  }
   const ipd::DatabaseKind kind = ipd::databaseKindOf(name);
   if (kind == ipd::DatabaseKind::kUnknown) {
     // Not one of ours: the file's records are not read.

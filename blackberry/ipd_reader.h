@@ -23,6 +23,7 @@ struct IpdScanStats {
   uint64_t recordsSkipped = 0;  // records of databases we do not decode
   uint64_t bytesRead = 0;       // position reached, summed over files
   bool truncated = false;       // the walk ended on a corrupt or cut-short record
+  std::string readError;        // the file could not be read to its end (it shrank, I/O error)
 };
 
 class IpdReader {
@@ -61,7 +62,9 @@ class IpdReader {
   // index to its decoder. True when the end of the file was reached.
   template <class KindOf>
   bool walkRecords(const ByteSource& src, KindOf&& kindOf);
-  // Maps `path` for one of the reads below; on failure sets lastError and logs `what`.
+  // Records a read error of `src` (once) and marks the walk as cut short.
+  void readFailed(const ByteSource& src);
+  // Opens `path` for one of the reads below; on failure sets lastError and logs `what`.
   ByteSource openForRead(const std::string& path, const char* what);
 
   // Progress: the read position as a percentage of all the bytes this read covers, posted

@@ -117,21 +117,60 @@ std::string utf16Text(std::span<const uint8_t> data) {
   return s;
 }
 
-// Content pieces of MMS attachments and content-store files: the first piece replaces a
-// buffer shorter than 2 bytes only when it holds 9 bytes or more; later pieces append.
-void addContentPiece(Bytes& content, std::span<const uint8_t> data) {
-  if (content.size() >= 2) {
-    content.insert(content.end(), data.begin(), data.end());
-  } else if (data.size() >= 9) {
-    content.assign(data.begin(), data.end());
-  }
-}
+// Byte fields of one record: pieces of `fields` become ranges of the origin's file, or
+// copies when there is no file.
+class FieldBytes {
+ public:
+  FieldBytes(IpdFieldBytes fields, const IpdFieldOrigin& origin)
+      : fields_(fields), origin_(origin) {}
 
-IpdFieldBytes takeRecordFields(const ByteSource& src, uint64_t& bbOffSet, uint32_t R) {
+  void append(ByteRef& ref, std::span<const uint8_t> data) const {
+    if (origin_.file) {
+      const auto at = static_cast<uint64_t>(data.data() - fields_.data());
+      ref.appendRange(origin_.file, {origin_.offset + at, data.size()});
+    } else {
+      ref.appendBytes(data);
+    }
+  }
+  void assign(ByteRef& ref, std::span<const uint8_t> data) const {
+    ref.clear();
+    append(ref, data);
+  }
+  // Content pieces of MMS attachments and content-store files: the first piece replaces a
+  // buffer shorter than 2 bytes only when it holds 9 bytes or more; later pieces append.
+  void addContentPiece(ByteRef& content, std::span<const uint8_t> data) const {
+    if (content.size() >= 2) {
+      append(content, data);
+    } else if (data.size() >= 9) {
+      assign(content, data);
+    }
+  }
+
+ private:
+  IpdFieldBytes fields_;
+  const IpdFieldOrigin& origin_;
+};
+
+// The record's field bytes, and the cursor moved past them. `complete` is false when they
+// could not all be read (the file shrank or a read failed); bytes past the end of the file
+// are simply missing, as before.
+struct RecordFields {
+  IpdFieldBytes bytes;
+  IpdFieldOrigin origin;
+  bool complete = true;
+};
+
+RecordFields takeRecordFields(const ByteSource& src, uint64_t& bbOffSet, uint32_t R) {
   const uint64_t len = R >= ipd::kRecordLengthOverhead ? R - ipd::kRecordLengthOverhead : 0;
-  IpdFieldBytes fields = src.view(bbOffSet, len);
+  RecordFields r;
+  r.bytes = src.view(bbOffSet, len);
+  r.origin.file = src.file();
+  r.origin.offset = bbOffSet;
+  // Shorter than the bytes the file had: a read failed (the file shrank).
+  const uint64_t exist = bbOffSet < src.size() ? std::min(len, src.size() - bbOffSet) : 0;
+  r.complete = r.bytes.size() == exist;
   bbOffSet += len;
-  return fields;
+  return r;
 }
 
 template <class Node>
@@ -139,6 +178,15 @@ bool postRecord(ScanContext& ctx, std::string_view name, std::shared_ptr<Node> n
   if (!node) return false;
   ctx.nc.post(name, std::shared_ptr<PRNode>(std::move(node)));
   return true;
+}
+
+// Decodes and posts one record, unless its bytes could not be read.
+template <class Decode>
+bool decodeAndPost(ScanContext& ctx, std::string_view name, const ByteSource& src,
+                   uint64_t& bbOffSet, uint32_t R, Decode&& decode) {
+  RecordFields f = takeRecordFields(src, bbOffSet, R);
+  if (!f.complete) return false;
+  return postRecord(ctx, name, decode(f.bytes, f.origin));
 }
 
 }  // namespace
@@ -156,7 +204,9 @@ const char* blackBerryCallTypeText(uint8_t number) {
   }
 }
 
-std::shared_ptr<PRBlackBerryContactNode> decodeBlackBerryContact(IpdFieldBytes fields) {
+std::shared_ptr<PRBlackBerryContactNode> decodeBlackBerryContact(IpdFieldBytes fields,
+                                                                 const IpdFieldOrigin& origin) {
+  const FieldBytes bytes(fields, origin);
   auto node = std::make_shared<PRBlackBerryContactNode>();
   PRBlackBerryContactNode& c = *node;
   PrependedText work, home, mobile, name, address;
@@ -220,7 +270,7 @@ std::shared_ptr<PRBlackBerryContactNode> decodeBlackBerryContact(IpdFieldBytes f
         c.note = fieldText(data);
         break;
       case 77:
-        c.contactImageData.assign(data.begin(), data.end());
+        bytes.assign(c.contactImageData, data);
         break;
       case 82:
         c.brithday = fieldText(data);
@@ -238,7 +288,8 @@ std::shared_ptr<PRBlackBerryContactNode> decodeBlackBerryContact(IpdFieldBytes f
   return node;
 }
 
-std::shared_ptr<PRBlackBerryCallNode> decodeBlackBerryCallLog(IpdFieldBytes fields) {
+std::shared_ptr<PRBlackBerryCallNode> decodeBlackBerryCallLog(IpdFieldBytes fields,
+                                                              const IpdFieldOrigin& /*origin*/) {
   auto node = std::make_shared<PRBlackBerryCallNode>();
   PRBlackBerryCallNode& c = *node;
   walkFields(fields, 0, [&c](uint8_t type, std::span<const uint8_t> data) {
@@ -274,7 +325,8 @@ std::shared_ptr<PRBlackBerryCallNode> decodeBlackBerryCallLog(IpdFieldBytes fiel
   return node;
 }
 
-std::shared_ptr<PRBlackBerrySMSMessageNode> decodeBlackBerrySMSMessage(IpdFieldBytes fields) {
+std::shared_ptr<PRBlackBerrySMSMessageNode> decodeBlackBerrySMSMessage(
+    IpdFieldBytes fields, const IpdFieldOrigin& /*origin*/) {
   auto node = std::make_shared<PRBlackBerrySMSMessageNode>();
   PRBlackBerrySMSMessageNode& m = *node;
   std::span<const uint8_t> body;
@@ -319,11 +371,13 @@ std::shared_ptr<PRBlackBerrySMSMessageNode> decodeBlackBerrySMSMessage(IpdFieldB
   return node;
 }
 
-std::shared_ptr<PRBlackBerryMMSMessageNode> decodeBlackBerryMMSMessage(IpdFieldBytes fields) {
+std::shared_ptr<PRBlackBerryMMSMessageNode> decodeBlackBerryMMSMessage(
+    IpdFieldBytes fields, const IpdFieldOrigin& origin) {
+  const FieldBytes bytes(fields, origin);
   auto node = std::make_shared<PRBlackBerryMMSMessageNode>();
   PRBlackBerryMMSMessageNode& m = *node;
   PrependedText numbers;
-  walkFields(fields, 0, [&m, &numbers](uint8_t type, std::span<const uint8_t> data) {
+  walkFields(fields, 0, [&m, &numbers, &bytes](uint8_t type, std::span<const uint8_t> data) {
     switch (type) {
       case 103: {
         m.contentDataName = fieldText(data);
@@ -332,10 +386,10 @@ std::shared_ptr<PRBlackBerryMMSMessageNode> decodeBlackBerryMMSMessage(IpdFieldB
         break;
       }
       case 104:
-        m.contentData.assign(data.begin(), data.end());
+        bytes.assign(m.contentData, data);
         break;
       case 105:
-        addContentPiece(m.contentData, data);
+        bytes.addContentPiece(m.contentData, data);
         break;
       case 111:
       case 114:
@@ -349,7 +403,8 @@ std::shared_ptr<PRBlackBerryMMSMessageNode> decodeBlackBerryMMSMessage(IpdFieldB
   return node;
 }
 
-std::shared_ptr<PRBlackBerryNoteNode> decodeBlackBerryMemo(IpdFieldBytes fields) {
+std::shared_ptr<PRBlackBerryNoteNode> decodeBlackBerryMemo(IpdFieldBytes fields,
+                                                           const IpdFieldOrigin& /*origin*/) {
   auto node = std::make_shared<PRBlackBerryNoteNode>();
   PRBlackBerryNoteNode& n = *node;
   walkFields(fields, 0, [&n](uint8_t type, std::span<const uint8_t> data) {
@@ -362,7 +417,8 @@ std::shared_ptr<PRBlackBerryNoteNode> decodeBlackBerryMemo(IpdFieldBytes fields)
   return node;
 }
 
-std::shared_ptr<PRBlackBerryCalenderNode> decodeBlackBerryCalender(IpdFieldBytes fields) {
+std::shared_ptr<PRBlackBerryCalenderNode> decodeBlackBerryCalender(
+    IpdFieldBytes fields, const IpdFieldOrigin& /*origin*/) {
   auto node = std::make_shared<PRBlackBerryCalenderNode>();
   PRBlackBerryCalenderNode& c = *node;
   walkFields(fields, 7, [&c](uint8_t type, std::span<const uint8_t> data) {
@@ -375,7 +431,9 @@ std::shared_ptr<PRBlackBerryCalenderNode> decodeBlackBerryCalender(IpdFieldBytes
   return node;
 }
 
-std::shared_ptr<PRBlackBerryContentNode> decodeBlackBerryContentStore(IpdFieldBytes fields) {
+std::shared_ptr<PRBlackBerryContentNode> decodeBlackBerryContentStore(
+    IpdFieldBytes fields, const IpdFieldOrigin& origin) {
+  const FieldBytes bytes(fields, origin);
   auto node = std::make_shared<PRBlackBerryContentNode>();
   PRBlackBerryContentNode& c = *node;
   bool hasContent = false;
@@ -384,7 +442,7 @@ std::shared_ptr<PRBlackBerryContentNode> decodeBlackBerryContentStore(IpdFieldBy
       c.filePathName = fieldText(data);
     } else if (type == 7) {
       hasContent = true;
-      addContentPiece(c.contentData, data);
+      bytes.addContentPiece(c.contentData, data);
     }
   });
   if (!hasContent) return nullptr;
@@ -397,44 +455,43 @@ std::shared_ptr<PRBlackBerryContentNode> decodeBlackBerryContentStore(IpdFieldBy
 
 bool ScanBlackBerryContactwith(ScanContext& ctx, const ByteSource& src, uint64_t& bbOffSet,
                                uint32_t R) {
-  return postRecord(ctx, notify::kBlacBerryContactInfo,
-                    decodeBlackBerryContact(takeRecordFields(src, bbOffSet, R)));
+  return decodeAndPost(ctx, notify::kBlacBerryContactInfo, src, bbOffSet, R,
+                       decodeBlackBerryContact);
 }
 
 bool ScanBlackBerryCallLogwith(ScanContext& ctx, const ByteSource& src, uint64_t& bbOffSet,
                                uint32_t R) {
-  return postRecord(ctx, notify::kBlacBerryCallLogInfo,
-                    decodeBlackBerryCallLog(takeRecordFields(src, bbOffSet, R)));
+  return decodeAndPost(ctx, notify::kBlacBerryCallLogInfo, src, bbOffSet, R,
+                       decodeBlackBerryCallLog);
 }
 
 bool ScanBlackBerrySMSMessagewith(ScanContext& ctx, const ByteSource& src, uint64_t& bbOffSet,
                                   uint32_t R) {
-  return postRecord(ctx, notify::kBlackBerrySMSMessageInfo,
-                    decodeBlackBerrySMSMessage(takeRecordFields(src, bbOffSet, R)));
+  return decodeAndPost(ctx, notify::kBlackBerrySMSMessageInfo, src, bbOffSet, R,
+                       decodeBlackBerrySMSMessage);
 }
 
 bool ScanBlackBerryMMSMessagewith(ScanContext& ctx, const ByteSource& src, uint64_t& bbOffSet,
                                   uint32_t R) {
-  return postRecord(ctx, notify::kBlackBerryMMSMessageInfo,
-                    decodeBlackBerryMMSMessage(takeRecordFields(src, bbOffSet, R)));
+  return decodeAndPost(ctx, notify::kBlackBerryMMSMessageInfo, src, bbOffSet, R,
+                       decodeBlackBerryMMSMessage);
 }
 
 bool ScanBlackBerryMemoswith(ScanContext& ctx, const ByteSource& src, uint64_t& bbOffSet,
                              uint32_t R) {
-  return postRecord(ctx, notify::kBlackBerryNoteInfo,
-                    decodeBlackBerryMemo(takeRecordFields(src, bbOffSet, R)));
+  return decodeAndPost(ctx, notify::kBlackBerryNoteInfo, src, bbOffSet, R, decodeBlackBerryMemo);
 }
 
 bool ScanBlackBerryCalenderwith(ScanContext& ctx, const ByteSource& src, uint64_t& bbOffSet,
                                 uint32_t R) {
-  return postRecord(ctx, notify::kBlackBerryCalenderInfo,
-                    decodeBlackBerryCalender(takeRecordFields(src, bbOffSet, R)));
+  return decodeAndPost(ctx, notify::kBlackBerryCalenderInfo, src, bbOffSet, R,
+                       decodeBlackBerryCalender);
 }
 
 bool ScanBlackBerryContentStorewith(ScanContext& ctx, const ByteSource& src, uint64_t& bbOffSet,
                                     uint32_t R) {
-  return postRecord(ctx, notify::kBlackBerryContentStoreInfo,
-                    decodeBlackBerryContentStore(takeRecordFields(src, bbOffSet, R)));
+  return decodeAndPost(ctx, notify::kBlackBerryContentStoreInfo, src, bbOffSet, R,
+                       decodeBlackBerryContentStore);
 }
 
 bool ScanBlackBerryRecordwith(ipd::DatabaseKind kind, ScanContext& ctx, const ByteSource& src,

@@ -13,7 +13,7 @@
 #include <map>
 #include <set>
 
-#include "cli/record_json.h"
+#include "cli/json_export.h"
 #include "cli/scan_session.h"
 #include "util/log.h"
 
@@ -72,25 +72,14 @@ void printCounts(const tamsel::ResultLists& l, std::FILE* out) {
   std::fprintf(out, "%-15s %-28s %8zu\n", "total", "", total);
 }
 
-int writeJson(const std::string& source, const tamsel::ResultLists& lists, const std::string& dest,
-              const char* kind = "blackberry") {
-  nlohmann::ordered_json doc;
-  doc["source"] = source;
-  doc["kind"] = kind;
-  doc["records"] = tamsel::cli::recordsToJson(lists);
-  std::string text = doc.dump(2) + "\n";
-  if (dest == "-") {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    return 0;
-  }
-  std::ofstream out(dest, std::ios::binary | std::ios::trunc);
-  out << text;
-  out.close();
-  if (!out) {
-    std::fprintf(stderr, "tamsel-cli: cannot write %s\n", dest.c_str());
-    return 1;
-  }
-  return 0;
+// A --json destination that may not be written ends the run before the scan: exit code 1,
+// or -1 to go on.
+int refuseJsonDestination(const std::string& dest, const std::string& input, bool force) {
+  if (dest.empty()) return -1;
+  std::string refused = tamsel::cli::checkJsonDestination(dest, input, force);
+  if (refused.empty()) return -1;
+  std::fprintf(stderr, "tamsel-cli: %s\n", refused.c_str());
+  return 1;
 }
 
 // Runs the scan and reports an unreadable input; returns the exit code to use, or -1 to go on.
@@ -237,7 +226,9 @@ int main(int argc, char** argv) {
   auto* scan = app.add_subcommand("scan", "Scan a BlackBerry backup (.ipd or .bbb)");
   std::string scanPath, jsonDest;
   scan->add_option("PATH", scanPath, "Backup file")->required();
+  bool jsonForce = false;
   scan->add_option("--json", jsonDest, "Write every record as JSON to FILE ('-' for stdout)");
+  scan->add_flag("--force", jsonForce, "Let --json replace an existing file");
 
   auto* recover = app.add_subcommand("recover", "Scan a backup and write its records into OUTDIR");
   std::string recoverPath, outDir;
@@ -252,7 +243,9 @@ int main(int argc, char** argv) {
   auto* rawscan = app.add_subcommand("rawscan", "Scan a memory card (a device or an image file)");
   std::string rawPath, rawJson;
   rawscan->add_option("DEVICE", rawPath, "Device or image file, read only")->required();
+  bool rawJsonForce = false;
   rawscan->add_option("--json", rawJson, "Write every found file as JSON to FILE ('-' for stdout)");
+  rawscan->add_flag("--force", rawJsonForce, "Let --json replace an existing file");
 
   auto* rawrecover =
       app.add_subcommand("rawrecover", "Scan a memory card and write the found files into OUTDIR");
@@ -270,11 +263,14 @@ int main(int argc, char** argv) {
   if (!workDir.empty()) wd = workDir;
 
   if (scan->parsed()) {
+    if (int rc = refuseJsonDestination(jsonDest, scanPath, jsonForce); rc >= 0) return rc;
     tamsel::cli::ScanSession session(wd);
     if (int rc = scanOrFail(session, scanPath, quiet); rc >= 0) return rc;
     tamsel::ResultLists lists = session.lists();
     printCounts(lists, jsonDest == "-" ? stderr : stdout);
-    if (!jsonDest.empty()) return writeJson(scanPath, lists, jsonDest);
+    if (!jsonDest.empty()) {
+      return tamsel::cli::writeJsonExport(jsonDest, jsonForce, scanPath, "blackberry", lists);
+    }
     return 0;
   }
   if (recover->parsed()) {
@@ -284,6 +280,7 @@ int main(int argc, char** argv) {
   }
   if (rawscan->parsed() || rawrecover->parsed()) {
     const std::string& device = rawscan->parsed() ? rawPath : rawRecoverPath;
+    if (int rc = refuseJsonDestination(rawJson, device, rawJsonForce); rc >= 0) return rc;
     tamsel::cli::ScanSession session(wd);
     if (std::string error = session.rawScan(device, !quiet); !error.empty()) {
       std::fprintf(stderr, "tamsel-cli: %s\n", error.c_str());
@@ -292,7 +289,9 @@ int main(int argc, char** argv) {
     if (rawrecover->parsed()) return runRawRecover(session, rawOutDir, rawKindsWanted);
     tamsel::ResultLists lists = session.lists();
     printRawFiles(lists, rawJson == "-" ? stderr : stdout);
-    if (!rawJson.empty()) return writeJson(device, lists, rawJson, "raw");
+    if (!rawJson.empty()) {
+      return tamsel::cli::writeJsonExport(rawJson, rawJsonForce, device, "raw", lists);
+    }
     return 0;
   }
   std::cout << app.help();

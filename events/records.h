@@ -3,6 +3,8 @@
 // posts them. A scanner fills every text and data field before it posts the record; after
 // that only the user's marks change, and those are atomic so that the UI thread can tick
 // a record while a scan thread reads the list. Texts start as "", ids as -1, flags false.
+// Pictures, attachments and files are byte references into the input (util/byte_ref.h),
+// read when they are shown, hashed or written.
 #pragma once
 
 #include <atomic>
@@ -13,6 +15,7 @@
 
 #include "disklib/disklib_api.h"
 #include "events/notification_center.h"
+#include "util/byte_ref.h"
 
 namespace tamsel {
 
@@ -57,7 +60,7 @@ struct PRContactNode : PRNode {
   std::string contactJobtitle;
   std::string contactNote;
   std::string contactAdress;
-  Bytes imageData;
+  ByteRef imageData;
   Flag bDeleted;
   Flag bSelected;
 };
@@ -128,7 +131,7 @@ struct PRTreeDirNode : PRNode {
 
 struct PRContactImageNode : PRNode {
   int32_t rowid = -1;
-  Bytes imageData;
+  ByteRef imageData;
 };
 
 struct PRChatMessageNode : PRNode {
@@ -188,7 +191,7 @@ struct PRBlackBerryContactNode : PRNode {
   std::string contactName;
   std::string companyName;
   std::string titleName;
-  Bytes contactImageData;
+  ByteRef contactImageData;
   std::string email;
   std::string phoneNumber;
   std::string workCall;
@@ -212,7 +215,7 @@ struct PRBlackBerryMMSMessageNode : PRNode {
   std::string contentText;
   std::string contentDataName;
   std::string contentType;
-  Bytes contentData;
+  ByteRef contentData;
   Flag bSelected;
 };
 
@@ -222,7 +225,7 @@ struct PRBlackBerrySMSMessageNode : PRNode {
   Flag isUncode;
   std::string type;
   std::string dateTime;
-  Bytes contentData;
+  ByteRef contentData;
   Flag bSelected;
 };
 
@@ -240,7 +243,7 @@ struct PRBlackBerryCalenderNode : PRNode {
 
 struct PRBlackBerryContentNode : PRNode {
   std::string filePathName;
-  Bytes contentData;
+  ByteRef contentData;
   std::string ContentFileType;
   std::string contentFileSize;
   Flag bSelected;

@@ -13,6 +13,18 @@ namespace {
 
 // The raw image preview reads a whole found file into memory; larger files are not shown.
 constexpr uint64_t kMaxRawPreviewBytes = uint64_t{512} << 20;
+// Pictures of backup records are read from the backup when shown; larger ones are not.
+constexpr uint64_t kMaxRecordPreviewBytes = uint64_t{64} << 20;
+
+// The bytes of a record's picture, or none (logged) when they cannot be read: the backup
+// may have shrunk or gone since the scan.
+Bytes pictureBytes(const ByteRef& ref, std::string_view what) {
+  if (ref.empty()) return {};
+  std::string error;
+  if (auto bytes = ref.readAll(kMaxRecordPreviewBytes, &error)) return std::move(*bytes);
+  logLine(std::string(what) + " preview skipped: " + error);
+  return {};
+}
 
 template <class T>
 const T* as(const std::shared_ptr<PRNode>& r) {
@@ -36,7 +48,7 @@ void PRResultViewController::previewRow(Category table, int row) {
   switch (table) {
     case Category::Photo:
       if (auto* c = as<PRBlackBerryContentNode>(rec); c && c->ContentFileType == "Image") {
-        view_.showImage(ResultImage::photo, c->contentData);
+        view_.showImage(ResultImage::photo, pictureBytes(c->contentData, "photo"));
       }
       break;
     case Category::Contact:
@@ -55,7 +67,7 @@ void PRResultViewController::previewRow(Category table, int row) {
         set(ResultField::contactHomePage, "HomePage: " + c->webSite);
         set(ResultField::contactBirthday, "Birthday: " + c->brithday);
         set(ResultField::contactNote, "Note: " + c->note);
-        view_.showImage(ResultImage::contact, c->contactImageData);
+        view_.showImage(ResultImage::contact, pictureBytes(c->contactImageData, "contact picture"));
       }
       break;
     case Category::Message:

@@ -2,10 +2,15 @@
 
 #include "util/base64.h"
 #include "util/file_names.h"
+#include "util/log.h"
 
 namespace tamsel {
 
 namespace {
+
+// Contact pictures are small (an IPD field holds at most 64 KB); a larger reference is not
+// read into a card.
+constexpr uint64_t kMaxPhotoBytes = uint64_t{16} << 20;
 
 void line(std::string& out, std::string_view label, std::string_view escapedValue) {
   out += label;
@@ -71,10 +76,17 @@ const std::string& PRVCFController::buildCard(const PRBlackBerryContactNode& nod
   line(s, "item1.BIRTHDAY;type=pref:", escapeValue(node.brithday));
   line(s, "item1.NOTE;type=pref:", escapeValue(node.note));
   if (!node.contactImageData.empty()) {
-    std::string photo(base64EncodedLength(node.contactImageData.size(), true), '\0');
-    photo.resize(baseEncode(node.contactImageData.data(), node.contactImageData.size(),
-                            photo.data(), photo.size(), kBase64Alphabet, true));
-    line(s, "PHOTO;ENCODING=b;TYPE=JPEG:", photo);
+    // The picture is read from the backup now; a card whose picture can no longer be read
+    // (the backup shrank or went away) is written without it.
+    std::string error;
+    if (auto image = node.contactImageData.readAll(kMaxPhotoBytes, &error)) {
+      std::string photo(base64EncodedLength(image->size(), true), '\0');
+      photo.resize(baseEncode(image->data(), image->size(), photo.data(), photo.size(),
+                              kBase64Alphabet, true));
+      line(s, "PHOTO;ENCODING=b;TYPE=JPEG:", photo);
+    } else {
+      logLine("vCard of " + node.contactName + ": picture left out: " + error);
+    }
   }
   s += "END:VCARD";
   return s;

@@ -217,5 +217,68 @@ TEST_F(Cli, RecoverCanBeLimitedToOneClass) {
   EXPECT_NE(bad.err.find("unknown record class"), std::string::npos);
 }
 
+// --json never writes over the scanned input (whatever name or link reaches it), replaces
+// an existing file only with --force, and leaves no temporary file behind.
+TEST_F(Cli, JsonNeverReplacesTheInputAndOtherFilesOnlyWhenForced) {
+  const fs::path input = dir_ / "backup.ipd";
+  fs::copy_file(sample("sample.ipd"), input);
+  const std::string original = read(input);
+  fs::create_symlink(input, dir_ / "link.json");
+  fs::create_hard_link(input, dir_ / "hard.json");
+  for (const char* dest : {"backup.ipd", "link.json", "hard.json"}) {
+    for (const char* force : {"", " --force"}) {
+      CliRun r =
+          run("scan " + quote(input.string()) + " --json " + quote((dir_ / dest).string()) + force);
+      EXPECT_EQ(r.status, 1) << dest << force;
+      EXPECT_NE(r.err.find("scanned input"), std::string::npos) << dest << ": " << r.err;
+      EXPECT_EQ(r.out, "") << "the scan itself did not run";
+    }
+  }
+  EXPECT_EQ(read(input), original);
+
+  const fs::path existing = dir_ / "out.json";
+  std::ofstream(existing) << "keep";
+  CliRun refused = run("scan " + quote(input.string()) + " --json " + quote(existing.string()));
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("--force"), std::string::npos) << refused.err;
+  EXPECT_EQ(read(existing), "keep");
+
+  CliRun forced =
+      run("scan " + quote(input.string()) + " --json " + quote(existing.string()) + " --force");
+  ASSERT_EQ(forced.status, 0) << forced.err;
+  EXPECT_EQ(nlohmann::json::parse(read(existing))["kind"], "blackberry");
+
+  CliRun fresh =
+      run("scan " + quote(input.string()) + " --json " + quote((dir_ / "new.json").string()));
+  ASSERT_EQ(fresh.status, 0) << fresh.err;
+  EXPECT_EQ(read(dir_ / "new.json"), read(existing));
+  EXPECT_EQ(tree(dir_), (std::set<std::string>{"backup.ipd", "hard.json", "new.json", "out.json",
+                                               "stderr.txt"}));
+}
+
+// A full disk (or any write error) is reported with exit status 1, for a file and stdout.
+TEST_F(Cli, JsonWriteErrorsExitWithOne) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+  const std::string input = quote(sample("sample.ipd").string());
+  CliRun device = run("scan " + input + " --json /dev/full");
+  EXPECT_EQ(device.status, 1);
+  EXPECT_NE(device.err.find("cannot write the JSON export to /dev/full"), std::string::npos)
+      << device.err;
+  CliRun out = run("scan " + input + " --json - >/dev/full");
+  EXPECT_EQ(out.status, 1);
+  EXPECT_NE(out.err.find("standard output"), std::string::npos) << out.err;
+}
+
+// A source path that is not UTF-8 is exported with U+FFFD in place of the bad bytes.
+TEST_F(Cli, JsonOfANonUtf8SourcePath) {
+  const fs::path input = dir_ / "caf\xE9 \xFF.ipd";
+  fs::copy_file(sample("sample.ipd"), input);
+  CliRun r = run("scan --json - " + quote(input.string()));
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto doc = nlohmann::json::parse(r.out);
+  EXPECT_EQ(doc["source"], (dir_ / "caf\xEF\xBF\xBD \xEF\xBF\xBD.ipd").string());
+  EXPECT_FALSE(doc["records"]["PRBlackBerryContactNode"].empty());
+}
+
 }  // namespace
 }  // namespace tamsel

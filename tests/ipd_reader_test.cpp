@@ -379,5 +379,49 @@ TEST_F(IpdReaderTest, EmptyFolderFinishesAtOnce) {
   EXPECT_EQ(got.progress, std::vector<int64_t>{100});
 }
 
+// A file that shrinks while it is walked (a card pulled out, a file cut by another program)
+// ends the walk with a read error: only whole records are posted, none from the lost bytes,
+// and the outcome says the file was cut short. Both layouts, windows smaller than a record.
+TEST_F(IpdReaderTest, FileThatShrinksDuringTheWalkEndsItWithAReadError) {
+  for (bool windowsLayout : {false, true}) {
+    SCOPED_TRACE(windowsLayout);
+    IpdWriter w;
+    const uint16_t memos = w.addDatabase("Memos");
+    for (int i = 0; i < 200; ++i) {
+      w.addRecord(memos, {textField(1, "memo " + std::to_string(i)),
+                          textField(2, std::string(1000 + i, 'x'))});
+    }
+    const fs::path path = dir_ / (windowsLayout ? "1.dat" : "backup.ipd");
+    w.writeFile(path);
+    std::string error;
+    ByteSource src = ByteSource::open(path.string(), &error, 4096);
+    ASSERT_TRUE(src.valid()) << error;
+
+    NotificationCenter local;
+    ScanContext c(local);
+    fixtures::BlackBerryCollector seen(local);
+    int posted = 0;
+    local.addObserver(notify::kBlackBerryNoteInfo, [&](const Notification&) {
+      if (++posted == 10) fs::resize_file(path, 60000);
+    });
+    IpdReader r(c);
+    if (windowsLayout) {
+      r.AnalyWinbackup(src);
+    } else {
+      r.scanBlackBerryBackUp(src);
+    }
+    EXPECT_TRUE(r.stats.truncated);
+    EXPECT_NE(r.stats.readError.find("shrank"), std::string::npos) << r.stats.readError;
+    ASSERT_GE(seen.memos.size(), 10u);
+    EXPECT_LT(seen.memos.size(), 60u);  // about 1 KB per record, 60 KB left
+    for (size_t i = 0; i < seen.memos.size(); ++i) {
+      EXPECT_EQ(seen.memos[i]->noteTittle, "memo " + std::to_string(i));
+      EXPECT_EQ(seen.memos[i]->noteContent.size(), 1000 + i);
+    }
+    EXPECT_LT(r.bbOffSet, 60000u + 2000u);
+    EXPECT_TRUE(seen.progress.empty() || seen.progress.back() < 100);
+  }
+}
+
 }  // namespace
 }  // namespace tamsel

@@ -6,9 +6,12 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "blackberry/ipd_reader.h"
 #include "events/notification_names.h"
 #include "tests/fixtures/blackberry_collector.h"
 #include "tests/fixtures/ipd_writer.h"
+#include "tests/fixtures/temp_folder.h"
+#include "util/sha256.h"
 
 namespace tamsel {
 namespace {
@@ -34,6 +37,14 @@ class DecoderTest : public ::testing::Test {
   }
   std::vector<ByteVec> buffers_;
 };
+
+// The bytes behind a reference, read back whole.
+ByteVec bytesOf(const ByteRef& ref) {
+  std::string error;
+  auto bytes = ref.readAll(UINT64_MAX, &error);
+  EXPECT_TRUE(bytes) << error;
+  return bytes.value_or(ByteVec{});
+}
 
 // 2006-03-09 06:30:46 UTC, in milliseconds.
 constexpr int64_t kMarch2006Millis = 1141885846260;
@@ -117,7 +128,7 @@ TEST_F(DecoderTest, ContactSingleValueFieldsAndPicture) {
   EXPECT_EQ(c->titleName, "Engineer");
   EXPECT_EQ(c->categories, "Business");
   EXPECT_EQ(c->note, "met at the fair");
-  EXPECT_EQ(c->contactImageData, picture);
+  EXPECT_EQ(bytesOf(c->contactImageData), picture);
   EXPECT_EQ(c->brithday, "1970-01-01");
   EXPECT_EQ(c->contactName, "");
 }
@@ -288,7 +299,7 @@ TEST_F(DecoderTest, MmsContentAccumulation) {
       fields({bytesField(104, five), bytesField(104, two), bytesField(105, five)}));
   ByteVec expect = two;
   expect.insert(expect.end(), five.begin(), five.end());
-  EXPECT_EQ(m->contentData, expect);
+  EXPECT_EQ(bytesOf(m->contentData), expect);
   // A first 105 piece below 9 bytes is dropped; one of 9 bytes starts the data.
   auto small = decodeBlackBerryMMSMessage(fields({bytesField(105, five)}));
   EXPECT_TRUE(small->contentData.empty());
@@ -321,7 +332,7 @@ TEST_F(DecoderTest, ContentStoreDropRules) {
   EXPECT_EQ(c->ContentFileType, "Image");
   EXPECT_EQ(c->fileSize, 2503u);
   EXPECT_EQ(c->contentData.size(), 2503u);
-  EXPECT_EQ(c->contentData[1500], 0x33);
+  EXPECT_EQ(bytesOf(c->contentData)[1500], 0x33);
   EXPECT_EQ(c->contentFileSize, "2.50K");
 
   auto noName = decodeBlackBerryContentStore(fields({bytesField(7, ByteVec(9, 0))}));
@@ -378,6 +389,62 @@ TEST_F(DecoderTest, EachDecoderPostsUnderItsName) {
                                      std::string(notify::kBlackBerryContentStoreInfo)};
   EXPECT_EQ(got.order, expect);
   EXPECT_TRUE(got.progress.empty());
+}
+
+// Byte fields of records read from a file refer to their bytes there: one range per piece
+// (adjacent pieces would merge), nothing copied, and the bytes read back identical, whether
+// the records fit the read window or are many times larger than it.
+TEST_F(DecoderTest, ByteFieldsReferToTheFileAndReadBackIdentical) {
+  ByteVec picture(40000), first(65535), second(65535), third(12345);
+  for (size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<uint8_t>(i * 7);
+  for (size_t i = 0; i < first.size(); ++i) first[i] = static_cast<uint8_t>(i);
+  for (size_t i = 0; i < second.size(); ++i) second[i] = static_cast<uint8_t>(i >> 8);
+  for (size_t i = 0; i < third.size(); ++i) third[i] = static_cast<uint8_t>(i * 13);
+  ByteVec attachment = first;
+  attachment.insert(attachment.end(), second.begin(), second.end());
+  attachment.insert(attachment.end(), third.begin(), third.end());
+
+  fixtures::IpdWriter w;
+  const uint16_t contacts = w.addDatabase("Address Book - All");
+  const uint16_t mms = w.addDatabase("MMS Messages");
+  const uint16_t store = w.addDatabase("Content Store");
+  w.addRecord(contacts, {textField(32, "Ann"), bytesField(77, picture)});
+  w.addRecord(mms, {textField(103, "a.jpg"), bytesField(104, first), bytesField(105, second),
+                    textField(111, "+1555"), bytesField(105, third)});
+  w.addRecord(store, {textField(1, "/store/b.jpg"), bytesField(7, first), bytesField(7, second),
+                      bytesField(7, third)});
+  testing::TempFolder t;
+  const auto path = t.path() / "backup.ipd";
+  w.writeFile(path);
+
+  for (size_t window : {size_t{4096}, ByteSource::kDefaultWindow}) {
+    SCOPED_TRACE(window);
+    std::string error;
+    ByteSource src = ByteSource::open(path.string(), &error, window);
+    ASSERT_TRUE(src.valid()) << error;
+    NotificationCenter nc;
+    ScanContext ctx(nc);
+    fixtures::BlackBerryCollector got(nc);
+    IpdReader reader(ctx);
+    reader.scanBlackBerryBackUp(src);
+    EXPECT_FALSE(reader.stats.truncated);
+    ASSERT_EQ(got.contacts.size(), 1u);
+    ASSERT_EQ(got.mms.size(), 1u);
+    ASSERT_EQ(got.content.size(), 1u);
+
+    const ByteRef& photo = got.contacts[0]->contactImageData;
+    EXPECT_FALSE(photo.inMemory());
+    EXPECT_EQ(photo.ranges().size(), 1u);
+    EXPECT_EQ(bytesOf(photo), picture);
+    for (const ByteRef* ref : {&got.mms[0]->contentData, &got.content[0]->contentData}) {
+      EXPECT_FALSE(ref->inMemory());
+      EXPECT_EQ(ref->ranges().size(), 3u);
+      EXPECT_EQ(ref->size(), attachment.size());
+      EXPECT_EQ(bytesOf(*ref), attachment);
+      EXPECT_EQ(ref->sha256Hex(), sha256Hex(attachment));
+    }
+    EXPECT_EQ(got.content[0]->fileSize, attachment.size());
+  }
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ std::shared_ptr<PRBlackBerryContactNode> contact(std::string name, std::string c
 std::shared_ptr<PRBlackBerryContentNode> content(std::string path, std::string data) {
   auto c = std::make_shared<PRBlackBerryContentNode>();
   c->filePathName = std::move(path);
-  c->contentData = bytesOf(data);
+  c->contentData = ByteRef::fromBytes(bytesOf(data));
   c->fileSize = c->contentData.size();
   return c;
 }
@@ -50,7 +50,7 @@ std::shared_ptr<PRBlackBerryMMSMessageNode> mms(std::string name, std::string da
   m->numberName = "5551111 ";
   m->contentDataName = std::move(name);
   m->contentType = "Image";
-  m->contentData = bytesOf(data);
+  m->contentData = ByteRef::fromBytes(bytesOf(data));
   return m;
 }
 
@@ -79,7 +79,7 @@ TEST(RecoveryWriterBackup, WritesEveryTickedRecordExactlyAsSpecified) {
   ann->email = "a@b.c";
   ann->city = "Springfield";
   ann->note = "hi";
-  ann->contactImageData = bytesOf("abc");
+  ann->contactImageData = ByteRef::fromBytes(bytesOf("abc"));
   l.bbContactArray = {tick(ann), tick(contact("")), tick(contact("", "ACME Corp")),
                       tick(contact("Unticked"), false)};
   auto sms = std::make_shared<PRBlackBerrySMSMessageNode>();

@@ -3,6 +3,7 @@
 #include "events/notification_names.h"
 #include "results/result_view_controller.h"
 #include "tests/fixtures/fake_result_view.h"
+#include "tests/fixtures/temp_folder.h"
 
 namespace tamsel {
 namespace {
@@ -32,7 +33,7 @@ TEST_F(Preview, ContactFieldsAndPictureFallback) {
   c->country = "Land";
   c->mobilCall = "555";
   c->note = "n";
-  c->contactImageData = {0xFF, 0xD8};
+  c->contactImageData = ByteRef::fromBytes({0xFF, 0xD8});
   post(notify::kBlacBerryContactInfo, c);
   post(notify::kBlacBerryContactInfo, std::make_shared<PRBlackBerryContactNode>());
 
@@ -105,16 +106,46 @@ TEST_F(Preview, MessageCallNoteAndBookmarkTexts) {
 TEST_F(Preview, ContentStoreShowsOnlyImages) {
   auto audio = std::make_shared<PRBlackBerryContentNode>();
   audio->ContentFileType = "Audio";
-  audio->contentData = {1};
+  audio->contentData = ByteRef::fromBytes({1});
   auto image = std::make_shared<PRBlackBerryContentNode>();
   image->ContentFileType = "Image";
-  image->contentData = {2, 3};
+  image->contentData = ByteRef::fromBytes({2, 3});
   post(notify::kBlackBerryContentStoreInfo, audio);
   post(notify::kBlackBerryContentStoreInfo, image);
   pr.actPhoto();
   EXPECT_EQ(view.images.count(ResultImage::photo), 0u);
   pr.tableViewSelectionDidChange({1});
   EXPECT_EQ(view.images[ResultImage::photo], (Bytes{2, 3}));
+}
+
+// Pictures are read from the backup when shown: a backup cut short after the scan shows
+// no picture (and does not crash); the bytes that are still there still show.
+TEST_F(Preview, PicturesOfABackupTruncatedAfterTheScanAreNotShown) {
+  testing::TempFolder t;
+  const auto path = t.path() / "backup.ipd";
+  testing::writeWholeFile(path, std::string(100, 'a') + std::string(100, 'b'));
+  std::string error;
+  auto file = InputFile::open(path.string(), &error);
+  ASSERT_TRUE(file) << error;
+
+  auto image = std::make_shared<PRBlackBerryContentNode>();
+  image->ContentFileType = "Image";
+  image->contentData = ByteRef::fromFile(file, {{90, 20}, {150, 50}});
+  auto contact = std::make_shared<PRBlackBerryContactNode>();
+  contact->contactImageData = ByteRef::fromFile(file, {{0, 3}});
+  post(notify::kBlackBerryContentStoreInfo, image);
+  post(notify::kBlacBerryContactInfo, contact);
+
+  pr.actPhoto();
+  Bytes expect(10, 'a');
+  expect.insert(expect.end(), 60, 'b');
+  EXPECT_EQ(view.images[ResultImage::photo], expect);
+
+  std::filesystem::resize_file(path, 160);
+  pr.tableViewSelectionDidChange({0});
+  EXPECT_TRUE(view.images[ResultImage::photo].empty());
+  pr.actContact();
+  EXPECT_EQ(view.images[ResultImage::contact], (Bytes{'a', 'a', 'a'}));
 }
 
 TEST_F(Preview, RawImageReadsThroughTheLibrary) {

@@ -141,7 +141,7 @@ TEST(VcfController, CardWithoutPhotoIsExactlyTheSpecifiedLines) {
 TEST(VcfController, PhotoIsOneBase64LineTypedJpeg) {
   TempFolder t;
   PRBlackBerryContactNode c = sampleContact();
-  c.contactImageData = {'a', 'b', 'c'};
+  c.contactImageData = ByteRef::fromBytes({'a', 'b', 'c'});
   PRVCFController vcf;
   auto p = vcf.creatFile(c, t.path() / "x.vcf");
   ASSERT_TRUE(p);
@@ -150,12 +150,12 @@ TEST(VcfController, PhotoIsOneBase64LineTypedJpeg) {
             std::string(kSampleCardBody) + "PHOTO;ENCODING=b;TYPE=JPEG:YWJj\r\n" + "END:VCARD");
   EXPECT_EQ(countCrLf(card), 16u);
 
-  c.contactImageData = {0x89, 'P', 'N', 'G'};
+  c.contactImageData = ByteRef::fromBytes({0x89, 'P', 'N', 'G'});
   std::string png = vcf.buildCard(c);
   EXPECT_NE(png.find("\r\nPHOTO;ENCODING=b;TYPE=JPEG:iVBORw==\r\nEND:VCARD"), std::string::npos);
 
   // A long picture stays on one unfolded line.
-  c.contactImageData.assign(3000, 0x41);
+  c.contactImageData = ByteRef::fromBytes(Bytes(3000, 0x41));
   std::string big = vcf.buildCard(c);
   EXPECT_EQ(countCrLf(big), 16u);
   std::string run;

@@ -1,0 +1,214 @@
+#include "cli/json_export.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+
+#include "cli/record_json.h"
+
+namespace tamsel::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string errnoText(int e) {
+  return std::strerror(e);
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// True when `dest` names the scanned input (or a link to it).
+bool isInput(const std::string& dest, const std::string& input) {
+  struct stat d {
+  }, i{};
+  return ::stat(dest.c_str(), &d) == 0 && ::stat(input.c_str(), &i) == 0 && sameFile(d, i);
+}
+
+// Buffered writes to a descriptor; the first failure is kept and every later write skipped.
+class FdWriter {
+ public:
+  explicit FdWriter(int fd) : fd_(fd) { buffer_.reserve(kBuffer); }
+
+  bool write(std::string_view text) {
+    if (!error_.empty()) return false;
+    if (buffer_.size() + text.size() > kBuffer && !flush()) return false;
+    if (text.size() >= kBuffer) return writeOut(text);
+    buffer_.append(text);
+    return true;
+  }
+  bool flush() {
+    if (!error_.empty()) return false;
+    const bool ok = writeOut(buffer_);
+    buffer_.clear();
+    return ok;
+  }
+  const std::string& error() const { return error_; }
+  void fail(std::string error) {
+    if (error_.empty()) error_ = std::move(error);
+  }
+
+ private:
+  static constexpr size_t kBuffer = size_t{1} << 20;
+
+  bool writeOut(std::string_view text) {
+    while (!text.empty()) {
+      const ssize_t n = ::write(fd_, text.data(), text.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        fail(n < 0 ? errnoText(errno) : "nothing could be written");
+        return false;
+      }
+      text.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+  }
+
+  int fd_;
+  std::string buffer_;
+  std::string error_;
+};
+
+// Writes the document through `out`; false when a write failed.
+bool writeDocument(FdWriter& out, const std::string& input, std::string_view kind,
+                   const ResultLists& lists) {
+  const bool ok = writeRecordsJson(
+      input, kind, lists, [&out](std::string_view text) { return out.write(text); },
+      [](const std::string& line) {
+        std::fprintf(stderr, "tamsel-cli: warning: %s\n", line.c_str());
+      });
+  return ok && out.flush();
+}
+
+int fail(const std::string& dest, const std::string& why) {
+  std::fprintf(stderr, "tamsel-cli: cannot write the JSON export to %s: %s\n", dest.c_str(),
+               why.c_str());
+  return 1;
+}
+
+// Moves the finished temporary file to `dest`: over an existing entry only when forced.
+bool moveIntoPlace(const std::string& temp, const std::string& dest, bool force,
+                   std::string* error) {
+  if (force) {
+    if (::rename(temp.c_str(), dest.c_str()) == 0) return true;
+    *error = errnoText(errno);
+    return false;
+  }
+  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, dest.c_str(), RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno == EEXIST) {
+    *error = "it was created during the scan (use --force to replace it)";
+    return false;
+  }
+  if (errno != EINVAL && errno != ENOSYS) {
+    *error = errnoText(errno);
+    return false;
+  }
+  // A file system without that rename: a hard link never replaces anything either.
+  if (::link(temp.c_str(), dest.c_str()) != 0) {
+    *error = errno == EEXIST ? "it was created during the scan (use --force to replace it)"
+                             : errnoText(errno);
+    return false;
+  }
+  ::unlink(temp.c_str());
+  return true;
+}
+
+int writeFile(const std::string& dest, bool force, const std::string& input, std::string_view kind,
+              const ResultLists& lists) {
+  const fs::path target(dest);
+  fs::path dir = target.parent_path();
+  if (dir.empty()) dir = ".";
+  std::string pattern = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+  const int fd = ::mkstemp(pattern.data());
+  if (fd < 0) return fail(dest, "no temporary file beside it: " + errnoText(errno));
+  const std::string temp = pattern;
+  // mkstemp makes the file private; the export gets the mode a new file would have.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+
+  FdWriter out(fd);
+  bool ok = writeDocument(out, input, kind, lists);
+  // A full disk may only show when the data reaches it.
+  if (ok && ::fsync(fd) != 0) {
+    out.fail(errnoText(errno));
+    ok = false;
+  }
+  if (::close(fd) != 0 && ok) {
+    out.fail(errnoText(errno));
+    ok = false;
+  }
+  std::string error = out.error();
+  if (ok && isInput(dest, input)) {
+    error = "it is the scanned input";
+    ok = false;
+  }
+  if (ok && !moveIntoPlace(temp, dest, force, &error)) ok = false;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return fail(dest, error);
+  }
+  return 0;
+}
+
+// A FIFO or character device: written in place.
+int writeStream(const std::string& dest, const std::string& input, std::string_view kind,
+                const ResultLists& lists) {
+  const int fd = ::open(dest.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return fail(dest, errnoText(errno));
+  FdWriter out(fd);
+  bool ok = writeDocument(out, input, kind, lists);
+  if (::close(fd) != 0 && ok) {
+    out.fail(errnoText(errno));
+    ok = false;
+  }
+  return ok ? 0 : fail(dest, out.error());
+}
+
+}  // namespace
+
+std::string checkJsonDestination(const std::string& dest, const std::string& input, bool force) {
+  if (dest == "-") return {};
+  if (isInput(dest, input)) return dest + " is the scanned input; it is never written";
+  struct stat st {};
+  if (::stat(dest.c_str(), &st) == 0) {
+    if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) return {};
+    if (S_ISDIR(st.st_mode)) return dest + " is a folder";
+    if (!S_ISREG(st.st_mode)) return dest + " is not a regular file";
+    if (!force) return dest + " exists; use --force to replace it";
+    return {};
+  }
+  if (::lstat(dest.c_str(), &st) == 0 && !force) {
+    return dest + " exists (a link to nothing); use --force to replace it";
+  }
+  return {};
+}
+
+int writeJsonExport(const std::string& dest, bool force, const std::string& input,
+                    std::string_view kind, const ResultLists& lists) {
+  if (std::string refused = checkJsonDestination(dest, input, force); !refused.empty()) {
+    std::fprintf(stderr, "tamsel-cli: %s\n", refused.c_str());
+    return 1;
+  }
+  if (dest == "-") {
+    std::fflush(stdout);
+    FdWriter out(STDOUT_FILENO);
+    return writeDocument(out, input, kind, lists) ? 0 : fail("standard output", out.error());
+  }
+  struct stat st {};
+  if (::stat(dest.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) {
+    return writeStream(dest, input, kind, lists);
+  }
+  return writeFile(dest, force, input, kind, lists);
+}
+
+}  // namespace tamsel::cli

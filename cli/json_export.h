@@ -1,0 +1,24 @@
+// Where `--json` writes: standard output ("-"), a stream such as a FIFO or a character
+// device (written in place), or a file. A file is written as a temporary file beside it and
+// renamed into place once complete, so a failed export leaves nothing half-written. The
+// scanned input is never a destination (compared by file identity, so another name or a
+// link to it is refused too), and an existing file is replaced only when forced.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "results/result_lists.h"
+
+namespace tamsel::cli {
+
+// Empty when the export may go to `dest`, else one line saying why not. Called before the
+// scan, so a refused destination costs no scan.
+std::string checkJsonDestination(const std::string& dest, const std::string& input, bool force);
+
+// Writes the export of `lists` to `dest`. Returns 0, or 1 after one line on stderr when
+// the destination is refused or a write fails (a full disk included).
+int writeJsonExport(const std::string& dest, bool force, const std::string& input,
+                    std::string_view kind, const ResultLists& lists);
+
+}  // namespace tamsel::cli

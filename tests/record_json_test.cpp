@@ -1,0 +1,133 @@
+// The JSON export written record by record: the layout of a whole two-space indented
+// document, text that is not UTF-8, byte fields hashed from the input (and ones that can no
+// longer be read), and a writer that fails part way.
+#include "cli/record_json.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "tests/fixtures/temp_folder.h"
+#include "util/sha256.h"
+
+namespace tamsel::cli {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+struct Export {
+  std::string text;
+  std::vector<std::string> warnings;
+  bool ok = false;
+};
+
+Export exportOf(const ResultLists& lists, std::string_view source = "/b.ipd",
+                std::string_view kind = "blackberry") {
+  Export e;
+  e.ok = writeRecordsJson(
+      source, kind, lists,
+      [&e](std::string_view piece) {
+        e.text.append(piece);
+        return true;
+      },
+      [&e](const std::string& line) { e.warnings.push_back(line); });
+  return e;
+}
+
+std::shared_ptr<PRScanListNode> found(std::string name) {
+  auto n = std::make_shared<PRScanListNode>();
+  n->nodeName = std::move(name);
+  _rec_file_ele ele{0x200, 10, 3, const_cast<char*>("a.b"), nullptr};
+  n->setfile(ele);
+  return n;
+}
+
+TEST(RecordJson, LayoutIsThatOfTheWholeIndentedDocument) {
+  ResultLists l;
+  auto memo = std::make_shared<PRBlackBerryNoteNode>();
+  memo->noteTittle = "Shopping";
+  memo->noteContent = "milk\n\"eggs\"";
+  l.bbNoteArray = {memo, std::make_shared<PRBlackBerryNoteNode>()};
+  auto content = std::make_shared<PRBlackBerryContentNode>();
+  content->contentData = ByteRef::fromBytes({1, 2, 3});
+  content->fileSize = 3;
+  l.bbContentStoreArray = {content};
+  // The raw kinds share one class: their lists follow each other in one array.
+  l.bbImageArray = {found("a.jpg")};
+  l.bbAudioArray = {found("b.mp3"), found("c.mp3")};
+
+  Export e = exportOf(l);
+  ASSERT_TRUE(e.ok);
+  Json doc = Json::parse(e.text);
+  EXPECT_EQ(doc.dump(2) + "\n", e.text);
+  EXPECT_EQ(doc["records"].size(), 3u);
+  EXPECT_EQ(doc["records"]["PRBlackBerryNoteNode"][0]["noteContent"], "milk\n\"eggs\"");
+  EXPECT_EQ(doc["records"]["PRScanListNode"].size(), 3u);
+  EXPECT_EQ(doc["records"]["PRScanListNode"][2]["nodeName"], "c.mp3");
+  EXPECT_EQ(doc["records"]["PRBlackBerryContentNode"][0]["contentData"]["sha256"],
+            sha256Hex(std::vector<uint8_t>{1, 2, 3}));
+
+  Export empty = exportOf(ResultLists{}, "/x", "raw");
+  EXPECT_EQ(empty.text, "{\n  \"source\": \"/x\",\n  \"kind\": \"raw\",\n  \"records\": {}\n}\n");
+}
+
+TEST(RecordJson, TextThatIsNotUtf8IsReplacedNotFatal) {
+  ResultLists l;
+  auto memo = std::make_shared<PRBlackBerryNoteNode>();
+  memo->noteTittle = "bad \xFF\xC3 end";
+  l.bbNoteArray = {memo};
+  l.bbImageArray = {found("caf\xE9.jpg")};
+  Export e = exportOf(l, "/backups/\xFE.ipd");
+  ASSERT_TRUE(e.ok);
+  Json doc = Json::parse(e.text);
+  EXPECT_EQ(doc["source"], "/backups/\xEF\xBF\xBD.ipd");
+  EXPECT_EQ(doc["records"]["PRBlackBerryNoteNode"][0]["noteTittle"],
+            "bad \xEF\xBF\xBD\xEF\xBF\xBD end");
+  EXPECT_EQ(doc["records"]["PRScanListNode"][0]["nodeName"], "caf\xEF\xBF\xBD.jpg");
+}
+
+TEST(RecordJson, ByteFieldsAreHashedFromTheInputOrSayWhyNot) {
+  testing::TempFolder t;
+  const auto path = t.path() / "in.ipd";
+  testing::writeWholeFile(path, std::string(5000, 'z'));
+  std::string error;
+  auto file = InputFile::open(path.string(), &error);
+  ASSERT_TRUE(file) << error;
+
+  ResultLists l;
+  auto mms = std::make_shared<PRBlackBerryMMSMessageNode>();
+  mms->contentData = ByteRef::fromFile(file, {{0, 100}, {1000, 50}});
+  auto lost = std::make_shared<PRBlackBerryMMSMessageNode>();
+  lost->contentData = ByteRef::fromFile(file, {{4000, 1000}});
+  l.bbMMSArray = {mms, lost};
+  std::filesystem::resize_file(path, 4500);
+
+  Export e = exportOf(l);
+  ASSERT_TRUE(e.ok);
+  Json doc = Json::parse(e.text);
+  const Json& first = doc["records"]["PRBlackBerryMMSMessageNode"][0]["contentData"];
+  EXPECT_EQ(first["size"], 150);
+  EXPECT_EQ(first["sha256"], sha256Hex(std::vector<uint8_t>(150, 'z')));
+  const Json& second = doc["records"]["PRBlackBerryMMSMessageNode"][1]["contentData"];
+  EXPECT_EQ(second["size"], 1000);
+  EXPECT_TRUE(second["sha256"].is_null());
+  EXPECT_NE(second["readError"].get<std::string>().find("shrank"), std::string::npos);
+  ASSERT_EQ(e.warnings.size(), 1u);
+}
+
+TEST(RecordJson, AFailedWriteStopsTheExport) {
+  ResultLists l;
+  for (int i = 0; i < 10; ++i) l.bbNoteArray.push_back(std::make_shared<PRBlackBerryNoteNode>());
+  for (int failAt : {0, 1, 3, 9}) {
+    int writes = 0;
+    const bool ok = writeRecordsJson(
+        "/b", "blackberry", l, [&](std::string_view) { return writes++ < failAt; },
+        [](const std::string&) {});
+    EXPECT_FALSE(ok) << failAt;
+    EXPECT_EQ(writes, failAt + 1) << "no write after the failed one";
+  }
+}
+
+}  // namespace
+}  // namespace tamsel::cli
