@@ -122,14 +122,25 @@ bool moveIntoPlace(const std::string& temp, const std::string& dest, bool force,
   return true;
 }
 
-int writeFile(const std::string& dest, bool force, const std::string& input, std::string_view kind,
-              const ResultLists& lists) {
+// The file a destination names: the target of a link to an existing file, so that the
+// file is replaced, not the link (which may live in a system folder, as /dev/stdout does).
+std::string realDestination(const std::string& dest) {
+  struct stat st {};
+  if (::lstat(dest.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return dest;
+  std::error_code ec;
+  fs::path real = fs::canonical(dest, ec);
+  return ec ? dest : real.string();
+}
+
+int writeFile(const std::string& shownDest, bool force, const std::string& input,
+              std::string_view kind, const ResultLists& lists) {
+  const std::string dest = realDestination(shownDest);
   const fs::path target(dest);
   fs::path dir = target.parent_path();
   if (dir.empty()) dir = ".";
   std::string pattern = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
   const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) return fail(dest, "no temporary file beside it: " + errnoText(errno));
+  if (fd < 0) return fail(shownDest, "no temporary file beside it: " + errnoText(errno));
   const std::string temp = pattern;
   // mkstemp makes the file private; the export gets the mode a new file would have.
   const mode_t mask = ::umask(0);
@@ -155,7 +166,7 @@ int writeFile(const std::string& dest, bool force, const std::string& input, std
   if (ok && !moveIntoPlace(temp, dest, force, &error)) ok = false;
   if (!ok) {
     ::unlink(temp.c_str());
-    return fail(dest, error);
+    return fail(shownDest, error);
   }
   return 0;
 }

@@ -254,6 +254,15 @@ TEST_F(Cli, JsonNeverReplacesTheInputAndOtherFilesOnlyWhenForced) {
   EXPECT_EQ(read(dir_ / "new.json"), read(existing));
   EXPECT_EQ(tree(dir_), (std::set<std::string>{"backup.ipd", "hard.json", "new.json", "out.json",
                                                "stderr.txt"}));
+
+  // Through a link, the file it names is replaced and the link stays.
+  std::ofstream(existing) << "keep";
+  fs::create_symlink(existing, dir_ / "alias.json");
+  CliRun linked = run("scan " + quote(input.string()) + " --json " +
+                      quote((dir_ / "alias.json").string()) + " --force");
+  ASSERT_EQ(linked.status, 0) << linked.err;
+  EXPECT_TRUE(fs::is_symlink(dir_ / "alias.json"));
+  EXPECT_EQ(read(existing), read(dir_ / "new.json"));
 }
 
 // A full disk (or any write error) is reported with exit status 1, for a file and stdout.
