@@ -121,15 +121,31 @@ std::string utf16Text(std::span<const uint8_t> data) {
 // copies when there is no file.
 class FieldBytes {
  public:
+  static constexpr size_t kMinRangesToCopy = 16;
+
   FieldBytes(IpdFieldBytes fields, const IpdFieldOrigin& origin)
       : fields_(fields), origin_(origin) {}
 
   void append(ByteRef& ref, std::span<const uint8_t> data) const {
-    if (origin_.file) {
-      const auto at = static_cast<uint64_t>(data.data() - fields_.data());
-      ref.appendRange(origin_.file, {origin_.offset + at, data.size()});
-    } else {
+    if (!origin_.file || (ref.inMemory() && !ref.empty())) {
       ref.appendBytes(data);
+      return;
+    }
+    const auto at = static_cast<uint64_t>(data.data() - fields_.data());
+    ref.appendRange(origin_.file, {origin_.offset + at, data.size()});
+    // Pieces so small that their ranges would take more memory than their bytes (a crafted
+    // record of one-byte pieces) are kept as a copy instead. Every range of `ref` lies in
+    // this record, whose bytes are at hand.
+    const auto& ranges = ref.ranges();
+    if (ranges.size() > kMinRangesToCopy && ranges.size() * sizeof(ByteRange) > ref.size()) {
+      std::vector<uint8_t> copy;
+      copy.reserve(static_cast<size_t>(ref.size()));
+      for (const ByteRange& r : ranges) {
+        auto piece = fields_.subspan(static_cast<size_t>(r.offset - origin_.offset),
+                                     static_cast<size_t>(r.length));
+        copy.insert(copy.end(), piece.begin(), piece.end());
+      }
+      ref = ByteRef::fromBytes(std::move(copy));
     }
   }
   void assign(ByteRef& ref, std::span<const uint8_t> data) const {
