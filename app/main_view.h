@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "events/scan_source.h"
+
 namespace tamsel {
 
 // Hover buttons of the home view, as carried by the hover notifications.
@@ -25,6 +27,9 @@ class MainView {
   virtual void setButtonPictures(std::string_view /*button*/, const std::string& /*frame*/,
                                  const std::string& /*picture*/) {}
   virtual void setScanButtonEnabled(bool /*enabled*/) {}
+  // How a backup scan ended; called on the scan's worker thread once the result screen has
+  // finished, so a window hands it to its own thread (e.g. to show an alert).
+  virtual void scanEnded(const ScanOutcome& /*outcome*/) {}
 };
 
 }  // namespace tamsel

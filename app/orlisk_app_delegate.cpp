@@ -4,8 +4,9 @@
 
 #include "app/work_folder.h"
 #include "blackberry/bbb_archive.h"
-#include "blackberry/ipd_reader.h"
+#include "blackberry/blackberry_source.h"
 #include "events/notification_names.h"
+#include "raw/disk_tree.h"
 #include "raw/raw_scan.h"
 #include "util/log.h"
 
@@ -32,7 +33,8 @@ constexpr const char* kHintCardExit =
 OrliskAppDelegate::OrliskAppDelegate(MainView* view, std::optional<fs::path> workDir)
     : view_(view != nullptr ? view : &nullView_),
       workDir_(workDir ? *workDir : defaultWorkDir()),
-      context_(std::make_unique<ScanContext>(nc)) {
+      sources_(makeScanSources([this] { return diskLibrary_.table(); })),
+      run_(std::make_unique<ScanRun>(nc, std::filesystem::path(), std::string())) {
   gController.store(this);
   nc.addObserver(this, notify::kPRbuttonMouseEntered,
                  [this](const Notification& n) { PRbuttonMouseEnteredHandle(n); });
@@ -43,14 +45,18 @@ OrliskAppDelegate::OrliskAppDelegate(MainView* view, std::optional<fs::path> wor
 
 OrliskAppDelegate::~OrliskAppDelegate() {
   requestStop();
-  if (scanBackFileThreader.joinable()) scanBackFileThreader.join();
+  for (auto& run : dropped_) run->requestStop();
+  waitForScan();
   if (rawScanThreader_.joinable()) {
     stopScan();
     rawScanThreader_.join();
   }
   // The result screen goes first: it waits for a running recovery, whose worker still calls
-  // into the disk library, before the library below is closed.
+  // into the disk library and may read the run's files, before the library and the runs
+  // below go.
   resultViewController_.reset();
+  dropped_.clear();
+  run_.reset();
   nc.removeObserver(this);
   OrliskAppDelegate* self = this;
   gController.compare_exchange_strong(self, nullptr);
@@ -61,22 +67,34 @@ OrliskAppDelegate* OrliskAppDelegate::GetAppControllor() {
 }
 
 void OrliskAppDelegate::applicationDidFinishLaunching() {
-  cleanWorkFolder(workDir_);
+  const int removed = cleanWorkFolder(workDir_);
+  if (removed > 0) {
+    logLine("removed " + std::to_string(removed) + " run folder(s) left by earlier runs");
+  }
 }
 
-void OrliskAppDelegate::openPanelDidEnd(const std::string& path, int returnCode) {
-  if (returnCode != 1) return;
+bool OrliskAppDelegate::openPanelDidEnd(const std::string& path, int returnCode) {
+  if (returnCode != 1) return false;
+  if (backupWorkerAlive() || rawScanning_.load()) {
+    logLine(path + " is not scanned: the previous scan is still ending");
+    return false;
+  }
   bbbackUpFilepath = path;
-  OpenBBbackUpFile();
+  return OpenBBbackUpFile();
 }
 
-void OrliskAppDelegate::OpenBBbackUpFile() {
+bool OrliskAppDelegate::OpenBBbackUpFile() {
+  sweepDroppedRuns();
+  if (backupWorkerAlive() || rawScanning_.load()) return false;
+  const SourceChoice choice = chooseScanSource(sources_, bbbackUpFilepath);
   view_->setWindowScanSize(true);
   view_->hideMainView();
-  brawScan_ = false;
+  // The flag is read when the result screen is prepared: a memory-card image fills the
+  // found-file categories.
+  brawScan_ = choice.source != nullptr && choice.source->findsFiles();
   // The result screen subscribes and resets its counters before the worker posts anything.
   showResultView();
-  ScanIOSBackFile(bbbackUpFilepath);
+  return startScan(bbbackUpFilepath, choice);
 }
 
 void OrliskAppDelegate::ClickRawRecover() {
@@ -114,8 +132,39 @@ void OrliskAppDelegate::stopScan() {
 }
 
 void OrliskAppDelegate::showMainView() {
+  // Home: the scan's results are dropped, and its run folder with them.
+  dropScanResults();
   view_->setWindowScanSize(false);
   view_->showMainView();
+}
+
+void OrliskAppDelegate::dropScanResults() {
+  sweepDroppedRuns();
+  if (run_->context().runDir.empty() && !run_->workerAlive()) {
+    run_->clearLists();
+    run_->context().blackberryDatabaseArray.clear();
+    return;
+  }
+  run_->dropWhenDone();
+  dropped_.push_back(std::move(run_));
+  run_ = std::make_unique<ScanRun>(nc, std::filesystem::path(), std::string());
+  sweepDroppedRuns();
+}
+
+void OrliskAppDelegate::sweepDroppedRuns() {
+  std::erase_if(dropped_, [](const std::unique_ptr<ScanRun>& run) { return !run->workerAlive(); });
+}
+
+bool OrliskAppDelegate::backupWorkerAlive() const {
+  if (run_->workerAlive()) return true;
+  for (const auto& run : dropped_) {
+    if (run->workerAlive()) return true;
+  }
+  return false;
+}
+
+bool OrliskAppDelegate::scanRunning() const {
+  return backupWorkerAlive();
 }
 
 list_disk_struct* OrliskAppDelegate::currentDisk() {
@@ -132,8 +181,9 @@ bool OrliskAppDelegate::readFoundFile(void* buffer, _rec_file_ele* ele) {
 }
 
 bool OrliskAppDelegate::QuickScanStart(std::shared_ptr<PRDiskInfoNode> row) {
-  if (!row || rawScanning_.load()) return false;
+  if (!row || rawScanning_.load() || backupWorkerAlive()) return false;
   if (rawScanThreader_.joinable()) rawScanThreader_.join();
+  dropScanResults();  // a backup scan's results, if any, go with their run folder
   rawStopRequested_ = false;
   // The flag is read when the result screen is prepared; the screen subscribes before the
   // thread posts anything.
@@ -157,96 +207,95 @@ void OrliskAppDelegate::waitForRawScan() {
   if (rawScanThreader_.joinable()) rawScanThreader_.join();
 }
 
-void OrliskAppDelegate::ScanIOSBackFile(const std::string& path) {
-  waitForScan();
-  context_ = std::make_unique<ScanContext>(nc);
-  context_->workDir = workDir_;
-  context_->currentNodeIsiOS6Version = currentNodeIsiOS6Version;
-  blackberryDatabaseArray.clear();
-  removeSomeArray();
-  {
-    std::lock_guard lock(outcomeMutex_);
-    outcome_ = {};
+bool OrliskAppDelegate::ScanIOSBackFile(const std::string& path) {
+  sweepDroppedRuns();
+  if (backupWorkerAlive() || rawScanning_.load()) return false;
+  return startScan(path, chooseScanSource(sources_, path));
+}
+
+bool OrliskAppDelegate::startScan(const std::string& path, const SourceChoice& choice) {
+  if (backupWorkerAlive() || rawScanning_.load()) {
+    logLine(path + " is not scanned: the previous scan is still ending");
+    return false;
   }
+  // The new run exists (and guards its input) before the previous run's folder goes, so a
+  // file chosen from inside that folder is not removed under the new scan.
+  const bool card = choice.source != nullptr && choice.source->findsFiles();
+  std::string input = path;
+  if (card) {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    if (!ec) input = absolute.lexically_normal().string();
+  }
+  auto run = std::make_unique<ScanRun>(nc, workDir_, input);
+  run->context().currentNodeIsiOS6Version = currentNodeIsiOS6Version;
+  std::swap(run, run_);
+  run.reset();
+  dropped_.clear();
   // The result screen exists (and has subscribed) before the worker posts anything, and the
   // worker only ever reads the pointer, which is never replaced once set.
   createResultViewController();
-  scanning_ = true;
-  scanBackFileThreader = std::jthread([this, path] { ScanIOSBackUpFilehand(path); });
+  ScanRun* current = run_.get();
+  return current->start(
+      [this, current, input, choice] { ScanIOSBackUpFilehand(input, *current, choice); });
 }
 
-void OrliskAppDelegate::ScanIOSBackUpFilehand(const std::string& path) {
-  brawScan_ = false;
-  bool winFlag = false;
-  std::optional<std::string> ipd = checkTheBackUpFile(path, winFlag);
-  if (lastOutcome().readable) {
-    if (winFlag) {
-      scanBlackBerryWinBackUpThread((workDir_ / "Databases").string());
-    } else {
-      scanBlackBerryBackUpThread(ipd ? *ipd : path);
+void OrliskAppDelegate::ScanIOSBackUpFilehand(const std::string& path, ScanRun& run,
+                                              const SourceChoice& choice) {
+  ScanOutcome outcome;
+  if (choice.source == nullptr) {
+    outcome.fail(choice.error);
+  } else {
+    outcome = choice.source->scan(path, run.context());
+    outcome.source = std::string(choice.source->name());
+    if (!outcome.readable && run.context().runDir.empty() && !run.folderError().empty()) {
+      outcome.error += " (" + run.folderError() + ")";
     }
+    if (outcome.readable && choice.source->findsFiles()) useScannedImage(path);
   }
+  run.setOutcome(outcome);
+  if (!outcome.readable) logLine(outcome.error);
+  for (const std::string& w : outcome.warnings) logDebug("warning: " + w);
+  bbOffSet = outcome.bytesRead;
   if (resultViewController_) resultViewController_->ScanThreadFinish();
+  view_->scanEnded(outcome);
   if (scanThreadFinish) scanThreadFinish();
-  removeSomeArray();
-  scanning_ = false;
+  run.clearLists();
+}
+
+void OrliskAppDelegate::useScannedImage(const std::string& path) {
+  PRDiskFileController disks(diskLibrary_.table(),
+                             [](const std::string&) { return std::vector<std::string>{}; });
+  if (disks.initDisk() == 0) return;
+  diskHandles = disks.disks();
+  currentDiskName = path;
 }
 
 std::optional<std::string> OrliskAppDelegate::checkTheBackUpFile(const std::string& path,
                                                                  bool& winFlag) {
-  std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) {
-    std::lock_guard lock(outcomeMutex_);
-    outcome_.readable = false;
-    outcome_.error = fs::exists(path, ec) ? path + ": not a file" : path + ": no such file";
-    return std::nullopt;
-  }
-  BbbPreparation prep = tamsel::checkTheBackUpFile(path, workDir_);
-  std::lock_guard lock(outcomeMutex_);
-  outcome_.refusedEntries = prep.refusedEntries;
-  if (!prep.error.empty()) {
-    outcome_.readable = false;
-    outcome_.error = path + ": " + prep.error;
-    return prep.ipdPath;
-  }
-  if (prep.ipdPath && !prep.windowsLayout && !fs::exists(*prep.ipdPath, ec)) {
-    outcome_.readable = false;
-    outcome_.error = path + ": the archive holds no BlackBerry databases";
-  }
+  ScanContext& ctx = run_->context();
+  BbbPreparation prep = tamsel::checkTheBackUpFile(path, ctx.runDir, &ctx.stopRequested);
+  ScanOutcome o = run_->outcome();
+  o.refusedEntries += prep.refusedEntries;
+  for (std::string& w : prep.warnings) o.warnings.push_back(path + ": " + std::move(w));
   winFlag = prep.windowsLayout;
-  outcome_.windowsLayout = winFlag;
-  return prep.ipdPath;
+  o.windowsLayout = winFlag;
+  if (!prep.error.empty()) o.fail(path + ": " + prep.error);
+  run_->setOutcome(std::move(o));
+  if (!prep.error.empty()) return std::nullopt;
+  return winFlag ? std::optional<std::string>(prep.databasesFolder) : prep.ipdPath;
 }
 
 void OrliskAppDelegate::scanBlackBerryBackUpThread(const std::string& path) {
-  IpdReader reader(*context_);
-  bool opened = reader.scanBlackBerryBackUpThread(path);
-  bool header = opened && IpdReader::hasIpdHeader(path);
-  blackberryDatabaseArray = reader.blackberryDatabaseArray;
-  bbOffSet = reader.bbOffSet;
-  std::lock_guard lock(outcomeMutex_);
-  outcome_.recordsPosted += reader.stats.recordsPosted;
-  outcome_.truncated = outcome_.truncated || reader.stats.truncated;
-  if (!opened) {
-    outcome_.readable = false;
-    outcome_.error = reader.lastError.empty() ? path + ": cannot be read" : reader.lastError;
-  } else if (!header) {
-    outcome_.readable = false;
-    outcome_.error = path + ": not a BlackBerry backup (no IPD header)";
-  }
+  ScanOutcome o = scanIpdFile(path, run_->context());
+  bbOffSet = o.bytesRead;
+  run_->setOutcome(std::move(o));
 }
 
 void OrliskAppDelegate::scanBlackBerryWinBackUpThread(const std::string& folder) {
-  IpdReader reader(*context_);
-  bool ok = reader.scanBlackBerryWinBackUpThread(folder);
-  bbOffSet = reader.bbOffSet;
-  std::lock_guard lock(outcomeMutex_);
-  outcome_.recordsPosted += reader.stats.recordsPosted;
-  outcome_.truncated = outcome_.truncated || reader.stats.truncated;
-  if (!ok) {
-    outcome_.readable = false;
-    outcome_.error = reader.lastError.empty() ? folder + ": cannot be read" : reader.lastError;
-  }
+  ScanOutcome o = scanWindowsFolder(folder, run_->context());
+  bbOffSet = o.bytesRead;
+  run_->setOutcome(std::move(o));
 }
 
 bool OrliskAppDelegate::IOSVersionIOS6(const std::string& version) {
@@ -255,26 +304,20 @@ bool OrliskAppDelegate::IOSVersionIOS6(const std::string& version) {
 }
 
 void OrliskAppDelegate::removeSomeArray() {
-  contactImageArray.clear();
-  context_->contactArray.clear();
-  delContactValueArray.clear();
-  delContactArray.clear();
-  delUnKnowContactArray.clear();
-  noteValueArray.clear();
-  noteArray.clear();
+  run_->clearLists();
 }
 
 void OrliskAppDelegate::waitForScan() {
-  if (scanBackFileThreader.joinable()) scanBackFileThreader.join();
+  run_->join();
+  for (auto& run : dropped_) run->join();
 }
 
 void OrliskAppDelegate::requestStop() {
-  if (context_) context_->stopRequested = true;
+  run_->requestStop();
 }
 
 BackupScanOutcome OrliskAppDelegate::lastOutcome() const {
-  std::lock_guard lock(outcomeMutex_);
-  return outcome_;
+  return run_->outcome();
 }
 
 void OrliskAppDelegate::hintForButton(MainView* view, std::string_view button, bool entered) {

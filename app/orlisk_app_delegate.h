@@ -1,7 +1,8 @@
-// The application controller: one instance for the life of the program. It owns the scan
-// state and the working lists the scanners share, starts each backup scan on its worker
-// thread, and tells the result screen when the scan has ended. Front ends (Qt, command
-// line) drive it; the subsystems that do the work live in their own folders.
+// The application controller: one instance for the life of the program. It chooses the
+// source of a chosen path by its content, runs each scan as a ScanRun (its worker thread,
+// working lists, outcome and private run folder), and tells the result screen and the
+// window when the scan has ended. Front ends (Qt, command line) drive it; the subsystems
+// that do the work live in their own folders.
 #pragma once
 
 #include <atomic>
@@ -16,24 +17,20 @@
 #include <vector>
 
 #include "app/main_view.h"
+#include "app/scan_run.h"
+#include "app/scan_sources.h"
 #include "events/notification_center.h"
 #include "events/records.h"
 #include "events/scan_context.h"
+#include "events/scan_source.h"
 #include "raw/disklib_loader.h"
 #include "results/headless_result_view.h"
 #include "results/result_view_controller.h"
 
 namespace tamsel {
 
-// How the last backup scan ended, for front ends that report errors (the command line).
-struct BackupScanOutcome {
-  bool readable = true;  // false: the input could not be read as a backup at all
-  std::string error;     // one clear line when !readable
-  bool windowsLayout = false;
-  uint64_t recordsPosted = 0;
-  bool truncated = false;  // a corrupt record ended a walk early
-  int refusedEntries = 0;  // archive entries refused for leaving the work folder
-};
+// How the last backup scan ended, for the front ends.
+using BackupScanOutcome = ScanOutcome;
 
 class OrliskAppDelegate : public ResultHost {
  public:
@@ -67,23 +64,30 @@ class OrliskAppDelegate : public ResultHost {
   // The single live instance (the most recently created one), or null.
   static OrliskAppDelegate* GetAppControllor();
 
-  // Start-up: removes the previous run's work files from the work folder.
+  // Start-up: removes the run folders that crashed runs left in the work folder.
   void applicationDidFinishLaunching();
 
   // The chosen backup file: returnCode 1 keeps the path and starts the scan
-  // (OpenBBbackUpFile); any other code does nothing.
-  void openPanelDidEnd(const std::string& path, int returnCode);
-  void OpenBBbackUpFile();
+  // (OpenBBbackUpFile); any other code does nothing. False when the scan was refused (a
+  // worker of the previous scan still runs).
+  bool openPanelDidEnd(const std::string& path, int returnCode);
+  bool OpenBBbackUpFile();
   // The memory-card button: the home view gives way to the disk view.
   void ClickRawRecover();
 
-  // Creates the working lists anew (the database table included), makes sure the result
-  // screen's presenter exists, and starts the backup-scan worker on `path`.
-  void ScanIOSBackFile(const std::string& path);
-  // The worker's body: prepare the backup, read it, report the end, clean up.
-  void ScanIOSBackUpFilehand(const std::string& path);
-  // Unpacks a .bbb into the work folder; returns the IPD path to read (none when `path`
-  // is read directly) and sets `winFlag` for the Windows layout.
+  // Drops the previous scan's results (its run and run folder), starts a new run with fresh
+  // working lists, makes sure the result screen's presenter exists, and starts the worker on
+  // `path` with the source that recognises it. False, with nothing changed, while a worker
+  // of an earlier scan (backup or memory card) still runs.
+  bool ScanIOSBackFile(const std::string& path);
+  // The worker's body: the chosen source reads the input into `run` (or `choice.error` is
+  // the outcome), then the result screen, the window and scanThreadFinish learn that the
+  // scan has ended, and the working lists are emptied.
+  void ScanIOSBackUpFilehand(const std::string& path, ScanRun& run, const SourceChoice& choice);
+  // The steps of a BlackBerry scan, on the current run (for callers that drive them one by
+  // one; the worker goes through the sources). checkTheBackUpFile unpacks a .bbb into the
+  // run folder and returns the IPD file to read, or the database folder with `winFlag` set
+  // for the Windows layout; none when it cannot be unpacked (lastOutcome says why).
   std::optional<std::string> checkTheBackUpFile(const std::string& path, bool& winFlag);
   void scanBlackBerryBackUpThread(const std::string& path);
   void scanBlackBerryWinBackUpThread(const std::string& folder);
@@ -92,9 +96,12 @@ class OrliskAppDelegate : public ResultHost {
 
   // Empties the per-scan working lists.
   void removeSomeArray();
+  // The results were dropped (Home, program exit): the run's worker is asked to stop and
+  // its run folder goes as soon as the worker has ended.
+  void dropScanResults();
 
   // The disk view's scan: runs RawScanThreaderHandle with `row` (a disk or a partition
-  // row) on a thread of its own and returns at once; false when a raw scan still runs.
+  // row) on a thread of its own and returns at once; false when a scan still runs.
   bool QuickScanStart(std::shared_ptr<PRDiskInfoNode> row);
   // The raw-scan thread's body: sets brawScan, lets the disk library scan the row's disk
   // (or partition), then tells the result screen that the scan has ended.
@@ -103,11 +110,12 @@ class OrliskAppDelegate : public ResultHost {
   void waitForRawScan();
   bool rawScanRunning() const { return rawScanning_.load(); }
 
-  // Waits for the running backup scan to end; returns at once when none runs.
+  // Waits for the running backup scan (and one whose results were dropped) to end; returns
+  // at once when none runs. Not from the UI thread while a worker waits for it.
   void waitForScan();
   // Asks the running scan to stop between records.
   void requestStop();
-  bool scanRunning() const { return scanning_.load(); }
+  bool scanRunning() const;
 
   // Hover notifications of the home view's two source buttons.
   void PRbuttonMouseEnteredHandle(const Notification& n);
@@ -115,7 +123,10 @@ class OrliskAppDelegate : public ResultHost {
 
   NotificationCenter& notificationCenter() { return nc; }
   const std::filesystem::path& workDir() const { return workDir_; }
+  // The outcome of the current run (default while none ran or after Home).
   BackupScanOutcome lastOutcome() const;
+  // The current run's folder (empty when there is none).
+  std::filesystem::path runFolder() const { return run_->context().runDir; }
 
   // Called on the worker when a scan has ended, after the result screen's ScanThreadFinish.
   std::function<void()> scanThreadFinish;
@@ -130,20 +141,37 @@ class OrliskAppDelegate : public ResultHost {
   uint64_t bbOffSet = 0;
   NotificationCenter nc;
 
-  // Working lists of one scan.
-  std::vector<std::shared_ptr<PRBlackBerryDataBaseNode>> blackberryDatabaseArray;
-  std::vector<std::shared_ptr<PRContactImageNode>> contactImageArray;
-  std::vector<std::shared_ptr<DelContactValue>> delContactValueArray;
-  std::vector<std::shared_ptr<PRContactNode>> delContactArray;
-  std::vector<std::shared_ptr<PRContactNode>> delUnKnowContactArray;
-  std::vector<std::shared_ptr<PRNoteValueNode>> noteValueArray;
-  std::vector<std::shared_ptr<PRNoteNode>> noteArray;
+  // Working lists of the current scan (they belong to its run).
+  std::vector<std::shared_ptr<PRBlackBerryDataBaseNode>>& blackberryDatabaseArray() {
+    return run_->context().blackberryDatabaseArray;
+  }
+  std::vector<std::shared_ptr<PRContactImageNode>>& contactImageArray() {
+    return run_->contactImageArray;
+  }
+  std::vector<std::shared_ptr<DelContactValue>>& delContactValueArray() {
+    return run_->delContactValueArray;
+  }
+  std::vector<std::shared_ptr<PRContactNode>>& delContactArray() { return run_->delContactArray; }
+  std::vector<std::shared_ptr<PRContactNode>>& delUnKnowContactArray() {
+    return run_->delUnKnowContactArray;
+  }
+  std::vector<std::shared_ptr<PRNoteValueNode>>& noteValueArray() { return run_->noteValueArray; }
+  std::vector<std::shared_ptr<PRNoteNode>>& noteArray() { return run_->noteArray; }
 
-  // The running scan's context (its contactArray is the shared contact list).
-  ScanContext& scanContext() { return *context_; }
+  // The current scan's context (its contactArray is the shared contact list).
+  ScanContext& scanContext() { return run_->context(); }
 
  private:
   static void hintForButton(MainView* view, std::string_view button, bool entered);
+  // Starts a new run on `path` with the source chosen for it (see ScanIOSBackFile).
+  bool startScan(const std::string& path, const SourceChoice& choice);
+  // True while a worker of any backup scan lives (the current run's or a dropped one's).
+  bool backupWorkerAlive() const;
+  // Destroys the dropped runs whose worker has ended (their folders go with them).
+  void sweepDroppedRuns();
+  // After a memory-card image was scanned as the chosen file: the disk table and current
+  // disk name, so that its found files can be read back.
+  void useScannedImage(const std::string& path);
   // Creates the result screen's presenter on first use (it subscribes when created).
   void createResultViewController();
 
@@ -154,14 +182,12 @@ class OrliskAppDelegate : public ResultHost {
   std::unique_ptr<PRResultViewController> resultViewController_;
   DiskLibrary diskLibrary_;
   std::filesystem::path workDir_;
-  std::unique_ptr<ScanContext> context_;
-  std::jthread scanBackFileThreader;
-  std::atomic<bool> scanning_{false};
+  ScanSources sources_;
+  std::unique_ptr<ScanRun> run_;                   // never null; a blank run before any scan
+  std::vector<std::unique_ptr<ScanRun>> dropped_;  // results dropped, worker maybe still ending
   std::jthread rawScanThreader_;
   std::atomic<bool> rawScanning_{false};
   std::atomic<bool> rawStopRequested_{false};  // set by stopScan until the next raw scan
-  mutable std::mutex outcomeMutex_;
-  BackupScanOutcome outcome_;
 };
 
 }  // namespace tamsel

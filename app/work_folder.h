@@ -1,8 +1,12 @@
-// The private work folder: where a .bbb archive is copied and unpacked. The user's files
-// are never written to; everything the scan needs to write goes here.
+// The private work folder. Every scan gets a run folder of its own inside it
+// ("run-XXXXXX", locked while the scan lives) for what it unpacks or copies; the user's
+// files are never written to. Two scans at once, in one program or in two, never share a
+// file, and a run folder is removed when its scan's results are dropped.
 #pragma once
 
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <string>
 
 namespace tamsel {
@@ -10,9 +14,55 @@ namespace tamsel {
 // $TAMSEL_WORK_DIR when set, otherwise $HOME/Downloads/com.Veltrane.Tamsel.
 std::filesystem::path defaultWorkDir();
 
-// Removes the previous run's work files: the "Databases" folder (recursively), then
-// "BlackBerry_Backup.xml", then "BlackBerry.zip". Missing files are not an error; other
-// failures are logged and ignored.
-void cleanWorkFolder(const std::filesystem::path& workDir);
+// Start-up clean-up: removes the run folders of the work folder whose lock is free (left by
+// a run that ended without removing its folder, e.g. a crash). Run folders of live runs,
+// anything that holds or lies inside the input of a live scan, and every other file of the
+// work folder (older versions' "Databases", "BlackBerry.zip", ...) are left alone. Failures
+// are logged and ignored. Returns the number of run folders removed.
+int cleanWorkFolder(const std::filesystem::path& workDir);
+
+// One scan's run folder: created with mkdtemp as "<workDir>/run-XXXXXX" and locked (flock on
+// its descriptor) for the life of this object.
+class RunFolder {
+ public:
+  // Creates the work folder when needed, then the run folder; null with `error` set when
+  // either cannot be made.
+  static std::unique_ptr<RunFolder> create(const std::filesystem::path& workDir,
+                                           std::string* error);
+  ~RunFolder();
+  RunFolder(const RunFolder&) = delete;
+  RunFolder& operator=(const RunFolder&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  // Removes the folder and everything in it (files still held open elsewhere stay readable
+  // through their descriptors), unless it holds the input of a live scan. Idempotent and
+  // safe from any thread; the lock is kept until destruction.
+  void remove();
+
+ private:
+  RunFolder(std::filesystem::path path, int fd) : path_(std::move(path)), fd_(fd) {}
+  std::filesystem::path path_;
+  int fd_ = -1;
+  std::mutex mutex_;
+  bool removed_ = false;
+};
+
+// Marks `path` as the input of a live scan for its lifetime: no clean-up of this program
+// removes it, a folder that holds it, or anything inside it.
+class ScannedInput {
+ public:
+  explicit ScannedInput(const std::string& path);
+  ~ScannedInput();
+  ScannedInput(const ScannedInput&) = delete;
+  ScannedInput& operator=(const ScannedInput&) = delete;
+
+ private:
+  std::filesystem::path path_;
+};
+
+// True when `dir` is, holds, or lies inside the input of a live scan (by canonical path,
+// by the path as given, and by file-system equivalence, so symbolic links and other names
+// of the same folder count).
+bool touchesScannedInput(const std::filesystem::path& dir);
 
 }  // namespace tamsel

@@ -1,8 +1,12 @@
 #include "blackberry/bbb_archive.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <zip.h>
 
-#include <fstream>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -12,26 +16,6 @@ namespace fs = std::filesystem;
 
 namespace tamsel {
 namespace {
-
-// Copies `from` to `to` through a temporary file in the same folder, then renames it, so
-// `to` is either the old file or the complete new one.
-bool copyAtomically(const fs::path& from, const fs::path& to, std::string* error) {
-  fs::path tmp = to;
-  tmp += ".partial";
-  std::error_code ec;
-  fs::remove(tmp, ec);
-  if (!fs::copy_file(from, tmp, fs::copy_options::overwrite_existing, ec)) {
-    *error = "cannot copy " + from.string() + ": " + ec.message();
-    return false;
-  }
-  fs::rename(tmp, to, ec);
-  if (ec) {
-    *error = "cannot write " + to.string() + ": " + ec.message();
-    fs::remove(tmp, ec);
-    return false;
-  }
-  return true;
-}
 
 // The entry name as a relative path inside the destination, or none when it is absolute,
 // empty, or climbs out with "..".
@@ -60,10 +44,45 @@ struct ZipFileCloser {
   void operator()(zip_file_t* f) const { zip_fclose(f); }
 };
 
+bool writeAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+struct Entry {
+  zip_uint64_t index;
+  std::string name;
+  fs::path rel;
+  uint64_t declared;
+  bool folder;
+};
+
 }  // namespace
 
-bool unpackArchive(const fs::path& zipPath, const fs::path& destDir, std::string* error,
-                   int* refusedEntries) {
+bool isBackupEntry(const fs::path& relative) {
+  auto it = relative.begin();
+  if (it == relative.end()) return false;
+  const fs::path first = *it;
+  if (++it == relative.end()) return first == "BlackBerry_Backup.xml";
+  return first == "Databases" && std::next(it) == relative.end();
+}
+
+bool unpackArchive(const fs::path& zipPath, const fs::path& destDir,
+                   const std::function<bool(const fs::path&)>& wanted, std::string* error,
+                   UnpackReport* report, const std::atomic<bool>* stop) {
+  UnpackReport local;
+  UnpackReport& r = report != nullptr ? *report : local;
+  auto refuse = [&r](std::string line) {
+    logLine(line);
+    r.warnings.push_back(std::move(line));
+    ++r.refusedEntries;
+  };
   int err = 0;
   std::unique_ptr<zip_t, ZipCloser> archive(zip_open(zipPath.c_str(), ZIP_RDONLY, &err));
   if (!archive) {
@@ -74,89 +93,129 @@ bool unpackArchive(const fs::path& zipPath, const fs::path& destDir, std::string
     zip_error_fini(&ze);
     return false;
   }
-  zip_int64_t count = zip_get_num_entries(archive.get(), 0);
-  // Refuse an archive that says it unpacks to more than the work folder's disk holds,
-  // rather than filling the disk. (libzip fails an entry that runs past its stated size.)
-  uint64_t unpacked = 0;
+
+  // The entries to unpack, and what their directory says they unpack to.
+  std::vector<Entry> entries;
+  uint64_t claimed = 0;
+  const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
   for (zip_int64_t i = 0; i < count; ++i) {
-    zip_stat_t st;
-    if (zip_stat_index(archive.get(), static_cast<zip_uint64_t>(i), 0, &st) == 0 &&
-        (st.valid & ZIP_STAT_SIZE)) {
-      unpacked += st.size;
-    }
-  }
-  std::error_code spaceError;
-  fs::space_info space = fs::space(destDir, spaceError);
-  if (!spaceError && unpacked > space.available) {
-    *error = "the archive unpacks to " + std::to_string(unpacked) +
-             " bytes, more than the work folder's disk has free";
-    return false;
-  }
-  std::vector<char> buf(1 << 20);
-  for (zip_int64_t i = 0; i < count; ++i) {
-    const char* rawName = zip_get_name(archive.get(), static_cast<zip_uint64_t>(i), 0);
+    const auto index = static_cast<zip_uint64_t>(i);
+    const char* rawName = zip_get_name(archive.get(), index, 0);
     std::string name = rawName ? rawName : "";
     auto rel = safeRelativePath(name);
     if (!rel) {
-      logLine("refused archive entry \"" + name + "\": its path leaves the work folder");
-      if (refusedEntries) ++*refusedEntries;
+      refuse("refused archive entry \"" + name + "\": its path leaves the work folder");
       continue;
     }
-    fs::path target = destDir / *rel;
-    std::error_code ec;
-    if (name.back() == '/' || name.back() == '\\') {
-      fs::create_directories(target, ec);
-      continue;
+    const bool folder = name.back() == '/' || name.back() == '\\';
+    if (folder || !wanted(*rel)) continue;
+    zip_stat_t st;
+    uint64_t declared = 0;
+    if (zip_stat_index(archive.get(), index, 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE)) {
+      declared = st.size;
     }
+    claimed = declared > UINT64_MAX - claimed ? UINT64_MAX : claimed + declared;
+    entries.push_back({index, std::move(name), std::move(*rel), declared, folder});
+  }
+
+  // Refuse an archive that says it unpacks to more than the disk holds or than any real
+  // compression gives, rather than filling the disk.
+  std::error_code ec;
+  const uint64_t archiveSize = fs::file_size(zipPath, ec);
+  if (!ec && claimed / kMaxUnpackRatio > archiveSize) {
+    *error = "the archive claims " + std::to_string(claimed) + " unpacked bytes from " +
+             std::to_string(archiveSize) + ", more than " + std::to_string(kMaxUnpackRatio) +
+             " times its size; it is refused";
+    return false;
+  }
+  const fs::space_info space = fs::space(destDir, ec);
+  if (!ec && claimed > space.available) {
+    *error = "the archive unpacks to " + std::to_string(claimed) +
+             " bytes, more than the work folder's disk has free";
+    return false;
+  }
+
+  std::vector<char> buf(1 << 20);
+  for (const Entry& e : entries) {
+    if (stop != nullptr && stop->load()) break;
+    const fs::path target = destDir / e.rel;
     fs::create_directories(target.parent_path(), ec);
-    if (fs::exists(fs::symlink_status(target, ec))) continue;  // never overwrite
-    std::unique_ptr<zip_file_t, ZipFileCloser> in(
-        zip_fopen_index(archive.get(), static_cast<zip_uint64_t>(i), 0));
+    std::unique_ptr<zip_file_t, ZipFileCloser> in(zip_fopen_index(archive.get(), e.index, 0));
     if (!in) {
-      logLine("cannot read archive entry \"" + name + "\": " + zip_strerror(archive.get()));
+      refuse("cannot read archive entry \"" + e.name + "\": " + zip_strerror(archive.get()));
       continue;
     }
-    fs::path tmp = target;
-    tmp += ".partial";
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    bool ok = static_cast<bool>(out);
-    zip_int64_t n = 0;
-    while (ok && (n = zip_fread(in.get(), buf.data(), buf.size())) > 0) {
-      ok = static_cast<bool>(out.write(buf.data(), static_cast<std::streamsize>(n)));
-    }
-    if (n < 0) ok = false;
-    out.close();
-    if (!ok || !out) {
-      logLine("cannot unpack archive entry \"" + name + "\"");
-      fs::remove(tmp, ec);
+    // O_EXCL: a file already there (an entry named twice) is never replaced.
+    const int fd =
+        ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      refuse("archive entry \"" + e.name + "\" not unpacked: " + std::strerror(errno));
       continue;
     }
-    fs::rename(tmp, target, ec);
+    // Ask for one byte more than is left of the declared size, so an entry that inflates
+    // past it is caught without writing more than that.
+    uint64_t written = 0;
+    bool ok = true, tooLong = false, writeFailed = false;
+    while (!(stop != nullptr && stop->load())) {
+      const uint64_t left = e.declared - written + 1;
+      const auto want = static_cast<zip_uint64_t>(std::min<uint64_t>(buf.size(), left));
+      const zip_int64_t n = zip_fread(in.get(), buf.data(), want);
+      if (n < 0) {
+        ok = false;
+        break;
+      }
+      if (n == 0) break;
+      if (written + static_cast<uint64_t>(n) > e.declared) {
+        tooLong = true;
+        break;
+      }
+      if (!writeAll(fd, buf.data(), static_cast<size_t>(n))) {
+        ok = false;
+        writeFailed = true;
+        break;
+      }
+      written += static_cast<uint64_t>(n);
+      r.bytesWritten += static_cast<uint64_t>(n);
+    }
+    if (::close(fd) != 0 && ok) {
+      ok = false;
+      writeFailed = true;
+    }
+    if (tooLong || !ok) {
+      fs::remove(target, ec);
+      r.bytesWritten -= written;
+      refuse(tooLong ? "archive entry \"" + e.name + "\" inflates past its declared size of " +
+                           std::to_string(e.declared) + " bytes; it is refused"
+             : writeFailed
+                 ? "archive entry \"" + e.name + "\" could not be written: " + std::strerror(errno)
+                 : "archive entry \"" + e.name + "\" is damaged: " + zip_file_strerror(in.get()));
+    }
   }
   return true;
 }
 
-BbbPreparation checkTheBackUpFile(const std::string& path, const fs::path& workDir) {
+BbbPreparation checkTheBackUpFile(const std::string& path, const fs::path& runDir,
+                                  const std::atomic<bool>* stop) {
   BbbPreparation prep;
-  if (fs::path(path).extension() != ".bbb") return prep;
+  if (runDir.empty()) {
+    prep.error = "there is no run folder to unpack the archive into";
+    return prep;
+  }
+  const fs::path databases = runDir / "Databases";
+  prep.databasesFolder = databases.string();
+  UnpackReport report;
+  const bool read = unpackArchive(path, runDir, isBackupEntry, &prep.error, &report, stop);
+  prep.refusedEntries = report.refusedEntries;
+  prep.warnings = std::move(report.warnings);
+  if (!read) return prep;
   std::error_code ec;
-  fs::create_directories(workDir, ec);
-  if (ec) {
-    prep.error = "cannot create work folder " + workDir.string() + ": " + ec.message();
-    return prep;
+  if (fs::is_regular_file(databases / "Databases.ipd", ec)) {
+    prep.ipdPath = (databases / "Databases.ipd").string();
+  } else if (fs::is_regular_file(databases / "1.dat", ec)) {
+    prep.windowsLayout = true;
+  } else if (stop == nullptr || !stop->load()) {
+    prep.error = "the archive holds no BlackBerry databases";
   }
-  fs::path zipCopy = workDir / "BlackBerry.zip";
-  fs::path databases = workDir / "Databases";
-  prep.ipdPath = (databases / "Databases.ipd").string();
-  if (!copyAtomically(path, zipCopy, &prep.error)) return prep;
-  fs::remove_all(databases, ec);
-  if (ec) {
-    prep.error = "cannot empty " + databases.string() + ": " + ec.message();
-    return prep;
-  }
-  if (!unpackArchive(zipCopy, workDir, &prep.error, &prep.refusedEntries)) return prep;
-  prep.windowsLayout =
-      !fs::exists(databases / "Databases.ipd", ec) && fs::exists(databases / "1.dat", ec);
   return prep;
 }
 

@@ -35,6 +35,7 @@ IpdReader::IpdReader(ScanContext& ctx) : ctx_(ctx) {}
 
 ByteSource IpdReader::openForRead(const std::string& path, const char* what) {
   stats = {};
+  warnings.clear();
   lastError.clear();
   ByteSource src = ByteSource::open(path, &lastError);
   if (!src.valid()) {
@@ -52,6 +53,7 @@ bool IpdReader::scanBlackBerryBackUpThread(const std::string& path) {
 
 bool IpdReader::scanBlackBerryBackUp(const ByteSource& src) {
   stats = {};
+  warnings.clear();
   startProgress(src.size());
   if (readIpd(src)) finishProgress();
   return true;
@@ -63,16 +65,18 @@ bool IpdReader::readIpd(const ByteSource& src) {
   const uint64_t size = src.size();
   bbOffSet = ipd::kNameTableOffset;
   if (size < ipd::kNameTableOffset) {
-    logLine("IPD file too short for its header: " + std::to_string(size) + " bytes");
+    damaged("IPD file too short for its header: " + std::to_string(size) + " bytes");
     stats.truncated = true;
     stats.bytesRead += size;
     return false;
   }
+  // Nothing is decoded, and so nothing posted, from a file that is not an IPD file.
+  if (!headerAtStart(src)) return false;
   const auto count = static_cast<uint32_t>(src.readBE(ipd::kDatabaseCountOffset, 2));
   kinds_.reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
     if (size - bbOffSet < 2) {
-      logLine("IPD name table cut short at " + hexOffset(bbOffSet));
+      damaged("IPD name table cut short at " + hexOffset(bbOffSet));
       stats.truncated = true;
       stats.bytesRead += size;
       return false;
@@ -80,7 +84,7 @@ bool IpdReader::readIpd(const ByteSource& src) {
     const uint64_t length = src.readLE(bbOffSet, 2);
     bbOffSet += 2;
     if (length > size - bbOffSet) {
-      logLine("IPD database name at " + hexOffset(bbOffSet) + " runs past the end of the file");
+      damaged("IPD database name at " + hexOffset(bbOffSet) + " runs past the end of the file");
       stats.truncated = true;
       stats.bytesRead += size;
       return false;
@@ -122,7 +126,7 @@ bool IpdReader::walkRecords(const ByteSource& src, KindOf&& kindOf) {
       break;
     }
     if (size - bbOffSet < ipd::kRecordHeaderSize) {
-      logLine("IPD record header cut short at " + hexOffset(bbOffSet));
+      damaged("IPD record header cut short at " + hexOffset(bbOffSet));
       stats.truncated = true;
       reachedEnd = false;
       break;
@@ -136,7 +140,7 @@ bool IpdReader::walkRecords(const ByteSource& src, KindOf&& kindOf) {
     const auto index = static_cast<uint16_t>(h[0] | (h[1] << 8));
     const uint32_t length = le32(h.data() + 2);
     if (length < ipd::kRecordLengthOverhead) {
-      logLine("IPD record at " + hexOffset(bbOffSet) + " has length " + std::to_string(length) +
+      damaged("IPD record at " + hexOffset(bbOffSet) + " has length " + std::to_string(length) +
               ", below 7; reading stops");
       stats.truncated = true;
       reachedEnd = false;
@@ -144,7 +148,7 @@ bool IpdReader::walkRecords(const ByteSource& src, KindOf&& kindOf) {
     }
     const uint64_t fieldBytes = length - ipd::kRecordLengthOverhead;
     if (fieldBytes > size - bbOffSet - ipd::kRecordHeaderSize) {
-      logLine("IPD record at " + hexOffset(bbOffSet) + " (length " + std::to_string(length) +
+      damaged("IPD record at " + hexOffset(bbOffSet) + " (length " + std::to_string(length) +
               ") runs past the end of the file; reading stops");
       stats.truncated = true;
       reachedEnd = false;
@@ -177,6 +181,25 @@ std::optional<std::string> IpdReader::GetDataBaseNameByDatabaseIndex(int32_t ind
   return std::nullopt;
 }
 
+void IpdReader::damaged(const std::string& line) {
+  logLine(member_ + line);
+  warnings.push_back(member_ + line);
+}
+
+bool IpdReader::headerAtStart(const ByteSource& src) {
+  auto head = src.view(0, ipd::kHeaderText.size());
+  if (head.size() == ipd::kHeaderText.size() &&
+      std::memcmp(head.data(), ipd::kHeaderText.data(), head.size()) == 0) {
+    return true;
+  }
+  stats.noHeader = true;
+  stats.truncated = true;
+  stats.bytesRead += src.size();
+  bbOffSet = src.size();
+  damaged("no IPD header at 0x0; the file is not read");
+  return false;
+}
+
 bool IpdReader::hasIpdHeader(const std::string& path) {
   ByteSource src = ByteSource::open(path, nullptr, ipd::kHeaderText.size());
   auto head = src.view(0, ipd::kHeaderText.size());
@@ -188,6 +211,7 @@ bool IpdReader::hasIpdHeader(const std::string& path) {
 
 bool IpdReader::scanBlackBerryWinBackUpThread(const std::string& folder) {
   stats = {};
+  warnings.clear();
   lastError.clear();
   std::error_code ec;
   fs::directory_iterator it(folder, ec);
@@ -220,15 +244,17 @@ bool IpdReader::scanBlackBerryWinBackUpThread(const std::string& folder) {
   for (size_t i = 0; i < names.size(); ++i) {
     if (ctx_.stopped()) return true;
     const std::string path = folder + "/" + names[i];
+    member_ = names[i] + ": ";
     std::string error;
     ByteSource src = ByteSource::open(path, &error);
     if (src.valid()) {
       readWinFile(src);
     } else {
-      logLine("cannot open backup database file " + error);
+      damaged("cannot open backup database file " + error);
     }
     progressBase_ += sizes[i];
   }
+  member_.clear();
   if (!ctx_.stopped()) finishProgress();
   return true;
 }
@@ -240,6 +266,7 @@ bool IpdReader::AnalyWinbackupfilePath(const std::string& path) {
 
 bool IpdReader::AnalyWinbackup(const ByteSource& src) {
   stats = {};
+  warnings.clear();
   startProgress(src.size());
   if (readWinFile(src)) finishProgress();
   return true;
@@ -249,14 +276,15 @@ bool IpdReader::readWinFile(const ByteSource& src) {
   const uint64_t size = src.size();
   bbOffSet = ipd::kNameTableOffset;
   if (size < ipd::kNameTableOffset + 2) {
-    logLine("backup database file too short for its name: " + std::to_string(size) + " bytes");
+    damaged("backup database file too short for its name: " + std::to_string(size) + " bytes");
     stats.bytesRead += size;
     return true;
   }
+  if (!headerAtStart(src)) return false;
   const uint64_t length = src.readLE(bbOffSet, 2);
   bbOffSet += 2;
   if (length > size - bbOffSet) {
-    logLine("backup database name at " + hexOffset(bbOffSet) + " runs past the end of the file");
+    damaged("backup database name at " + hexOffset(bbOffSet) + " runs past the end of the file");
     stats.truncated = true;
     stats.bytesRead += size;
     return false;

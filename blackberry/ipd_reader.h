@@ -23,6 +23,7 @@ struct IpdScanStats {
   uint64_t recordsSkipped = 0;  // records of databases we do not decode
   uint64_t bytesRead = 0;       // position reached, summed over files
   bool truncated = false;       // the walk ended on a corrupt or cut-short record
+  bool noHeader = false;        // a file did not begin with the IPD header text (not read)
   std::string readError;        // the file could not be read to its end (it shrank, I/O error)
 };
 
@@ -52,6 +53,9 @@ class IpdReader {
   std::vector<std::shared_ptr<PRBlackBerryDataBaseNode>> blackberryDatabaseArray;
   IpdScanStats stats;
   std::string lastError;
+  // Damaged parts met by the last read, one line each with its offset (and, in the Windows
+  // layout, the database file's name).
+  std::vector<std::string> warnings;
 
  private:
   // Reads the name table and walks the records; true when the walk reached the end of the
@@ -62,6 +66,11 @@ class IpdReader {
   // index to its decoder. True when the end of the file was reached.
   template <class KindOf>
   bool walkRecords(const ByteSource& src, KindOf&& kindOf);
+  // Logs a damaged part and adds it to `warnings`.
+  void damaged(const std::string& line);
+  // True when `src` begins with the IPD header text; otherwise marks the read as not an IPD
+  // file, adds a warning and leaves bbOffSet at the end.
+  bool headerAtStart(const ByteSource& src);
   // Records a read error of `src` (once) and marks the walk as cut short.
   void readFailed(const ByteSource& src);
   // Opens `path` for one of the reads below; on failure sets lastError and logs `what`.
@@ -74,6 +83,7 @@ class IpdReader {
   void finishProgress();
 
   ScanContext& ctx_;
+  std::string member_;                    // "<file name>: " while a Windows-layout folder is read
   std::vector<ipd::DatabaseKind> kinds_;  // decoder of each database index
   uint64_t progressTotal_ = 0;
   uint64_t progressBase_ = 0;  // bytes of the files already read (Windows layout)

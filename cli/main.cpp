@@ -82,23 +82,28 @@ int refuseJsonDestination(const std::string& dest, const std::string& input, boo
   return 1;
 }
 
+// Exit status of a command whose input was read only in part (damaged members, refused
+// entries, records cut short); its results are still printed or written.
+constexpr int kExitDamaged = 3;
+
 // Runs the scan and reports an unreadable input; returns the exit code to use, or -1 to go on.
-int scanOrFail(tamsel::cli::ScanSession& session, const std::string& path, bool quiet) {
+// Every damaged or refused part is one warning line on stderr (before the error of an input
+// that could not be read); `damaged` says whether there was any.
+int scanOrFail(tamsel::cli::ScanSession& session, const std::string& path, bool quiet,
+               bool* damaged) {
   tamsel::BackupScanOutcome o = session.scan(path, !quiet);
+  for (const std::string& w : o.warnings) {
+    std::fprintf(stderr, "tamsel-cli: warning: %s\n", w.c_str());
+  }
   if (!o.readable) {
     std::fprintf(stderr, "tamsel-cli: %s\n", o.error.c_str());
     return 2;
   }
-  if (o.refusedEntries > 0) {
-    std::fprintf(
-        stderr,
-        "tamsel-cli: warning: %d archive entries were refused (paths leaving the work folder)\n",
-        o.refusedEntries);
-  }
-  if (o.truncated) {
-    std::fprintf(
-        stderr,
-        "tamsel-cli: warning: the backup is damaged; the records before the damage were read\n");
+  *damaged = o.damaged() || o.truncated;
+  if (*damaged) {
+    std::fprintf(stderr,
+                 "tamsel-cli: the backup is damaged: partial results (the records before each "
+                 "damaged part were read)\n");
   }
   return -1;
 }
@@ -265,18 +270,22 @@ int main(int argc, char** argv) {
   if (scan->parsed()) {
     if (int rc = refuseJsonDestination(jsonDest, scanPath, jsonForce); rc >= 0) return rc;
     tamsel::cli::ScanSession session(wd);
-    if (int rc = scanOrFail(session, scanPath, quiet); rc >= 0) return rc;
+    bool damaged = false;
+    if (int rc = scanOrFail(session, scanPath, quiet, &damaged); rc >= 0) return rc;
     tamsel::ResultLists lists = session.lists();
     printCounts(lists, jsonDest == "-" ? stderr : stdout);
     if (!jsonDest.empty()) {
-      return tamsel::cli::writeJsonExport(jsonDest, jsonForce, scanPath, "blackberry", lists);
+      int rc = tamsel::cli::writeJsonExport(jsonDest, jsonForce, scanPath, "blackberry", lists);
+      if (rc != 0) return rc;
     }
-    return 0;
+    return damaged ? kExitDamaged : 0;
   }
   if (recover->parsed()) {
     tamsel::cli::ScanSession session(wd);
-    if (int rc = scanOrFail(session, recoverPath, quiet); rc >= 0) return rc;
-    return runRecover(session, outDir, only, deletedOnly);
+    bool damaged = false;
+    if (int rc = scanOrFail(session, recoverPath, quiet, &damaged); rc >= 0) return rc;
+    const int rc = runRecover(session, outDir, only, deletedOnly);
+    return rc == 0 && damaged ? kExitDamaged : rc;
   }
   if (rawscan->parsed() || rawrecover->parsed()) {
     const std::string& device = rawscan->parsed() ? rawPath : rawRecoverPath;

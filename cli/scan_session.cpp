@@ -17,10 +17,15 @@ BackupScanOutcome ScanSession::scan(const std::string& path, bool showProgress) 
         &bar, notify::kBlackBerryRawRecoveryProgress,
         [&bar](const Notification& n) { bar.update(static_cast<int>(n.number())); });
   }
-  controller_.openPanelDidEnd(path, 1);
+  const bool started = controller_.openPanelDidEnd(path, 1);
   controller_.waitForScan();
   controller_.nc.removeObserver(&bar);
   bar.finish();
+  if (!started) {
+    BackupScanOutcome refused;
+    refused.fail(path + ": not scanned: the previous scan is still ending");
+    return refused;
+  }
   return controller_.lastOutcome();
 }
 

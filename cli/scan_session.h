@@ -19,7 +19,8 @@ class ScanSession {
   // The work folder is `workDir`, or the default one when none.
   explicit ScanSession(std::optional<std::filesystem::path> workDir);
 
-  // Scans `path` to its end; returns how it ended.
+  // Scans `path` to its end; returns how it ended. The scan's run folder (what it unpacked)
+  // stays until the session is destroyed, so its records can still be recovered.
   BackupScanOutcome scan(const std::string& path, bool showProgress);
   // Loads the disk library (findDiskLibrary) and scans the device or image file at `device`
   // as a whole disk through the disk view's steps; returns an error line, or "" when the

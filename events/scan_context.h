@@ -1,6 +1,6 @@
 // What one scan step needs from the controller that started it: where to post, the
-// contact list for name lookup, the phone's system generation, the work folder, and the
-// stop flag that scan loops check between records.
+// contact list for name lookup, the phone's system generation, the work folder and the
+// scan's own run folder, and the stop flag that scan loops check between records.
 #pragma once
 
 #include <atomic>
@@ -18,8 +18,13 @@ struct ScanContext {
 
   NotificationCenter& nc;
   std::filesystem::path workDir;
+  // The scan's private folder inside the work folder: unpacked archives, database copies
+  // and write-ahead logs of this scan, and nothing else. Empty when it could not be made.
+  std::filesystem::path runDir;
   bool currentNodeIsiOS6Version = false;
   std::vector<std::shared_ptr<PRContactNode>> contactArray;
+  // The database table of the BlackBerry backup read last (name and index of each).
+  std::vector<std::shared_ptr<PRBlackBerryDataBaseNode>> blackberryDatabaseArray;
   std::atomic<bool> stopRequested{false};
 
   bool stopped() const { return stopRequested.load(std::memory_order_relaxed); }

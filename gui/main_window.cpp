@@ -155,8 +155,57 @@ void MainWindow::backupFileChosen(const QString& path) {
   if (path.isEmpty()) return;
   const std::string chosen = path.toStdString();
   QTimer::singleShot(100, this, [this, chosen] {
-    if (controller_ && !closing_) controller_->openPanelDidEnd(chosen, 1);
+    if (!controller_ || closing_ || controller_->openPanelDidEnd(chosen, 1)) return;
+    auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Tamsel"),
+                                QStringLiteral("The previous scan is still ending. Please choose "
+                                               "the backup again in a moment."),
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->open();
   });
+}
+
+void MainWindow::scanEnded(const ScanOutcome& outcome) {
+  QMetaObject::invokeMethod(
+      this, [this, outcome] { showScanOutcome(outcome); }, Qt::QueuedConnection);
+}
+
+void MainWindow::showScanOutcome(const ScanOutcome& outcome) {
+  if (closing_ || (outcome.readable && outcome.warnings.empty())) return;
+  if (outcomeAlert_ != nullptr) outcomeAlert_->close();
+  auto* box = new QMessageBox(this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowModality(Qt::WindowModal);
+  box->setWindowTitle(QStringLiteral("Tamsel"));
+  box->setStandardButtons(QMessageBox::Ok);
+  if (!outcome.readable) {
+    box->setIcon(QMessageBox::Warning);
+    box->setText(QStringLiteral("Not a backup"));
+    box->setInformativeText(qs(outcome.error));
+    // Nothing was found: back to the home view rather than an empty result screen.
+    connect(box, &QMessageBox::finished, this, [this] {
+      if (controller_ && !closing_) controller_->showMainView();
+    });
+  } else {
+    box->setIcon(QMessageBox::Information);
+    box->setText(QStringLiteral("Damaged \u2014 partial results"));
+    constexpr size_t kListed = 10;
+    QString listed = QStringLiteral("The records before each damaged part are shown.\n\n");
+    for (size_t i = 0; i < outcome.warnings.size() && i < kListed; ++i) {
+      listed += QStringLiteral("\u2022 ") + qs(outcome.warnings[i]) + QLatin1Char('\n');
+    }
+    if (outcome.warnings.size() > kListed) {
+      listed +=
+          QStringLiteral("and %1 more (see the details)").arg(outcome.warnings.size() - kListed);
+    }
+    box->setInformativeText(listed.trimmed());
+    QString all;
+    for (const std::string& w : outcome.warnings) all += qs(w) + QLatin1Char('\n');
+    box->setDetailedText(all);
+  }
+  outcomeAlert_ = box;
+  box->open();
 }
 
 QWidget* MainWindow::currentPage() const {

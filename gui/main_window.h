@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <functional>
 #include <string>
@@ -46,8 +48,15 @@ class MainWindow : public QMainWindow, public MainView {
   // The backup-file button: a file chooser limited to .bbb and .ipd files, starting in the
   // Documents folder, shown as a sheet.
   void chooseBackupFile();
-  // A chosen backup: 0.1 s later the controller starts the scan.
+  // A chosen backup: 0.1 s later the controller starts the scan (or, while the previous scan
+  // is still ending, an alert says so).
   void backupFileChosen(const QString& path);
+  // The end of a scan: an input that is not a backup gets an alert with the reason, then the
+  // home view (not an empty result screen); a damaged one keeps its results and gets an
+  // alert listing the damaged parts. UI thread.
+  void showScanOutcome(const ScanOutcome& outcome);
+  // The alert showScanOutcome has open, or null.
+  QMessageBox* outcomeAlert() const { return outcomeAlert_.data(); }
   // Stops the running scan (backup or memory card) and waits for it, releasing a worker
   // that waits for the UI thread. Called when the window closes; safe to call again. The owner
   // calls it (and detach()) before it destroys the controller.
@@ -70,6 +79,8 @@ class MainWindow : public QMainWindow, public MainView {
   void setHintText(const std::string& text) override;
   void setButtonPictures(std::string_view button, const std::string& frame,
                          const std::string& picture) override;
+  // From the scan's worker: handed to the UI thread (showScanOutcome).
+  void scanEnded(const ScanOutcome& outcome) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -87,6 +98,7 @@ class MainWindow : public QMainWindow, public MainView {
   HoverButton* backupButton_ = nullptr;
   HoverButton* cardButton_ = nullptr;
   QLabel* hint_ = nullptr;
+  QPointer<QMessageBox> outcomeAlert_;  // null again once the alert is closed
   bool closing_ = false;
 };
 

@@ -1,5 +1,7 @@
 #include "raw/raw_scan.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 
 #include "events/notification_names.h"
@@ -79,6 +81,47 @@ void RawScanSession::progress(const rec_progress& p) {
   restop();
   int64_t percent = rawProgressPercent(p);
   if (percent >= 0) nc_.post(notify::kBlackBerryRawRecoveryProgress, percent);
+}
+
+bool looksLikeBootSector(std::string_view head) {
+  if (head.size() < 512) return false;
+  const auto byte = [&head](size_t i) { return static_cast<uint8_t>(head[i]); };
+  if (byte(510) != 0x55 || byte(511) != 0xAA) return false;
+  if (byte(0) == 0xEB || byte(0) == 0xE9) return true;  // a volume boot sector's jump
+  bool anyPartition = false;
+  for (size_t entry = 446; entry < 510; entry += 16) {
+    if (byte(entry) != 0x00 && byte(entry) != 0x80) return false;
+    anyPartition = anyPartition || byte(entry + 4) != 0;
+  }
+  return anyPartition;
+}
+
+bool MemoryCardSource::probe(const std::string& path) const {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  if (S_ISBLK(st.st_mode)) return true;
+  return S_ISREG(st.st_mode) && looksLikeBootSector(readFileHead(path, 512));
+}
+
+ScanOutcome MemoryCardSource::scan(const std::string& path, ScanContext& ctx) {
+  ScanOutcome o;
+  const export_function_table* table = table_ ? table_() : nullptr;
+  if (table == nullptr || table->scanDevice == nullptr) {
+    o.fail(path + ": a memory card, but the disk library is not loaded");
+    return o;
+  }
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && table->addDiskImage != nullptr) {
+    table->addDiskImage(path.c_str());
+  }
+  RawScanSession session(ctx.nc, table, &ctx.stopRequested);
+  if (!session.run(path, 255)) {
+    o.fail(path + ": the memory-card scan could not start (another one is running)");
+    return o;
+  }
+  o.recordsPosted = session.filesPosted();
+  o.stopped = ctx.stopped();
+  return o;
 }
 
 }  // namespace tamsel

@@ -7,12 +7,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "disklib/disklib_api.h"
 #include "events/notification_center.h"
 #include "events/records.h"
+#include "events/scan_source.h"
 
 namespace tamsel {
 
@@ -57,6 +59,27 @@ class RawScanSession {
   const export_function_table* table_;
   const std::atomic<bool>* stopRequested_;
   uint64_t filesPosted_ = 0;
+};
+
+// True when the first sector `head` (512 bytes or more) is a boot sector: the 0x55AA
+// signature with either a FAT/exFAT boot jump or an MBR partition table (status bytes 0x00
+// or 0x80, at least one partition type).
+bool looksLikeBootSector(std::string_view head);
+
+// The memory card as a source: a block device, or an image file that begins with a boot
+// sector, scanned as a whole disk through the disk library. The library is looked up when
+// the scan starts (it may be loaded after the source is made).
+class MemoryCardSource : public ScanSource {
+ public:
+  explicit MemoryCardSource(std::function<const export_function_table*()> table)
+      : table_(std::move(table)) {}
+  std::string_view name() const override { return "memory card"; }
+  bool probe(const std::string& path) const override;
+  ScanOutcome scan(const std::string& path, ScanContext& ctx) override;
+  bool findsFiles() const override { return true; }
+
+ private:
+  std::function<const export_function_table*()> table_;
 };
 
 }  // namespace tamsel

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 
 #include "app/work_folder.h"
 #include "events/notification_names.h"
@@ -85,52 +87,124 @@ TEST_F(ControllerTest, MissingFileStillReachesTheFinishingStep) {
   EXPECT_FALSE(app.brawScan());
 }
 
-TEST_F(ControllerTest, NonZipArchiveIsReportedAndNothingIsPosted) {
-  fs::path bbb = root_ / "bad.bbb";
-  std::ofstream(bbb) << "garbage";
+// Inputs that are not backups: a clear line, nothing posted, and no run folder left behind
+// once the results are dropped.
+TEST_F(ControllerTest, InputsThatAreNotBackupsPostNothing) {
+  struct Case {
+    std::string name;
+    std::string bytes;  // written as the file's content
+    std::string error;
+  };
+  fixtures::IpdWriter memo;
+  memo.addRecord(memo.addDatabase("Memos"), {fixtures::textField(1, "never posted")});
+  std::vector<uint8_t> damagedHeader = memo.bytes();
+  damagedHeader[6] ^= 0x20;  // "Inter@Ctive ...": the records behind it are intact
+  fs::path archive = root_ / "other.zip";
+  fixtures::writeZip(archive, {{"readme.txt", fixtures::bytesOf("hello")}});
+  std::ifstream zipIn(archive, std::ios::binary);
+  const std::string zipBytes{std::istreambuf_iterator<char>(zipIn), {}};
+  const Case cases[] = {
+      {"bad.bbb", "garbage", "not a backup"},
+      {"pk.bbb", "PK but not a local header", "not a backup"},
+      {"notes.ipd", std::string(200, 'z'), "not a backup"},
+      {"damaged-header.ipd", std::string(damagedHeader.begin(), damagedHeader.end()),
+       "not a backup"},
+      {"other.bbb", zipBytes, "holds no BlackBerry databases"},
+      {"cut.bbb", zipBytes.substr(0, 40), "not a ZIP archive"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::path file = root_ / c.name;
+    std::ofstream(file, std::ios::binary) << c.bytes;
+    OrliskAppDelegate app(nullptr, root_ / "work");
+    int posts = 0;
+    app.nc.addObserver(notify::kBlackBerryNoteInfo, [&](const Notification&) { ++posts; });
+    ASSERT_TRUE(app.ScanIOSBackFile(file.string()));
+    app.waitForScan();
+    BackupScanOutcome o = app.lastOutcome();
+    EXPECT_FALSE(o.readable);
+    EXPECT_NE(o.error.find(c.error), std::string::npos) << o.error;
+    EXPECT_EQ(o.error.find(file.string()), 0u) << o.error;
+    EXPECT_EQ(posts, 0);
+    const fs::path run = app.runFolder();
+    EXPECT_FALSE(run.empty());
+    app.showMainView();
+    EXPECT_FALSE(fs::exists(run));
+  }
+}
+
+// The source is chosen by content, whatever the name says.
+TEST_F(ControllerTest, SourceIsChosenByContentNotByName) {
+  fixtures::IpdWriter w;
+  w.addRecord(w.addDatabase("Memos"), {fixtures::textField(1, "found")});
+  struct Case {
+    const char* name;
+    bool archive;
+  };
+  for (const Case& c : {Case{"ipd-named.bbb", false}, Case{"CAPS.BBB", true},
+                        Case{"zip-named.ipd", true}, Case{"no-suffix", false}}) {
+    SCOPED_TRACE(c.name);
+    fs::path file = root_ / c.name;
+    if (c.archive) {
+      fixtures::writeMacBbb(file, w.bytes());
+    } else {
+      w.writeFile(file);
+    }
+    OrliskAppDelegate app(nullptr, root_ / "work");
+    ASSERT_TRUE(app.ScanIOSBackFile(file.string()));
+    app.waitForScan();
+    BackupScanOutcome o = app.lastOutcome();
+    EXPECT_TRUE(o.readable) << o.error;
+    EXPECT_EQ(o.source, c.archive ? "BlackBerry .bbb archive" : "BlackBerry IPD file");
+    EXPECT_EQ(o.recordsPosted, 1u);
+  }
+}
+
+// A file two sources recognise is an error, not a guess: an IPD file that also carries a
+// boot sector's signature and a partition table.
+TEST_F(ControllerTest, InputClaimedByTwoSourcesIsRefused) {
+  fixtures::IpdWriter w;
+  w.addRecord(w.addDatabase("Memos"), {fixtures::textField(1, std::string(600, 'm'))});
+  std::vector<uint8_t> bytes = w.bytes();
+  ASSERT_GT(bytes.size(), 512u);
+  for (size_t i = 446; i < 510; ++i) bytes[i] = 0;
+  bytes[446 + 4] = 0x0C;  // one FAT32 partition
+  bytes[510] = 0x55;
+  bytes[511] = 0xAA;
+  fs::path file = root_ / "both.ipd";
+  fixtures::writeBytes(file, bytes);
   OrliskAppDelegate app(nullptr, root_ / "work");
   int posts = 0;
-  app.nc.addObserver(notify::kBlackBerrySMSMessageInfo, [&](const Notification&) { ++posts; });
-  app.ScanIOSBackFile(bbb.string());
+  app.nc.addObserver(notify::kBlackBerryNoteInfo, [&](const Notification&) { ++posts; });
+  ASSERT_TRUE(app.ScanIOSBackFile(file.string()));
   app.waitForScan();
-  EXPECT_FALSE(app.lastOutcome().readable);
-  EXPECT_NE(app.lastOutcome().error.find("not a ZIP archive"), std::string::npos);
+  BackupScanOutcome o = app.lastOutcome();
+  EXPECT_FALSE(o.readable);
+  EXPECT_NE(o.error.find("more than one kind"), std::string::npos) << o.error;
+  EXPECT_NE(o.error.find("memory card"), std::string::npos) << o.error;
   EXPECT_EQ(posts, 0);
 }
 
-TEST_F(ControllerTest, ArchiveWithoutDatabasesIsNotABackup) {
-  fs::path bbb = root_ / "other.bbb";
-  fixtures::writeZip(bbb, {{"readme.txt", fixtures::bytesOf("hello")}});
-  OrliskAppDelegate app(nullptr, root_ / "work");
-  app.ScanIOSBackFile(bbb.string());
-  app.waitForScan();
-  EXPECT_FALSE(app.lastOutcome().readable);
-  EXPECT_NE(app.lastOutcome().error.find("holds no BlackBerry databases"), std::string::npos);
-}
-
-TEST_F(ControllerTest, FileWithoutIpdHeaderIsNotABackup) {
-  fs::path ipd = root_ / "notes.ipd";
-  std::ofstream(ipd) << std::string(200, 'z');
-  OrliskAppDelegate app(nullptr, root_ / "work");
-  app.ScanIOSBackFile(ipd.string());
-  app.waitForScan();
-  EXPECT_FALSE(app.lastOutcome().readable);
-  EXPECT_NE(app.lastOutcome().error.find("not a BlackBerry backup"), std::string::npos);
-}
-
-TEST_F(ControllerTest, StartUpRemovesOnlyThePreviousRunsWorkFiles) {
+// Older versions' work files are no longer removed at start-up: they may be what the user
+// scans. Only run folders whose lock is free go.
+TEST_F(ControllerTest, StartUpRemovesOnlyAbandonedRunFolders) {
   fs::path work = root_ / "work";
   fs::create_directories(work / "Databases" / "sub");
+  fs::create_directories(work / "run-crashed" / "Databases");
+  std::ofstream(work / "run-crashed" / "Databases" / "1.dat") << "x";
   std::ofstream(work / "Databases" / "sub" / "1.dat") << "x";
-  std::ofstream(work / "BlackBerry_Backup.xml") << "x";
   std::ofstream(work / "BlackBerry.zip") << "x";
   std::ofstream(work / "keep.txt") << "x";
+  fs::create_directories(root_ / "elsewhere");
+  fs::create_directory_symlink(root_ / "elsewhere", work / "run-link");
   OrliskAppDelegate app(nullptr, work);
   app.applicationDidFinishLaunching();
-  EXPECT_FALSE(fs::exists(work / "Databases"));
-  EXPECT_FALSE(fs::exists(work / "BlackBerry_Backup.xml"));
-  EXPECT_FALSE(fs::exists(work / "BlackBerry.zip"));
-  EXPECT_TRUE(fs::exists(work / "keep.txt"));
+  EXPECT_FALSE(fs::exists(work / "run-crashed"));
+  for (const char* kept : {"Databases/sub/1.dat", "BlackBerry.zip", "keep.txt"}) {
+    EXPECT_TRUE(fs::exists(work / kept)) << kept;
+  }
+  EXPECT_TRUE(fs::is_symlink(work / "run-link"));  // not a folder of ours: not followed
+  EXPECT_TRUE(fs::exists(root_ / "elsewhere"));
   app.applicationDidFinishLaunching();  // nothing left to remove: no error
   EXPECT_TRUE(fs::exists(work / "keep.txt"));
 }
@@ -199,6 +273,7 @@ TEST_F(ControllerTest, ScanStartedDirectlyFilesEveryRecord) {
   EXPECT_TRUE(app.lastOutcome().readable);
   EXPECT_EQ(app.lastOutcome().recordsPosted, 3u);
   EXPECT_FALSE(fs::exists(root_ / "work" / "BlackBerry.zip"));  // an .ipd is read in place
+  EXPECT_TRUE(fs::is_empty(app.runFolder()));
 }
 
 TEST_F(ControllerTest, EachScanStartsWithFreshWorkingLists) {
@@ -206,21 +281,21 @@ TEST_F(ControllerTest, EachScanStartsWithFreshWorkingLists) {
   OrliskAppDelegate app(nullptr, root_ / "work");
   app.ScanIOSBackFile(ipd.string());
   app.waitForScan();
-  ASSERT_EQ(app.blackberryDatabaseArray.size(), 1u);  // kept after the scan for lookups
-  EXPECT_EQ(app.blackberryDatabaseArray[0]->databaseName, "Memos");
+  ASSERT_EQ(app.blackberryDatabaseArray().size(), 1u);  // kept after the scan for lookups
+  EXPECT_EQ(app.blackberryDatabaseArray()[0]->databaseName, "Memos");
 
   // The end-of-scan hook runs before the clean-up, which empties the lists it fills.
   app.scanThreadFinish = [&app] {
     app.scanContext().contactArray.push_back(std::make_shared<PRContactNode>());
-    app.noteArray.push_back(std::make_shared<PRNoteNode>());
-    app.contactImageArray.push_back(std::make_shared<PRContactImageNode>());
+    app.noteArray().push_back(std::make_shared<PRNoteNode>());
+    app.contactImageArray().push_back(std::make_shared<PRContactImageNode>());
   };
   app.ScanIOSBackFile((root_ / "absent.ipd").string());
   app.waitForScan();
-  EXPECT_TRUE(app.blackberryDatabaseArray.empty());  // not the previous backup's table
+  EXPECT_TRUE(app.blackberryDatabaseArray().empty());  // not the previous backup's table
   EXPECT_TRUE(app.scanContext().contactArray.empty());
-  EXPECT_TRUE(app.noteArray.empty());
-  EXPECT_TRUE(app.contactImageArray.empty());
+  EXPECT_TRUE(app.noteArray().empty());
+  EXPECT_TRUE(app.contactImageArray().empty());
 }
 
 TEST_F(ControllerTest, WindowsArchiveTakesTheFolderPath) {
@@ -238,7 +313,13 @@ TEST_F(ControllerTest, WindowsArchiveTakesTheFolderPath) {
   auto lists = app.resultViewController()->snapshot();
   ASSERT_EQ(lists.bbNoteArray.size(), 1u);
   EXPECT_EQ(lists.bbNoteArray[0]->noteTittle, "from windows");
-  EXPECT_TRUE(fs::exists(root_ / "work" / "BlackBerry.zip"));
+  // Unpacked into the run's own folder, which lives as long as the results.
+  EXPECT_FALSE(fs::exists(root_ / "work" / "BlackBerry.zip"));
+  const fs::path run = app.runFolder();
+  EXPECT_EQ(run.parent_path(), root_ / "work");
+  EXPECT_TRUE(fs::exists(run / "Databases" / "1.dat"));
+  app.showMainView();  // Home: the results and the run folder go
+  EXPECT_FALSE(fs::exists(run));
 }
 
 // Closing the program while a scan runs: the worker is asked to stop, still reaches its
@@ -253,6 +334,204 @@ TEST_F(ControllerTest, DestroyedDuringAScan) {
   }
   EXPECT_EQ(finished, 1);
   EXPECT_EQ(OrliskAppDelegate::GetAppControllor(), nullptr);
+}
+
+// A Mac-layout .bbb whose memos are all titled `title`.
+fs::path writeMemoArchive(const fs::path& path, const std::string& title, int memos) {
+  fixtures::IpdWriter w;
+  uint16_t db = w.addDatabase("Memos");
+  for (int i = 0; i < memos; ++i) w.addRecord(db, {fixtures::textField(1, title)});
+  fixtures::writeMacBbb(path, w.bytes());
+  return path;
+}
+
+std::vector<std::string> memoTitles(OrliskAppDelegate& app) {
+  std::vector<std::string> titles;
+  for (const auto& n : app.resultViewController()->snapshot().bbNoteArray) {
+    titles.push_back(n->noteTittle);
+  }
+  return titles;
+}
+
+// Two scans that share the work folder never see each other's backup: each run unpacks into
+// a folder of its own. (With one fixed unpack folder they swapped archives.)
+TEST_F(ControllerTest, ParallelScansSharingTheWorkFolderKeepTheirOwnRecords) {
+  const fs::path work = root_ / "work";
+  const fs::path first = writeMemoArchive(root_ / "first.bbb", "first", 40);
+  const fs::path second = writeMemoArchive(root_ / "second.bbb", "second", 25);
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    OrliskAppDelegate a(nullptr, work), b(nullptr, work);
+    a.applicationDidFinishLaunching();
+    ASSERT_TRUE(a.ScanIOSBackFile(first.string()));
+    b.applicationDidFinishLaunching();
+    ASSERT_TRUE(b.ScanIOSBackFile(second.string()));
+    a.waitForScan();
+    b.waitForScan();
+    EXPECT_TRUE(a.lastOutcome().readable) << a.lastOutcome().error;
+    EXPECT_TRUE(b.lastOutcome().readable) << b.lastOutcome().error;
+    EXPECT_EQ(memoTitles(a), std::vector<std::string>(40, "first"));
+    EXPECT_EQ(memoTitles(b), std::vector<std::string>(25, "second"));
+    EXPECT_NE(a.runFolder(), b.runFolder());
+  }
+  // Every run folder went with its controller.
+  EXPECT_EQ(std::distance(fs::directory_iterator(work), fs::directory_iterator()), 0);
+}
+
+// The input is never removed by a clean-up, even when it sits in the work folder under the
+// names older versions used for their own files.
+TEST_F(ControllerTest, InputInTheWorkFolderUnderLegacyNamesIsKept) {
+  const fs::path work = root_ / "work";
+  fs::create_directories(work / "Databases");
+  writeMemoArchive(work / "BlackBerry.zip", "zip", 2);
+  writeMemoBackup(work / "Databases" / "Databases.ipd", 3);
+  struct Case {
+    fs::path input;
+    size_t records;
+  };
+  for (const Case& c :
+       {Case{work / "BlackBerry.zip", 2}, Case{work / "Databases" / "Databases.ipd", 3}}) {
+    SCOPED_TRACE(c.input);
+    OrliskAppDelegate app(nullptr, work);
+    app.applicationDidFinishLaunching();
+    ASSERT_TRUE(app.ScanIOSBackFile(c.input.string()));
+    OrliskAppDelegate other(nullptr, work);
+    other.applicationDidFinishLaunching();
+    app.waitForScan();
+    EXPECT_TRUE(app.lastOutcome().readable) << app.lastOutcome().error;
+    EXPECT_EQ(memoTitles(app).size(), c.records);
+    app.showMainView();
+    EXPECT_TRUE(fs::exists(c.input));
+  }
+}
+
+// A file chosen from inside an abandoned run folder: the folder stays while that scan lives,
+// whichever controller cleans up; it goes once the results are dropped.
+TEST_F(ControllerTest, RunFolderHoldingALiveInputIsKept) {
+  const fs::path work = root_ / "work";
+  const fs::path stale = work / "run-stale";
+  fs::create_directories(stale);
+  const fs::path input = writeMemoBackup(stale / "copy.ipd", 1);
+  fs::create_directory_symlink(stale, root_ / "link");
+  OrliskAppDelegate app(nullptr, work);
+  ASSERT_TRUE(app.ScanIOSBackFile((root_ / "link" / "copy.ipd").string()));
+  app.waitForScan();
+  OrliskAppDelegate other(nullptr, work);
+  other.applicationDidFinishLaunching();
+  EXPECT_TRUE(fs::exists(input));
+  EXPECT_EQ(memoTitles(app).size(), 1u);
+  app.showMainView();
+  other.applicationDidFinishLaunching();
+  EXPECT_FALSE(fs::exists(stale));
+}
+
+// The run folder of a live run is locked: another controller's start-up clean-up leaves it
+// (and what was unpacked into it) alone; Home removes it.
+TEST_F(ControllerTest, LiveRunFolderSurvivesAnotherControllersCleanUp) {
+  const fs::path work = root_ / "work";
+  const fs::path bbb = writeMemoArchive(root_ / "memos.bbb", "kept", 3);
+  OrliskAppDelegate app(nullptr, work);
+  ASSERT_TRUE(app.ScanIOSBackFile(bbb.string()));
+  app.waitForScan();
+  const fs::path run = app.runFolder();
+  ASSERT_TRUE(fs::exists(run / "Databases" / "Databases.ipd"));
+  {
+    OrliskAppDelegate other(nullptr, work);
+    other.applicationDidFinishLaunching();
+  }
+  EXPECT_TRUE(fs::exists(run / "Databases" / "Databases.ipd"));
+  EXPECT_EQ(memoTitles(app).size(), 3u);
+  app.showMainView();
+  EXPECT_FALSE(fs::exists(run));
+}
+
+// Holds a scan's worker in its end-of-scan hook until released.
+class Gate {
+ public:
+  void wait() {
+    std::unique_lock lock(m_);
+    reached_ = true;
+    cv_.notify_all();
+    cv_.wait(lock, [this] { return open_; });
+  }
+  void waitUntilReached() {
+    std::unique_lock lock(m_);
+    cv_.wait(lock, [this] { return reached_; });
+  }
+  void open() {
+    std::lock_guard lock(m_);
+    open_ = true;
+    cv_.notify_all();
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool reached_ = false, open_ = false;
+};
+
+// While a worker of the previous scan lives, a new scan is refused (not queued behind it,
+// and the previous run's lists and folder are left alone); Home lets the worker end first.
+TEST_F(ControllerTest, NewScanIsRefusedWhileTheWorkerLives) {
+  const fs::path bbb = writeMemoArchive(root_ / "memos.bbb", "memo", 2);
+  const fs::path ipd = writeMemoBackup(root_ / "other.ipd", 1);
+  OrliskAppDelegate app(nullptr, root_ / "work");
+  Gate gate;
+  app.scanThreadFinish = [&gate] { gate.wait(); };
+  ASSERT_TRUE(app.ScanIOSBackFile(bbb.string()));
+  gate.waitUntilReached();
+  const fs::path run = app.runFolder();
+  EXPECT_FALSE(app.ScanIOSBackFile(ipd.string()));
+  EXPECT_FALSE(app.openPanelDidEnd(ipd.string(), 1));
+  EXPECT_TRUE(app.scanRunning());
+  EXPECT_EQ(app.runFolder(), run);
+  app.showMainView();  // Home while the worker still runs: the folder waits for it
+  EXPECT_TRUE(fs::exists(run));
+  EXPECT_FALSE(app.ScanIOSBackFile(ipd.string()));
+  gate.open();
+  app.waitForScan();
+  EXPECT_FALSE(fs::exists(run));
+  app.scanThreadFinish = nullptr;
+  EXPECT_TRUE(app.openPanelDidEnd(ipd.string(), 1));
+  app.waitForScan();
+  EXPECT_TRUE(app.lastOutcome().readable);
+  EXPECT_EQ(app.lastOutcome().recordsPosted, 1u);
+}
+
+// A damaged member of a Windows-layout archive is a warning naming it, with its offset; the
+// other members' records are kept.
+TEST_F(ControllerTest, DamagedWindowsMemberIsAWarning) {
+  fixtures::IpdWriter good, bad;
+  good.addRecord(good.addDatabase("Memos"), {fixtures::textField(1, "good")});
+  uint16_t calls = bad.addDatabase("Phone Call Logs");
+  bad.addRawRecord(calls, 5000, std::vector<uint8_t>(10, 0));
+  const fs::path bbb = root_ / "win.bbb";
+  fixtures::writeWindowsBbb(bbb, {good.bytes(), bad.bytes()});
+  OrliskAppDelegate app(nullptr, root_ / "work");
+  ASSERT_TRUE(app.ScanIOSBackFile(bbb.string()));
+  app.waitForScan();
+  BackupScanOutcome o = app.lastOutcome();
+  EXPECT_TRUE(o.readable) << o.error;
+  EXPECT_TRUE(o.damaged());
+  ASSERT_EQ(o.warnings.size(), 1u);
+  EXPECT_NE(o.warnings[0].find("Databases/2.dat"), std::string::npos) << o.warnings[0];
+  EXPECT_NE(o.warnings[0].find(" at 0x"), std::string::npos) << o.warnings[0];
+  EXPECT_EQ(memoTitles(app), std::vector<std::string>{"good"});
+}
+
+// The end of the program removes the run folder.
+TEST_F(ControllerTest, RunFolderGoesWithTheController) {
+  const fs::path bbb = writeMemoArchive(root_ / "memos.bbb", "m", 1);
+  fs::path run;
+  {
+    OrliskAppDelegate app(nullptr, root_ / "work");
+    ASSERT_TRUE(app.ScanIOSBackFile(bbb.string()));
+    app.waitForScan();
+    run = app.runFolder();
+    EXPECT_TRUE(fs::exists(run));
+  }
+  EXPECT_FALSE(run.empty());
+  EXPECT_FALSE(fs::exists(run));
 }
 
 }  // namespace

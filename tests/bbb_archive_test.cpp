@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/fixtures/temp_folder.h"
 #include "tests/fixtures/zip_writer.h"
 #include "util/log.h"
 
@@ -14,147 +15,189 @@ namespace tamsel {
 namespace {
 
 using fixtures::bytesOf;
+using testing::listTree;
+using testing::readWholeFile;
 
 class BbbArchiveTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("tamsel-bbb-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
-    fs::create_directories(root_ / "in");
-    work_ = root_ / "work";
+    fs::create_directories(tmp_.path() / "in");
+    run_ = tmp_.path() / "run";
+    fs::create_directories(run_);
+    previous_ = setLogSink({});
   }
-  void TearDown() override { fs::remove_all(root_); }
+  void TearDown() override { setLogSink(previous_); }
 
-  std::string readText(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+  fs::path in(const std::string& name) const { return tmp_.path() / "in" / name; }
 
-  fs::path root_, work_;
+  testing::TempFolder tmp_;
+  fs::path run_;
+  LogSink previous_;
 };
 
-TEST_F(BbbArchiveTest, OnlyTheExactLowerCaseSuffixIsAnArchive) {
-  fs::path ipd = root_ / "in" / "phone.ipd";
-  fs::path caps = root_ / "in" / "phone.BBB";
-  fixtures::writeMacBbb(caps, bytesOf("ipd"));
-  std::ofstream(ipd) << "x";
-  EXPECT_FALSE(checkTheBackUpFile(ipd.string(), work_).ipdPath.has_value());
-  BbbPreparation p = checkTheBackUpFile(caps.string(), work_);
-  EXPECT_FALSE(p.ipdPath.has_value());
-  EXPECT_FALSE(fs::exists(work_));  // nothing unpacked
-}
-
-TEST_F(BbbArchiveTest, MacLayoutWinsEvenWithADatFile) {
-  fs::path bbb = root_ / "in" / "mac.bbb";
+TEST_F(BbbArchiveTest, MacLayoutIsReadFromTheUsersFileWithoutACopy) {
+  fs::path bbb = in("mac.bbb");
   fixtures::writeZip(bbb, {{"Databases/Databases.ipd", bytesOf("IPD")},
                            {"Databases/1.dat", bytesOf("DAT")},
                            {"BlackBerry_Backup.xml", bytesOf("<x/>")}});
-  BbbPreparation p = checkTheBackUpFile(bbb.string(), work_);
+  const std::string before = readWholeFile(bbb);
+  BbbPreparation p = checkTheBackUpFile(bbb.string(), run_);
   ASSERT_TRUE(p.error.empty()) << p.error;
   ASSERT_TRUE(p.ipdPath.has_value());
-  EXPECT_EQ(*p.ipdPath, (work_ / "Databases" / "Databases.ipd").string());
-  EXPECT_FALSE(p.windowsLayout);
-  EXPECT_EQ(readText(*p.ipdPath), "IPD");
-  EXPECT_EQ(readText(work_ / "BlackBerry.zip"), readText(bbb));  // private copy
+  EXPECT_EQ(*p.ipdPath, (run_ / "Databases" / "Databases.ipd").string());
+  EXPECT_FALSE(p.windowsLayout);  // the Mac layout wins over a .dat file
+  EXPECT_EQ(readWholeFile(*p.ipdPath), "IPD");
+  EXPECT_EQ(readWholeFile(bbb), before);
+  EXPECT_EQ(listTree(run_), (std::set<std::string>{"BlackBerry_Backup.xml", "Databases",
+                                                   "Databases/1.dat", "Databases/Databases.ipd"}));
 }
 
 TEST_F(BbbArchiveTest, WindowsLayoutIsDetectedByItsFirstDatFile) {
-  fs::path bbb = root_ / "in" / "win.bbb";
+  fs::path bbb = in("win.bbb");
   fixtures::writeWindowsBbb(bbb, {bytesOf("one"), bytesOf("two")});
-  BbbPreparation p = checkTheBackUpFile(bbb.string(), work_);
+  BbbPreparation p = checkTheBackUpFile(bbb.string(), run_);
   ASSERT_TRUE(p.error.empty()) << p.error;
   EXPECT_TRUE(p.windowsLayout);
-  EXPECT_EQ(readText(work_ / "Databases" / "2.dat"), "two");
+  EXPECT_EQ(p.databasesFolder, (run_ / "Databases").string());
+  EXPECT_EQ(readWholeFile(run_ / "Databases" / "2.dat"), "two");
 }
 
-TEST_F(BbbArchiveTest, SecondArchiveNeverMixesWithTheFirst) {
-  fs::path first = root_ / "in" / "first.bbb";
-  fs::path second = root_ / "in" / "second.bbb";
-  fixtures::writeMacBbb(first, bytesOf("FIRST"));
-  fixtures::writeWindowsBbb(second, {bytesOf("SECOND")});
-  ASSERT_TRUE(checkTheBackUpFile(first.string(), work_).error.empty());
-  BbbPreparation p = checkTheBackUpFile(second.string(), work_);
-  EXPECT_TRUE(p.windowsLayout);  // the first archive's Databases.ipd is gone
-  EXPECT_FALSE(fs::exists(work_ / "Databases" / "Databases.ipd"));
-  EXPECT_EQ(readText(work_ / "Databases" / "1.dat"), "SECOND");
+// Only what the scan reads is unpacked: the XML and the files directly in "Databases".
+TEST_F(BbbArchiveTest, OnlyTheBackupEntriesAreUnpacked) {
+  fs::path bbb = in("extra.bbb");
+  fixtures::writeZip(bbb, {{"Databases/1.dat", bytesOf("DAT")},
+                           {"Databases/deeper/2.dat", bytesOf("no")},
+                           {"Photos/big.jpg", std::vector<uint8_t>(100000, 7)},
+                           {"databases/3.dat", bytesOf("no")},
+                           {"BlackBerry_Backup.xml", bytesOf("<x/>")}});
+  BbbPreparation p = checkTheBackUpFile(bbb.string(), run_);
+  ASSERT_TRUE(p.error.empty()) << p.error;
+  EXPECT_EQ(listTree(run_),
+            (std::set<std::string>{"BlackBerry_Backup.xml", "Databases", "Databases/1.dat"}));
+  EXPECT_TRUE(p.warnings.empty());
+
+  struct Case {
+    const char* path;
+    bool wanted;
+  };
+  for (const Case& c : {Case{"BlackBerry_Backup.xml", true}, Case{"Databases/9.dat", true},
+                        Case{"Databases", false}, Case{"Databases/a/b", false},
+                        Case{"x/BlackBerry_Backup.xml", false}, Case{"other.txt", false}}) {
+    EXPECT_EQ(isBackupEntry(c.path), c.wanted) << c.path;
+  }
 }
 
-TEST_F(BbbArchiveTest, NotAZipIsAClearError) {
-  fs::path bbb = root_ / "in" / "broken.bbb";
-  std::ofstream(bbb) << "this is not a zip archive at all";
-  BbbPreparation p = checkTheBackUpFile(bbb.string(), work_);
-  EXPECT_EQ(p.error, "not a ZIP archive");
-  EXPECT_FALSE(fs::exists(work_ / "Databases"));
+TEST_F(BbbArchiveTest, UnreadableOrEmptyArchivesAreClearErrors) {
+  struct Case {
+    const char* name;
+    std::vector<fixtures::ZipEntry> entries;  // none: the file is not a ZIP archive
+    const char* error;
+  };
+  const Case cases[] = {
+      {"broken.bbb", {}, "not a ZIP archive"},
+      {"other.bbb", {{"readme.txt", bytesOf("hello")}}, "holds no BlackBerry databases"},
+  };
+  for (const Case& c : cases) {
+    fs::path bbb = in(c.name);
+    if (c.entries.empty()) {
+      testing::writeWholeFile(bbb, "this is not a zip archive at all");
+    } else {
+      fixtures::writeZip(bbb, c.entries);
+    }
+    BbbPreparation p = checkTheBackUpFile(bbb.string(), run_);
+    EXPECT_NE(p.error.find(c.error), std::string::npos) << c.name << ": " << p.error;
+    EXPECT_FALSE(p.ipdPath.has_value()) << c.name;
+    EXPECT_TRUE(listTree(run_).empty()) << c.name;
+  }
+  EXPECT_NE(checkTheBackUpFile(in("broken.bbb").string(), fs::path()).error, "");
 }
 
-TEST_F(BbbArchiveTest, EntriesLeavingTheWorkFolderAreRefused) {
-  auto previous = setLogSink({});
-  fs::path bbb = root_ / "in" / "evil.bbb";
+TEST_F(BbbArchiveTest, EntriesLeavingTheFolderAreRefusedWithAWarning) {
+  fs::path bbb = in("evil.bbb");
   fixtures::writeZip(bbb, {{"../escaped.txt", bytesOf("bad")},
                            {"Databases/../../escaped2.txt", bytesOf("bad")},
                            {"/tmp/tamsel-absolute-escape.txt", bytesOf("bad")},
                            {"Databases/Databases.ipd", bytesOf("good")}});
-  BbbPreparation p = checkTheBackUpFile(bbb.string(), work_);
-  setLogSink(previous);
+  BbbPreparation p = checkTheBackUpFile(bbb.string(), run_);
   EXPECT_TRUE(p.error.empty());
   EXPECT_EQ(p.refusedEntries, 3);
-  EXPECT_FALSE(fs::exists(root_ / "escaped.txt"));
-  EXPECT_FALSE(fs::exists(root_ / "escaped2.txt"));
+  ASSERT_EQ(p.warnings.size(), 3u);
+  EXPECT_NE(p.warnings[0].find("\"../escaped.txt\""), std::string::npos) << p.warnings[0];
+  EXPECT_FALSE(fs::exists(tmp_.path() / "escaped.txt"));
+  EXPECT_FALSE(fs::exists(tmp_.path() / "escaped2.txt"));
   EXPECT_FALSE(fs::exists("/tmp/tamsel-absolute-escape.txt"));
-  EXPECT_EQ(readText(work_ / "Databases" / "Databases.ipd"), "good");
+  EXPECT_EQ(readWholeFile(run_ / "Databases" / "Databases.ipd"), "good");
 }
 
 TEST_F(BbbArchiveTest, PathsWithQuotesAndDollarSignsWork) {
-  fs::path dir = root_ / "in" / "it's \"$HOME\" `x`";
+  fs::path dir = tmp_.path() / "in" / "it's \"$HOME\" `x`";
   fs::create_directories(dir);
   fs::path bbb = dir / "back up $1.bbb";
   fixtures::writeMacBbb(bbb, bytesOf("Q"));
-  fs::path work = root_ / "work $USER \"q\"";
-  BbbPreparation p = checkTheBackUpFile(bbb.string(), work);
+  fs::path run = tmp_.path() / "run $USER \"q\"";
+  fs::create_directories(run);
+  BbbPreparation p = checkTheBackUpFile(bbb.string(), run);
   ASSERT_TRUE(p.error.empty()) << p.error;
-  EXPECT_EQ(readText(work / "Databases" / "Databases.ipd"), "Q");
+  EXPECT_EQ(readWholeFile(run / "Databases" / "Databases.ipd"), "Q");
 }
 
-TEST_F(BbbArchiveTest, ExistingFilesOutsideDatabasesAreNotOverwritten) {
-  fs::create_directories(work_);
-  std::ofstream(work_ / "BlackBerry_Backup.xml") << "kept";
-  fs::path bbb = root_ / "in" / "mac.bbb";
+// An entry named twice (or a file already there) is never replaced: the first one stays.
+TEST_F(BbbArchiveTest, ExistingFilesAreNeverReplaced) {
+  testing::writeWholeFile(run_ / "BlackBerry_Backup.xml", "kept");
+  fs::path bbb = in("mac.bbb");
   fixtures::writeMacBbb(bbb, bytesOf("X"));
-  ASSERT_TRUE(checkTheBackUpFile(bbb.string(), work_).error.empty());
-  EXPECT_EQ(readText(work_ / "BlackBerry_Backup.xml"), "kept");
+  BbbPreparation p = checkTheBackUpFile(bbb.string(), run_);
+  ASSERT_TRUE(p.error.empty()) << p.error;
+  EXPECT_EQ(readWholeFile(run_ / "BlackBerry_Backup.xml"), "kept");
+  ASSERT_EQ(p.warnings.size(), 1u);
+  EXPECT_NE(p.warnings[0].find("BlackBerry_Backup.xml"), std::string::npos);
 }
 
-}  // namespace
-}  // namespace tamsel
-
-namespace tamsel {
-namespace {
-
-// An archive whose directory claims far more unpacked bytes than any disk here holds is
+// An archive whose directory claims far more unpacked bytes than its own size could give is
 // refused before anything is written.
-TEST_F(BbbArchiveTest, ArchiveClaimingMoreThanTheDiskHoldsIsRefused) {
-  fs::path bbb = root_ / "in" / "bomb.bbb";
+TEST_F(BbbArchiveTest, ArchiveClaimingMoreThanItCouldHoldIsRefused) {
+  fs::path bbb = in("claims.bbb");
   std::vector<fixtures::ZipEntry> entries;
   for (int i = 0; i < 120; ++i) {
     entries.push_back({"Databases/" + std::to_string(i) + ".dat", bytesOf("x")});
   }
   fixtures::writeZip(bbb, entries);
-  // Patch every central-directory entry's uncompressed size to almost 4 GiB (480 GB in all).
-  std::string bytes = readText(bbb);
-  const std::string sig("PK\x01\x02", 4);
-  int patched = 0;
-  for (size_t at = bytes.find(sig); at != std::string::npos; at = bytes.find(sig, at + 4)) {
-    for (int k = 0; k < 4; ++k) bytes[at + 24 + k] = k == 3 ? '\xF0' : '\0';
-    ++patched;
+  for (int i = 0; i < 120; ++i) {
+    fixtures::setDeclaredSize(bbb, "Databases/" + std::to_string(i) + ".dat", 0xF0000000u);
   }
-  ASSERT_EQ(patched, 120);
-  std::ofstream(bbb, std::ios::binary | std::ios::trunc) << bytes;
-  BbbPreparation p = checkTheBackUpFile(bbb.string(), work_);
-  EXPECT_NE(p.error.find("more than the work folder's disk has free"), std::string::npos)
-      << p.error;
-  EXPECT_FALSE(fs::exists(work_ / "Databases"));
+  BbbPreparation p = checkTheBackUpFile(bbb.string(), run_);
+  EXPECT_NE(p.error.find("times its size"), std::string::npos) << p.error;
+  EXPECT_TRUE(listTree(run_).empty());
+}
+
+// A bomb: a small entry whose local and central sizes both say 1 byte inflates to 8 MiB.
+// At most the declared size is written; the entry is refused and nothing of it is left.
+TEST_F(BbbArchiveTest, EntryInflatingPastItsDeclaredSizeIsRefused) {
+  fs::path bbb = in("bomb.bbb");
+  fixtures::writeZip(bbb, {{"Databases/1.dat", std::vector<uint8_t>(8 << 20, 0)},
+                           {"Databases/2.dat", bytesOf("fine")}});
+  ASSERT_LT(fs::file_size(bbb), 64u * 1024);
+  fixtures::setDeclaredSize(bbb, "Databases/1.dat", 1);
+  UnpackReport report;
+  std::string error;
+  ASSERT_TRUE(unpackArchive(bbb, run_, isBackupEntry, &error, &report)) << error;
+  EXPECT_EQ(report.refusedEntries, 1);
+  ASSERT_EQ(report.warnings.size(), 1u);
+  EXPECT_NE(report.warnings[0].find("inflates past its declared size of 1 bytes"),
+            std::string::npos)
+      << report.warnings[0];
+  EXPECT_FALSE(fs::exists(run_ / "Databases" / "1.dat"));
+  EXPECT_EQ(readWholeFile(run_ / "Databases" / "2.dat"), "fine");
+  EXPECT_EQ(report.bytesWritten, 4u);
+}
+
+TEST_F(BbbArchiveTest, StopFlagEndsTheUnpacking) {
+  fs::path bbb = in("win.bbb");
+  fixtures::writeWindowsBbb(bbb, {bytesOf("one"), bytesOf("two")});
+  std::atomic<bool> stop{true};
+  BbbPreparation p = checkTheBackUpFile(bbb.string(), run_, &stop);
+  EXPECT_TRUE(p.error.empty()) << p.error;
+  EXPECT_FALSE(fs::exists(run_ / "Databases" / "1.dat"));
 }
 
 }  // namespace

@@ -131,15 +131,23 @@ TEST_F(Cli, UnreadableInputsEndWithOneClearLine) {
   std::ofstream(notZip) << "PK but not really a zip file";
   fs::path notIpd = dir_ / "random.ipd";
   std::ofstream(notIpd) << std::string(4096, '\x5a');
+  fs::path badHeader = dir_ / "bad-header.ipd";
+  std::string sampleBytes = read(sample("sample.ipd"));
+  sampleBytes[0] = 'i';
+  std::ofstream(badHeader, std::ios::binary) << sampleBytes;
+  fs::path cutZip = dir_ / "cut.bbb";
+  std::ofstream(cutZip, std::ios::binary) << read(sample("sample.bbb")).substr(0, 100);
   const Case cases[] = {
       {(dir_ / "absent.ipd").string(), "no such file"},
-      {notZip.string(), "not a ZIP archive"},
-      {notIpd.string(), "not a BlackBerry backup"},
+      {notZip.string(), "not a backup"},
+      {notIpd.string(), "not a backup"},
+      {badHeader.string(), "not a backup"},
+      {cutZip.string(), "not a ZIP archive"},
       {dir_.string(), "not a file"},
   };
   for (const auto& c : cases) {
     CliRun r = run("scan " + quote(c.name));
-    EXPECT_NE(r.status, 0) << c.name;
+    EXPECT_EQ(r.status, 2) << c.name;
     EXPECT_NE(r.err.find(c.expect), std::string::npos) << c.name << ": " << r.err;
     EXPECT_EQ(r.out, "") << c.name;
   }
@@ -151,10 +159,15 @@ TEST_F(Cli, TruncatedBackupKeepsWhatCameBeforeTheDamage) {
     fs::path part = dir_ / ("cut-" + std::to_string(cut) + ".ipd");
     std::ofstream(part, std::ios::binary) << bytes.substr(0, cut);
     CliRun r = run("scan --json - " + quote(part.string()));
-    ASSERT_EQ(r.status, 0) << cut << ": " << r.err;
+    // Damaged, partial results: exit status 3, with the damage on stderr.
+    const bool damaged = r.err.find("damaged: partial results") != std::string::npos;
+    EXPECT_EQ(r.status, damaged ? 3 : 0) << cut << ": " << r.err;
     EXPECT_TRUE(nlohmann::json::accept(r.out)) << cut;
     if (cut > 300) {
-      EXPECT_NE(r.err.find("damaged"), std::string::npos) << cut;
+      EXPECT_TRUE(damaged) << cut << ": " << r.err;
+      EXPECT_NE(r.err.find("tamsel-cli: warning: " + part.string() + ": IPD record"),
+                std::string::npos)
+          << r.err;
     }
   }
 }
@@ -168,8 +181,8 @@ TEST_F(Cli, ArchiveClimbingOutOfTheWorkFolderWritesNothingOutside) {
                            {"Databases/../../../outside2.txt", fixtures::bytesOf("escaped")},
                            {"Databases/Databases.ipd", w.bytes()}});
   CliRun r = run("scan --json - " + quote(bbb.string()));
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("refused"), std::string::npos);
+  ASSERT_EQ(r.status, 3) << r.err;  // refused entries make the results partial
+  EXPECT_NE(r.err.find("refused archive entry \"../../outside.txt\""), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(dir_ / "outside.txt"));
   EXPECT_FALSE(fs::exists(dir_.parent_path() / "outside.txt"));
   EXPECT_FALSE(fs::exists(dir_.parent_path() / "outside2.txt"));
@@ -287,6 +300,64 @@ TEST_F(Cli, JsonOfANonUtf8SourcePath) {
   auto doc = nlohmann::json::parse(r.out);
   EXPECT_EQ(doc["source"], (dir_ / "caf\xEF\xBF\xBD \xEF\xBF\xBD.ipd").string());
   EXPECT_FALSE(doc["records"]["PRBlackBerryContactNode"].empty());
+}
+
+// Two commands at once with the same work folder each read their own backup, and neither
+// leaves anything in the work folder.
+TEST_F(Cli, ParallelCommandsSharingTheWorkFolderReadTheirOwnBackups) {
+  struct Backup {
+    fs::path file;
+    std::string title;
+    int memos;
+  };
+  std::vector<Backup> backups;
+  for (auto [name, memos] : {std::pair{"one", 30}, std::pair{"two", 17}}) {
+    fixtures::IpdWriter w;
+    uint16_t db = w.addDatabase("Memos");
+    for (int i = 0; i < memos; ++i) w.addRecord(db, {fixtures::textField(1, name)});
+    fs::path bbb = dir_ / (std::string(name) + ".bbb");
+    fixtures::writeMacBbb(bbb, w.bytes());
+    backups.push_back({bbb, name, memos});
+  }
+  for (int round = 0; round < 8; ++round) {
+    std::vector<FILE*> pipes;
+    for (const Backup& b : backups) {
+      std::string cmd = quote(TAMSEL_CLI_PATH) + " -q --work-dir " +
+                        quote((dir_ / "work").string()) + " scan --json - " +
+                        quote(b.file.string()) + " 2>/dev/null </dev/null";
+      pipes.push_back(popen(cmd.c_str(), "r"));
+      ASSERT_NE(pipes.back(), nullptr);
+    }
+    for (size_t i = 0; i < pipes.size(); ++i) {
+      std::string out;
+      std::array<char, 4096> buf;
+      size_t n;
+      while ((n = fread(buf.data(), 1, buf.size(), pipes[i])) > 0) out.append(buf.data(), n);
+      EXPECT_EQ(pclose(pipes[i]), 0) << round;
+      auto doc = nlohmann::json::parse(out, nullptr, false);
+      ASSERT_FALSE(doc.is_discarded()) << round;
+      const auto& memos = doc["records"]["PRBlackBerryNoteNode"];
+      ASSERT_EQ(memos.size(), static_cast<size_t>(backups[i].memos)) << round;
+      for (const auto& m : memos) EXPECT_EQ(m["noteTittle"], backups[i].title) << round;
+    }
+  }
+  EXPECT_TRUE(fs::is_empty(dir_ / "work"));
+}
+
+TEST_F(Cli, DamagedWindowsMemberIsAWarningAndExitStatusThree) {
+  fixtures::IpdWriter good, bad;
+  good.addRecord(good.addDatabase("Memos"), {fixtures::textField(1, "good")});
+  bad.addRawRecord(bad.addDatabase("SMS Messages"), 3, {});
+  fs::path bbb = dir_ / "win.bbb";
+  fixtures::writeWindowsBbb(bbb, {good.bytes(), bad.bytes()});
+  CliRun r = run("scan --json - " + quote(bbb.string()));
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("tamsel-cli: warning: " + bbb.string() + ": Databases/2.dat: IPD record"),
+            std::string::npos)
+      << r.err;
+  auto doc = nlohmann::json::parse(r.out);
+  EXPECT_EQ(doc["records"]["PRBlackBerryNoteNode"][0]["noteTittle"], "good");
+  EXPECT_TRUE(fs::is_empty(dir_ / "work"));  // the run folder went with the command
 }
 
 }  // namespace
