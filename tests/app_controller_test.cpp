@@ -2,11 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
+#include <future>
 
 #include "app/work_folder.h"
 #include "events/notification_names.h"
@@ -445,41 +444,21 @@ TEST_F(ControllerTest, LiveRunFolderSurvivesAnotherControllersCleanUp) {
   EXPECT_FALSE(fs::exists(run));
 }
 
-// Holds a scan's worker in its end-of-scan hook until released.
-class Gate {
- public:
-  void wait() {
-    std::unique_lock lock(m_);
-    reached_ = true;
-    cv_.notify_all();
-    cv_.wait(lock, [this] { return open_; });
-  }
-  void waitUntilReached() {
-    std::unique_lock lock(m_);
-    cv_.wait(lock, [this] { return reached_; });
-  }
-  void open() {
-    std::lock_guard lock(m_);
-    open_ = true;
-    cv_.notify_all();
-  }
-
- private:
-  std::mutex m_;
-  std::condition_variable cv_;
-  bool reached_ = false, open_ = false;
-};
-
 // While a worker of the previous scan lives, a new scan is refused (not queued behind it,
 // and the previous run's lists and folder are left alone); Home lets the worker end first.
 TEST_F(ControllerTest, NewScanIsRefusedWhileTheWorkerLives) {
   const fs::path bbb = writeMemoArchive(root_ / "memos.bbb", "memo", 2);
   const fs::path ipd = writeMemoBackup(root_ / "other.ipd", 1);
   OrliskAppDelegate app(nullptr, root_ / "work");
-  Gate gate;
-  app.scanThreadFinish = [&gate] { gate.wait(); };
+  std::promise<void> reached, release;
+  std::future<void> reachedFuture = reached.get_future();
+  std::shared_future<void> released = release.get_future().share();
+  app.scanThreadFinish = [&reached, released] {
+    reached.set_value();
+    released.wait();
+  };
   ASSERT_TRUE(app.ScanIOSBackFile(bbb.string()));
-  gate.waitUntilReached();
+  reachedFuture.wait();
   const fs::path run = app.runFolder();
   EXPECT_FALSE(app.ScanIOSBackFile(ipd.string()));
   EXPECT_FALSE(app.openPanelDidEnd(ipd.string(), 1));
@@ -488,7 +467,7 @@ TEST_F(ControllerTest, NewScanIsRefusedWhileTheWorkerLives) {
   app.showMainView();  // Home while the worker still runs: the folder waits for it
   EXPECT_TRUE(fs::exists(run));
   EXPECT_FALSE(app.ScanIOSBackFile(ipd.string()));
-  gate.open();
+  release.set_value();
   app.waitForScan();
   EXPECT_FALSE(fs::exists(run));
   app.scanThreadFinish = nullptr;
@@ -496,42 +475,6 @@ TEST_F(ControllerTest, NewScanIsRefusedWhileTheWorkerLives) {
   app.waitForScan();
   EXPECT_TRUE(app.lastOutcome().readable);
   EXPECT_EQ(app.lastOutcome().recordsPosted, 1u);
-}
-
-// A damaged member of a Windows-layout archive is a warning naming it, with its offset; the
-// other members' records are kept.
-TEST_F(ControllerTest, DamagedWindowsMemberIsAWarning) {
-  fixtures::IpdWriter good, bad;
-  good.addRecord(good.addDatabase("Memos"), {fixtures::textField(1, "good")});
-  uint16_t calls = bad.addDatabase("Phone Call Logs");
-  bad.addRawRecord(calls, 5000, std::vector<uint8_t>(10, 0));
-  const fs::path bbb = root_ / "win.bbb";
-  fixtures::writeWindowsBbb(bbb, {good.bytes(), bad.bytes()});
-  OrliskAppDelegate app(nullptr, root_ / "work");
-  ASSERT_TRUE(app.ScanIOSBackFile(bbb.string()));
-  app.waitForScan();
-  BackupScanOutcome o = app.lastOutcome();
-  EXPECT_TRUE(o.readable) << o.error;
-  EXPECT_TRUE(o.damaged());
-  ASSERT_EQ(o.warnings.size(), 1u);
-  EXPECT_NE(o.warnings[0].find("Databases/2.dat"), std::string::npos) << o.warnings[0];
-  EXPECT_NE(o.warnings[0].find(" at 0x"), std::string::npos) << o.warnings[0];
-  EXPECT_EQ(memoTitles(app), std::vector<std::string>{"good"});
-}
-
-// The end of the program removes the run folder.
-TEST_F(ControllerTest, RunFolderGoesWithTheController) {
-  const fs::path bbb = writeMemoArchive(root_ / "memos.bbb", "m", 1);
-  fs::path run;
-  {
-    OrliskAppDelegate app(nullptr, root_ / "work");
-    ASSERT_TRUE(app.ScanIOSBackFile(bbb.string()));
-    app.waitForScan();
-    run = app.runFolder();
-    EXPECT_TRUE(fs::exists(run));
-  }
-  EXPECT_FALSE(run.empty());
-  EXPECT_FALSE(fs::exists(run));
 }
 
 }  // namespace

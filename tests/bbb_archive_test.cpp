@@ -75,16 +75,6 @@ TEST_F(BbbArchiveTest, OnlyTheBackupEntriesAreUnpacked) {
   EXPECT_EQ(listTree(run_),
             (std::set<std::string>{"BlackBerry_Backup.xml", "Databases", "Databases/1.dat"}));
   EXPECT_TRUE(p.warnings.empty());
-
-  struct Case {
-    const char* path;
-    bool wanted;
-  };
-  for (const Case& c : {Case{"BlackBerry_Backup.xml", true}, Case{"Databases/9.dat", true},
-                        Case{"Databases", false}, Case{"Databases/a/b", false},
-                        Case{"x/BlackBerry_Backup.xml", false}, Case{"other.txt", false}}) {
-    EXPECT_EQ(isBackupEntry(c.path), c.wanted) << c.path;
-  }
 }
 
 TEST_F(BbbArchiveTest, UnreadableOrEmptyArchivesAreClearErrors) {
@@ -189,15 +179,6 @@ TEST_F(BbbArchiveTest, EntryInflatingPastItsDeclaredSizeIsRefused) {
   EXPECT_FALSE(fs::exists(run_ / "Databases" / "1.dat"));
   EXPECT_EQ(readWholeFile(run_ / "Databases" / "2.dat"), "fine");
   EXPECT_EQ(report.bytesWritten, 4u);
-}
-
-TEST_F(BbbArchiveTest, StopFlagEndsTheUnpacking) {
-  fs::path bbb = in("win.bbb");
-  fixtures::writeWindowsBbb(bbb, {bytesOf("one"), bytesOf("two")});
-  std::atomic<bool> stop{true};
-  BbbPreparation p = checkTheBackUpFile(bbb.string(), run_, &stop);
-  EXPECT_TRUE(p.error.empty()) << p.error;
-  EXPECT_FALSE(fs::exists(run_ / "Databases" / "1.dat"));
 }
 
 }  // namespace

@@ -302,48 +302,6 @@ TEST_F(Cli, JsonOfANonUtf8SourcePath) {
   EXPECT_FALSE(doc["records"]["PRBlackBerryContactNode"].empty());
 }
 
-// Two commands at once with the same work folder each read their own backup, and neither
-// leaves anything in the work folder.
-TEST_F(Cli, ParallelCommandsSharingTheWorkFolderReadTheirOwnBackups) {
-  struct Backup {
-    fs::path file;
-    std::string title;
-    int memos;
-  };
-  std::vector<Backup> backups;
-  for (auto [name, memos] : {std::pair{"one", 30}, std::pair{"two", 17}}) {
-    fixtures::IpdWriter w;
-    uint16_t db = w.addDatabase("Memos");
-    for (int i = 0; i < memos; ++i) w.addRecord(db, {fixtures::textField(1, name)});
-    fs::path bbb = dir_ / (std::string(name) + ".bbb");
-    fixtures::writeMacBbb(bbb, w.bytes());
-    backups.push_back({bbb, name, memos});
-  }
-  for (int round = 0; round < 8; ++round) {
-    std::vector<FILE*> pipes;
-    for (const Backup& b : backups) {
-      std::string cmd = quote(TAMSEL_CLI_PATH) + " -q --work-dir " +
-                        quote((dir_ / "work").string()) + " scan --json - " +
-                        quote(b.file.string()) + " 2>/dev/null </dev/null";
-      pipes.push_back(popen(cmd.c_str(), "r"));
-      ASSERT_NE(pipes.back(), nullptr);
-    }
-    for (size_t i = 0; i < pipes.size(); ++i) {
-      std::string out;
-      std::array<char, 4096> buf;
-      size_t n;
-      while ((n = fread(buf.data(), 1, buf.size(), pipes[i])) > 0) out.append(buf.data(), n);
-      EXPECT_EQ(pclose(pipes[i]), 0) << round;
-      auto doc = nlohmann::json::parse(out, nullptr, false);
-      ASSERT_FALSE(doc.is_discarded()) << round;
-      const auto& memos = doc["records"]["PRBlackBerryNoteNode"];
-      ASSERT_EQ(memos.size(), static_cast<size_t>(backups[i].memos)) << round;
-      for (const auto& m : memos) EXPECT_EQ(m["noteTittle"], backups[i].title) << round;
-    }
-  }
-  EXPECT_TRUE(fs::is_empty(dir_ / "work"));
-}
-
 TEST_F(Cli, DamagedWindowsMemberIsAWarningAndExitStatusThree) {
   fixtures::IpdWriter good, bad;
   good.addRecord(good.addDatabase("Memos"), {fixtures::textField(1, "good")});

@@ -1,6 +1,6 @@
 // The desktop program tells the user how a scan ended: an input that is not a backup gets an
 // alert with the reason and the home view again, a damaged one an alert listing the damaged
-// parts over its partial results, a sound one no alert at all.
+// parts over its partial results.
 #include <gtest/gtest.h>
 
 #include <QMessageBox>
@@ -92,13 +92,6 @@ TEST_F(GuiScanOutcome, DamagedBackupListsTheDamageOverItsResults) {
   QTest::qWait(50);
   EXPECT_EQ(window_->currentPage(), window_->resultWidget());  // the partial results stay
   EXPECT_EQ(app_->resultViewController()->snapshot().bbNoteArray.size(), 1u);
-}
-
-TEST_F(GuiScanOutcome, SoundBackupShowsNoAlert) {
-  scan(fs::path(TAMSEL_SOURCE_DIR) / "examples" / "sample.ipd");
-  EXPECT_TRUE(app_->lastOutcome().readable);
-  EXPECT_EQ(window_->outcomeAlert(), nullptr);
-  EXPECT_EQ(window_->currentPage(), window_->resultWidget());
 }
 
 }  // namespace
