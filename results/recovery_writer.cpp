@@ -284,12 +284,19 @@ void RecoveryWriter::recoverMMSNode(const PRBlackBerryMMSMessageNode& node, PRRt
   rtf.addRtfContent(mmsEntry(node));  // counted with its attachment
 }
 
-void RecoveryWriter::writeRecordFile(std::string_view rawName, const Bytes& data,
+void RecoveryWriter::writeRecordFile(std::string_view rawName, const ByteRef& data,
                                      std::string_view what) {
   if (data.empty()) return;
   std::string name = sanitizeFileName(lastPathComponent(rawName));
   if (!folderUsable(std::string(what) + " " + name)) return;
-  if (auto p = writeNewFile(recoverFilePath_, name, asText(data))) {
+  // The bytes are read from the backup; one that shrank since the scan writes nothing.
+  std::string error;
+  std::optional<Bytes> bytes = data.readAll(UINT64_MAX, &error);
+  if (!bytes) {
+    failed(std::string(what) + " " + name + " not written: " + error);
+    return;
+  }
+  if (auto p = writeNewFile(recoverFilePath_, name, asText(*bytes))) {
     wrote(*p);
   } else {
     failed(std::string(what) + " " + name + " not written in " + recoverFilePath_.string());

@@ -120,7 +120,7 @@ class RecoveryWriter {
   void wrote(const std::filesystem::path& p) { report_.written.push_back(p); }
   void failed(std::string line);
   bool folderUsable(std::string_view what);
-  void writeRecordFile(std::string_view rawName, const Bytes& data, std::string_view what);
+  void writeRecordFile(std::string_view rawName, const ByteRef& data, std::string_view what);
   void copyPhoneFile(const std::string& source, const std::string& name, std::string_view what);
 
   ResultLists lists_;
