@@ -16,6 +16,7 @@
 #include "cli/json_export.h"
 #include "cli/scan_session.h"
 #include "util/log.h"
+#include "util/text.h"
 
 namespace {
 
@@ -158,7 +159,7 @@ void printRawFiles(const tamsel::ResultLists& l, std::FILE* out) {
     for (const auto& node : *list) {
       std::fprintf(out, "%-8s %9s  0x%012llx  %s\n", kind, node->nodeSizeString.c_str(),
                    static_cast<unsigned long long>(node->getfile()->file_start),
-                   node->nodeName.c_str());
+                   tamsel::escapeForTerminal(node->nodeName).c_str());
     }
   }
   std::fprintf(out, "%-15s %8s\n", "kind", "files");
@@ -202,13 +203,24 @@ int writeTicked(tamsel::PRResultViewController& results, const std::string& outD
   results.savePanelDidEnd(1, outDir);
   results.waitForRecovery();
   tamsel::RecoveryReport report = results.lastRecoveryReport();
-  std::printf("Recovered %d of %d ticked records into %s\n", report.recovered, ticked,
-              outDir.c_str());
-  for (const auto& p : report.written) {
-    std::printf("  %s\n", std::filesystem::relative(p, outDir, ec).c_str());
+  // Names come from the records: printed escaped, so they cannot act on the terminal.
+  using tamsel::escapeForTerminal;
+  const std::string folder = escapeForTerminal(outDir);
+  for (const auto& f : report.failures) {
+    std::fprintf(stderr, "tamsel-cli: not written: %s\n", escapeForTerminal(f).c_str());
   }
-  for (const auto& f : report.failures)
-    std::fprintf(stderr, "tamsel-cli: not written: %s\n", f.c_str());
+  // The count is of the files this run created, not of the records it went through.
+  if (report.written.empty()) {
+    std::fprintf(stderr, "tamsel-cli: nothing could be written into %s (%d ticked records)\n",
+                 folder.c_str(), ticked);
+    return 1;
+  }
+  std::printf("Recovered %zu files from %d ticked records into %s\n", report.written.size(), ticked,
+              folder.c_str());
+  for (const auto& p : report.written) {
+    std::printf("  %s\n",
+                escapeForTerminal(std::filesystem::relative(p, outDir, ec).string()).c_str());
+  }
   return report.failures.empty() ? 0 : 1;
 }
 

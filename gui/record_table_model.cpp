@@ -31,6 +31,16 @@ std::function<QString(const PRNode&)> baseName(std::string T::*member) {
   };
 }
 
+// A column that reads a BlackBerry record's field or, for a phone-backup record of the same
+// category, its field.
+std::function<QString(const PRNode&)> either(std::function<QString(const PRNode&)> first,
+                                             std::function<QString(const PRNode&)> second) {
+  return [first = std::move(first), second = std::move(second)](const PRNode& n) {
+    QString text = first(n);
+    return text.isEmpty() ? second(n) : text;
+  };
+}
+
 template <class T>
 const Flag* tickIf(const PRNode& n) {
   const T* t = dynamic_cast<const T*>(&n);
@@ -61,24 +71,29 @@ std::vector<RecordTableModel::Column> RecordTableModel::columnsFor(Category cate
   switch (category) {
     case Category::Photo: {
       using N = PRBlackBerryContentNode;
-      add({col(kColumnName, "Name", baseName(&N::filePathName)),
+      using P = PRPhotoAndVideoNode;
+      add({col(kColumnName, "Name", either(baseName(&N::filePathName), field(&P::fileNodeName))),
            col("Type", "Type", field(&N::ContentFileType)),
-           col(kColumnSize, "Size", field(&N::contentFileSize))});
+           col(kColumnSize, "Size", either(field(&N::contentFileSize), field(&P::fileNodeSize)))});
       break;
     }
     case Category::Contact: {
       using N = PRBlackBerryContactNode;
-      add({col(kColumnName, "Name", field(&N::contactName)),
-           col("Company", "Company", field(&N::companyName)),
-           col(kColumnPhone, "Mobile", field(&N::mobilCall)),
-           col("Email", "Email", field(&N::email))});
+      using P = PRContactNode;
+      add({col(kColumnName, "Name", either(field(&N::contactName), field(&P::contactName))),
+           col("Company", "Company", either(field(&N::companyName), field(&P::contactCompany))),
+           col(kColumnPhone, "Mobile", either(field(&N::mobilCall), field(&P::contactPhone))),
+           col("Email", "Email", either(field(&N::email), field(&P::contactEmail)))});
       break;
     }
     case Category::Message: {
       using N = PRBlackBerrySMSMessageNode;
-      add({col(kColumnPhone, "Phone", field(&N::numberString)),
-           col("Type", "Type", field(&N::type)), col(kColumnDate, "Date", field(&N::dateTime)),
-           col(kColumnContent, "Content", field(&N::contentText))});
+      using P = PRMessageNode;
+      add({col(kColumnPhone, "Phone", either(field(&N::numberString), field(&P::messagePhone))),
+           col("Type", "Type", either(field(&N::type), field(&P::messageType))),
+           col(kColumnDate, "Date", either(field(&N::dateTime), field(&P::messageDate))),
+           col(kColumnContent, "Content",
+               either(field(&N::contentText), field(&P::messageContent)))});
       break;
     }
     case Category::MMS: {
@@ -91,23 +106,27 @@ std::vector<RecordTableModel::Column> RecordTableModel::columnsFor(Category cate
     }
     case Category::Note: {
       using N = PRBlackBerryNoteNode;
-      add({col(kColumnName, "Title", field(&N::noteTittle)),
-           col(kColumnContent, "Content", field(&N::noteContent))});
+      using P = PRNoteNode;
+      add({col(kColumnName, "Title", either(field(&N::noteTittle), field(&P::noteTitle))),
+           col(kColumnContent, "Content", either(field(&N::noteContent), field(&P::noteContent)))});
       break;
     }
     case Category::CallHistory: {
       using N = PRBlackBerryCallNode;
-      add({col(kColumnName, "Name", field(&N::CallName)),
-           col(kColumnPhone, "Phone", field(&N::CallNumber)),
-           col("Type", "Type", field(&N::CallType)),
-           col("Duration", "Duration", field(&N::callDuration)),
-           col(kColumnDate, "Date", field(&N::CallTime))});
+      using P = PRCallHistoryNode;
+      add({col(kColumnName, "Name", either(field(&N::CallName), field(&P::callName))),
+           col(kColumnPhone, "Phone", either(field(&N::CallNumber), field(&P::callPhone))),
+           col("Type", "Type", either(field(&N::CallType), field(&P::callType))),
+           col("Duration", "Duration", either(field(&N::callDuration), field(&P::callDuration))),
+           col(kColumnDate, "Date", either(field(&N::CallTime), field(&P::callDate)))});
       break;
     }
     case Category::Calender: {
       using N = PRBlackBerryCalenderNode;
-      add({col(kColumnName, "Subject", field(&N::bbCalSubject)),
-           col(kColumnContent, "Information", field(&N::bbCalInformation))});
+      using P = PRCalenderNode;
+      add({col(kColumnName, "Subject", either(field(&N::bbCalSubject), field(&P::calTitle))),
+           col(kColumnContent, "Information",
+               either(field(&N::bbCalInformation), field(&P::calNote)))});
       break;
     }
     case Category::BookMark: {
@@ -139,7 +158,10 @@ const Flag* RecordTableModel::tickOf(const PRNode& n) {
       (f = tickIf<PRBlackBerrySMSMessageNode>(n)) || (f = tickIf<PRBlackBerryMMSMessageNode>(n)) ||
       (f = tickIf<PRBlackBerryNoteNode>(n)) || (f = tickIf<PRBlackBerryCallNode>(n)) ||
       (f = tickIf<PRBlackBerryCalenderNode>(n)) || (f = tickIf<PRBookMarkNode>(n)) ||
-      (f = tickIf<PRFaceTwitterNode>(n)) || (f = tickIf<PRScanListNode>(n));
+      (f = tickIf<PRFaceTwitterNode>(n)) || (f = tickIf<PRScanListNode>(n)) ||
+      (f = tickIf<PRPhotoAndVideoNode>(n)) || (f = tickIf<PRContactNode>(n)) ||
+      (f = tickIf<PRMessageNode>(n)) || (f = tickIf<PRNoteNode>(n)) ||
+      (f = tickIf<PRCallHistoryNode>(n)) || (f = tickIf<PRCalenderNode>(n));
   return f;
 }
 

@@ -1,14 +1,18 @@
 #include "results/recovery_writer.h"
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 
 #include "results/vcf_controller.h"
 #include "util/file_names.h"
 #include "util/log.h"
+#include "util/output_folder.h"
 
 namespace tamsel {
 namespace fs = std::filesystem;
@@ -32,20 +36,6 @@ bool eachTicked(const RecordList<T>& list, const std::stop_token& stop, F write)
     if (r && r->bSelected) write(*r);
   }
   return !stop.stop_requested();
-}
-
-bool isRealFolder(const fs::path& p) {
-  std::error_code ec;
-  return fs::is_directory(fs::symlink_status(p, ec));
-}
-
-bool somethingAt(const fs::path& p) {
-  std::error_code ec;
-  return fs::symlink_status(p, ec).type() != fs::file_type::not_found;
-}
-
-std::string_view asText(const Bytes& data) {
-  return {reinterpret_cast<const char*>(data.data()), data.size()};
 }
 
 }  // namespace
@@ -124,7 +114,14 @@ void RecoveryWriter::cancel() {
 
 void RecoveryWriter::setRecoverFilePath(fs::path p) {
   recoverFilePath_ = std::move(p);
-  folderOk_ = isRealFolder(recoverFilePath_);
+  folder_.reset();
+  std::string error;
+  if (recoverFilePath_.has_filename()) {
+    if (auto parent = OutputFolder::open(recoverFilePath_.parent_path(), &error)) {
+      folder_ = parent->subfolder(recoverFilePath_.filename().string(), &error);
+    }
+  }
+  if (!folder_) logLine(error);
 }
 
 void RecoveryWriter::failed(std::string line) {
@@ -133,9 +130,18 @@ void RecoveryWriter::failed(std::string line) {
 }
 
 bool RecoveryWriter::folderUsable(std::string_view what) {
-  if (folderOk_) return true;
-  failed(std::string(what) + " not written: no usable folder " + recoverFilePath_.string());
-  return false;
+  if (!folder_) {
+    failed(std::string(what) + " not written: no usable folder " + recoverFilePath_.string());
+    return false;
+  }
+  // The folder is written through its descriptor, so a link put in its place is never
+  // followed; a folder that is no longer where the report would say is not written either.
+  if (!folder_->stillInPlace()) {
+    failed(std::string(what) + " not written: the folder " + recoverFilePath_.string() +
+           " was moved or replaced during the recovery");
+    return false;
+  }
+  return true;
 }
 
 // ------------------------------------------------------------------ the run
@@ -145,37 +151,44 @@ void RecoveryWriter::recoverFilesThread(std::stop_token stop) {
   report_ = RecoveryReport{};
   report_.recoverPath = recoverPath_;
   report_.total = selectedFilesNum_;
-  std::error_code ec;
+  std::string error;
   if (recoverPath_.empty()) {
     failed("recovery not started: no output folder chosen");
-  } else if (fs::create_directories(recoverPath_, ec); !fs::is_directory(recoverPath_, ec)) {
-    failed("recovery not started: cannot create " + recoverPath_.string());
+  } else if (root_ = OutputFolder::open(recoverPath_, &error); !root_) {
+    failed("recovery not started: " + error);
   } else if (brawScan_) {
     recoverRawLists(stop);
   } else {
     recoverBackupLists(stop);
   }
+  folder_.reset();
+  root_.reset();
   report_.cancelled = stop.stop_requested();
   report_.recovered = recovred_.exchange(0, std::memory_order_relaxed);
 }
 
 bool RecoveryWriter::openFolder(const char* name) {
   recoverFilePath_ = recoverPath_ / name;
-  std::error_code ec;
-  fs::create_directories(recoverFilePath_, ec);
-  folderOk_ = isRealFolder(recoverFilePath_);
-  if (!folderOk_) failed("cannot create the folder " + recoverFilePath_.string());
-  return folderOk_;
+  std::string error;
+  folder_ = root_->subfolder(name, &error);
+  if (!folder_) failed(error);
+  return folder_.has_value();
+}
+
+void RecoveryWriter::writeWholeFile(const std::string& name, std::string_view bytes,
+                                    std::string_view what) {
+  if (!folderUsable(std::string(what) + " " + name)) return;
+  std::string error;
+  if (auto p = folder_->writeFile(name, bytes, &error)) {
+    wrote(*p);
+  } else {
+    failed(std::string(what) + " " + name + " not written: " + error);
+  }
 }
 
 void RecoveryWriter::closeCategory(PRRtfController& rtf, std::string_view fileType) {
-  if (!folderUsable(PRRtfController::fileNameForType(fileType))) return;
-  if (auto p = rtf.writeRtfInPath(recoverFilePath_, fileType)) {
-    wrote(*p);
-  } else {
-    failed(PRRtfController::fileNameForType(fileType) + " not written in " +
-           recoverFilePath_.string());
-  }
+  rtf.setRtfEnder();
+  writeWholeFile(PRRtfController::fileNameForType(fileType), rtf.content(), "text file");
 }
 
 void RecoveryWriter::recoverRawLists(std::stop_token& stop) {
@@ -243,13 +256,8 @@ void RecoveryWriter::recoverContactNode(const PRBlackBerryContactNode& node, PRR
   rtf.addRtfContent(contactEntry(node));
   const std::string& name = !node.contactName.empty() ? node.contactName : node.companyName;
   if (name.empty()) return;  // nothing to name the card after
-  if (!folderUsable("vCard of " + name)) return;
   PRVCFController vcf;
-  if (auto p = vcf.creatFile(node, recoverFilePath_ / sanitizeFileName(name + ".vcf"))) {
-    wrote(*p);
-  } else {
-    failed("vCard of " + name + " not written in " + recoverFilePath_.string());
-  }
+  writeWholeFile(sanitizeFileName(name + ".vcf"), vcf.buildCard(node), "vCard");
 }
 
 void RecoveryWriter::recoverMessageNode(const PRBlackBerrySMSMessageNode& node,
@@ -288,19 +296,40 @@ void RecoveryWriter::writeRecordFile(std::string_view rawName, const ByteRef& da
                                      std::string_view what) {
   if (data.empty()) return;
   std::string name = sanitizeFileName(lastPathComponent(rawName));
-  if (!folderUsable(std::string(what) + " " + name)) return;
-  // The bytes are read from the backup; one that shrank since the scan writes nothing.
-  std::string error;
-  std::optional<Bytes> bytes = data.readAll(UINT64_MAX, &error);
-  if (!bytes) {
-    failed(std::string(what) + " " + name + " not written: " + error);
+  std::optional<OutputFolder::NewFile> file = createFile(name, what);
+  if (!file) return;
+  // The bytes are read from the backup chunk by chunk; one that can no longer be read (it
+  // shrank since the scan) leaves no partial file behind.
+  std::string readError;
+  int writeErrno = 0;
+  const bool fed = data.forEachChunk(
+      [&](std::span<const uint8_t> chunk) {
+        if (writeAll(file->fd(), chunk.data(), chunk.size())) return true;
+        writeErrno = errno;
+        return false;
+      },
+      &readError);
+  if (!fed && writeErrno == 0) {
+    file->discard();
+    failed(std::string(what) + " " + name + " not written: " + readError);
     return;
   }
-  if (auto p = writeNewFile(recoverFilePath_, name, asText(*bytes))) {
-    wrote(*p);
-  } else {
-    failed(std::string(what) + " " + name + " not written in " + recoverFilePath_.string());
+  if (!fed || !file->finish()) {
+    if (writeErrno == 0) writeErrno = errno;
+    failed(std::string(what) + " " + name + " not written: " + file->path().string() + ": " +
+           std::strerror(writeErrno));
+    return;
   }
+  wrote(file->path());
+}
+
+std::optional<OutputFolder::NewFile> RecoveryWriter::createFile(const std::string& name,
+                                                                std::string_view what) {
+  if (!folderUsable(std::string(what) + " " + name)) return std::nullopt;
+  std::string error;
+  std::optional<OutputFolder::NewFile> file = folder_->createFile(name, &error);
+  if (!file) failed(std::string(what) + " " + name + " not written: " + error);
+  return file;
 }
 
 void RecoveryWriter::recoverMMSNodeFile(const PRBlackBerryMMSMessageNode& node) {
@@ -316,41 +345,39 @@ void RecoveryWriter::recoverContentStore(const PRBlackBerryContentNode& node) {
 void RecoveryWriter::RecoverRawFile(PRScanListNode& node) {
   count();
   std::string name = sanitizeFileName(node.nodeName);
-  if (!folderUsable("found file " + name)) return;
-  fs::path target = uniquePath(recoverFilePath_, name);
-  if (target.empty()) {
-    failed("RecoverRawFile: no free name for " + name + " in " + recoverFilePath_.string());
+  _rec_file_ele* ele = node.getfile();
+  if (disklib_ == nullptr || disklib_->readFoundFile == nullptr || ele == nullptr) {
+    failed("found file " + name + " not written: no disk library to read the card");
     return;
   }
-  const std::string& text = target.native();
-  if (text.size() >= TAMSEL_DISKLIB_PATH_MAX) {
-    failed("RecoverRawFile: the path of " + std::to_string(text.size()) +
-           " bytes does not fit the disk library's " + std::to_string(TAMSEL_DISKLIB_PATH_MAX) +
-           "-byte buffer, not written: " + text);
+  // The library reads the file into our buffer and we write it into a file we created
+  // ourselves, relative to the open category folder: the library is never given a path.
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[ele->file_len + size_t{1}]);
+  if (!buffer) {
+    failed("found file " + name + " not written: no memory for its " +
+           std::to_string(ele->file_len) + " bytes");
     return;
   }
-  if (disklib_ == nullptr || disklib_->recoverFoundFile == nullptr) {
-    failed("RecoverRawFile: no disk library to read the card, not written: " + text);
+  std::optional<OutputFolder::NewFile> file = createFile(name, "found file");
+  if (!file) return;
+  if (ele->file_len > 0) disklib_->readFoundFile(currentDisk_, buffer.get(), ele);
+  if (!writeAll(file->fd(), buffer.get(), ele->file_len) || !file->finish()) {
+    failed("found file " + name + " not written: " + file->path().string() + ": " +
+           std::strerror(errno));
     return;
   }
-  char buffer[TAMSEL_DISKLIB_PATH_MAX] = {};
-  std::memcpy(buffer, text.data(), text.size());
-  disklib_->recoverFoundFile(buffer, currentDisk_, node.getfile());
-  if (somethingAt(target)) {
-    wrote(target);
-  } else {
-    failed("RecoverRawFile: the disk library wrote nothing to " + text);
-  }
+  wrote(file->path());
 }
 
 void RecoveryWriter::copyPhoneFile(const std::string& source, const std::string& name,
                                    std::string_view what) {
   std::string safe = sanitizeFileName(name);
   if (!folderUsable(std::string(what) + " " + safe)) return;
-  if (auto p = copyToNewFile(source, recoverFilePath_, safe)) {
+  std::string error;
+  if (auto p = folder_->copyFile(source, safe, &error)) {
     wrote(*p);
   } else {
-    failed(std::string(what) + " " + safe + " not copied from " + source);
+    failed(std::string(what) + " " + safe + " not copied: " + error);
   }
 }
 

@@ -6,16 +6,21 @@
 // ("Notes.txt"), "Calendar&Reminder" ("Calendar&Reminder.txt"), "CallHistory"
 // ("CallHistory.txt") and "MMSMessgae" ("Messages.txt" and the attachments). Every folder
 // and every text file is written even when nothing of its category is ticked.
-// After a raw scan: "Image", "Audio", "Video", "Document", each file written by the disk
-// library. The archive list is never written.
+// After a raw scan: "Image", "Audio", "Video", "Document", each file read off the card by
+// the disk library (readFoundFile) and written here. The archive list is never written.
 //
 // Nothing already in the chosen folder is replaced: a name in use gets " (2)", " (3)" ...
 // before its suffix. Names taken from records are sanitised (util/file_names.h), so no file
-// is written outside the chosen folder.
+// is written outside the chosen folder. The chosen folder is opened once and every folder
+// and file is created relative to it (util/output_folder.h): a link planted in the tree
+// during a run is never followed, a category folder moved or replaced during the run is not
+// written any more (a failure line says so), and two runs into one folder each create, and
+// report, only their own files.
 #pragma once
 
 #include <atomic>
 #include <filesystem>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -27,6 +32,7 @@
 #include "results/recovery_entries.h"
 #include "results/result_lists.h"
 #include "results/rtf_controller.h"
+#include "util/output_folder.h"
 
 namespace tamsel {
 
@@ -116,6 +122,9 @@ class RecoveryWriter {
   void recoverBackupLists(std::stop_token& stop);
   bool openFolder(const char* name);
   void closeCategory(PRRtfController& rtf, std::string_view fileType);
+  // A new file in the category folder (failure lines when there is none).
+  std::optional<OutputFolder::NewFile> createFile(const std::string& name, std::string_view what);
+  void writeWholeFile(const std::string& name, std::string_view bytes, std::string_view what);
   void count() { recovred_.fetch_add(1, std::memory_order_relaxed); }
   void wrote(const std::filesystem::path& p) { report_.written.push_back(p); }
   void failed(std::string line);
@@ -127,7 +136,8 @@ class RecoveryWriter {
   bool brawScan_;
   std::filesystem::path recoverPath_;
   std::filesystem::path recoverFilePath_;
-  bool folderOk_ = false;
+  std::optional<OutputFolder> root_;    // the chosen folder, while a run goes on
+  std::optional<OutputFolder> folder_;  // the category folder being written
   const export_function_table* disklib_;
   list_disk_struct* currentDisk_;
   int selectedFilesNum_;

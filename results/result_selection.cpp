@@ -7,10 +7,12 @@
 #include <functional>
 #include <limits>
 #include <optional>
+#include <variant>
 
 #include "results/recovery_entries.h"
 #include "results/result_view_controller.h"
 #include "results/result_view_detail.h"
+#include "util/file_names.h"
 
 namespace tamsel {
 
@@ -31,7 +33,7 @@ int PRResultViewController::tickRecords(const ResultRows& rows, bool on) {
 void PRResultViewController::tableViewSetObjectValue(int value, int row) {
   if (current_ && detail::categoryInfo(*current_).ticks) {
     const Category c = *current_;
-    const ResultRows& rows = display_[static_cast<int>(detail::categoryInfo(c).shown)];
+    const ResultRows& rows = rowsOnScreen(c);
     const bool inRange = row >= 0 && static_cast<size_t>(row) < rows.size();
     if (inRange &&
         std::find(selectedRows_.begin(), selectedRows_.end(), row) == selectedRows_.end()) {
@@ -50,7 +52,7 @@ void PRResultViewController::tableViewSetObjectValue(int value, int row) {
 
 void PRResultViewController::ClickSelectAll(bool on) {
   if (current_ && detail::categoryInfo(*current_).ticks) {
-    const ResultRows& rows = display_[static_cast<int>(detail::categoryInfo(*current_).shown)];
+    const ResultRows& rows = rowsOnScreen(*current_);
     if (!rows.empty()) {
       tickRecords(rows, on);
       selectAll_[static_cast<int>(*current_)] = on;
@@ -116,9 +118,9 @@ void PRResultViewController::showFilterPreviewFields(Category table, bool visibl
 void PRResultViewController::actCheck(bool deletedOnly) {
   if (!current_) return;
   const auto& info = detail::categoryInfo(*current_);
-  if (!info.filters || !info.phone) return;
-  const DisplayList d = *info.phone;
-  ResultRows rows = detail::rowsOf(d, snapshot());
+  if (!info.filters) return;
+  const DisplayList d = info.shown;
+  ResultRows rows = detail::categoryRows(*current_, snapshot());
   if (deletedOnly) {
     std::erase_if(rows, [](const std::shared_ptr<PRNode>& r) {
       Flag* f = r ? detail::deletedFlagOf(*r) : nullptr;
@@ -133,8 +135,8 @@ void PRResultViewController::actCheck(bool deletedOnly) {
 CellStyle PRResultViewController::tableViewWillDisplayCell(Category table, int row) const {
   CellStyle style;
   const auto& info = detail::categoryInfo(table);
-  if (!info.filters || !info.phone || row < 0) return style;
-  const ResultRows& rows = display_[static_cast<int>(*info.phone)];
+  if (!info.filters || row < 0) return style;
+  const ResultRows& rows = rowsOnScreen(table);
   if (static_cast<size_t>(row) >= rows.size() || !rows[row]) return style;
   Flag* f = detail::deletedFlagOf(*rows[row]);
   style.warning = f && f->get();
@@ -200,16 +202,112 @@ std::optional<DateKey> dateKey(std::string_view text) {
   return DateKey{year, month, day, hour, minute, second};
 }
 
-// Sorts by a key of one record class; rows of other classes (or without a key) go last in
-// their former order.
-template <class T, class Key>
-ResultRows sortedBy(const ResultRows& rows, bool ascending,
-                    std::function<std::optional<Key>(const T&)> keyOf) {
-  std::vector<std::pair<Key, std::shared_ptr<PRNode>>> keyed;
+// What a click on a column sorts by.
+enum class SortKind { none, name, phone, size, date, created, modified };
+
+// The key of a row. Keys of different types (only in a list that mixes record classes)
+// order by type first.
+using SortKey = std::variant<int64_t, uint64_t, DateKey, std::string>;
+
+template <class T>
+const T* as(const PRNode& n) {
+  return dynamic_cast<const T*>(&n);
+}
+
+std::optional<SortKey> dateSortKey(std::string_view text) {
+  if (std::optional<DateKey> k = dateKey(text)) return SortKey(*k);
+  return std::nullopt;
+}
+
+// The key of a record for a kind of sort; none when the record has no such field.
+std::optional<SortKey> sortKeyOf(const PRNode& n, SortKind kind) {
+  auto text = [](std::string s) { return std::optional<SortKey>(std::move(s)); };
+  switch (kind) {
+    case SortKind::name:
+      if (auto* r = as<PRPhotoAndVideoNode>(n)) return SortKey(leadingInteger(r->fileNodeName));
+      if (auto* r = as<PRBlackBerryContentNode>(n)) return text(lastPathComponent(r->filePathName));
+      if (auto* r = as<PRContactNode>(n)) return text(r->contactName);
+      if (auto* r = as<PRBlackBerryContactNode>(n)) return text(r->contactName);
+      if (auto* r = as<PRMessageNode>(n)) return text(r->messageName);
+      if (auto* r = as<PRBlackBerryMMSMessageNode>(n)) {
+        return text(lastPathComponent(r->contentDataName));
+      }
+      if (auto* r = as<PRCallHistoryNode>(n)) return text(r->callName);
+      if (auto* r = as<PRBlackBerryCallNode>(n)) return text(r->CallName);
+      if (auto* r = as<PRBlackBerryNoteNode>(n)) return text(r->noteTittle);
+      if (auto* r = as<PRBlackBerryCalenderNode>(n)) return text(r->bbCalSubject);
+      if (auto* r = as<PRScanListNode>(n)) return text(r->nodeName);
+      return std::nullopt;
+    case SortKind::phone:
+      if (auto* r = as<PRBlackBerrySMSMessageNode>(n)) return text(r->numberString);
+      if (auto* r = as<PRBlackBerryMMSMessageNode>(n)) return text(r->numberName);
+      if (auto* r = as<PRBlackBerryCallNode>(n)) return text(r->CallNumber);
+      if (auto* r = as<PRBlackBerryContactNode>(n)) return text(r->mobilCall);
+      return std::nullopt;
+    case SortKind::size:
+      if (auto* r = as<PRPhotoAndVideoNode>(n)) return SortKey(sizeFormString(r->fileNodeSize));
+      if (auto* r = as<PRBlackBerryContentNode>(n)) return SortKey(uint64_t{r->fileSize});
+      if (auto* r = as<PRScanListNode>(n)) return SortKey(uint64_t{r->fileSizeNumber});
+      return std::nullopt;
+    case SortKind::date:
+      if (auto* r = as<PRCallHistoryNode>(n)) return dateSortKey(r->callDate);
+      if (auto* r = as<PRBlackBerryCallNode>(n)) return dateSortKey(r->CallTime);
+      if (auto* r = as<PRBlackBerrySMSMessageNode>(n)) return dateSortKey(r->dateTime);
+      return std::nullopt;
+    case SortKind::created:
+      if (auto* r = as<PRScanListNode>(n)) return dateSortKey(r->createTime);
+      return std::nullopt;
+    case SortKind::modified:
+      if (auto* r = as<PRScanListNode>(n)) return dateSortKey(r->modifyTime);
+      return std::nullopt;
+    case SortKind::none:
+      break;
+  }
+  return std::nullopt;
+}
+
+bool isPhoneRecord(PRNode& n) {
+  return detail::deletedFlagOf(n) != nullptr || as<PRPhotoAndVideoNode>(n) != nullptr ||
+         as<PRFaceTwitterNode>(n) != nullptr;
+}
+
+// The phone-backup tables sort as they always have: photos by the number in the name or by
+// size, contacts and messages by name whatever the column, calls by name or else by date,
+// other tables not at all.
+SortKind phoneSortKind(Category c, std::string_view column) {
+  switch (c) {
+    case Category::Photo:
+      if (column == kColumnName) return SortKind::name;
+      if (column == kColumnSize) return SortKind::size;
+      return SortKind::none;
+    case Category::Contact:
+    case Category::Message:
+      return SortKind::name;
+    case Category::CallHistory:
+      return column == kColumnName ? SortKind::name : SortKind::date;
+    default:
+      return SortKind::none;
+  }
+}
+
+// The BlackBerry and raw tables sort by the column clicked, where it is a name, number,
+// size or date.
+SortKind columnSortKind(std::string_view column) {
+  if (column == kColumnName) return SortKind::name;
+  if (column == kColumnPhone) return SortKind::phone;
+  if (column == kColumnSize) return SortKind::size;
+  if (column == kColumnDate) return SortKind::date;
+  if (column == "Created") return SortKind::created;
+  if (column == "Modified") return SortKind::modified;
+  return SortKind::none;
+}
+
+// The rows in key order (stable); rows without a key go last in their former order.
+ResultRows sortedBy(const ResultRows& rows, SortKind kind, bool ascending) {
+  std::vector<std::pair<SortKey, std::shared_ptr<PRNode>>> keyed;
   ResultRows rest;
   for (const auto& r : rows) {
-    const T* t = r ? dynamic_cast<const T*>(r.get()) : nullptr;
-    std::optional<Key> k = t ? keyOf(*t) : std::nullopt;
+    std::optional<SortKey> k = r ? sortKeyOf(*r, kind) : std::nullopt;
     if (k) {
       keyed.emplace_back(std::move(*k), r);
     } else {
@@ -226,67 +324,36 @@ ResultRows sortedBy(const ResultRows& rows, bool ascending,
   return out;
 }
 
-template <class T>
-std::function<std::optional<std::string>(const T&)> textKey(std::string T::*field) {
-  return [field](const T& t) { return std::optional<std::string>(t.*field); };
-}
-
 }  // namespace
 
 void PRResultViewController::tableViewDidClickTableColumn(std::string_view column) {
   if (column == kColumnTick || !current_) return;
-  DisplayList d;
-  ResultRows sorted;
-  auto rowsOf = [this](DisplayList l) -> const ResultRows& {
-    return display_[static_cast<int>(l)];
-  };
-  switch (*current_) {
-    case Category::Photo:
-      d = DisplayList::photoController;
-      if (column == kColumnName) {
-        nameOrder_ = !nameOrder_;
-        sorted = sortedBy<PRPhotoAndVideoNode, int64_t>(
-            rowsOf(d), nameOrder_, [](const PRPhotoAndVideoNode& p) {
-              return std::optional<int64_t>(leadingInteger(p.fileNodeName));
-            });
-      } else if (column == kColumnSize) {
-        sizeOrder_ = !sizeOrder_;
-        sorted = sortedBy<PRPhotoAndVideoNode, uint64_t>(
-            rowsOf(d), sizeOrder_, [](const PRPhotoAndVideoNode& p) {
-              return std::optional<uint64_t>(sizeFormString(p.fileNodeSize));
-            });
-      } else {
-        return;
-      }
-      break;
-    case Category::Contact:
-      d = DisplayList::contactController;
-      nameOrder_ = !nameOrder_;
-      sorted = sortedBy<PRContactNode, std::string>(rowsOf(d), nameOrder_,
-                                                    textKey(&PRContactNode::contactName));
-      break;
-    case Category::Message:
-      d = DisplayList::messageController;
-      nameOrder_ = !nameOrder_;
-      sorted = sortedBy<PRMessageNode, std::string>(rowsOf(d), nameOrder_,
-                                                    textKey(&PRMessageNode::messageName));
-      break;
-    case Category::CallHistory:
-      d = DisplayList::callHistoryController;
-      if (column == kColumnName) {
-        nameOrder_ = !nameOrder_;
-        sorted = sortedBy<PRCallHistoryNode, std::string>(rowsOf(d), nameOrder_,
-                                                          textKey(&PRCallHistoryNode::callName));
-      } else {
-        dateOrder_ = !dateOrder_;
-        sorted = sortedBy<PRCallHistoryNode, DateKey>(
-            rowsOf(d), dateOrder_, [](const PRCallHistoryNode& c) { return dateKey(c.callDate); });
-      }
-      break;
-    default:
+  const Category c = *current_;
+  const ResultRows& rows = rowsOnScreen(c);
+  // A table that holds phone-backup records keeps their sort rules.
+  const bool phone = std::any_of(rows.begin(), rows.end(), [](const std::shared_ptr<PRNode>& r) {
+    return r && isPhoneRecord(*r);
+  });
+  const SortKind kind = phone ? phoneSortKind(c, column) : columnSortKind(column);
+  bool* order = nullptr;
+  switch (kind) {
+    case SortKind::none:
       return;
+    case SortKind::name:
+    case SortKind::phone:
+      order = &nameOrder_;
+      break;
+    case SortKind::size:
+      order = &sizeOrder_;
+      break;
+    case SortKind::date:
+    case SortKind::created:
+    case SortKind::modified:
+      order = &dateOrder_;
+      break;
   }
-  setDisplayList(d, std::move(sorted));
+  *order = !*order;
+  setDisplayList(detail::categoryInfo(c).shown, sortedBy(rows, kind, *order));
   selectFirstRow();
 }
 

@@ -98,6 +98,16 @@ ResultRows rowsOf(DisplayList d, const ResultLists& l) {
   return {};
 }
 
+ResultRows categoryRows(Category c, const ResultLists& l) {
+  const CategoryInfo& info = categoryInfo(c);
+  ResultRows rows = rowsOf(info.shown, l);
+  if (info.phone && *info.phone != info.shown) {
+    ResultRows phone = rowsOf(*info.phone, l);
+    rows.insert(rows.end(), phone.begin(), phone.end());
+  }
+  return rows;
+}
+
 Flag* selectedFlagOf(PRNode& n) {
   Flag* f = nullptr;
   flagOf(n, f, &PRPhotoAndVideoNode::bSelected) || flagOf(n, f, &PRContactNode::bSelected) ||
@@ -131,6 +141,14 @@ constexpr Category kPhoneButtons[] = {Category::Photo,    Category::Contact,    
                                       Category::Calender, Category::FaceTwitter};
 constexpr Category kCountedButtons[] = {Category::Photo, Category::Contact, Category::Message,
                                         Category::Note, Category::CallHistory};
+// The raw categories in the order of their buttons (the archive list is never filled).
+constexpr Category kRawButtons[] = {Category::RawImage, Category::RawVideo, Category::RawAudio,
+                                    Category::RawDocument};
+// The count labels of the phone and BlackBerry categories, which a card scan never raises.
+constexpr ResultField kBackupCountLabels[] = {
+    ResultField::contactNumlab,    ResultField::delContactNumlab, ResultField::messageNumlab,
+    ResultField::delMessageNumlab, ResultField::noteNumlab,       ResultField::delNoteNumlab,
+    ResultField::callNumlab,       ResultField::delCallNumlab};
 
 // Our own pages behind the social and support buttons.
 constexpr const char* kFacebookPage = "https://tamsel.example/social/facebook";
@@ -288,6 +306,7 @@ void PRResultViewController::showView() {
       {ResultField::delCallNumlab, "Call History:  "},
   };
   for (const auto& [field, text] : startTexts) view_.setText(field, text);
+  for (ResultField f : kBackupCountLabels) view_.setFieldVisible(f, !raw);
 
   view_.setColumnWidth(Category::Message, kColumnContent, 240);
   view_.setColumnWidth(Category::Note, kColumnContent, 307);
@@ -329,7 +348,20 @@ void PRResultViewController::ScanFinishOnMainThread() {
   // (the stop button, then the scan thread's end) keeps them.
   if (scanOpen_) writeFinalCountLabels(last);
   scanOpen_ = false;
-  actCallHistory();
+  if (!host_.brawScan()) {
+    actCallHistory();
+    return;
+  }
+  // A card scan opens on the first kind of file it found, in the order of the buttons.
+  const ResultLists lists = snapshot();
+  Category first = Category::RawImage;
+  for (Category c : kRawButtons) {
+    if (!detail::rowsOf(detail::categoryInfo(c).shown, lists).empty()) {
+      first = c;
+      break;
+    }
+  }
+  showCategory(first);
 }
 
 void PRResultViewController::CilckStop() {
@@ -358,20 +390,24 @@ void PRResultViewController::releaseUIMemory() {
     lists_ = ResultLists{};
     dup_ = DuplicateIndex{};
   }
-  for (DisplayList d : {DisplayList::photoController, DisplayList::contactController,
-                        DisplayList::messageController, DisplayList::noteController,
-                        DisplayList::callHistoryController, DisplayList::bookMarkController,
-                        DisplayList::calendarController, DisplayList::faceTwitterController}) {
-    display_[static_cast<int>(d)].clear();
-  }
+  // Every table shows phone-backup records too, so every display list lets its records go.
+  for (auto& rows : display_) rows.clear();
+  for (int i = 0; i < kCategoryCount; ++i) view_.setTableRows(static_cast<Category>(i), {});
+  selectedRows_.clear();
 }
 
 // ---------------------------------------------------------------- category switching
 
+ResultRows PRResultViewController::displayList(Category c) const {
+  return rowsOnScreen(c);
+}
+
+const ResultRows& PRResultViewController::rowsOnScreen(Category c) const {
+  return display_[static_cast<int>(detail::categoryInfo(c).shown)];
+}
+
 void PRResultViewController::setDisplayList(DisplayList d, ResultRows rows) {
   display_[static_cast<int>(d)] = std::move(rows);
-  // Tables show the lists of the category actions; a changed phone list reaches the screen
-  // only where it is that list (bookmarks, Facebook/Twitter).
   for (int i = 0; i < kCategoryCount; ++i) {
     if (detail::categoryInfo(static_cast<Category>(i)).shown == d) {
       view_.setTableRows(static_cast<Category>(i), display_[static_cast<int>(d)]);
@@ -381,7 +417,7 @@ void PRResultViewController::setDisplayList(DisplayList d, ResultRows rows) {
 
 void PRResultViewController::selectFirstRow() {
   if (!current_) return;
-  const auto& rows = display_[static_cast<int>(detail::categoryInfo(*current_).shown)];
+  const ResultRows& rows = rowsOnScreen(*current_);
   selectedRows_.clear();
   view_.setSelectedRows(*current_, selectedRows_);
   if (rows.empty()) return;
@@ -405,12 +441,8 @@ void PRResultViewController::showCategory(Category c) {
   }
   current_ = c;
 
-  ResultLists lists = snapshot();
-  setDisplayList(info.shown, detail::rowsOf(info.shown, lists));
-  // The phone list starts with every record, as the deleted-only checkbox is cleared below.
-  if (info.phone && *info.phone != info.shown) {
-    setDisplayList(*info.phone, detail::rowsOf(*info.phone, lists));
-  }
+  // Every record of the category, as the deleted-only checkbox is cleared below.
+  setDisplayList(info.shown, detail::categoryRows(c, snapshot()));
   selectFirstRow();
   if (archive) return;
 
@@ -422,7 +454,7 @@ void PRResultViewController::showCategory(Category c) {
     view_.setCheckVisible(ResultCheck::deletedOnly, false);
   }
 
-  const bool any = !display_[static_cast<int>(info.shown)].empty();
+  const bool any = !rowsOnScreen(c).empty();
   auto showFields = [&](std::initializer_list<ResultField> fields) {
     for (ResultField f : fields) view_.setFieldVisible(f, any);
   };

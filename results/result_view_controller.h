@@ -45,10 +45,12 @@ class ResultHost {
   virtual list_disk_struct* currentDisk() { return nullptr; }
 };
 
-// The display lists: copies of record references that the tables show. The first fourteen
-// are the lists the category actions put on screen; the last six hold the phone-backup
-// records for the deleted-only filter and the sorting (bookMarkController and
-// faceTwitterController serve both).
+// The display lists: copies of record references that the tables show, one per category
+// (the first fourteen; the table of a category shows its records of every kind of scan,
+// see result_view_detail.h). The names also stand for the result lists behind them: the
+// last six name the phone-backup lists whose records join the display list of their
+// category, and are not shown by themselves (bookMarkController and faceTwitterController
+// are both).
 enum class DisplayList : int {
   bbContentController,
   bbContactController,
@@ -203,6 +205,8 @@ class PRResultViewController : private RecoveryObserver {
   int selectPhoneRecords(Category c, bool on, bool deletedOnly);
   bool selectAllFlag(Category c) const { return selectAll_[static_cast<int>(c)]; }
   ResultRows displayList(DisplayList d) const { return display_[static_cast<int>(d)]; }
+  // The display list a category's table shows.
+  ResultRows displayList(Category c) const;
   const std::vector<int>& selectedRows() const { return selectedRows_; }
   // Rewrites the selection sentence and the recover button from selectedFilesNum.
   void updateSelectionState();
@@ -218,6 +222,7 @@ class PRResultViewController : private RecoveryObserver {
   void rewriteCountLabels(int progress);
   void writeFinalCountLabels(const ScanCounters& c);
   void setDisplayList(DisplayList d, ResultRows rows);
+  const ResultRows& rowsOnScreen(Category c) const;
   void selectFirstRow();
   void previewRow(Category table, int row);
   void previewRawImage(PRScanListNode& node);

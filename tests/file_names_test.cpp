@@ -35,6 +35,50 @@ TEST(SanitizeFileName, HostileNamesBecomeOneHarmlessComponent) {
   EXPECT_EQ(sanitizeFileName("Ann Lee.vcf"), "Ann Lee.vcf");
 }
 
+// Characters that act on a terminal or reorder text when shown never reach a file name.
+TEST(SanitizeFileName, ControlBidiAndNonTextBytesBecomeUnderscores) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"\x1b[2Jclear.txt", "_[2Jclear.txt"},          // ESC (C0)
+      {"tab\there\nnew\rline", "tab_here_new_line"},  // C0 layout controls
+      {"del\x7f.txt", "del_.txt"},                    // DEL
+      {"csi\xc2\x9b"
+       "31m.jpg",
+       "csi_31m.jpg"},                         // C1 CSI as UTF-8
+      {"c1\xc2\x80\xc2\x9f.txt", "c1__.txt"},  // C1 range ends
+      {"invoice\xe2\x80\xae"
+       "fdp.exe",
+       "invoice_fdp.exe"},                              // RIGHT-TO-LEFT OVERRIDE
+      {"\xe2\x80\x8e\xe2\x80\x8f", "__"},               // LRM, RLM
+      {"\xe2\x80\xaa\xe2\x80\xac\xe2\x80\xad", "___"},  // LRE, PDF, LRO
+      {"\xe2\x81\xa6x\xe2\x81\xa9", "_x_"},             // LRI ... PDI
+      {"arabic\xd8\x9cmark", "arabic_mark"},            // ARABIC LETTER MARK
+      {"latin1 caf\xe9.jpg", "latin1 caf_.jpg"},        // not UTF-8
+      {"lone\x9b.jpg", "lone_.jpg"},                    // 8-bit CSI byte
+      {"Zo\xc3\xab \xe2\x80\x94 \xe6\x97\xa5.jpg", "Zo\xc3\xab \xe2\x80\x94 \xe6\x97\xa5.jpg"},
+  };
+  for (const auto& [raw, clean] : cases) {
+    EXPECT_EQ(sanitizeFileName(raw), clean) << escapeForTerminal(raw);
+    EXPECT_EQ(sanitizeFileName(clean), clean);
+  }
+}
+
+TEST(EscapeForTerminal, ControlsBidiAndBadBytesArePrintedAsEscapes) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain name.jpg", "plain name.jpg"},
+      {"\x1b]0;title\x07", "\\x1b]0;title\\x07"},
+      {"a\\b", "a\\\\b"},
+      {std::string("nul\0x", 5), "nul\\x00x"},
+      {"csi\xc2\x9b", "csi\\u009b"},
+      {"rlo\xe2\x80\xae"
+       "abc",
+       "rlo\\u202eabc"},
+      {"\xd8\x9c", "\\u061c"},
+      {"bad\xff", "bad\\xff"},
+      {"Zo\xc3\xab", "Zo\xc3\xab"},
+  };
+  for (const auto& [raw, printed] : cases) EXPECT_EQ(escapeForTerminal(raw), printed);
+}
+
 TEST(SanitizeFileName, LongNamesAreCutOnCharacterBoundariesKeepingTheSuffix) {
   std::string longAscii = std::string(300, 'a') + ".jpg";
   std::string cut = sanitizeFileName(longAscii);

@@ -132,10 +132,15 @@ TEST_F(GuiScreen, CellsTakeThePresentersStyle) {
   post(notify::kBlacBerryContactInfo, contact("Ann"));
   presenter_.ScanFinishOnMainThread();
   presenter_.actContact();
+  // One table for the category: the BlackBerry contact, then the deleted phone contact.
   RecordTableModel& m = *screen_.model(Category::Contact);
-  ASSERT_EQ(m.rowCount(), 1);
-  ASSERT_TRUE(presenter_.tableViewWillDisplayCell(Category::Contact, 0).warning);
-  const QModelIndex cell = m.index(0, 1);
+  ASSERT_EQ(m.rowCount(), 2);
+  EXPECT_EQ(m.index(0, 1).data().toString(), "Ann");
+  EXPECT_FALSE(m.index(0, 1).data(Qt::ForegroundRole).isValid());
+  ASSERT_TRUE(presenter_.tableViewWillDisplayCell(Category::Contact, 1).warning);
+  const QModelIndex cell = m.index(1, 1);
+  EXPECT_EQ(cell.data().toString(), "gone");
+  EXPECT_EQ(m.index(1, 0).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
   EXPECT_EQ(cell.data(Qt::ForegroundRole).value<QBrush>().color(), QColor(217, 81, 30));
   const QFont font = cell.data(Qt::FontRole).value<QFont>();
   EXPECT_EQ(font.family(), "Lucida Grande");
@@ -168,7 +173,11 @@ TEST_F(GuiScreen, ScanStateAndRawLayout) {
   EXPECT_EQ(host_.stopCalls.load(), 1);
   EXPECT_TRUE(screen_.progressBar()->isHidden());
   EXPECT_TRUE(screen_.button(ResultButton::stop)->isHidden());
-  EXPECT_EQ(screen_.shownCategory(), Category::CallHistory);
+  // A card scan opens on its first raw category and shows no backup-category counts.
+  EXPECT_EQ(screen_.shownCategory(), Category::RawImage);
+  EXPECT_TRUE(screen_.fieldWidget(ResultField::contactNumlab)->isHidden());
+  EXPECT_TRUE(screen_.fieldWidget(ResultField::delCallNumlab)->isHidden());
+  EXPECT_FALSE(screen_.fieldWidget(ResultField::photovideoNumlab)->isHidden());
 }
 
 TEST_F(GuiScreen, ImagesAndTheirFallbacks) {

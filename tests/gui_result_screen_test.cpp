@@ -8,11 +8,14 @@
 #include <QEnterEvent>
 #include <QFileDialog>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
+#include <QTimer>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -34,6 +37,43 @@ using testing::kWaitMs;
 using testing::whenDialogAppears;
 
 const fs::path kSample = fs::path(TAMSEL_SOURCE_DIR) / "examples" / "sample.bbb";
+
+// Chooses `path` in the next file dialog, as the user does, and accepts it only once the
+// dialog has taken the path in: accepted before that, the dialog may stay open and the test
+// would wait on it for ever. Keeps choosing and accepting until the dialog has closed.
+// `opened` (if any) sees the dialog first, as it opened.
+void chooseInNextFileDialog(const fs::path& path,
+                            std::function<void(QFileDialog*)> opened = nullptr) {
+  const QString wanted = QString::fromStdString(path.string());
+  auto* timer = new QTimer(qApp);
+  timer->setInterval(5);
+  QObject::connect(
+      timer, &QTimer::timeout, qApp,
+      [timer, wanted, opened, dialog = QPointer<QFileDialog>(), seen = false]() mutable {
+        if (!seen) {
+          for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* d = qobject_cast<QFileDialog*>(w);
+            if (d && d->isVisible()) dialog = d;
+          }
+          if (!dialog) return;
+          seen = true;
+          if (opened) opened(dialog);
+          dialog->selectFile(wanted);
+          return;
+        }
+        if (!dialog || !dialog->isVisible()) {
+          timer->stop();
+          timer->deleteLater();
+          return;
+        }
+        if (dialog->selectedFiles().value(0) != wanted) {
+          dialog->selectFile(wanted);
+          return;
+        }
+        static_cast<QDialog*>(dialog.data())->accept();
+      });
+  timer->start();
+}
 
 class GuiSampleScan : public ::testing::Test {
  protected:
@@ -65,10 +105,7 @@ class GuiSampleScan : public ::testing::Test {
   }
   // Chooses the sample in the file chooser, as the user does, and waits for the end.
   void scanSample() {
-    whenDialogAppears<QFileDialog>([](QFileDialog* d) {
-      d->selectFile(QString::fromStdString(kSample.string()));
-      static_cast<QDialog*>(d)->accept();
-    });
+    chooseInNextFileDialog(kSample);
     window_->backupFileButton()->click();
     ASSERT_TRUE(QTest::qWaitFor([this] { return scanFinished(); }, kWaitMs));
   }
@@ -268,11 +305,7 @@ TEST_F(GuiSampleScan, RecoveryWritesTheTickedRecordsAndOpensTheFolder) {
 
   const fs::path out = tmp_.path() / "out";
   QString proposed;
-  whenDialogAppears<QFileDialog>([&](QFileDialog* d) {
-    proposed = d->selectedFiles().value(0);
-    d->selectFile(QString::fromStdString(out.string()));
-    static_cast<QDialog*>(d)->accept();
-  });
+  chooseInNextFileDialog(out, [&](QFileDialog* d) { proposed = d->selectedFiles().value(0); });
   rs.button(ResultButton::save)->click();
   EXPECT_TRUE(proposed.startsWith("/Tamsel ")) << proposed.toStdString();
   ASSERT_TRUE(

@@ -19,6 +19,7 @@ namespace fs = std::filesystem;
 using testing::FatImageWriter;
 using testing::readWholeFile;
 using testing::TempFolder;
+using testing::writeWholeFile;
 
 std::string quote(const std::string& s) {
   std::string q = "'";
@@ -106,6 +107,27 @@ TEST_F(RawCli, RawrecoverWritesTheChosenKindsByteForByte) {
           out, err),
       2);
   EXPECT_NE(err.find("unknown kind"), std::string::npos);
+}
+
+// When no file could be created the run says so and fails, instead of claiming the ticked
+// files as recovered.
+TEST_F(RawCli, RawrecoverThatWritesNothingSaysSoAndFails) {
+  std::string out, err;
+  const fs::path dest = tmp.path() / "blocked";
+  fs::create_directories(dest);
+  for (const char* kind : {"Image", "Document"}) writeWholeFile(dest / kind, "not a folder");
+  EXPECT_EQ(run("rawrecover " + quote(image.string()) + " " + quote(dest.string()) +
+                    " --kind Image --kind Document",
+                out, err),
+            1);
+  EXPECT_EQ(out.find("Recovered"), std::string::npos) << out;
+  EXPECT_NE(err.find("nothing could be written into"), std::string::npos) << err;
+  EXPECT_NE(err.find("(2 ticked records)"), std::string::npos) << err;
+
+  const fs::path good = tmp.path() / "good";
+  EXPECT_EQ(run("rawrecover " + quote(image.string()) + " " + quote(good.string()), out, err), 0)
+      << err;
+  EXPECT_NE(out.find("Recovered 3 files from 3 ticked records"), std::string::npos) << out;
 }
 
 TEST_F(RawCli, MissingDeviceAndMissingLibraryAreClearErrors) {

@@ -4,11 +4,15 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "results/recovery_writer.h"
@@ -24,37 +28,49 @@ using testing::readWholeFile;
 using testing::TempFolder;
 using testing::writeWholeFile;
 
-// The fake library: records every recoverFoundFile call and writes the file it is asked for.
+// The fake library: records every readFoundFile call and fills the buffer with
+// "card:<name>@<start>", as many bytes as the found file has.
 struct FakeCall {
-  std::string path;
   list_disk_struct* disk;
   _rec_file_ele* ele;
   std::string eleName;
 };
+std::mutex gCallsMutex;
 std::vector<FakeCall> gCalls;
-bool gWriteFiles = true;
+std::function<void()> gOnRead;  // runs inside each read (a test's hook)
 char gDiskToken;
 list_disk_struct* const kDisk = reinterpret_cast<list_disk_struct*>(&gDiskToken);
 
-void fakeRecoverFoundFile(const char* dest, list_disk_struct* disk, _rec_file_ele* ele) {
+std::string cardBytes(const std::string& name, uint64_t start) {
+  return "card:" + name + "@" + std::to_string(start);
+}
+
+void fakeReadFoundFile(list_disk_struct* disk, void* buffer, _rec_file_ele* ele) {
   std::string name = ele->pFileName != nullptr ? ele->pFileName : "";
-  gCalls.push_back({dest, disk, ele, name});
-  if (gWriteFiles) writeWholeFile(dest, "card:" + name);
+  {
+    std::lock_guard lock(gCallsMutex);
+    gCalls.push_back({disk, ele, name});
+  }
+  if (gOnRead) gOnRead();
+  std::string bytes = cardBytes(name, ele->file_start);
+  bytes.resize(ele->file_len);
+  std::memcpy(buffer, bytes.data(), bytes.size());
 }
 
 export_function_table fakeTable() {
   export_function_table t{};
-  t.recoverFoundFile = fakeRecoverFoundFile;
+  t.readFoundFile = fakeReadFoundFile;
   t.abi_version = TAMSEL_DISKLIB_ABI_VERSION;
   t.table_size = sizeof t;
   return t;
 }
 
-std::shared_ptr<PRScanListNode> found(const std::string& name, bool ticked = true) {
+std::shared_ptr<PRScanListNode> found(const std::string& name, bool ticked = true,
+                                      uint64_t start = 4096) {
   auto n = std::make_shared<PRScanListNode>();
   _rec_file_ele e{};
-  e.file_start = 4096;
-  e.file_len = 10;
+  e.file_start = start;
+  e.file_len = static_cast<uint32_t>(cardBytes(name, start).size());
   e.file_name_len = static_cast<uint32_t>(name.size());
   std::string copy = name;
   e.pFileName = copy.data();
@@ -68,13 +84,16 @@ class RawRecovery : public ::testing::Test {
  protected:
   void SetUp() override {
     gCalls.clear();
-    gWriteFiles = true;
+    gOnRead = nullptr;
     previousSink_ = setLogSink([this](std::string_view line) {
       std::lock_guard lock(m_);
       log_.emplace_back(line);
     });
   }
-  void TearDown() override { setLogSink(previousSink_); }
+  void TearDown() override {
+    gOnRead = nullptr;
+    setLogSink(previousSink_);
+  }
 
   std::mutex m_;
   std::vector<std::string> log_;
@@ -82,7 +101,7 @@ class RawRecovery : public ::testing::Test {
   TempFolder t_;
 };
 
-TEST_F(RawRecovery, TickedFilesGoThroughTheLibraryIntoTheirKindFolders) {
+TEST_F(RawRecovery, TickedFilesAreReadThroughTheLibraryIntoTheirKindFolders) {
   ResultLists l;
   l.bbImageArray = {found("IMG_0001.JPG"), found("unticked.jpg", false)};
   l.bbAudioArray = {found("song.mp3")};
@@ -95,37 +114,36 @@ TEST_F(RawRecovery, TickedFilesGoThroughTheLibraryIntoTheirKindFolders) {
   RecoveryReport r = w.run();
 
   ASSERT_EQ(gCalls.size(), 4u);
-  EXPECT_EQ(gCalls[0].path, (t_.path() / "Image/IMG_0001.JPG").string());
-  EXPECT_EQ(gCalls[1].path, (t_.path() / "Audio/song.mp3").string());
-  EXPECT_EQ(gCalls[2].path, (t_.path() / "Video/.._clip.mov").string());
-  EXPECT_EQ(gCalls[3].path, (t_.path() / "Document/a_b.pdf").string());
   for (const auto& c : gCalls) EXPECT_EQ(c.disk, kDisk);
   EXPECT_EQ(gCalls[0].ele, l.bbImageArray[0]->getfile());
-  EXPECT_EQ(gCalls[0].ele->file_start, 4096u);
   EXPECT_EQ(gCalls[3].eleName, "a/b.pdf");
   EXPECT_EQ(listTree(t_.path()),
             (std::set<std::string>{"Image", "Image/IMG_0001.JPG", "Audio", "Audio/song.mp3",
                                    "Video", "Video/.._clip.mov", "Document", "Document/a_b.pdf"}));
-  EXPECT_EQ(readWholeFile(t_.path() / "Video/.._clip.mov"), "card:../clip.mov");
+  EXPECT_EQ(readWholeFile(t_.path() / "Video/.._clip.mov"), "card:../clip.mov@4096");
+  EXPECT_EQ(readWholeFile(t_.path() / "Image/IMG_0001.JPG"), "card:IMG_0001.JPG@4096");
   EXPECT_EQ(r.recovered, 4);
   EXPECT_EQ(r.total, 4);
-  EXPECT_EQ(r.written.size(), 4u);
+  EXPECT_EQ(r.written, (std::vector<fs::path>{
+                           t_.path() / "Image/IMG_0001.JPG", t_.path() / "Audio/song.mp3",
+                           t_.path() / "Video/.._clip.mov", t_.path() / "Document/a_b.pdf"}));
+  EXPECT_TRUE(r.failures.empty());
 }
 
-TEST_F(RawRecovery, ExistingFilesAndEqualNamesAreNotHandedToTheLibrary) {
+TEST_F(RawRecovery, ExistingFilesAndEqualNamesGetNumberedNames) {
   fs::create_directories(t_.path() / "Image");
   writeWholeFile(t_.path() / "Image/a.jpg", "mine");
   ResultLists l;
-  l.bbImageArray = {found("a.jpg"), found("a.jpg")};
+  l.bbImageArray = {found("a.jpg", true, 1), found("a.jpg", true, 2)};
   export_function_table table = fakeTable();
-  RecoveryWriter(l, true, t_.path(), &table, kDisk).run();
-  ASSERT_EQ(gCalls.size(), 2u);
-  EXPECT_EQ(gCalls[0].path, (t_.path() / "Image/a (2).jpg").string());
-  EXPECT_EQ(gCalls[1].path, (t_.path() / "Image/a (3).jpg").string());
+  RecoveryReport r = RecoveryWriter(l, true, t_.path(), &table, kDisk).run();
   EXPECT_EQ(readWholeFile(t_.path() / "Image/a.jpg"), "mine");
+  EXPECT_EQ(readWholeFile(t_.path() / "Image/a (2).jpg"), "card:a.jpg@1");
+  EXPECT_EQ(readWholeFile(t_.path() / "Image/a (3).jpg"), "card:a.jpg@2");
+  EXPECT_EQ(r.written.size(), 2u);
 }
 
-TEST_F(RawRecovery, LinksPlantedInTheTreeAreNotHandedToTheLibrary) {
+TEST_F(RawRecovery, LinksPlantedInTheTreeAreNotFollowed) {
   fs::path root = t_.path() / "out";
   fs::path outside = t_.path() / "outside";
   fs::create_directories(outside);
@@ -140,32 +158,46 @@ TEST_F(RawRecovery, LinksPlantedInTheTreeAreNotHandedToTheLibrary) {
   export_function_table table = fakeTable();
   RecoveryReport r = RecoveryWriter(l, true, root, &table, kDisk).run();
   ASSERT_EQ(gCalls.size(), 1u);
-  EXPECT_EQ(gCalls[0].path, (root / "Image/a (2).jpg").string());
+  EXPECT_EQ(r.written, std::vector<fs::path>{root / "Image/a (2).jpg"});
   EXPECT_TRUE(fs::is_empty(outside));
   EXPECT_EQ(r.recovered, 3);
   EXPECT_EQ(r.failures.size(), 4u);  // the two linked folders, and their files
 }
 
-TEST_F(RawRecovery, PathThatDoesNotFitTheLibraryBufferIsRefusedNotCut) {
-  fs::path root = t_.path() / std::string(200, 'd') / std::string(150, 'e');
-  size_t base = (root / "Image").string().size() + 1;  // folder and the slash
-  ASSERT_LT(base + 2, size_t{TAMSEL_DISKLIB_PATH_MAX});
-  std::string fits(TAMSEL_DISKLIB_PATH_MAX - 1 - base, 'f');  // 399 bytes in all
-  std::string tooLong(TAMSEL_DISKLIB_PATH_MAX - base, 'g');   // 400 bytes: no room for NUL
+// A kind folder swapped for a link while the run writes into it: the file in hand ends up
+// in the folder as it was opened, the rest are refused, nothing goes through the link.
+TEST_F(RawRecovery, AFolderReplacedByALinkDuringTheRunIsNotWrittenThrough) {
+  fs::path root = t_.path() / "out";
+  fs::path outside = t_.path() / "outside";
+  fs::create_directories(outside);
   ResultLists l;
-  l.bbImageArray = {found(fits), found(tooLong)};
+  l.bbImageArray = {found("a.jpg"), found("b.jpg"), found("c.jpg")};
+  bool swapped = false;
+  gOnRead = [&] {
+    if (std::exchange(swapped, true)) return;
+    fs::rename(root / "Image", root / "moved");
+    fs::create_directory_symlink(outside, root / "Image");
+  };
   export_function_table table = fakeTable();
   RecoveryReport r = RecoveryWriter(l, true, root, &table, kDisk).run();
-  ASSERT_EQ(gCalls.size(), 1u);
-  EXPECT_EQ(gCalls[0].path.size(), size_t{TAMSEL_DISKLIB_PATH_MAX - 1});
-  EXPECT_TRUE(fs::exists(root / "Image" / fits));
-  EXPECT_FALSE(fs::exists(root / "Image" / tooLong));
-  EXPECT_EQ(r.recovered, 2);
-  ASSERT_EQ(r.failures.size(), 1u);
-  EXPECT_NE(r.failures[0].find("does not fit"), std::string::npos);
-  bool logged = false;
-  for (const auto& line : log_) logged |= line.find(tooLong) != std::string::npos;
-  EXPECT_TRUE(logged);
+  EXPECT_TRUE(fs::is_empty(outside));
+  EXPECT_EQ(readWholeFile(root / "moved/a.jpg"), "card:a.jpg@4096");
+  EXPECT_EQ(gCalls.size(), 1u);  // b and c were never read
+  ASSERT_EQ(r.failures.size(), 2u);
+  EXPECT_NE(r.failures[0].find("moved or replaced"), std::string::npos) << r.failures[0];
+}
+
+// Without a path handed to the library, a deep folder is no limit any more.
+TEST_F(RawRecovery, DeepFoldersAndLongNamesAreWritten) {
+  fs::path root = t_.path() / std::string(200, 'd') / std::string(150, 'e');
+  std::string longName(250, 'g');
+  ResultLists l;
+  l.bbImageArray = {found(longName)};
+  export_function_table table = fakeTable();
+  RecoveryReport r = RecoveryWriter(l, true, root, &table, kDisk).run();
+  EXPECT_GT((root / "Image" / longName).string().size(), size_t{TAMSEL_DISKLIB_PATH_MAX});
+  EXPECT_EQ(readWholeFile(root / "Image" / longName), cardBytes(longName, 4096));
+  EXPECT_TRUE(r.failures.empty());
 }
 
 TEST_F(RawRecovery, WithoutTheLibraryNothingIsWrittenButEveryTickCounts) {
@@ -178,14 +210,42 @@ TEST_F(RawRecovery, WithoutTheLibraryNothingIsWrittenButEveryTickCounts) {
   EXPECT_EQ(r1.recovered, 2);
   EXPECT_EQ(r2.recovered, 2);
   EXPECT_EQ(r1.failures.size(), 2u);
+  EXPECT_EQ(r2.failures.size(), 2u);
+  EXPECT_TRUE(r1.written.empty());
   EXPECT_EQ(listTree(t_.path()), (std::set<std::string>{"Image", "Audio", "Video", "Document"}));
+}
 
-  gWriteFiles = false;  // a library that reads nothing off the card
+// Two runs into one folder at the same time: every file is created by exactly one of them,
+// each report lists only the files its own run created, and nothing is overwritten.
+TEST_F(RawRecovery, TwoRunsIntoOneFolderAtOnceEachReportOnlyTheirOwnFiles) {
+  constexpr int kFiles = 200;
+  ResultLists runs[2];
+  for (int run = 0; run < 2; ++run) {
+    for (int i = 0; i < kFiles; ++i) {
+      runs[run].bbImageArray.push_back(found("IMG.JPG", true, uint64_t(run) * 100000 + i));
+    }
+  }
   export_function_table table = fakeTable();
-  RecoveryReport r3 = RecoveryWriter(l, true, t_.path(), &table, kDisk).run();
-  EXPECT_EQ(gCalls.size(), 2u);
-  EXPECT_TRUE(r3.written.empty());
-  EXPECT_EQ(r3.failures.size(), 2u);
+  RecoveryReport reports[2];
+  {
+    std::jthread a(
+        [&] { reports[0] = RecoveryWriter(runs[0], true, t_.path(), &table, kDisk).run(); });
+    std::jthread b(
+        [&] { reports[1] = RecoveryWriter(runs[1], true, t_.path(), &table, kDisk).run(); });
+  }
+  std::set<fs::path> all;
+  for (int run = 0; run < 2; ++run) {
+    EXPECT_EQ(reports[run].written.size(), size_t{kFiles});
+    EXPECT_TRUE(reports[run].failures.empty());
+    for (const fs::path& p : reports[run].written) {
+      EXPECT_TRUE(all.insert(p).second) << p << " reported twice";
+      // The file holds what this run read: no other run wrote over it.
+      const std::string bytes = readWholeFile(p);
+      const uint64_t start = std::stoull(bytes.substr(bytes.find('@') + 1));
+      EXPECT_EQ(start / 100000, uint64_t(run)) << p;
+    }
+  }
+  EXPECT_EQ(listTree(t_.path() / "Image").size(), size_t{2 * kFiles});
 }
 
 TEST_F(RawRecovery, PhoneFilesAreCopiedByteForByteWhateverTheSizeTextSays) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "results/vcf_controller.h"
 #include "tests/fixtures/temp_folder.h"
@@ -325,6 +326,52 @@ TEST(RecoveryWriterBackup, LinksPlantedInTheTreeAreNeverWrittenThrough) {
   EXPECT_TRUE(fs::is_symlink(root / "Note/Notes.txt"));
   EXPECT_TRUE(fs::is_symlink(root / "Contact/Contacts.txt"));
   EXPECT_EQ(r.recovered, 4);
+}
+
+// A category folder replaced by a link between two record writes: the second write is
+// refused with a failure line and nothing reaches the place the link points to.
+TEST(RecoveryWriterBackup, AFolderSwappedForALinkMidRunIsNotWrittenThrough) {
+  TempFolder t;
+  fs::path root = t.path() / "out";
+  fs::path outside = t.path() / "outside";
+  fs::create_directories(root / "Content_Store");
+  fs::create_directories(outside);
+  RecoveryWriter w(ResultLists{}, false, root);
+  w.setRecoverFilePath(root / "Content_Store");
+  w.recoverContentStore(*content("a.txt", "A"));
+  fs::rename(root / "Content_Store", root / "moved");
+  fs::create_directory_symlink(outside, root / "Content_Store");
+  w.recoverContentStore(*content("b.txt", "B"));
+  PRRtfController rtf;
+  w.recoverContactNode(*contact("Bob"), rtf);
+
+  EXPECT_TRUE(fs::is_empty(outside));
+  EXPECT_EQ(readWholeFile(root / "moved/a.txt"), "A");
+  EXPECT_EQ(w.report().written, std::vector<fs::path>{root / "Content_Store/a.txt"});
+  ASSERT_EQ(w.report().failures.size(), 2u);
+  for (const auto& line : w.report().failures) {
+    EXPECT_NE(line.find("moved or replaced"), std::string::npos) << line;
+  }
+  EXPECT_EQ(w.recovredFilesNum(), 3);
+}
+
+// Names taken from records lose their control and bidirectional characters before they
+// become file names.
+TEST(RecoveryWriterBackup, ControlAndBidiCharactersNeverReachFileNames) {
+  TempFolder t;
+  fs::path root = t.path() / "out";
+  ResultLists l;
+  l.bbContentStoreArray = {tick(content("/store/\x1b[31mred\xe2\x80\xaegpj.exe", "C"))};
+  l.bbMMSArray = {
+      tick(mms("\xc2\x9b"
+               "2Jpic\x07.jpg",
+               "M"))};
+  l.bbContactArray = {tick(contact("Bob\r\nEvil\xd8\x9c"))};
+  RecoveryReport r = RecoveryWriter(l, false, root).run();
+  EXPECT_TRUE(r.failures.empty());
+  EXPECT_EQ(readWholeFile(root / "Content_Store/_[31mred_gpj.exe"), "C");
+  EXPECT_EQ(readWholeFile(root / "MMSMessgae/_2Jpic_.jpg"), "M");
+  EXPECT_TRUE(fs::exists(root / "Contact/Bob__Evil_.vcf"));
 }
 
 TEST(RecoveryWriterBackup, NoFolderChosenWritesNothing) {

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "events/notification_names.h"
 #include "results/result_view_controller.h"
 #include "tests/fixtures/fake_result_view.h"
@@ -38,9 +42,9 @@ struct Selection : ::testing::Test {
     return out;
   }
   template <class T, class F>
-  std::string listed(DisplayList d, F field) {
+  std::string listed(Category c, F field) {
     std::string out;
-    for (const auto& r : pr.displayList(d)) out += std::invoke(field, dynamic_cast<T&>(*r)) + ",";
+    for (const auto& r : pr.displayList(c)) out += std::invoke(field, dynamic_cast<T&>(*r)) + ",";
     return out;
   }
 };
@@ -152,7 +156,7 @@ TEST_F(Selection, DeletedOnlyFilterKeepsListOrderAndColoursDeletedRows) {
     post(i == 2 || i == 5 ? notify::kScanDelMessageInfo : notify::kScanMessageInfo, m);
   }
   pr.actMessage();
-  EXPECT_EQ(pr.displayList(DisplayList::messageController).size(), 7u);
+  EXPECT_EQ(pr.displayList(Category::Message).size(), 7u);
   EXPECT_TRUE(pr.tableViewWillDisplayCell(Category::Message, 2).warning);
   EXPECT_FALSE(pr.tableViewWillDisplayCell(Category::Message, 3).warning);
   EXPECT_FALSE(pr.tableViewWillDisplayCell(Category::Message, 7).warning);  // past the end
@@ -160,19 +164,18 @@ TEST_F(Selection, DeletedOnlyFilterKeepsListOrderAndColoursDeletedRows) {
   EXPECT_EQ(pr.tableViewWillDisplayCell(Category::Message, 0).pointSize, 11);
 
   pr.actCheck(true);
-  EXPECT_EQ((listed<PRMessageNode>(DisplayList::messageController, &PRMessageNode::messageName)),
-            "m2,m5,");
+  EXPECT_EQ((listed<PRMessageNode>(Category::Message, &PRMessageNode::messageName)), "m2,m5,");
   EXPECT_TRUE(pr.tableViewWillDisplayCell(Category::Message, 0).warning);
   EXPECT_TRUE(view.fieldVisible(ResultField::messagePhone));
   pr.actCheck(false);
-  EXPECT_EQ((listed<PRMessageNode>(DisplayList::messageController, &PRMessageNode::messageName)),
+  EXPECT_EQ((listed<PRMessageNode>(Category::Message, &PRMessageNode::messageName)),
             "m0,m1,m2,m3,m4,m5,m6,");
 
   // No deleted notes: the note preview fields hide.
   post(notify::kScanNoteInfo, std::make_shared<PRNoteNode>());
   pr.actNote();
   pr.actCheck(true);
-  EXPECT_TRUE(pr.displayList(DisplayList::noteController).empty());
+  EXPECT_TRUE(pr.displayList(Category::Note).empty());
   EXPECT_FALSE(view.fieldVisible(ResultField::noteTitle));
   EXPECT_FALSE(view.fieldVisible(ResultField::noteContent));
 }
@@ -185,8 +188,7 @@ TEST_F(Selection, PhotoNameSortIsNumericAndTogglesAndTickColumnNeverSorts) {
   }
   pr.actPhoto();
   auto order = [&] {
-    return listed<PRPhotoAndVideoNode>(DisplayList::photoController,
-                                       &PRPhotoAndVideoNode::fileNodeName);
+    return listed<PRPhotoAndVideoNode>(Category::Photo, &PRPhotoAndVideoNode::fileNodeName);
   };
   pr.tableViewDidClickTableColumn(kColumnTick);
   EXPECT_EQ(order(), "10.jpg,9.jpg,100.jpg,abc.png,");
@@ -207,8 +209,7 @@ TEST_F(Selection, PhotoSizeSortReadsUnits) {
   }
   pr.actPhoto();
   pr.tableViewDidClickTableColumn(kColumnSize);
-  EXPECT_EQ((listed<PRPhotoAndVideoNode>(DisplayList::photoController,
-                                         &PRPhotoAndVideoNode::fileNodeSize)),
+  EXPECT_EQ((listed<PRPhotoAndVideoNode>(Category::Photo, &PRPhotoAndVideoNode::fileNodeSize)),
             ",999.00B,2.00K,1.50M,1.00G,");
 }
 
@@ -227,21 +228,17 @@ TEST_F(Selection, NameOrderIsSharedAndCallDatesSortAsDates) {
   }
   pr.actContact();
   pr.tableViewDidClickTableColumn("Phone");  // any contact column sorts by name
-  EXPECT_EQ((listed<PRContactNode>(DisplayList::contactController, &PRContactNode::contactName)),
-            "Al,al,bo,");
+  EXPECT_EQ((listed<PRContactNode>(Category::Contact, &PRContactNode::contactName)), "Al,al,bo,");
   pr.actCallHistory();
   pr.tableViewDidClickTableColumn(kColumnName);  // the shared name order flips to descending
-  EXPECT_EQ(
-      (listed<PRCallHistoryNode>(DisplayList::callHistoryController, &PRCallHistoryNode::callName)),
-      "bo,al,Al,");
+  EXPECT_EQ((listed<PRCallHistoryNode>(Category::CallHistory, &PRCallHistoryNode::callName)),
+            "bo,al,Al,");
   pr.tableViewDidClickTableColumn(kColumnDate);
-  EXPECT_EQ(
-      (listed<PRCallHistoryNode>(DisplayList::callHistoryController, &PRCallHistoryNode::callName)),
-      "bo,al,Al,");
+  EXPECT_EQ((listed<PRCallHistoryNode>(Category::CallHistory, &PRCallHistoryNode::callName)),
+            "bo,al,Al,");
   pr.tableViewDidClickTableColumn(kColumnDate);
-  EXPECT_EQ(
-      (listed<PRCallHistoryNode>(DisplayList::callHistoryController, &PRCallHistoryNode::callName)),
-      "Al,al,bo,");
+  EXPECT_EQ((listed<PRCallHistoryNode>(Category::CallHistory, &PRCallHistoryNode::callName)),
+            "Al,al,bo,");
 }
 
 // Years too large for any calendar must not overflow the date comparison.
@@ -258,9 +255,165 @@ TEST_F(Selection, CallDateSortSurvivesHugeYears) {
   }
   pr.actCallHistory();
   pr.tableViewDidClickTableColumn(kColumnDate);
-  EXPECT_EQ(
-      (listed<PRCallHistoryNode>(DisplayList::callHistoryController, &PRCallHistoryNode::callName)),
-      "old,now,far,big,");
+  EXPECT_EQ((listed<PRCallHistoryNode>(Category::CallHistory, &PRCallHistoryNode::callName)),
+            "old,now,far,big,");
+}
+
+// One text per row of what a table shows, whatever the record class.
+std::string shownNames(const ResultRows& rows) {
+  std::string out;
+  for (const auto& r : rows) {
+    if (auto* c = dynamic_cast<PRBlackBerryCallNode*>(r.get())) out += c->CallName;
+    if (auto* c = dynamic_cast<PRBlackBerryContactNode*>(r.get())) out += c->contactName;
+    if (auto* c = dynamic_cast<PRBlackBerrySMSMessageNode*>(r.get())) out += c->contentText;
+    if (auto* c = dynamic_cast<PRBlackBerryMMSMessageNode*>(r.get())) out += c->contentText;
+    if (auto* c = dynamic_cast<PRBlackBerryContentNode*>(r.get())) out += c->ContentFileType;
+    if (auto* c = dynamic_cast<PRBlackBerryNoteNode*>(r.get())) out += c->noteContent;
+    if (auto* c = dynamic_cast<PRScanListNode*>(r.get())) out += c->nodeName;
+    if (auto* c = dynamic_cast<PRMessageNode*>(r.get())) out += c->messageName;
+    out += ",";
+  }
+  return out;
+}
+
+struct SortCase {
+  const char* what;
+  Category table;
+  std::string_view column;
+  std::function<void(NotificationCenter&)> post;
+  const char* ascending;   // the rows after one click on the column
+  const char* descending;  // after a second click
+};
+
+template <class T>
+void postAll(NotificationCenter& nc, std::string_view name,
+             std::vector<std::function<void(T&)>> fills) {
+  for (const auto& fill : fills) {
+    auto rec = std::make_shared<T>();
+    fill(*rec);
+    nc.post(name, std::shared_ptr<PRNode>(rec));
+  }
+}
+
+// Each BlackBerry and raw table sorts the rows it shows by the column clicked.
+TEST(BlackBerrySorting, TheShownTableSortsByNameNumberDateOrSize) {
+  using Call = PRBlackBerryCallNode;
+  using Sms = PRBlackBerrySMSMessageNode;
+  using Content = PRBlackBerryContentNode;
+  using Found = PRScanListNode;
+  auto calls = [](NotificationCenter& nc) {
+    postAll<Call>(nc, notify::kBlacBerryCallLogInfo,
+                  {[](Call& c) { c.CallName = "bo", c.CallTime = "12-31-2013 23:59"; },
+                   [](Call& c) { c.CallName = "Al", c.CallTime = "01-02-2014 08:00"; },
+                   [](Call& c) { c.CallName = "cy", c.CallTime = "01-01-2014 09:30"; }});
+  };
+  auto sms = [](NotificationCenter& nc) {
+    postAll<Sms>(
+        nc, notify::kBlackBerrySMSMessageInfo,
+        {[](Sms& m) { m.contentText = "b", m.numberString = "2", m.dateTime = "02-01-2014 10:00"; },
+         [](Sms& m) { m.contentText = "a", m.numberString = "3", m.dateTime = "01-01-2015 10:00"; },
+         [](Sms& m) { m.contentText = "c", m.numberString = "1", m.dateTime = "not a date"; }});
+  };
+  auto contents = [](NotificationCenter& nc) {
+    postAll<Content>(
+        nc, notify::kBlackBerryContentStoreInfo,
+        {[](Content& c) { c.ContentFileType = "x", c.filePathName = "/a/zz.jpg", c.fileSize = 30; },
+         [](Content& c) {
+           c.ContentFileType = "y", c.filePathName = "/z/aa.jpg", c.fileSize = 2000;
+         },
+         [](Content& c) {
+           c.ContentFileType = "z", c.filePathName = "/m/mm.jpg", c.fileSize = 1;
+         }});
+  };
+  auto images = [](NotificationCenter& nc) {
+    postAll<Found>(nc, notify::kBlackBerryRawRecoveryFileInfo,
+                   {[](Found& f) {
+                      f.fileType = "Image", f.nodeName = "b.jpg";
+                      f.fileSizeNumber = 7;
+                    },
+                    [](Found& f) {
+                      f.fileType = "Image", f.nodeName = "a.jpg";
+                      f.fileSizeNumber = 9;
+                    },
+                    [](Found& f) {
+                      f.fileType = "Image", f.nodeName = "c.jpg";
+                      f.fileSizeNumber = 8;
+                    }});
+  };
+  const SortCase cases[] = {
+      {"calls by name", Category::CallHistory, kColumnName, calls, "Al,bo,cy,", "cy,bo,Al,"},
+      {"calls by date", Category::CallHistory, kColumnDate, calls, "bo,cy,Al,", "Al,cy,bo,"},
+      {"calls: the type column does not sort", Category::CallHistory, "Type", calls, "bo,Al,cy,",
+       "bo,Al,cy,"},
+      {"SMS by number", Category::Message, kColumnPhone, sms, "c,b,a,", "a,b,c,"},
+      {"SMS by date, no date last", Category::Message, kColumnDate, sms, "b,a,c,", "a,b,c,"},
+      {"content store by size", Category::Photo, kColumnSize, contents, "z,x,y,", "y,x,z,"},
+      {"content store by file name", Category::Photo, kColumnName, contents, "y,z,x,", "x,z,y,"},
+  };
+  for (const SortCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    NotificationCenter nc;
+    FakeResultView view;
+    FakeResultHost host;
+    PRResultViewController pr{nc, view, host};
+    c.post(nc);
+    pr.showCategory(c.table);
+    pr.tableViewDidClickTableColumn(c.column);
+    EXPECT_EQ(shownNames(view.tableRows[c.table]), c.ascending);
+    EXPECT_EQ(view.tableSelection[c.table], std::vector<int>{0});
+    pr.tableViewDidClickTableColumn(c.column);
+    EXPECT_EQ(shownNames(view.tableRows[c.table]), c.descending);
+  }
+
+  NotificationCenter nc;
+  FakeResultView view;
+  FakeResultHost host;
+  host.raw = true;
+  PRResultViewController pr{nc, view, host};
+  images(nc);
+  pr.ClickBBImage();
+  auto names = [&] { return shownNames(view.tableRows[Category::RawImage]); };
+  pr.tableViewDidClickTableColumn(kColumnSize);
+  EXPECT_EQ(names(), "b.jpg,c.jpg,a.jpg,");
+  pr.tableViewDidClickTableColumn(kColumnName);
+  EXPECT_EQ(names(), "a.jpg,b.jpg,c.jpg,");
+}
+
+// A table shows the BlackBerry records and the phone-backup ones of its category as one
+// list: the deleted-only filter, the warning colour and the phone sort rules act on it.
+TEST_F(Selection, FilterColourAndSortActOnTheListOnScreen) {
+  for (const char* text : {"s1", "s2"}) {
+    auto s = std::make_shared<PRBlackBerrySMSMessageNode>();
+    s->contentText = text;
+    post(notify::kBlackBerrySMSMessageInfo, s);
+  }
+  for (int i = 0; i < 4; ++i) {
+    auto m = std::make_shared<PRMessageNode>();
+    m->messagePhone = std::to_string(i);
+    m->messageName = "m" + std::to_string(3 - i);
+    post(i % 2 == 1 ? notify::kScanDelMessageInfo : notify::kScanMessageInfo, m);
+  }
+  pr.actMessage();
+  EXPECT_EQ(shownNames(view.tableRows[Category::Message]), "s1,s2,m3,m2,m1,m0,");
+  std::vector<bool> warning;
+  for (int row = 0; row < 6; ++row) {
+    warning.push_back(pr.tableViewWillDisplayCell(Category::Message, row).warning);
+  }
+  EXPECT_EQ(warning, (std::vector<bool>{false, false, false, true, false, true}));
+
+  pr.actCheck(true);
+  EXPECT_EQ(shownNames(view.tableRows[Category::Message]), "m2,m0,");
+  EXPECT_TRUE(pr.tableViewWillDisplayCell(Category::Message, 0).warning);
+  EXPECT_TRUE(pr.tableViewWillDisplayCell(Category::Message, 1).warning);
+  EXPECT_EQ(view.tableSelection[Category::Message], std::vector<int>{0});
+
+  pr.actCheck(false);
+  // Phone messages sort by name whatever the column; the SMS rows have no name and go last.
+  pr.tableViewDidClickTableColumn(kColumnDate);
+  EXPECT_EQ(shownNames(view.tableRows[Category::Message]), "m0,m1,m2,m3,s1,s2,");
+  EXPECT_TRUE(pr.tableViewWillDisplayCell(Category::Message, 0).warning);
+  EXPECT_FALSE(pr.tableViewWillDisplayCell(Category::Message, 1).warning);
+  EXPECT_FALSE(pr.tableViewWillDisplayCell(Category::Message, 4).warning);
 }
 
 }  // namespace

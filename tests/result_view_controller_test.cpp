@@ -278,7 +278,48 @@ TEST_F(Presenter, RawFilesSortByKindAndArchiveStaysEmpty) {
 
   pr.CilckStop();
   EXPECT_EQ(host.stopCalls.load(), 1);
-  EXPECT_EQ(pr.currentCategory(), Category::CallHistory);
+  EXPECT_EQ(pr.currentCategory(), Category::RawImage);
+}
+
+// A card scan opens on the first kind of file found, in the order of the buttons, and shows
+// no counts of the backup categories.
+TEST(CardScanEnd, OpensOnTheFirstRawCategoryWithFiles) {
+  const std::pair<std::vector<const char*>, Category> cases[] = {
+      {{}, Category::RawImage},
+      {{"Document", "Audio"}, Category::RawAudio},
+      {{"Document"}, Category::RawDocument},
+      {{"Audio", "Video", "Archive"}, Category::RawVideo},
+      {{"Document", "Image"}, Category::RawImage},
+  };
+  for (const auto& [kinds, expected] : cases) {
+    SCOPED_TRACE(static_cast<int>(expected));
+    NotificationCenter nc;
+    FakeResultView view;
+    FakeResultHost host;
+    host.raw = true;
+    PRResultViewController pr{nc, view, host};
+    pr.showView();
+    for (const char* kind : kinds) {
+      nc.post(notify::kBlackBerryRawRecoveryFileInfo, std::shared_ptr<PRNode>(found(kind)));
+    }
+    pr.ScanThreadFinish();
+    EXPECT_EQ(pr.currentCategory(), expected);
+    EXPECT_EQ(view.panel, expected);
+    EXPECT_EQ(view.tableRows[expected].size(), kinds.empty() ? 0u : 1u);
+    for (ResultField f :
+         {ResultField::contactNumlab, ResultField::delContactNumlab, ResultField::messageNumlab,
+          ResultField::noteNumlab, ResultField::callNumlab, ResultField::delCallNumlab}) {
+      EXPECT_FALSE(view.fieldVisible(f)) << static_cast<int>(f);
+    }
+    EXPECT_TRUE(view.fieldVisible(ResultField::photovideoNumlab));
+
+    host.raw = false;  // the next scan is a backup scan: its counts are shown again
+    pr.showView();
+    pr.ScanThreadFinish();
+    EXPECT_EQ(pr.currentCategory(), Category::CallHistory);
+    EXPECT_TRUE(view.fieldVisible(ResultField::contactNumlab));
+    EXPECT_TRUE(view.fieldVisible(ResultField::delCallNumlab));
+  }
 }
 
 TEST_F(Presenter, ShowViewPreparesABackupScanWithoutClearingLists) {

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "util/log.h"
+#include "util/text.h"
 
 namespace tamsel {
 namespace fs = std::filesystem;
@@ -134,9 +135,20 @@ std::optional<int> firstFreeNumber(const std::function<bool(int)>& taken) {
 }
 
 std::string sanitizeFileName(std::string_view name) {
-  std::string out(name);
-  for (char& c : out) {
-    if (c == '/' || c == '\0') c = '_';
+  std::string out;
+  out.reserve(name.size());
+  for (size_t i = 0; i < name.size();) {
+    char32_t cp = 0;
+    const size_t len = decodeUtf8At(name, i, &cp);
+    if (len == 0 || cp == '/' || isControlOrBidi(cp)) {
+      // A byte that is no text, a separator, or a character that would act on a terminal
+      // or reorder the name when it is shown.
+      out += '_';
+      i += len == 0 ? 1 : len;
+      continue;
+    }
+    out.append(name.substr(i, len));
+    i += len;
   }
   if (out.empty() || out == ".") return "_";
   if (out == "..") return "__";

@@ -16,8 +16,10 @@ namespace tamsel {
 // Longest file name (one path component) the file systems we write to accept, in bytes.
 inline constexpr size_t kMaxFileNameBytes = 255;
 
-// A name that is safe as a single component inside a chosen folder: every "/" and NUL byte
-// becomes "_"; "", "." and ".." become "_" and "__"; a name longer than 255 bytes is cut on
+// A name that is safe as a single component inside a chosen folder: every "/", every control
+// character (C0 with NUL, DEL, C1), every bidirectional control (util/text.h
+// isControlOrBidi) and every byte that is not valid UTF-8 becomes "_"; "", "." and ".."
+// become "_" and "__"; a name longer than 255 bytes is cut on
 // a UTF-8 character boundary, keeping its suffix (".jpg") when that is short. Applying it
 // twice changes nothing.
 std::string sanitizeFileName(std::string_view name);

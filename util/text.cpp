@@ -141,4 +141,46 @@ std::string utf16ToUtf8(std::span<const uint8_t> bytes, bool bigEndianDefault) {
   return out;
 }
 
+size_t decodeUtf8At(std::string_view text, size_t at, char32_t* cp) {
+  if (at >= text.size()) return 0;
+  const auto* begin = reinterpret_cast<const uint8_t*>(text.data());
+  return decodeUtf8(begin + at, begin + text.size(), cp);
+}
+
+bool isControlOrBidi(char32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x061C || cp == 0x200E || cp == 0x200F ||
+         (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+}
+
+std::string escapeForTerminal(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    char32_t cp = 0;
+    const size_t len = decodeUtf8At(text, i, &cp);
+    if (len == 0) {
+      const auto b = static_cast<uint8_t>(text[i++]);
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+      continue;
+    }
+    if (cp == '\\') {
+      out += "\\\\";
+    } else if (cp < 0x80 && isControlOrBidi(cp)) {
+      out += "\\x";
+      out += kHex[cp >> 4];
+      out += kHex[cp & 15];
+    } else if (isControlOrBidi(cp)) {
+      out += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(cp >> shift) & 15];
+    } else {
+      out.append(text.substr(i, len));
+    }
+    i += len;
+  }
+  return out;
+}
+
 }  // namespace tamsel

@@ -38,4 +38,19 @@ std::string utf16ToUtf8(std::span<const uint8_t> bytes, bool bigEndianDefault);
 // Appends one code point as UTF-8.
 void appendUtf8(std::string& out, char32_t cp);
 
+// The code point of the UTF-8 sequence at `text[at]` in `cp`, and its length in bytes; 0 when
+// no valid sequence starts there (or `at` is past the end).
+size_t decodeUtf8At(std::string_view text, size_t at, char32_t* cp);
+
+// Characters that must not reach a file name or a terminal as they are: the C0 controls,
+// DEL, the C1 controls (U+0080 to U+009F) and the bidirectional controls (U+061C, U+200E,
+// U+200F, U+202A to U+202E, U+2066 to U+2069), which reorder what is shown around them.
+bool isControlOrBidi(char32_t cp);
+
+// `text` made safe to print on a terminal: the characters above and bytes that are not
+// valid UTF-8 are written as escapes ("\x1b", "\u202e"), and a backslash as "\\", so that
+// what is printed cannot move the cursor, change colours or reorder the line, and tells
+// the escapes apart from the text. Anything else is kept.
+std::string escapeForTerminal(std::string_view text);
+
 }  // namespace tamsel
