@@ -13,6 +13,7 @@
 #include "util/file_names.h"
 #include "util/log.h"
 #include "util/output_folder.h"
+#include "util/text.h"
 
 namespace tamsel {
 namespace fs = std::filesystem;
@@ -125,7 +126,7 @@ void RecoveryWriter::setRecoverFilePath(fs::path p) {
 }
 
 void RecoveryWriter::failed(std::string line) {
-  logLine(line);
+  logLine(escapeForTerminal(line));  // names from the backup may hold terminal controls
   report_.failures.push_back(std::move(line));
 }
 

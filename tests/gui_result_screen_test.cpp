@@ -8,6 +8,7 @@
 #include <QEnterEvent>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -39,9 +40,11 @@ using testing::whenDialogAppears;
 const fs::path kSample = fs::path(TAMSEL_SOURCE_DIR) / "examples" / "sample.bbb";
 
 // Chooses `path` in the next file dialog, as the user does, and accepts it only once the
-// dialog has taken the path in: accepted before that, the dialog may stay open and the test
-// would wait on it for ever. Keeps choosing and accepting until the dialog has closed.
-// `opened` (if any) sees the dialog first, as it opened.
+// dialog reports it as its selection: accepted before that, the dialog stays open and the
+// test waits on it for ever. selectFile leaves the name field alone while that field has the
+// keyboard focus (which it gets at some point after the dialog shows), so the path is typed
+// into the field whenever the selection is not yet the path. Keeps going until the dialog
+// has closed. `opened` (if any) sees the dialog first, as it opened.
 void chooseInNextFileDialog(const fs::path& path,
                             std::function<void(QFileDialog*)> opened = nullptr) {
   const QString wanted = QString::fromStdString(path.string());
@@ -67,7 +70,11 @@ void chooseInNextFileDialog(const fs::path& path,
           return;
         }
         if (dialog->selectedFiles().value(0) != wanted) {
-          dialog->selectFile(wanted);
+          if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+            name->setText(wanted);
+          } else {
+            dialog->selectFile(wanted);
+          }
           return;
         }
         static_cast<QDialog*>(dialog.data())->accept();

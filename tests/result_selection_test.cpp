@@ -369,6 +369,7 @@ TEST(BlackBerrySorting, TheShownTableSortsByNameNumberDateOrSize) {
   FakeResultView view;
   FakeResultHost host;
   host.raw = true;
+  host.fileBytes = Bytes(16, 0);  // what the image preview of row 0 reads
   PRResultViewController pr{nc, view, host};
   images(nc);
   pr.ClickBBImage();
