@@ -26,7 +26,8 @@ SourceChoice chooseScanSource(const ScanSources& sources, const std::string& pat
         path + (errno == ENOENT ? ": no such file" : ": " + std::string(std::strerror(errno)));
     return choice;
   }
-  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+  // Folders reach the probes too: a phone backup is a folder.
+  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode) && !S_ISDIR(st.st_mode)) {
     choice.error = path + ": not a file";
     return choice;
   }
@@ -34,7 +35,9 @@ SourceChoice chooseScanSource(const ScanSources& sources, const std::string& pat
   for (const auto& source : sources) {
     if (source->probe(path)) claims.push_back(source.get());
   }
-  if (claims.empty()) {
+  if (claims.empty() && S_ISDIR(st.st_mode)) {
+    choice.error = path + ": a folder that holds no backup";
+  } else if (claims.empty()) {
     choice.error = path +
                    ": not a backup (neither a BlackBerry IPD file, a .bbb archive nor a memory "
                    "card image)";

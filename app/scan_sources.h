@@ -23,8 +23,8 @@ struct SourceChoice {
 };
 
 // The one source that recognises `path` by its content. No source: "not a backup"; more
-// than one: an error naming them, rather than a guess. Missing paths, folders and special
-// files other than block devices are refused before any source reads them.
+// than one: an error naming them, rather than a guess. Missing paths and special files other
+// than block devices are refused before any source reads them; folders go to the probes.
 SourceChoice chooseScanSource(const ScanSources& sources, const std::string& path);
 
 }  // namespace tamsel

@@ -143,7 +143,7 @@ TEST_F(Cli, UnreadableInputsEndWithOneClearLine) {
       {notIpd.string(), "not a backup"},
       {badHeader.string(), "not a backup"},
       {cutZip.string(), "not a ZIP archive"},
-      {dir_.string(), "not a file"},
+      {dir_.string(), "a folder that holds no backup"},
   };
   for (const auto& c : cases) {
     CliRun r = run("scan " + quote(c.name));
