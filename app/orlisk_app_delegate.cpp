@@ -189,6 +189,7 @@ bool OrliskAppDelegate::QuickScanStart(std::shared_ptr<PRDiskInfoNode> row) {
   // thread posts anything.
   brawScan_ = true;
   createResultViewController();
+  resultViewController_->beginScan();
   rawScanning_ = true;
   rawScanThreader_ = std::jthread([this, row] { RawScanThreaderHandle(*row); });
   return true;
@@ -235,6 +236,7 @@ bool OrliskAppDelegate::startScan(const std::string& path, const SourceChoice& c
   // The result screen exists (and has subscribed) before the worker posts anything, and the
   // worker only ever reads the pointer, which is never replaced once set.
   createResultViewController();
+  resultViewController_->beginScan();
   ScanRun* current = run_.get();
   return current->start(
       [this, current, input, choice] { ScanIOSBackUpFilehand(input, *current, choice); });

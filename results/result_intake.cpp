@@ -80,7 +80,7 @@ namespace {
 
 // Appends a live record without any check, and indexes its key for the deleted records.
 template <class T>
-void appendLive(std::mutex& m, RecordList<T>& list, int32_t& counter,
+void appendLive(std::mutex& m, const bool& open, RecordList<T>& list, int32_t& counter,
                 std::unordered_set<std::string>* index, const Notification& n) {
   auto rec = recordOrLog<T>(n);
   if (!rec) return;
@@ -89,6 +89,7 @@ void appendLive(std::mutex& m, RecordList<T>& list, int32_t& counter,
     if (index) key = keyOf(*rec);
   }
   std::lock_guard lock(m);
+  if (!open) return;
   if (index) index->insert(std::move(key));
   list.push_back(std::move(rec));
   ++counter;
@@ -96,13 +97,13 @@ void appendLive(std::mutex& m, RecordList<T>& list, int32_t& counter,
 
 // Appends a deleted record unless it is empty or equal to a listed (live or deleted) one.
 template <class T>
-void appendDeleted(std::mutex& m, RecordList<T>& list, int32_t& counter,
+void appendDeleted(std::mutex& m, const bool& open, RecordList<T>& list, int32_t& counter,
                    std::unordered_set<std::string>& index, const Notification& n) {
   auto rec = recordOrLog<T>(n);
   if (!rec || isEmptyRecord(*rec)) return;
   std::string key = keyOf(*rec);
   std::lock_guard lock(m);
-  if (!index.insert(std::move(key)).second) return;
+  if (!open || !index.insert(std::move(key)).second) return;
   rec->bDeleted = true;
   list.push_back(std::move(rec));
   ++counter;
@@ -111,70 +112,74 @@ void appendDeleted(std::mutex& m, RecordList<T>& list, int32_t& counter,
 }  // namespace
 
 void PRResultViewController::ScanPhotoAndVideoHandle(const Notification& n) {
-  appendLive<PRPhotoAndVideoNode>(mutex_, lists_.photoAndVideoArray, counters_.photovideoNum,
-                                  nullptr, n);
+  appendLive<PRPhotoAndVideoNode>(mutex_, accepting_, lists_.photoAndVideoArray,
+                                  counters_.photovideoNum, nullptr, n);
 }
 
 // The file paths of this notification are not used by the result screen.
 void PRResultViewController::ScanPhotoAndVideoInfomationHandle(const Notification&) {}
 
 void PRResultViewController::scanFaceTwitterInfoHandle(const Notification& n) {
-  appendLive<PRFaceTwitterNode>(mutex_, lists_.faceTwitterArray, counters_.facetwitterNum, nullptr,
-                                n);
+  appendLive<PRFaceTwitterNode>(mutex_, accepting_, lists_.faceTwitterArray,
+                                counters_.facetwitterNum, nullptr, n);
 }
 
 void PRResultViewController::ScanContactInfomationHandle(const Notification& n) {
-  appendLive<PRContactNode>(mutex_, lists_.contactArray, counters_.contactNum, &dup_.contact, n);
+  appendLive<PRContactNode>(mutex_, accepting_, lists_.contactArray, counters_.contactNum,
+                            &dup_.contact, n);
 }
 
 void PRResultViewController::ScanMessageInfomationHandle(const Notification& n) {
-  appendLive<PRMessageNode>(mutex_, lists_.messageArray, counters_.messageNum, &dup_.message, n);
+  appendLive<PRMessageNode>(mutex_, accepting_, lists_.messageArray, counters_.messageNum,
+                            &dup_.message, n);
 }
 
 void PRResultViewController::ScanCallHistoryInfomationHandle(const Notification& n) {
-  appendLive<PRCallHistoryNode>(mutex_, lists_.callHistoryArray, counters_.callNum, &dup_.call, n);
+  appendLive<PRCallHistoryNode>(mutex_, accepting_, lists_.callHistoryArray, counters_.callNum,
+                                &dup_.call, n);
 }
 
 void PRResultViewController::ScanNoteInfomationHandle(const Notification& n) {
-  appendLive<PRNoteNode>(mutex_, lists_.noteArray, counters_.noteNum, &dup_.note, n);
+  appendLive<PRNoteNode>(mutex_, accepting_, lists_.noteArray, counters_.noteNum, &dup_.note, n);
 }
 
 void PRResultViewController::scanBookMarkInfoHandle(const Notification& n) {
-  appendLive<PRBookMarkNode>(mutex_, lists_.bookMarkArray, counters_.bookMarkNum, &dup_.bookMark,
-                             n);
+  appendLive<PRBookMarkNode>(mutex_, accepting_, lists_.bookMarkArray, counters_.bookMarkNum,
+                             &dup_.bookMark, n);
 }
 
 void PRResultViewController::scanCalenderInfoHandle(const Notification& n) {
-  appendLive<PRCalenderNode>(mutex_, lists_.calenderArray, counters_.calenderNum, &dup_.calender,
-                             n);
+  appendLive<PRCalenderNode>(mutex_, accepting_, lists_.calenderArray, counters_.calenderNum,
+                             &dup_.calender, n);
 }
 
 void PRResultViewController::ScanDelContactInfomationHandle(const Notification& n) {
-  appendDeleted<PRContactNode>(mutex_, lists_.contactArray, counters_.delContactNum, dup_.contact,
-                               n);
+  appendDeleted<PRContactNode>(mutex_, accepting_, lists_.contactArray, counters_.delContactNum,
+                               dup_.contact, n);
 }
 
 void PRResultViewController::ScanDelMessageInfomationHandle(const Notification& n) {
-  appendDeleted<PRMessageNode>(mutex_, lists_.messageArray, counters_.delMessageNum, dup_.message,
-                               n);
+  appendDeleted<PRMessageNode>(mutex_, accepting_, lists_.messageArray, counters_.delMessageNum,
+                               dup_.message, n);
 }
 
 void PRResultViewController::ScanDelNoteInfomationHandle(const Notification& n) {
-  appendDeleted<PRNoteNode>(mutex_, lists_.noteArray, counters_.delNoteNum, dup_.note, n);
+  appendDeleted<PRNoteNode>(mutex_, accepting_, lists_.noteArray, counters_.delNoteNum, dup_.note,
+                            n);
 }
 
 void PRResultViewController::ScanDelCallHistoryInfomationHandle(const Notification& n) {
-  appendDeleted<PRCallHistoryNode>(mutex_, lists_.callHistoryArray, counters_.delCallNum, dup_.call,
-                                   n);
+  appendDeleted<PRCallHistoryNode>(mutex_, accepting_, lists_.callHistoryArray,
+                                   counters_.delCallNum, dup_.call, n);
 }
 
 void PRResultViewController::scanDelBookMarkInfoHandle(const Notification& n) {
-  appendDeleted<PRBookMarkNode>(mutex_, lists_.bookMarkArray, counters_.delBookMarkNum,
+  appendDeleted<PRBookMarkNode>(mutex_, accepting_, lists_.bookMarkArray, counters_.delBookMarkNum,
                                 dup_.bookMark, n);
 }
 
 void PRResultViewController::scanDelCalenderInfoHandle(const Notification& n) {
-  appendDeleted<PRCalenderNode>(mutex_, lists_.calenderArray, counters_.delCalenderNum,
+  appendDeleted<PRCalenderNode>(mutex_, accepting_, lists_.calenderArray, counters_.delCalenderNum,
                                 dup_.calender, n);
 }
 
@@ -185,10 +190,12 @@ namespace {
 // BlackBerry records count in the category whose label they belong to, so the labels tell
 // the truth after a BlackBerry scan too. A notification without a record is ignored.
 template <class T>
-void appendCounted(std::mutex& m, RecordList<T>& list, int32_t* counter, const Notification& n) {
+void appendCounted(std::mutex& m, const bool& open, RecordList<T>& list, int32_t* counter,
+                   const Notification& n) {
   auto rec = n.record<T>();
   if (!rec) return;
   std::lock_guard lock(m);
+  if (!open) return;
   list.push_back(std::move(rec));
   if (counter) ++*counter;
 }
@@ -196,31 +203,37 @@ void appendCounted(std::mutex& m, RecordList<T>& list, int32_t* counter, const N
 }  // namespace
 
 void PRResultViewController::BlacBerryContactInfoHandle(const Notification& n) {
-  appendCounted<PRBlackBerryContactNode>(mutex_, lists_.bbContactArray, &counters_.contactNum, n);
+  appendCounted<PRBlackBerryContactNode>(mutex_, accepting_, lists_.bbContactArray,
+                                         &counters_.contactNum, n);
 }
 
 void PRResultViewController::BlacBerryCallLogInfoHandle(const Notification& n) {
-  appendCounted<PRBlackBerryCallNode>(mutex_, lists_.bbCallArray, &counters_.callNum, n);
+  appendCounted<PRBlackBerryCallNode>(mutex_, accepting_, lists_.bbCallArray, &counters_.callNum,
+                                      n);
 }
 
 void PRResultViewController::BlackBerrySMSMessageInfoHandle(const Notification& n) {
-  appendCounted<PRBlackBerrySMSMessageNode>(mutex_, lists_.bbSMSArray, &counters_.messageNum, n);
+  appendCounted<PRBlackBerrySMSMessageNode>(mutex_, accepting_, lists_.bbSMSArray,
+                                            &counters_.messageNum, n);
 }
 
 void PRResultViewController::BlackBerryMMSMessageInfoHandle(const Notification& n) {
-  appendCounted<PRBlackBerryMMSMessageNode>(mutex_, lists_.bbMMSArray, &counters_.messageNum, n);
+  appendCounted<PRBlackBerryMMSMessageNode>(mutex_, accepting_, lists_.bbMMSArray,
+                                            &counters_.messageNum, n);
 }
 
 void PRResultViewController::BlackBerryNoteInfoHandle(const Notification& n) {
-  appendCounted<PRBlackBerryNoteNode>(mutex_, lists_.bbNoteArray, &counters_.noteNum, n);
+  appendCounted<PRBlackBerryNoteNode>(mutex_, accepting_, lists_.bbNoteArray, &counters_.noteNum,
+                                      n);
 }
 
 void PRResultViewController::BlackBerryCalenderInfoHandle(const Notification& n) {
-  appendCounted<PRBlackBerryCalenderNode>(mutex_, lists_.bbCalderArray, &counters_.calenderNum, n);
+  appendCounted<PRBlackBerryCalenderNode>(mutex_, accepting_, lists_.bbCalderArray,
+                                          &counters_.calenderNum, n);
 }
 
 void PRResultViewController::BlackBerryContentStoreInfoHandle(const Notification& n) {
-  appendCounted<PRBlackBerryContentNode>(mutex_, lists_.bbContentStoreArray,
+  appendCounted<PRBlackBerryContentNode>(mutex_, accepting_, lists_.bbContentStoreArray,
                                          &counters_.photovideoNum, n);
 }
 
@@ -230,6 +243,7 @@ void PRResultViewController::BlackBerryRawRecoveryFileInfoHandle(const Notificat
   auto rec = n.record<PRScanListNode>();
   if (!rec) return;
   std::lock_guard lock(mutex_);
+  if (!accepting_) return;
   if (rec->fileType == "Image") {
     lists_.bbImageArray.push_back(std::move(rec));
     ++counters_.photovideoNum;
@@ -249,6 +263,10 @@ void PRResultViewController::BlackBerryRawRecoveryFileInfoHandle(const Notificat
 void PRResultViewController::ScanProgressInfomationHandle(const Notification& n) {
   const auto* value = std::get_if<int64_t>(&n.object);
   if (!value) return;
+  {
+    std::lock_guard lock(mutex_);
+    if (!accepting_) return;  // the results were dropped; a late worker's progress too
+  }
   const int progress = static_cast<int>(std::clamp<int64_t>(*value, std::numeric_limits<int>::min(),
                                                             std::numeric_limits<int>::max()));
   rewriteCountLabels(progress);

@@ -383,10 +383,16 @@ void PRResultViewController::actHome() {
   recovredFilesNum_ = 0;
 }
 
+void PRResultViewController::beginScan() {
+  std::lock_guard lock(mutex_);
+  accepting_ = true;
+}
+
 void PRResultViewController::releaseUIMemory() {
   host_.stopScan();
   {
     std::lock_guard lock(mutex_);
+    accepting_ = false;
     lists_ = ResultLists{};
     dup_ = DuplicateIndex{};
   }

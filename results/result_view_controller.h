@@ -105,6 +105,9 @@ class PRResultViewController : private RecoveryObserver {
   // Asks to go home; on " Back " empties the lists and shows the home view.
   void actHome();
   void releaseUIMemory();
+  // The controller starts a new scan: records are filed again (after going home they are
+  // dropped until then).
+  void beginScan();
 
   // ------------------------------------------------------------ category actions
   void actPhoto() { showCategory(Category::Photo); }
@@ -233,7 +236,10 @@ class PRResultViewController : private RecoveryObserver {
   ResultView& view_;
   ResultHost& host_;
 
-  mutable std::mutex mutex_;  // guards lists_, counters_, dup_
+  mutable std::mutex mutex_;  // guards lists_, counters_, dup_, accepting_
+  // False from going home until the next scan starts: a worker that is still ending cannot
+  // file a late record into the emptied lists.
+  bool accepting_ = true;
   ResultLists lists_;
   ScanCounters counters_;
   DuplicateIndex dup_;

@@ -403,9 +403,32 @@ TEST_F(Presenter, GoingHomeAsksAndEmptiesEverythingOnBack) {
   EXPECT_FALSE(view.screenShown);
   EXPECT_EQ(pr.selectedFilesNum(), 0);
 
-  // The duplicate index went with the lists: the same deleted contact is new again.
+  // The duplicate index went with the lists: in the next scan the same deleted contact is
+  // new again.
+  pr.beginScan();
   post(notify::kScanDelContactInfo, contact("Ann", "1"));
   EXPECT_EQ(pr.snapshot().contactArray.size(), 1u);
+}
+
+// A worker still ending after Home must not leave its last records in the emptied lists,
+// where the next scan's screen would show them; the next scan files records again.
+TEST_F(Presenter, RecordsPostedAfterHomeAreDroppedUntilTheNextScan) {
+  view.alertAnswer = true;
+  pr.actHome();
+  post(notify::kBlackBerryNoteInfo, std::make_shared<PRBlackBerryNoteNode>());
+  post(notify::kScanContactInfo, contact("Late", "1"));
+  post(notify::kScanDelContactInfo, contact("Late", "2"));
+  post(notify::kBlackBerryRawRecoveryFileInfo, found("Image"));
+  nc.post(notify::kScanProgressInfo, int64_t{50});
+  ResultLists l = pr.snapshot();
+  EXPECT_TRUE(l.bbNoteArray.empty());
+  EXPECT_TRUE(l.contactArray.empty());
+  EXPECT_TRUE(l.bbImageArray.empty());
+  EXPECT_EQ(pr.counters().contactNum, 0);
+
+  pr.beginScan();
+  post(notify::kBlackBerryNoteInfo, std::make_shared<PRBlackBerryNoteNode>());
+  EXPECT_EQ(pr.snapshot().bbNoteArray.size(), 1u);
 }
 
 TEST_F(Presenter, WorkerPostsWhileUiThreadReads) {
