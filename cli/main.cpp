@@ -94,10 +94,10 @@ int scanOrFail(tamsel::cli::ScanSession& session, const std::string& path, bool 
                bool* damaged) {
   tamsel::BackupScanOutcome o = session.scan(path, !quiet);
   for (const std::string& w : o.warnings) {
-    std::fprintf(stderr, "tamsel-cli: warning: %s\n", w.c_str());
+    std::fprintf(stderr, "tamsel-cli: warning: %s\n", tamsel::escapeForTerminal(w).c_str());
   }
   if (!o.readable) {
-    std::fprintf(stderr, "tamsel-cli: %s\n", o.error.c_str());
+    std::fprintf(stderr, "tamsel-cli: %s\n", tamsel::escapeForTerminal(o.error).c_str());
     return 2;
   }
   *damaged = o.damaged() || o.truncated;
@@ -274,7 +274,16 @@ int main(int argc, char** argv) {
                          "Only files of this kind (repeatable): Image, Video, Audio, Document");
 
   CLI11_PARSE(app, argc, argv);
-  if (quiet) tamsel::setLogSink({});
+  // What went wrong reaches the user as the scan's warnings and errors; the readers' free-text
+  // diagnostics (which repeat them, with more detail) only with --verbose. Texts from the
+  // input are escaped before they reach the terminal.
+  if (verbose && !quiet) {
+    tamsel::setLogSink([](std::string_view line) {
+      std::fprintf(stderr, "%s\n", tamsel::escapeForTerminal(line).c_str());
+    });
+  } else {
+    tamsel::setLogSink({});
+  }
   tamsel::setDebugLogging(verbose && !quiet);
   std::optional<std::filesystem::path> wd;
   if (!workDir.empty()) wd = workDir;

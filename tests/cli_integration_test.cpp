@@ -179,10 +179,17 @@ TEST_F(Cli, ArchiveClimbingOutOfTheWorkFolderWritesNothingOutside) {
   fs::path bbb = dir_ / "evil.bbb";
   fixtures::writeZip(bbb, {{"../../outside.txt", fixtures::bytesOf("escaped")},
                            {"Databases/../../../outside2.txt", fixtures::bytesOf("escaped")},
+                           {"../\x1b]0;owned\x07\x1b[2J", fixtures::bytesOf("escaped")},
                            {"Databases/Databases.ipd", w.bytes()}});
   CliRun r = run("scan --json - " + quote(bbb.string()));
   ASSERT_EQ(r.status, 3) << r.err;  // refused entries make the results partial
-  EXPECT_NE(r.err.find("refused archive entry \"../../outside.txt\""), std::string::npos) << r.err;
+  const std::string refused = "refused archive entry \"../../outside.txt\"";
+  const size_t first = r.err.find(refused);
+  EXPECT_NE(first, std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find(refused, first + 1), std::string::npos) << "said twice: " << r.err;
+  // An entry name never drives the terminal: its escape sequence is shown, not sent.
+  EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find('\x07'), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(dir_ / "outside.txt"));
   EXPECT_FALSE(fs::exists(dir_.parent_path() / "outside.txt"));
   EXPECT_FALSE(fs::exists(dir_.parent_path() / "outside2.txt"));
