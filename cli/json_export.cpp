@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include "util/text.h"
 
 #include "cli/record_json.h"
 
@@ -77,15 +78,35 @@ class FdWriter {
   std::string error_;
 };
 
+// Byte fields that could no longer be read (the input shrank or went away since the scan):
+// the first few are named on stderr, then only counted, so a pulled card does not flood the
+// terminal; any of them makes the export partial (exit status 3).
+constexpr int kExitPartial = 3;
+constexpr int kWarningsShown = 10;
+int gUnreadableFields = 0;
+
+void unreadableField(const std::string& line) {
+  if (++gUnreadableFields <= kWarningsShown) {
+    std::fprintf(stderr, "tamsel-cli: warning: %s\n", escapeForTerminal(line).c_str());
+  }
+}
+
 // Writes the document through `out`; false when a write failed.
 bool writeDocument(FdWriter& out, const std::string& input, std::string_view kind,
                    const ResultLists& lists) {
   const bool ok = writeRecordsJson(
       input, kind, lists, [&out](std::string_view text) { return out.write(text); },
-      [](const std::string& line) {
-        std::fprintf(stderr, "tamsel-cli: warning: %s\n", line.c_str());
-      });
+      unreadableField);
+  if (gUnreadableFields > kWarningsShown) {
+    std::fprintf(stderr, "tamsel-cli: warning: %d more byte fields could not be read\n",
+                 gUnreadableFields - kWarningsShown);
+  }
   return ok && out.flush();
+}
+
+// 0, or the status of an export whose byte fields could not all be read.
+int exportStatus() {
+  return gUnreadableFields > 0 ? kExitPartial : 0;
 }
 
 int fail(const std::string& dest, const std::string& why) {
@@ -168,7 +189,7 @@ int writeFile(const std::string& shownDest, bool force, const std::string& input
     ::unlink(temp.c_str());
     return fail(shownDest, error);
   }
-  return 0;
+  return exportStatus();
 }
 
 // A FIFO or character device: written in place.
@@ -182,7 +203,7 @@ int writeStream(const std::string& dest, const std::string& input, std::string_v
     out.fail(errnoText(errno));
     ok = false;
   }
-  return ok ? 0 : fail(dest, out.error());
+  return ok ? exportStatus() : fail(dest, out.error());
 }
 
 }  // namespace
@@ -206,6 +227,7 @@ std::string checkJsonDestination(const std::string& dest, const std::string& inp
 
 int writeJsonExport(const std::string& dest, bool force, const std::string& input,
                     std::string_view kind, const ResultLists& lists) {
+  gUnreadableFields = 0;
   if (std::string refused = checkJsonDestination(dest, input, force); !refused.empty()) {
     std::fprintf(stderr, "tamsel-cli: %s\n", refused.c_str());
     return 1;
@@ -213,7 +235,8 @@ int writeJsonExport(const std::string& dest, bool force, const std::string& inpu
   if (dest == "-") {
     std::fflush(stdout);
     FdWriter out(STDOUT_FILENO);
-    return writeDocument(out, input, kind, lists) ? 0 : fail("standard output", out.error());
+    return writeDocument(out, input, kind, lists) ? exportStatus()
+                                                  : fail("standard output", out.error());
   }
   struct stat st {};
   if (::stat(dest.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) {

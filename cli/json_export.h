@@ -16,8 +16,9 @@ namespace tamsel::cli {
 // scan, so a refused destination costs no scan.
 std::string checkJsonDestination(const std::string& dest, const std::string& input, bool force);
 
-// Writes the export of `lists` to `dest`. Returns 0, or 1 after one line on stderr when
-// the destination is refused or a write fails (a full disk included).
+// Writes the export of `lists` to `dest`. Returns 0; 1 after one line on stderr when the
+// destination is refused or a write fails (a full disk included); 3 when the export was
+// written but some byte fields could no longer be read from the input (named on stderr).
 int writeJsonExport(const std::string& dest, bool force, const std::string& input,
                     std::string_view kind, const ResultLists& lists);
 

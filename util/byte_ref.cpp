@@ -44,8 +44,8 @@ bool InputFile::readExact(uint64_t offset, size_t length, uint8_t* dst, size_t* 
       if (error) {
         *error = path_ + ": " +
                  (n < 0 ? std::string("read error: ") + std::strerror(errno)
-                        : "the file ends at " + std::to_string(offset + done) +
-                              ", before the bytes it had when it was read (it shrank)");
+                        : "nothing at offset " + std::to_string(offset + done) +
+                              ": the file is shorter than when it was scanned");
       }
       if (got) *got = done;
       return false;
