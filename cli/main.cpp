@@ -291,12 +291,23 @@ int main(int argc, char** argv) {
   if (scan->parsed()) {
     if (int rc = refuseJsonDestination(jsonDest, scanPath, jsonForce); rc >= 0) return rc;
     tamsel::cli::ScanSession session(wd);
+    // A memory card is read through the disk library and listed as rawscan lists it.
+    bool card = false;
+    if (std::string error = session.loadDiskLibraryForCard(scanPath, &card); !error.empty()) {
+      std::fprintf(stderr, "tamsel-cli: %s\n", error.c_str());
+      return 2;
+    }
     bool damaged = false;
     if (int rc = scanOrFail(session, scanPath, quiet, &damaged); rc >= 0) return rc;
     tamsel::ResultLists lists = session.lists();
-    printCounts(lists, jsonDest == "-" ? stderr : stdout);
+    if (card) {
+      printRawFiles(lists, jsonDest == "-" ? stderr : stdout);
+    } else {
+      printCounts(lists, jsonDest == "-" ? stderr : stdout);
+    }
     if (!jsonDest.empty()) {
-      int rc = tamsel::cli::writeJsonExport(jsonDest, jsonForce, scanPath, "blackberry", lists);
+      int rc = tamsel::cli::writeJsonExport(jsonDest, jsonForce, scanPath,
+                                            card ? "raw" : "blackberry", lists);
       if (rc != 0) return rc;
     }
     return damaged ? kExitDamaged : 0;

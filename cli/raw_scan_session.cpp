@@ -11,6 +11,7 @@
 #include "cli/scan_session.h"
 #include "events/notification_names.h"
 #include "raw/disk_library_path.h"
+#include "raw/raw_scan.h"
 
 namespace tamsel::cli {
 
@@ -49,6 +50,17 @@ std::string ScanSession::rawScan(const std::string& device, bool showProgress) {
   controller_.nc.removeObserver(&bar);
   bar.finish();
   return started ? "" : path + ": the scan could not start";
+}
+
+std::string ScanSession::loadDiskLibraryForCard(const std::string& path, bool* isCard) {
+  *isCard = MemoryCardSource(nullptr).probe(path);
+  if (!*isCard || controller_.diskTable() != nullptr) return "";
+  const std::filesystem::path library = findDiskLibrary();
+  if (!controller_.initDll(library)) {
+    return path + ": a memory card, but the disk library " + library.string() +
+           " cannot be loaded (set TAMSEL_DISKLIB)";
+  }
+  return "";
 }
 
 }  // namespace tamsel::cli

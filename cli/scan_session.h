@@ -26,6 +26,11 @@ class ScanSession {
   // as a whole disk through the disk view's steps; returns an error line, or "" when the
   // scan ran (raw_scan_session.cpp).
   std::string rawScan(const std::string& device, bool showProgress);
+  // Before `scan`: when `path` is a memory card (a block device, or an image that begins
+  // with a boot sector), loads the disk library (findDiskLibrary) so that the card source
+  // can read it, and sets `*isCard`. Returns an error line when the library cannot be
+  // loaded, else "" (raw_scan_session.cpp).
+  std::string loadDiskLibraryForCard(const std::string& path, bool* isCard);
 
   PRResultViewController& results() { return *controller_.resultViewController(); }
   ResultLists lists();

@@ -5,8 +5,12 @@
  *
  * Ownership: disk and partition handles belong to the library and stay valid until the next
  * initDiskList. Texts returned by diskDevicePath and partitionTypeName belong to the library
- * and stay valid as long as the handle. Buffers passed in belong to the caller. No C++
- * exception crosses this boundary. */
+ * and stay valid as long as the handle. Buffers and file descriptors passed in belong to the
+ * caller: the library never closes a descriptor it is given. No C++ exception crosses this
+ * boundary.
+ *
+ * Interface versions: 1 added abi_version, table_size, setLogFunction and addDiskImage;
+ * 2 added writeFoundFile. A table of version N has every entry of the versions up to N. */
 #ifndef TAMSEL_DISKLIB_API_H
 #define TAMSEL_DISKLIB_API_H
 
@@ -38,7 +42,7 @@ typedef struct rec_progress {
 
 /* Longest destination path recoverFoundFile accepts, terminating zero included. */
 #define TAMSEL_DISKLIB_PATH_MAX 400
-#define TAMSEL_DISKLIB_ABI_VERSION 1u
+#define TAMSEL_DISKLIB_ABI_VERSION 2u
 
 typedef void (*rec_found_callback)(_rec_file_ele* ele);
 typedef void (*rec_progress_callback)(rec_progress* progress);
@@ -68,6 +72,15 @@ typedef struct export_function_table {
   /* Lists the device or image file at `path` as a disk in every later initDiskList, before
    * the system's disks; non-zero when taken. */
   int (*addDiskImage)(const char* path);
+  /* Version 2. Writes the found file's ele->file_len bytes (its runs on the disk, in order)
+   * to the open descriptor `fd` from its current position, a bounded piece at a time: the
+   * file is never held in memory whole. Reads only inside the disk. Returns 0 when every
+   * byte was written, else an errno value: EINVAL for a null argument, EBADF for a negative
+   * descriptor, EIO when some of the file's bytes cannot be read from the disk or lie past
+   * its end, otherwise the error of the write that failed (ENOSPC, EBADF ...). Bytes written
+   * before a failure stay in the file: the caller removes it. The caller owns `fd` and
+   * closes it. */
+  int (*writeFoundFile)(list_disk_struct* disk, _rec_file_ele* ele, int fd);
 } export_function_table;
 
 #ifdef __cplusplus

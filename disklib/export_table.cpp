@@ -1,6 +1,8 @@
 // The library's only exported symbol: the function table the program looks up as
 // "exportFunction". Every entry catches whatever the C++ inside throws, so nothing crosses
 // the C boundary.
+#include <cerrno>
+
 #include "disklib/disk_list.h"
 
 namespace {
@@ -70,6 +72,9 @@ void eSetLogFunction(void (*log)(const char*)) {
 int eAddDiskImage(const char* path) {
   return guarded(0, [&] { return addDiskImage(path); });
 }
+int eWriteFoundFile(list_disk_struct* d, _rec_file_ele* ele, int fd) {
+  return guarded(EIO, [&] { return writeFoundFile(d, ele, fd); });
+}
 
 }  // namespace
 
@@ -89,4 +94,5 @@ extern "C" __attribute__((visibility("default"))) const export_function_table ex
     sizeof(export_function_table),
     eSetLogFunction,
     eAddDiskImage,
+    eWriteFoundFile,
 };

@@ -56,15 +56,57 @@ std::vector<Extent> runsOf(const std::string& path, const _rec_file_ele* ele) {
   return {{ele->file_start, ele->file_len}};
 }
 
-bool writeAll(int fd, const uint8_t* data, size_t n) {
+// Writes all `n` bytes, retrying short writes; 0 or the errno value of the failed write.
+int writeAll(int fd, const uint8_t* data, size_t n) {
   while (n > 0) {
     ssize_t w = ::write(fd, data, n);
     if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
+    if (w < 0) return errno != 0 ? errno : EIO;
+    if (w == 0) return EIO;  // no progress and no error: the write would never end
     data += w;
     n -= static_cast<size_t>(w);
   }
-  return true;
+  return 0;
+}
+
+// Copies the found file's runs on `device` to `fd`, one piece of at most a mebibyte at a
+// time. Every byte must come from the device: a run past its end, a run list shorter than
+// the file, or a sector the device cannot read fails the copy (EIO) instead of leaving
+// zeros in the file. Returns 0, or the errno value of the failure, which is logged.
+int copyRuns(const Device& device, const std::string& diskPath, const _rec_file_ele* ele, int fd) {
+  constexpr uint64_t kPiece = 1 << 20;
+  const std::string name = nameOf(ele);
+  std::vector<uint8_t> piece(static_cast<size_t>(std::clamp<uint64_t>(ele->file_len, 1, kPiece)));
+  uint64_t left = ele->file_len;
+  for (const Extent& r : runsOf(diskPath, ele)) {
+    if (left == 0) break;
+    const uint64_t len = std::min(r.len, left);
+    if (r.start > device.size() || len > device.size() - r.start) {
+      diskLog("found file " + name + ": its bytes at " + hexOffset(r.start) +
+              " lie past the end of " + diskPath);
+      return EIO;
+    }
+    for (uint64_t done = 0; done < len;) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(piece.size(), len - done));
+      if (device.read(r.start + done, piece.data(), n) != n) {
+        diskLog("found file " + name + ": " + diskPath + " cannot be read at " +
+                hexOffset(r.start + done));
+        return EIO;
+      }
+      if (int error = writeAll(fd, piece.data(), n); error != 0) {
+        diskLog("found file " + name + ": cannot write it: " + std::strerror(error));
+        return error;
+      }
+      done += n;
+    }
+    left -= len;
+  }
+  if (left > 0) {
+    diskLog("found file " + name + ": its runs on " + diskPath + " end " + std::to_string(left) +
+            " bytes short of its length");
+    return EIO;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -182,6 +224,18 @@ void readFoundFile(list_disk_struct* disk, void* buffer, _rec_file_ele* ele) {
   }
 }
 
+int writeFoundFile(list_disk_struct* disk, _rec_file_ele* ele, int fd) {
+  if (disk == nullptr || ele == nullptr) return EINVAL;
+  if (fd < 0) return EBADF;
+  std::string error;
+  std::unique_ptr<Device> device = Device::open(disk->path, error);
+  if (!device) {
+    diskLog("writeFoundFile: " + error);
+    return EIO;
+  }
+  return copyRuns(*device, disk->path, ele, fd);
+}
+
 void recoverFoundFile(const char* destPath, list_disk_struct* disk, _rec_file_ele* ele) {
   if (destPath == nullptr || disk == nullptr || ele == nullptr) return;
   if (::strnlen(destPath, TAMSEL_DISKLIB_PATH_MAX) >= TAMSEL_DISKLIB_PATH_MAX) {
@@ -200,26 +254,13 @@ void recoverFoundFile(const char* destPath, list_disk_struct* disk, _rec_file_el
     diskLog(std::string("recoverFoundFile: ") + destPath + ": " + std::strerror(errno));
     return;
   }
-  std::vector<uint8_t> chunk(1 << 20);
-  uint64_t left = ele->file_len;
-  bool ok = true;
-  for (const Extent& r : runsOf(disk->path, ele)) {
-    uint64_t len = std::min(r.len, left);
-    for (uint64_t done = 0; ok && done < len;) {
-      size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), len - done));
-      device->read(r.start + done, chunk.data(), n);
-      ok = writeAll(fd, chunk.data(), n);
-      done += n;
-    }
-    left -= len;
-    if (!ok || left == 0) break;
-  }
-  if (::close(fd) != 0) ok = false;
-  if (!ok) {
+  bool ok = copyRuns(*device, disk->path, ele, fd) == 0;
+  if (::close(fd) != 0) {
     diskLog(std::string("recoverFoundFile: cannot write ") + destPath + ": " +
             std::strerror(errno));
-    ::unlink(destPath);
+    ok = false;
   }
+  if (!ok) ::unlink(destPath);
 }
 
 }  // namespace tamsel::disk

@@ -14,6 +14,16 @@ namespace tamsel {
 namespace {
 
 constexpr size_t kOriginalTableBytes = offsetof(export_function_table, abi_version);
+// The eleven entries, abi_version and table_size: what a table must hold to say its version.
+constexpr size_t kVersionedTableBytes =
+    offsetof(export_function_table, table_size) + sizeof(uint32_t);
+
+// The bytes of the table as interface version `version` (1 or later) defines it: the entries
+// a later version appended are not read from an older library.
+size_t tableBytesOfVersion(uint32_t version) {
+  if (version < 2) return offsetof(export_function_table, writeFoundFile);
+  return sizeof(export_function_table);
+}
 
 void reportLoadFailure(const std::string& reason) {
   logLine("Can't open librec.so:    " + reason);
@@ -37,17 +47,25 @@ std::string adoptExportTable(const void* symbol, size_t symbolSize, export_funct
            " bytes)";
   }
   size_t take = symbolSize == 0 ? kOriginalTableBytes : symbolSize;
-  if (take >= sizeof(export_function_table)) {
-    export_function_table full;
-    std::memcpy(&full, symbol, sizeof full);
-    if (full.abi_version != TAMSEL_DISKLIB_ABI_VERSION) {
-      return "the disk library has interface version " + std::to_string(full.abi_version) +
-             ", expected " + std::to_string(TAMSEL_DISKLIB_ABI_VERSION);
+  if (take < kVersionedTableBytes) {
+    take = kOriginalTableBytes;  // a table from before the additions
+  } else {
+    uint32_t version = 0, tableSize = 0;
+    std::memcpy(&version,
+                static_cast<const char*>(symbol) + offsetof(export_function_table, abi_version),
+                sizeof version);
+    std::memcpy(&tableSize,
+                static_cast<const char*>(symbol) + offsetof(export_function_table, table_size),
+                sizeof tableSize);
+    // Entries are only ever appended, so every version up to ours can be used.
+    if (version == 0 || version > TAMSEL_DISKLIB_ABI_VERSION) {
+      return "the disk library has interface version " + std::to_string(version) +
+             ", expected 1 to " + std::to_string(TAMSEL_DISKLIB_ABI_VERSION);
     }
-    if (full.table_size < kOriginalTableBytes) {
-      return "the disk library reports a table of " + std::to_string(full.table_size) + " bytes";
+    if (tableSize < kVersionedTableBytes) {
+      return "the disk library reports a table of " + std::to_string(tableSize) + " bytes";
     }
-    take = std::min<size_t>(full.table_size, sizeof(export_function_table));
+    take = std::min({take, size_t{tableSize}, tableBytesOfVersion(version)});
   }
   take = std::min(take, sizeof(export_function_table));
   std::memcpy(&out, symbol, take);

@@ -347,12 +347,33 @@ void RecoveryWriter::RecoverRawFile(PRScanListNode& node) {
   count();
   std::string name = sanitizeFileName(node.nodeName);
   _rec_file_ele* ele = node.getfile();
-  if (disklib_ == nullptr || disklib_->readFoundFile == nullptr || ele == nullptr) {
+  const bool streams = disklib_ != nullptr && disklib_->writeFoundFile != nullptr;
+  if (ele == nullptr || (!streams && (disklib_ == nullptr || disklib_->readFoundFile == nullptr))) {
     failed("found file " + name + " not written: no disk library to read the card");
     return;
   }
-  // The library reads the file into our buffer and we write it into a file we created
-  // ourselves, relative to the open category folder: the library is never given a path.
+  // The file is created here, relative to the open category folder; the library is never
+  // given a path, only the new file's descriptor (which stays ours to close).
+  if (streams) {
+    std::optional<OutputFolder::NewFile> file = createFile(name, "found file");
+    if (!file) return;
+    // The library copies the file a piece at a time: a large video is never held whole.
+    const int error = disklib_->writeFoundFile(currentDisk_, ele, file->fd());
+    if (error != 0) {
+      const std::string path = file->path().string();
+      file->discard();  // no partial file is left
+      failed("found file " + name + " not written: " + path + ": " + std::strerror(error));
+      return;
+    }
+    if (!file->finish()) {
+      failed("found file " + name + " not written: " + file->path().string() + ": " +
+             std::strerror(errno));
+      return;
+    }
+    wrote(file->path());
+    return;
+  }
+  // A library from before writeFoundFile fills one buffer of the file's whole size.
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[ele->file_len + size_t{1}]);
   if (!buffer) {
     failed("found file " + name + " not written: no memory for its " +

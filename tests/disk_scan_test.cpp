@@ -1,10 +1,12 @@
 // The disk library as the program loads it (the built bblib.so through dlopen): its table,
 // the FAT walk with deleted entries, long names and fragments, partitions, carving, the
 // reading and writing of found files, stopping, and the damaged sample card images.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
@@ -142,6 +144,7 @@ TEST_F(DiskLib, TableIsCompleteAndCarriesItsVersion) {
   EXPECT_NE(t->stopScan, nullptr);
   EXPECT_NE(t->readFoundFile, nullptr);
   EXPECT_NE(t->recoverFoundFile, nullptr);
+  EXPECT_NE(t->writeFoundFile, nullptr);
   EXPECT_EQ(t->abi_version, TAMSEL_DISKLIB_ABI_VERSION);
   EXPECT_EQ(t->table_size, sizeof(export_function_table));
   EXPECT_NE(t->setLogFunction, nullptr);
@@ -336,6 +339,88 @@ TEST_F(DiskLib, RecoverWritesTheFileButNeverReplacesOrFollowsALink) {
 
   // The image itself is never written.
   EXPECT_EQ(readWholeFile(img), w.bytes());
+}
+
+// writeFoundFile into a descriptor of the test's own: a file of many fragments and a
+// contiguous one of more than one copy piece come out byte for byte, the same as
+// readFoundFile's buffer and recoverFoundFile's file; the descriptor stays open.
+TEST_F(DiskLib, WriteFoundFileStreamsTheFileIntoTheDescriptor) {
+  FatImageWriter w(16384, 2);  // 1 KiB clusters
+  const std::map<std::string, std::string> files = {
+      {"FRAG.MOV", pattern(1536 * 1024 + 333, 'f')},  // a free cluster after each cluster
+      {"LONG.MOV", pattern(1536 * 1024 + 77, 'l')},   // one run of two pieces
+  };
+  for (const auto& [name, bytes] : files) w.addFile(name, bytes, false, name == "FRAG.MOV");
+  const fs::path img = tmp.path() / "w.img";
+  w.writeTo(img);
+  auto found = byName(scan(img));
+  list_disk_struct* disk = diskFor(img);
+  for (const auto& [fileName, bytes] : files) {
+    SCOPED_TRACE(fileName);
+    ASSERT_TRUE(found.count(fileName));
+    std::string name = fileName;
+    _rec_file_ele ele{found[name].start, found[name].len, static_cast<uint32_t>(name.size()),
+                      name.data(), nullptr};
+    const fs::path out = tmp.path() / (name + ".fd");
+    int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(t->writeFoundFile(disk, &ele, fd), 0);
+    EXPECT_EQ(::fcntl(fd, F_GETFD), FD_CLOEXEC);  // still open: the caller closes it
+    ::close(fd);
+    EXPECT_TRUE(readWholeFile(out) == bytes);
+    EXPECT_TRUE(readFound(disk, found[name]) == bytes);
+    const fs::path viaPath = tmp.path() / (name + ".path");
+    t->recoverFoundFile(viaPath.c_str(), disk, &ele);
+    EXPECT_TRUE(readWholeFile(viaPath) == bytes);
+  }
+  EXPECT_TRUE(gLog.empty()) << gLog.front();
+}
+
+// Every failure is an errno value and a log line, never a silent short file: the write
+// errors of the descriptor, bytes past the end of the disk (the image shrank since the
+// scan), and arguments that cannot be used.
+TEST_F(DiskLib, WriteFoundFileReportsWhatStoppedIt) {
+  FatImageWriter w(8192);
+  const std::string data = pattern(6000, 'e');
+  w.addFile("DATA.BIN", data, false, /*fragmented=*/true);
+  const fs::path img = tmp.path() / "e.img";
+  w.writeTo(img);
+  auto found = byName(scan(img));
+  ASSERT_TRUE(found.count("DATA.BIN"));
+  list_disk_struct* disk = diskFor(img);
+  std::string name = "DATA.BIN";
+  _rec_file_ele ele{found["DATA.BIN"].start, found["DATA.BIN"].len,
+                    static_cast<uint32_t>(name.size()), name.data(), nullptr};
+
+  const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+  if (full >= 0) {
+    EXPECT_EQ(t->writeFoundFile(disk, &ele, full), ENOSPC);
+    ::close(full);
+  }
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  ::close(pipeFds[0]);
+  ::close(pipeFds[1]);
+  EXPECT_EQ(t->writeFoundFile(disk, &ele, pipeFds[1]), EBADF);  // closed descriptor
+  EXPECT_EQ(t->writeFoundFile(disk, &ele, -1), EBADF);
+  EXPECT_EQ(t->writeFoundFile(nullptr, &ele, 1), EINVAL);
+  EXPECT_EQ(t->writeFoundFile(disk, nullptr, 1), EINVAL);
+
+  // The image cut after the file's first bytes: nothing past its end is read.
+  const fs::path out = tmp.path() / "short.bin";
+  fs::resize_file(img, ele.file_start + 100);
+  int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  gLog.clear();
+  EXPECT_EQ(t->writeFoundFile(disk, &ele, fd), EIO);
+  ::close(fd);
+  ASSERT_FALSE(gLog.empty());
+  EXPECT_NE(gLog.back().find("past the end"), std::string::npos) << gLog.back();
+  EXPECT_LE(fs::file_size(out), 100u);
+  // recoverFoundFile goes the same way and leaves no file.
+  const fs::path viaPath = tmp.path() / "via-path.bin";
+  t->recoverFoundFile(viaPath.c_str(), disk, &ele);
+  EXPECT_FALSE(fs::exists(viaPath));
 }
 
 std::mutex gStopMutex;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -45,6 +46,9 @@ int fakeInit() {
   return 7;
 }
 void fakeStop() {}
+int fakeWrite(list_disk_struct*, _rec_file_ele*, int) {
+  return 0;
+}
 
 TEST(AdoptExportTable, TakesCurrentLegacyAndPointerTables) {
   export_function_table full{};
@@ -69,6 +73,21 @@ TEST(AdoptExportTable, TakesCurrentLegacyAndPointerTables) {
   EXPECT_EQ(adoptExportTable(&legacy, 0, out), "");  // size unknown: the eleven entries
   EXPECT_EQ(out.stopScan, fakeStop);
 
+  // A version 1 library: its table ends before writeFoundFile, which stays null even when
+  // memory after the table happens to hold something.
+  export_function_table v1 = full;
+  v1.abi_version = 1;
+  v1.table_size = offsetof(export_function_table, writeFoundFile);
+  v1.writeFoundFile = fakeWrite;
+  EXPECT_EQ(adoptExportTable(&v1, v1.table_size, out), "");
+  EXPECT_EQ(out.stopScan, fakeStop);
+  EXPECT_EQ(out.writeFoundFile, nullptr);
+  EXPECT_EQ(adoptExportTable(&v1, sizeof v1, out), "");  // its version says what it holds
+  EXPECT_EQ(out.writeFoundFile, nullptr);
+  full.writeFoundFile = fakeWrite;
+  EXPECT_EQ(adoptExportTable(&full, sizeof full, out), "");
+  EXPECT_EQ(out.writeFoundFile, fakeWrite);
+
   // The symbol is a pointer that holds the table's address.
   const export_function_table* pointer = &full;
   EXPECT_EQ(adoptExportTable(&pointer, sizeof pointer, out), "");
@@ -85,6 +104,12 @@ TEST(AdoptExportTable, RefusesWhatItCannotTrust) {
   wrongAbi.abi_version = TAMSEL_DISKLIB_ABI_VERSION + 1;
   wrongAbi.table_size = sizeof wrongAbi;
   EXPECT_NE(adoptExportTable(&wrongAbi, sizeof wrongAbi, out), "");
+  wrongAbi.abi_version = 0;
+  EXPECT_NE(adoptExportTable(&wrongAbi, sizeof wrongAbi, out), "");
+  export_function_table tinySize{};
+  tinySize.abi_version = TAMSEL_DISKLIB_ABI_VERSION;
+  tinySize.table_size = 16;
+  EXPECT_NE(adoptExportTable(&tinySize, sizeof tinySize, out), "");
 
   char tooSmall[40] = {};
   EXPECT_NE(adoptExportTable(tooSmall, sizeof tooSmall, out), "");

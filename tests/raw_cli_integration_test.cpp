@@ -83,6 +83,23 @@ TEST_F(RawCli, RawscanListsTheFoundFilesAndWritesJson) {
                                                                     {"SONG.MP3", "Audio"}}));
 }
 
+// scan, given a card image, loads the disk library itself and lists what rawscan lists;
+// its JSON export is the raw one.
+TEST_F(RawCli, ScanOfACardImageListsWhatRawscanLists) {
+  std::string raw, scanned, err;
+  ASSERT_EQ(run("-q rawscan " + quote(image.string()), raw, err), 0) << err;
+  const fs::path json = tmp.path() / "scan.json";
+  ASSERT_EQ(
+      run("-q scan " + quote(image.string()) + " --json " + quote(json.string()), scanned, err), 0)
+      << err;
+  EXPECT_EQ(scanned, raw);
+  EXPECT_NE(scanned.find("Image                  1"), std::string::npos) << scanned;
+  EXPECT_NE(scanned.find("total                  3"), std::string::npos) << scanned;
+  auto doc = nlohmann::json::parse(readWholeFile(json));
+  EXPECT_EQ(doc["kind"], "raw");
+  EXPECT_EQ(doc["records"]["PRScanListNode"].size(), 3u);
+}
+
 TEST_F(RawCli, RawrecoverWritesTheChosenKindsByteForByte) {
   std::string out, err;
   const fs::path dest = tmp.path() / "recovered";

@@ -1,7 +1,10 @@
 // Recovery after a raw card scan through a disk-library table built in the test, the copies
 // of phone-backup files, and the run's small helpers (progress, folder name, size texts).
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +37,7 @@ struct FakeCall {
   list_disk_struct* disk;
   _rec_file_ele* ele;
   std::string eleName;
+  bool streamed = false;  // through writeFoundFile
 };
 std::mutex gCallsMutex;
 std::vector<FakeCall> gCalls;
@@ -49,7 +53,7 @@ void fakeReadFoundFile(list_disk_struct* disk, void* buffer, _rec_file_ele* ele)
   std::string name = ele->pFileName != nullptr ? ele->pFileName : "";
   {
     std::lock_guard lock(gCallsMutex);
-    gCalls.push_back({disk, ele, name});
+    gCalls.push_back({disk, ele, name, false});
   }
   if (gOnRead) gOnRead();
   std::string bytes = cardBytes(name, ele->file_start);
@@ -57,9 +61,37 @@ void fakeReadFoundFile(list_disk_struct* disk, void* buffer, _rec_file_ele* ele)
   std::memcpy(buffer, bytes.data(), bytes.size());
 }
 
+// The version 2 entry: the same bytes, written to the descriptor in two pieces. A file
+// named "broken..." fails after its first piece, as a full disk would.
+int fakeWriteFoundFile(list_disk_struct* disk, _rec_file_ele* ele, int fd) {
+  std::string name = ele->pFileName != nullptr ? ele->pFileName : "";
+  {
+    std::lock_guard lock(gCallsMutex);
+    gCalls.push_back({disk, ele, name, /*streamed=*/true});
+  }
+  if (gOnRead) gOnRead();
+  std::string bytes = cardBytes(name, ele->file_start);
+  bytes.resize(ele->file_len);
+  const size_t half = bytes.size() / 2;
+  if (::write(fd, bytes.data(), half) != static_cast<ssize_t>(half)) return errno;
+  if (name.rfind("broken", 0) == 0) return ENOSPC;
+  const size_t rest = bytes.size() - half;
+  if (::write(fd, bytes.data() + half, rest) != static_cast<ssize_t>(rest)) return errno;
+  return 0;
+}
+
+// A library of interface version 1: no writeFoundFile, so the whole-buffer read is used.
 export_function_table fakeTable() {
   export_function_table t{};
   t.readFoundFile = fakeReadFoundFile;
+  t.abi_version = 1;
+  t.table_size = offsetof(export_function_table, writeFoundFile);
+  return t;
+}
+
+export_function_table streamingTable() {
+  export_function_table t = fakeTable();
+  t.writeFoundFile = fakeWriteFoundFile;
   t.abi_version = TAMSEL_DISKLIB_ABI_VERSION;
   t.table_size = sizeof t;
   return t;
@@ -101,33 +133,59 @@ class RawRecovery : public ::testing::Test {
   TempFolder t_;
 };
 
+// Both library versions: writeFoundFile when the table has it, else the whole-buffer read.
 TEST_F(RawRecovery, TickedFilesAreReadThroughTheLibraryIntoTheirKindFolders) {
-  ResultLists l;
-  l.bbImageArray = {found("IMG_0001.JPG"), found("unticked.jpg", false)};
-  l.bbAudioArray = {found("song.mp3")};
-  l.bbVedioArray = {found("../clip.mov")};
-  l.bbDocumentArray = {found("a/b.pdf")};
-  l.bbArchiveArray = {found("x.zip")};
-  export_function_table table = fakeTable();
-  RecoveryWriter w(l, true, t_.path(), &table, kDisk);
-  EXPECT_EQ(w.selectedFilesNum(), 4);
-  RecoveryReport r = w.run();
+  for (const bool streaming : {false, true}) {
+    SCOPED_TRACE(streaming ? "writeFoundFile" : "readFoundFile");
+    gCalls.clear();
+    TempFolder out;
+    ResultLists l;
+    l.bbImageArray = {found("IMG_0001.JPG"), found("unticked.jpg", false)};
+    l.bbAudioArray = {found("song.mp3")};
+    l.bbVedioArray = {found("../clip.mov")};
+    l.bbDocumentArray = {found("a/b.pdf")};
+    l.bbArchiveArray = {found("x.zip")};
+    export_function_table table = streaming ? streamingTable() : fakeTable();
+    RecoveryWriter w(l, true, out.path(), &table, kDisk);
+    EXPECT_EQ(w.selectedFilesNum(), 4);
+    RecoveryReport r = w.run();
 
-  ASSERT_EQ(gCalls.size(), 4u);
-  for (const auto& c : gCalls) EXPECT_EQ(c.disk, kDisk);
-  EXPECT_EQ(gCalls[0].ele, l.bbImageArray[0]->getfile());
-  EXPECT_EQ(gCalls[3].eleName, "a/b.pdf");
-  EXPECT_EQ(listTree(t_.path()),
-            (std::set<std::string>{"Image", "Image/IMG_0001.JPG", "Audio", "Audio/song.mp3",
-                                   "Video", "Video/.._clip.mov", "Document", "Document/a_b.pdf"}));
-  EXPECT_EQ(readWholeFile(t_.path() / "Video/.._clip.mov"), "card:../clip.mov@4096");
-  EXPECT_EQ(readWholeFile(t_.path() / "Image/IMG_0001.JPG"), "card:IMG_0001.JPG@4096");
-  EXPECT_EQ(r.recovered, 4);
-  EXPECT_EQ(r.total, 4);
-  EXPECT_EQ(r.written, (std::vector<fs::path>{
-                           t_.path() / "Image/IMG_0001.JPG", t_.path() / "Audio/song.mp3",
-                           t_.path() / "Video/.._clip.mov", t_.path() / "Document/a_b.pdf"}));
-  EXPECT_TRUE(r.failures.empty());
+    ASSERT_EQ(gCalls.size(), 4u);
+    for (const auto& c : gCalls) {
+      EXPECT_EQ(c.disk, kDisk);
+      EXPECT_EQ(c.streamed, streaming);
+    }
+    EXPECT_EQ(gCalls[0].ele, l.bbImageArray[0]->getfile());
+    EXPECT_EQ(gCalls[3].eleName, "a/b.pdf");
+    EXPECT_EQ(
+        listTree(out.path()),
+        (std::set<std::string>{"Image", "Image/IMG_0001.JPG", "Audio", "Audio/song.mp3", "Video",
+                               "Video/.._clip.mov", "Document", "Document/a_b.pdf"}));
+    EXPECT_EQ(readWholeFile(out.path() / "Video/.._clip.mov"), "card:../clip.mov@4096");
+    EXPECT_EQ(readWholeFile(out.path() / "Image/IMG_0001.JPG"), "card:IMG_0001.JPG@4096");
+    EXPECT_EQ(r.recovered, 4);
+    EXPECT_EQ(r.total, 4);
+    EXPECT_EQ(r.written, (std::vector<fs::path>{
+                             out.path() / "Image/IMG_0001.JPG", out.path() / "Audio/song.mp3",
+                             out.path() / "Video/.._clip.mov", out.path() / "Document/a_b.pdf"}));
+    EXPECT_TRUE(r.failures.empty());
+  }
+}
+
+// A file the library fails to write is reported and removed; the run goes on.
+TEST_F(RawRecovery, AFileTheLibraryFailsToWriteLeavesAFailureAndNoFile) {
+  ResultLists l;
+  l.bbImageArray = {found("a.jpg"), found("broken.jpg"), found("c.jpg")};
+  export_function_table table = streamingTable();
+  RecoveryReport r = RecoveryWriter(l, true, t_.path(), &table, kDisk).run();
+  EXPECT_EQ(gCalls.size(), 3u);
+  EXPECT_EQ(listTree(t_.path() / "Image"), (std::set<std::string>{"a.jpg", "c.jpg"}));
+  EXPECT_EQ(r.written,
+            (std::vector<fs::path>{t_.path() / "Image/a.jpg", t_.path() / "Image/c.jpg"}));
+  EXPECT_EQ(r.recovered, 3);
+  ASSERT_EQ(r.failures.size(), 1u);
+  EXPECT_NE(r.failures[0].find("broken.jpg not written"), std::string::npos) << r.failures[0];
+  EXPECT_NE(r.failures[0].find(std::strerror(ENOSPC)), std::string::npos) << r.failures[0];
 }
 
 TEST_F(RawRecovery, ExistingFilesAndEqualNamesGetNumberedNames) {
