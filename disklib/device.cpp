@@ -13,6 +13,8 @@
 
 namespace tamsel::disk {
 
+PreadFunction devicePread = ::pread;
+
 std::string hexOffset(uint64_t offset) {
   char text[32];
   std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(offset));
@@ -58,12 +60,28 @@ Device::~Device() {
 size_t Device::readSome(uint64_t offset, uint8_t* out, size_t n) const {
   size_t done = 0;
   while (done < n) {
-    ssize_t got = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
+    ssize_t got = devicePread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     done += static_cast<size_t>(got);
   }
   return done;
+}
+
+Device::Status Device::readExact(uint64_t offset, void* buffer, size_t n) const {
+  auto* out = static_cast<uint8_t*>(buffer);
+  if (offset > size_ || n > size_ - offset) return Status::kEnded;
+  for (size_t done = 0; done < n;) {
+    ssize_t got = devicePread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    // A device that is no longer there ends here, as one that shrank does.
+    if (got < 0)
+      return errno == ENODEV || errno == ENXIO || errno == ENOMEDIUM ? Status::kEnded
+                                                                     : Status::kFailed;
+    if (got == 0) return Status::kEnded;
+    done += static_cast<size_t>(got);
+  }
+  return Status::kRead;
 }
 
 size_t Device::read(uint64_t offset, void* buffer, size_t n) const {

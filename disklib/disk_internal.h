@@ -3,6 +3,8 @@
 // library's diagnostics. Nothing here is visible outside bblib.so.
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -18,6 +20,11 @@ namespace tamsel::disk {
 // Writes one diagnostic line: to the program's log function when it set one, else stderr.
 void diskLog(const std::string& line);
 std::string hexOffset(uint64_t offset);
+
+// The read every Device makes (pread). Tests replace it, before they call the library, to
+// make chosen sectors fail; the library never changes it.
+using PreadFunction = ssize_t (*)(int fd, void* buffer, size_t n, off_t offset);
+extern PreadFunction devicePread;
 
 // A device or image opened read-only. Reads past the end, and sectors the device cannot
 // read, come back as zero bytes.
@@ -35,6 +42,11 @@ class Device {
   bool isBlockDevice() const { return block_; }
   // Fills `n` bytes at `offset`; returns how many came from the device (the rest is zero).
   size_t read(uint64_t offset, void* buffer, size_t n) const;
+  enum class Status { kRead, kFailed, kEnded };
+  // Reads exactly `n` bytes at `offset`: kFailed when the device reports an error (the
+  // bytes are then unspecified), kEnded when it ends before them (it shrank since it was
+  // opened, or was removed: ENODEV, ENXIO, ENOMEDIUM).
+  Status readExact(uint64_t offset, void* buffer, size_t n) const;
 
  private:
   Device(int fd, uint64_t size, bool block) : fd_(fd), size_(size), block_(block) {}

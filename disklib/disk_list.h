@@ -29,7 +29,7 @@ void scanDevice(const char* path, int index, rec_found_callback found, _rec_file
 void stopScan();
 void readFoundFile(list_disk_struct* disk, void* buffer, _rec_file_ele* ele);
 void recoverFoundFile(const char* destPath, list_disk_struct* disk, _rec_file_ele* ele);
-int writeFoundFile(list_disk_struct* disk, _rec_file_ele* ele, int fd);
+int writeFoundFile(list_disk_struct* disk, _rec_file_ele* ele, int fd, uint64_t* unreadable);
 void setLogFunction(void (*log)(const char* line));
 
 }  // namespace tamsel::disk

@@ -43,6 +43,11 @@ typedef struct rec_progress {
 /* Longest destination path recoverFoundFile accepts, terminating zero included. */
 #define TAMSEL_DISKLIB_PATH_MAX 400
 #define TAMSEL_DISKLIB_ABI_VERSION 2u
+/* writeFoundFile's result for a file written whole with unreadable sectors as zeros; above
+ * every errno value. */
+#define TAMSEL_DISKLIB_ZERO_FILLED 0x10000
+/* The longest run of unreadable bytes writeFoundFile fills with zeros (64 MiB). */
+#define TAMSEL_DISKLIB_MAX_FAILING_RUN (64ull << 20)
 
 typedef void (*rec_found_callback)(_rec_file_ele* ele);
 typedef void (*rec_progress_callback)(rec_progress* progress);
@@ -62,7 +67,9 @@ typedef struct export_function_table {
   void (*stopScan)(void);
   /* Fills buffer (ele->file_len bytes) with the found file's bytes. */
   void (*readFoundFile)(list_disk_struct* disk, void* buffer, _rec_file_ele* ele);
-  /* Writes the found file to dest_path (shorter than TAMSEL_DISKLIB_PATH_MAX). */
+  /* Writes the found file to dest_path (shorter than TAMSEL_DISKLIB_PATH_MAX), as
+   * writeFoundFile does: a file with unreadable sectors is kept with zeros in their place
+   * (logged); a file that fails otherwise is removed. */
   void (*recoverFoundFile)(const char* dest_path, list_disk_struct* disk, _rec_file_ele* ele);
   /* Additions: always appended after this line. */
   uint32_t abi_version;
@@ -74,13 +81,20 @@ typedef struct export_function_table {
   int (*addDiskImage)(const char* path);
   /* Version 2. Writes the found file's ele->file_len bytes (its runs on the disk, in order)
    * to the open descriptor `fd` from its current position, a bounded piece at a time: the
-   * file is never held in memory whole. Reads only inside the disk. Returns 0 when every
-   * byte was written, else an errno value: EINVAL for a null argument, EBADF for a negative
-   * descriptor, EIO when some of the file's bytes cannot be read from the disk or lie past
-   * its end, otherwise the error of the write that failed (ENOSPC, EBADF ...). Bytes written
-   * before a failure stay in the file: the caller removes it. The caller owns `fd` and
-   * closes it. */
-  int (*writeFoundFile)(list_disk_struct* disk, _rec_file_ele* ele, int fd);
+   * file is never held in memory whole. Reads only inside the disk. A piece the disk cannot
+   * read is read again sector by sector (512 bytes); the sectors that still fail are written
+   * as zeros and the copy goes on. Returns 0 when every byte came from the disk,
+   * TAMSEL_DISKLIB_ZERO_FILLED when the file is complete but some sectors were unreadable
+   * and written as zeros (their bytes are logged and stored in *unreadable_bytes), else an
+   * errno value: EINVAL for a null argument, EBADF for a negative descriptor, EIO when some
+   * of the file's bytes lie past the end of the disk (it shrank or was removed), or when
+   * more than a quarter of the file, or more than TAMSEL_DISKLIB_MAX_FAILING_RUN bytes in a
+   * row, cannot be read (the disk is taken as gone), otherwise the error of the write that
+   * failed (ENOSPC, EBADF ...). Bytes written before a failure stay in the file: the caller
+   * removes it. The caller owns `fd` and closes it. `unreadable_bytes` may be null; when not,
+   * it receives the number of bytes written as zeros on every return. */
+  int (*writeFoundFile)(list_disk_struct* disk, _rec_file_ele* ele, int fd,
+                        uint64_t* unreadable_bytes);
 } export_function_table;
 
 #ifdef __cplusplus

@@ -72,8 +72,9 @@ void eSetLogFunction(void (*log)(const char*)) {
 int eAddDiskImage(const char* path) {
   return guarded(0, [&] { return addDiskImage(path); });
 }
-int eWriteFoundFile(list_disk_struct* d, _rec_file_ele* ele, int fd) {
-  return guarded(EIO, [&] { return writeFoundFile(d, ele, fd); });
+int eWriteFoundFile(list_disk_struct* d, _rec_file_ele* ele, int fd, uint64_t* unreadable) {
+  if (unreadable != nullptr) *unreadable = 0;
+  return guarded(EIO, [&] { return writeFoundFile(d, ele, fd, unreadable); });
 }
 
 }  // namespace

@@ -69,14 +69,62 @@ int writeAll(int fd, const uint8_t* data, size_t n) {
   return 0;
 }
 
+// What a copy met: the bytes written as zeros and where the first of them lies on the disk.
+struct CopyDamage {
+  uint64_t zeroed = 0;
+  uint64_t firstAt = 0;
+};
+
+// Reads the `n` bytes at `at` again sector by sector after the disk failed on them, leaving
+// zeros in `out` for the sectors that still fail. `failing` carries the length of the run of
+// unreadable bytes across calls. Returns 0, or EIO when the disk ended or too much of it
+// failed (the disk is taken as gone).
+int rereadSectors(const Device& device, const std::string& diskPath, const std::string& name,
+                  uint64_t fileLen, uint64_t at, uint8_t* out, size_t n, uint64_t& failing,
+                  CopyDamage& damage) {
+  constexpr uint64_t kSector = 512;
+  for (size_t done = 0; done < n;) {
+    const uint64_t pos = at + done;
+    const size_t len = static_cast<size_t>(std::min<uint64_t>(kSector - pos % kSector, n - done));
+    switch (device.readExact(pos, out + done, len)) {
+      case Device::Status::kRead:
+        failing = 0;
+        break;
+      case Device::Status::kEnded:
+        diskLog("found file " + name + ": " + diskPath + " ends at " + hexOffset(pos) +
+                ", before the file's end");
+        return EIO;
+      case Device::Status::kFailed:
+        std::memset(out + done, 0, len);
+        if (damage.zeroed == 0) damage.firstAt = pos;
+        damage.zeroed += len;
+        failing += len;
+        if (failing > TAMSEL_DISKLIB_MAX_FAILING_RUN || damage.zeroed > fileLen / 4) {
+          diskLog("found file " + name + ": " + diskPath + " cannot be read from " +
+                  hexOffset(damage.firstAt) + " on (" + std::to_string(damage.zeroed) +
+                  " bytes unreadable); the disk is taken as gone");
+          return EIO;
+        }
+        break;
+    }
+    done += len;
+  }
+  return 0;
+}
+
 // Copies the found file's runs on `device` to `fd`, one piece of at most a mebibyte at a
-// time. Every byte must come from the device: a run past its end, a run list shorter than
-// the file, or a sector the device cannot read fails the copy (EIO) instead of leaving
-// zeros in the file. Returns 0, or the errno value of the failure, which is logged.
-int copyRuns(const Device& device, const std::string& diskPath, const _rec_file_ele* ele, int fd) {
+// time. A piece the disk cannot read is read again sector by sector and the sectors that
+// still fail are written as zeros (counted in `zeroed`, and logged once for the file). A
+// run past the disk's end, a disk that ends during the copy, a run list shorter than the
+// file, or more unreadable bytes than rereadSectors allows fail the copy (EIO). Returns 0,
+// TAMSEL_DISKLIB_ZERO_FILLED, or the errno value of the failure, which is logged.
+int copyRuns(const Device& device, const std::string& diskPath, const _rec_file_ele* ele, int fd,
+             uint64_t& zeroed) {
   constexpr uint64_t kPiece = 1 << 20;
   const std::string name = nameOf(ele);
   std::vector<uint8_t> piece(static_cast<size_t>(std::clamp<uint64_t>(ele->file_len, 1, kPiece)));
+  CopyDamage damage;
+  uint64_t failing = 0;  // unreadable bytes in a row
   uint64_t left = ele->file_len;
   for (const Extent& r : runsOf(diskPath, ele)) {
     if (left == 0) break;
@@ -88,11 +136,25 @@ int copyRuns(const Device& device, const std::string& diskPath, const _rec_file_
     }
     for (uint64_t done = 0; done < len;) {
       const size_t n = static_cast<size_t>(std::min<uint64_t>(piece.size(), len - done));
-      if (device.read(r.start + done, piece.data(), n) != n) {
-        diskLog("found file " + name + ": " + diskPath + " cannot be read at " +
-                hexOffset(r.start + done));
-        return EIO;
+      const uint64_t at = r.start + done;
+      switch (device.readExact(at, piece.data(), n)) {
+        case Device::Status::kRead:
+          failing = 0;
+          break;
+        case Device::Status::kEnded:
+          diskLog("found file " + name + ": " + diskPath + " ends before " + hexOffset(at + n) +
+                  ", inside the file");
+          return EIO;
+        case Device::Status::kFailed:
+          if (int error = rereadSectors(device, diskPath, name, ele->file_len, at, piece.data(), n,
+                                        failing, damage);
+              error != 0) {
+            zeroed = damage.zeroed;
+            return error;
+          }
+          break;
       }
+      zeroed = damage.zeroed;
       if (int error = writeAll(fd, piece.data(), n); error != 0) {
         diskLog("found file " + name + ": cannot write it: " + std::strerror(error));
         return error;
@@ -106,7 +168,10 @@ int copyRuns(const Device& device, const std::string& diskPath, const _rec_file_
             " bytes short of its length");
     return EIO;
   }
-  return 0;
+  if (damage.zeroed == 0) return 0;
+  diskLog("found file " + name + ": " + std::to_string(damage.zeroed) + " unreadable bytes of " +
+          diskPath + " (the first at " + hexOffset(damage.firstAt) + ") written as zeros");
+  return TAMSEL_DISKLIB_ZERO_FILLED;
 }
 
 }  // namespace
@@ -224,7 +289,10 @@ void readFoundFile(list_disk_struct* disk, void* buffer, _rec_file_ele* ele) {
   }
 }
 
-int writeFoundFile(list_disk_struct* disk, _rec_file_ele* ele, int fd) {
+int writeFoundFile(list_disk_struct* disk, _rec_file_ele* ele, int fd, uint64_t* unreadable) {
+  uint64_t zeroed = 0;
+  if (unreadable == nullptr) unreadable = &zeroed;
+  *unreadable = 0;
   if (disk == nullptr || ele == nullptr) return EINVAL;
   if (fd < 0) return EBADF;
   std::string error;
@@ -233,7 +301,7 @@ int writeFoundFile(list_disk_struct* disk, _rec_file_ele* ele, int fd) {
     diskLog("writeFoundFile: " + error);
     return EIO;
   }
-  return copyRuns(*device, disk->path, ele, fd);
+  return copyRuns(*device, disk->path, ele, fd, *unreadable);
 }
 
 void recoverFoundFile(const char* destPath, list_disk_struct* disk, _rec_file_ele* ele) {
@@ -254,7 +322,10 @@ void recoverFoundFile(const char* destPath, list_disk_struct* disk, _rec_file_el
     diskLog(std::string("recoverFoundFile: ") + destPath + ": " + std::strerror(errno));
     return;
   }
-  bool ok = copyRuns(*device, disk->path, ele, fd) == 0;
+  // A file with unreadable sectors is kept with zeros in their place: the log names them.
+  uint64_t zeroed = 0;
+  const int result = copyRuns(*device, disk->path, ele, fd, zeroed);
+  bool ok = result == 0 || result == TAMSEL_DISKLIB_ZERO_FILLED;
   if (::close(fd) != 0) {
     diskLog(std::string("recoverFoundFile: cannot write ") + destPath + ": " +
             std::strerror(errno));

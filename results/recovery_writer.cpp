@@ -358,8 +358,10 @@ void RecoveryWriter::RecoverRawFile(PRScanListNode& node) {
     std::optional<OutputFolder::NewFile> file = createFile(name, "found file");
     if (!file) return;
     // The library copies the file a piece at a time: a large video is never held whole.
-    const int error = disklib_->writeFoundFile(currentDisk_, ele, file->fd());
-    if (error != 0) {
+    uint64_t unreadable = 0;
+    const int error = disklib_->writeFoundFile(currentDisk_, ele, file->fd(), &unreadable);
+    const bool zeroFilled = error == TAMSEL_DISKLIB_ZERO_FILLED;
+    if (error != 0 && !zeroFilled) {
       const std::string path = file->path().string();
       file->discard();  // no partial file is left
       failed("found file " + name + " not written: " + path + ": " + std::strerror(error));
@@ -371,6 +373,10 @@ void RecoveryWriter::RecoverRawFile(PRScanListNode& node) {
       return;
     }
     wrote(file->path());
+    // Kept, as the rest of a long video is worth having, but never silently incomplete.
+    if (zeroFilled)
+      failed("found file " + name + " written incomplete: " + std::to_string(unreadable) +
+             " unreadable bytes of the card filled with zeros: " + file->path().string());
     return;
   }
   // A library from before writeFoundFile fills one buffer of the file's whole size.

@@ -42,7 +42,8 @@ struct RecoveryReport {
   int total = 0;      // ticked records (the progress denominator)
   bool cancelled = false;
   std::vector<std::filesystem::path> written;  // every file created, in order
-  std::vector<std::string> failures;           // one line per thing not written
+  // One line per thing not written, or written with unreadable bytes filled with zeros.
+  std::vector<std::string> failures;
 };
 
 // Told about a run started with RecoveryWriter::start. progress() is called from the

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "disklib/disk_list.h"
 #include "tests/fixtures/disklib_harness.h"
 #include "tests/fixtures/fat_image_writer.h"
 #include "tests/fixtures/gunzip.h"
@@ -364,7 +366,9 @@ TEST_F(DiskLib, WriteFoundFileStreamsTheFileIntoTheDescriptor) {
     const fs::path out = tmp.path() / (name + ".fd");
     int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     ASSERT_GE(fd, 0);
-    EXPECT_EQ(t->writeFoundFile(disk, &ele, fd), 0);
+    uint64_t unreadable = 99;
+    EXPECT_EQ(t->writeFoundFile(disk, &ele, fd, &unreadable), 0);
+    EXPECT_EQ(unreadable, 0u);
     EXPECT_EQ(::fcntl(fd, F_GETFD), FD_CLOEXEC);  // still open: the caller closes it
     ::close(fd);
     EXPECT_TRUE(readWholeFile(out) == bytes);
@@ -394,17 +398,17 @@ TEST_F(DiskLib, WriteFoundFileReportsWhatStoppedIt) {
 
   const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
   if (full >= 0) {
-    EXPECT_EQ(t->writeFoundFile(disk, &ele, full), ENOSPC);
+    EXPECT_EQ(t->writeFoundFile(disk, &ele, full, nullptr), ENOSPC);
     ::close(full);
   }
   int pipeFds[2];
   ASSERT_EQ(::pipe(pipeFds), 0);
   ::close(pipeFds[0]);
   ::close(pipeFds[1]);
-  EXPECT_EQ(t->writeFoundFile(disk, &ele, pipeFds[1]), EBADF);  // closed descriptor
-  EXPECT_EQ(t->writeFoundFile(disk, &ele, -1), EBADF);
-  EXPECT_EQ(t->writeFoundFile(nullptr, &ele, 1), EINVAL);
-  EXPECT_EQ(t->writeFoundFile(disk, nullptr, 1), EINVAL);
+  EXPECT_EQ(t->writeFoundFile(disk, &ele, pipeFds[1], nullptr), EBADF);  // closed descriptor
+  EXPECT_EQ(t->writeFoundFile(disk, &ele, -1, nullptr), EBADF);
+  EXPECT_EQ(t->writeFoundFile(nullptr, &ele, 1, nullptr), EINVAL);
+  EXPECT_EQ(t->writeFoundFile(disk, nullptr, 1, nullptr), EINVAL);
 
   // The image cut after the file's first bytes: nothing past its end is read.
   const fs::path out = tmp.path() / "short.bin";
@@ -412,7 +416,7 @@ TEST_F(DiskLib, WriteFoundFileReportsWhatStoppedIt) {
   int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   ASSERT_GE(fd, 0);
   gLog.clear();
-  EXPECT_EQ(t->writeFoundFile(disk, &ele, fd), EIO);
+  EXPECT_EQ(t->writeFoundFile(disk, &ele, fd, nullptr), EIO);
   ::close(fd);
   ASSERT_FALSE(gLog.empty());
   EXPECT_NE(gLog.back().find("past the end"), std::string::npos) << gLog.back();
@@ -421,6 +425,118 @@ TEST_F(DiskLib, WriteFoundFileReportsWhatStoppedIt) {
   const fs::path viaPath = tmp.path() / "via-path.bin";
   t->recoverFoundFile(viaPath.c_str(), disk, &ele);
   EXPECT_FALSE(fs::exists(viaPath));
+}
+
+// A worn card: the library's read hook fails every read that touches a byte of gBad (EIO)
+// and finds the end of the disk at gEndAt. These tests call the library's internals, linked
+// into this test, as the hook is not reachable through the loaded copy.
+std::vector<std::pair<uint64_t, uint64_t>> gBad;  // [first, end) byte ranges
+uint64_t gEndAt = UINT64_MAX;
+int gBadErrno = EIO;
+ssize_t wornPread(int fd, void* buffer, size_t n, off_t offset) {
+  const uint64_t first = static_cast<uint64_t>(offset);
+  for (const auto& [from, to] : gBad) {
+    if (first < to && from < first + n) {
+      errno = gBadErrno;
+      return -1;
+    }
+  }
+  if (first >= gEndAt) return 0;
+  return ::pread(fd, buffer, std::min<uint64_t>(n, gEndAt - first), offset);
+}
+
+class WornCard : public DiskLib {
+ protected:
+  void SetUp() override {
+    DiskLib::SetUp();
+    gBad.clear();
+    gEndAt = UINT64_MAX;
+    gBadErrno = EIO;
+    disk::devicePread = wornPread;
+    disk::setLogFunction(testing::onLog);
+    FatImageWriter w(16384, 2);
+    w.addFile("LONG.MOV", bytes, false, false);
+    w.writeTo(img);
+    auto found = byName(scan(img));
+    ASSERT_TRUE(found.count("LONG.MOV"));
+    ele = {found["LONG.MOV"].start, found["LONG.MOV"].len, 8, name.data(), nullptr};
+    card.path = img.string();
+    gLog.clear();
+  }
+  void TearDown() override {
+    disk::devicePread = ::pread;
+    disk::setLogFunction(nullptr);
+  }
+  // writeFoundFile into a new file at `out`; its result and the unreadable bytes.
+  std::pair<int, uint64_t> writeTo(const fs::path& out) {
+    int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    EXPECT_GE(fd, 0);
+    uint64_t unreadable = 99;
+    int result = disk::writeFoundFile(&card, &ele, fd, &unreadable);
+    ::close(fd);
+    return {result, unreadable};
+  }
+
+  const std::string bytes = pattern(1536 * 1024 + 77, 'w');  // two copy pieces
+  const fs::path img = tmp.path() / "worn.img";
+  std::string name = "LONG.MOV";
+  _rec_file_ele ele{};
+  list_disk_struct card;
+};
+
+// One bad sector in the second piece: that sector comes back as zeros, every other byte as
+// on the card, the result says so, and recoverFoundFile keeps its file the same way.
+TEST_F(WornCard, OneBadSectorIsWrittenAsZerosAndTheFileKept) {
+  const uint64_t at = (1 << 20) + 3 * 512;  // in the file
+  gBad = {{ele.file_start + at, ele.file_start + at + 1}};
+  std::string expected = bytes;
+  expected.replace(at, 512, std::string(512, '\0'));
+
+  const auto [result, unreadable] = writeTo(tmp.path() / "fd.mov");
+  EXPECT_EQ(result, TAMSEL_DISKLIB_ZERO_FILLED);
+  EXPECT_EQ(unreadable, 512u);
+  EXPECT_TRUE(readWholeFile(tmp.path() / "fd.mov") == expected);
+  ASSERT_EQ(gLog.size(), 1u);
+  EXPECT_NE(gLog[0].find("512 unreadable bytes"), std::string::npos) << gLog[0];
+
+  const fs::path viaPath = tmp.path() / "path.mov";
+  disk::recoverFoundFile(viaPath.c_str(), &card, &ele);
+  EXPECT_TRUE(readWholeFile(viaPath) == expected);
+}
+
+// A disk that ends inside the file (pulled out, or an image shorter than the scan saw) and
+// one that fails on more than a quarter of the file fail it as before, leaving no file.
+TEST_F(WornCard, ADiskThatEndsOrFailsWhollyStillFailsTheFile) {
+  struct Case {
+    const char* what;
+    std::vector<std::pair<uint64_t, uint64_t>> bad;  // relative to the file
+    uint64_t endAt;                                  // relative to the file
+    int error;                                       // of the reads of the bad bytes
+    const char* logged;
+  };
+  const uint64_t quarter = bytes.size() / 4;
+  const Case cases[] = {
+      {"ends in the first piece", {}, 200000, EIO, "ends before"},
+      {"ends while sectors are read again", {{1000, 1001}}, 700, EIO, "ends at"},
+      {"removed during the copy", {{1000, 2000}}, UINT64_MAX, ENODEV, "ends before"},
+      {"a quarter unreadable", {{4096, 4096 + quarter + 512}}, UINT64_MAX, EIO, "taken as gone"},
+  };
+  int i = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    gBad.clear();
+    for (const auto& [from, to] : c.bad)
+      gBad.push_back({ele.file_start + from, ele.file_start + to});
+    gEndAt = c.endAt == UINT64_MAX ? c.endAt : ele.file_start + c.endAt;
+    gBadErrno = c.error;
+    gLog.clear();
+    EXPECT_EQ(writeTo(tmp.path() / ("fd" + std::to_string(i) + ".mov")).first, EIO);
+    ASSERT_FALSE(gLog.empty());
+    EXPECT_NE(gLog.back().find(c.logged), std::string::npos) << gLog.back();
+    const fs::path viaPath = tmp.path() / ("path" + std::to_string(i++) + ".mov");
+    disk::recoverFoundFile(viaPath.c_str(), &card, &ele);
+    EXPECT_FALSE(fs::exists(viaPath));
+  }
 }
 
 std::mutex gStopMutex;

@@ -46,7 +46,7 @@ int fakeInit() {
   return 7;
 }
 void fakeStop() {}
-int fakeWrite(list_disk_struct*, _rec_file_ele*, int) {
+int fakeWrite(list_disk_struct*, _rec_file_ele*, int, uint64_t*) {
   return 0;
 }
 

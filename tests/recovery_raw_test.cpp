@@ -62,8 +62,9 @@ void fakeReadFoundFile(list_disk_struct* disk, void* buffer, _rec_file_ele* ele)
 }
 
 // The version 2 entry: the same bytes, written to the descriptor in two pieces. A file
-// named "broken..." fails after its first piece, as a full disk would.
-int fakeWriteFoundFile(list_disk_struct* disk, _rec_file_ele* ele, int fd) {
+// named "broken..." fails after its first piece, as a full disk would; one named
+// "worn..." is written whole with 512 unreadable bytes, as from a bad sector.
+int fakeWriteFoundFile(list_disk_struct* disk, _rec_file_ele* ele, int fd, uint64_t* unreadable) {
   std::string name = ele->pFileName != nullptr ? ele->pFileName : "";
   {
     std::lock_guard lock(gCallsMutex);
@@ -77,7 +78,9 @@ int fakeWriteFoundFile(list_disk_struct* disk, _rec_file_ele* ele, int fd) {
   if (name.rfind("broken", 0) == 0) return ENOSPC;
   const size_t rest = bytes.size() - half;
   if (::write(fd, bytes.data() + half, rest) != static_cast<ssize_t>(rest)) return errno;
-  return 0;
+  if (name.rfind("worn", 0) != 0) return 0;
+  *unreadable = 512;
+  return TAMSEL_DISKLIB_ZERO_FILLED;
 }
 
 // A library of interface version 1: no writeFoundFile, so the whole-buffer read is used.
@@ -186,6 +189,22 @@ TEST_F(RawRecovery, AFileTheLibraryFailsToWriteLeavesAFailureAndNoFile) {
   ASSERT_EQ(r.failures.size(), 1u);
   EXPECT_NE(r.failures[0].find("broken.jpg not written"), std::string::npos) << r.failures[0];
   EXPECT_NE(r.failures[0].find(std::strerror(ENOSPC)), std::string::npos) << r.failures[0];
+}
+
+// A file with unreadable sectors filled with zeros is kept and counted as written, and the
+// report names it with the number of bytes that are zeros.
+TEST_F(RawRecovery, AFileWithUnreadableSectorsIsKeptAndReported) {
+  ResultLists l;
+  l.bbImageArray = {found("worn.jpg"), found("b.jpg")};
+  export_function_table table = streamingTable();
+  RecoveryReport r = RecoveryWriter(l, true, t_.path(), &table, kDisk).run();
+  EXPECT_EQ(readWholeFile(t_.path() / "Image/worn.jpg"), cardBytes("worn.jpg", 4096));
+  EXPECT_EQ(r.written,
+            (std::vector<fs::path>{t_.path() / "Image/worn.jpg", t_.path() / "Image/b.jpg"}));
+  ASSERT_EQ(r.failures.size(), 1u);
+  EXPECT_NE(r.failures[0].find("worn.jpg written incomplete: 512 unreadable bytes"),
+            std::string::npos)
+      << r.failures[0];
 }
 
 TEST_F(RawRecovery, ExistingFilesAndEqualNamesGetNumberedNames) {
