@@ -105,7 +105,13 @@ void OrliskAppDelegate::ClickRawRecover() {
 void OrliskAppDelegate::createResultViewController() {
   if (!resultViewController_) {
     resultViewController_ = std::make_unique<PRResultViewController>(nc, *resultView_, *this);
+    resultViewController_->setRetainRecords(retainResults_);
   }
+}
+
+void OrliskAppDelegate::setRetainResults(bool on) {
+  retainResults_ = on;
+  if (resultViewController_) resultViewController_->setRetainRecords(on);
 }
 
 void OrliskAppDelegate::showResultView() {

@@ -48,6 +48,9 @@ class OrliskAppDelegate : public ResultHost {
   }
   // Creates the result screen's presenter on first use and prepares it for a scan.
   void showResultView();
+  // Off: the result screen keeps no record of the scans (a front end that streams them
+  // elsewhere). On by default.
+  void setRetainResults(bool on);
   PRResultViewController* resultViewController() { return resultViewController_.get(); }
 
   // Loads the disk library (closing a copy loaded before); false when it cannot be used.
@@ -180,6 +183,7 @@ class OrliskAppDelegate : public ResultHost {
   HeadlessResultView headlessResultView_;
   ResultView* resultView_ = &headlessResultView_;
   std::unique_ptr<PRResultViewController> resultViewController_;
+  bool retainResults_ = true;
   DiskLibrary diskLibrary_;
   std::filesystem::path workDir_;
   ScanSources sources_;

@@ -85,18 +85,9 @@ constexpr int kExitPartial = 3;
 constexpr int kWarningsShown = 10;
 int gUnreadableFields = 0;
 
-void unreadableField(const std::string& line) {
-  if (++gUnreadableFields <= kWarningsShown) {
-    std::fprintf(stderr, "tamsel-cli: warning: %s\n", escapeForTerminal(line).c_str());
-  }
-}
-
 // Writes the document through `out`; false when a write failed.
-bool writeDocument(FdWriter& out, const std::string& input, std::string_view kind,
-                   const ResultLists& lists) {
-  const bool ok = writeRecordsJson(
-      input, kind, lists, [&out](std::string_view text) { return out.write(text); },
-      unreadableField);
+bool writeDocument(FdWriter& out, const DocumentFn& produce) {
+  const bool ok = produce([&out](std::string_view text) { return out.write(text); });
   if (gUnreadableFields > kWarningsShown) {
     std::fprintf(stderr, "tamsel-cli: warning: %d more byte fields could not be read\n",
                  gUnreadableFields - kWarningsShown);
@@ -154,7 +145,7 @@ std::string realDestination(const std::string& dest) {
 }
 
 int writeFile(const std::string& shownDest, bool force, const std::string& input,
-              std::string_view kind, const ResultLists& lists) {
+              const DocumentFn& produce) {
   const std::string dest = realDestination(shownDest);
   const fs::path target(dest);
   fs::path dir = target.parent_path();
@@ -169,7 +160,7 @@ int writeFile(const std::string& shownDest, bool force, const std::string& input
   ::fchmod(fd, 0666 & ~mask);
 
   FdWriter out(fd);
-  bool ok = writeDocument(out, input, kind, lists);
+  bool ok = writeDocument(out, produce);
   // A full disk may only show when the data reaches it.
   if (ok && ::fsync(fd) != 0) {
     out.fail(errnoText(errno));
@@ -193,12 +184,11 @@ int writeFile(const std::string& shownDest, bool force, const std::string& input
 }
 
 // A FIFO or character device: written in place.
-int writeStream(const std::string& dest, const std::string& input, std::string_view kind,
-                const ResultLists& lists) {
+int writeStream(const std::string& dest, const DocumentFn& produce) {
   const int fd = ::open(dest.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return fail(dest, errnoText(errno));
   FdWriter out(fd);
-  bool ok = writeDocument(out, input, kind, lists);
+  bool ok = writeDocument(out, produce);
   if (::close(fd) != 0 && ok) {
     out.fail(errnoText(errno));
     ok = false;
@@ -225,9 +215,22 @@ std::string checkJsonDestination(const std::string& dest, const std::string& inp
   return {};
 }
 
+void reportUnreadableField(const std::string& line) {
+  if (++gUnreadableFields <= kWarningsShown) {
+    std::fprintf(stderr, "tamsel-cli: warning: %s\n", escapeForTerminal(line).c_str());
+  }
+}
+
 int writeJsonExport(const std::string& dest, bool force, const std::string& input,
                     std::string_view kind, const ResultLists& lists) {
   gUnreadableFields = 0;
+  return writeJsonDocument(dest, force, input, [&](const Writer& write) {
+    return writeRecordsJson(input, kind, lists, write, reportUnreadableField);
+  });
+}
+
+int writeJsonDocument(const std::string& dest, bool force, const std::string& input,
+                      const DocumentFn& produce) {
   if (std::string refused = checkJsonDestination(dest, input, force); !refused.empty()) {
     std::fprintf(stderr, "tamsel-cli: %s\n", refused.c_str());
     return 1;
@@ -235,14 +238,13 @@ int writeJsonExport(const std::string& dest, bool force, const std::string& inpu
   if (dest == "-") {
     std::fflush(stdout);
     FdWriter out(STDOUT_FILENO);
-    return writeDocument(out, input, kind, lists) ? exportStatus()
-                                                  : fail("standard output", out.error());
+    return writeDocument(out, produce) ? exportStatus() : fail("standard output", out.error());
   }
   struct stat st {};
   if (::stat(dest.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) {
-    return writeStream(dest, input, kind, lists);
+    return writeStream(dest, produce);
   }
-  return writeFile(dest, force, input, kind, lists);
+  return writeFile(dest, force, input, produce);
 }
 
 }  // namespace tamsel::cli

@@ -5,6 +5,7 @@
 // link to it is refused too), and an existing file is replaced only when forced.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -21,5 +22,17 @@ std::string checkJsonDestination(const std::string& dest, const std::string& inp
 // written but some byte fields could no longer be read from the input (named on stderr).
 int writeJsonExport(const std::string& dest, bool force, const std::string& input,
                     std::string_view kind, const ResultLists& lists);
+
+// The same for a document that `produce` writes in pieces (false: a piece could not be
+// written). Byte fields that could not be read must have been reported through
+// reportUnreadableField.
+using Writer = std::function<bool(std::string_view)>;
+using DocumentFn = std::function<bool(const Writer& write)>;
+int writeJsonDocument(const std::string& dest, bool force, const std::string& input,
+                      const DocumentFn& produce);
+
+// A byte field whose bytes could no longer be read: the first ten are named on stderr, the
+// rest counted; any of them makes the export partial (exit status 3).
+void reportUnreadableField(const std::string& line);
 
 }  // namespace tamsel::cli

@@ -14,7 +14,9 @@
 #include <set>
 
 #include "cli/json_export.h"
+#include "cli/record_json.h"
 #include "cli/scan_session.h"
+#include "events/notification_names.h"
 #include "util/log.h"
 #include "util/text.h"
 
@@ -51,15 +53,16 @@ const std::vector<ClassInfo>& classes() {
   return k;
 }
 
-void printCounts(const tamsel::ResultLists& l, std::FILE* out) {
+// The records of each BlackBerry class that the spool counted.
+void printCounts(const tamsel::cli::RecordJsonSpool& spool, std::FILE* out) {
   const std::pair<const char*, size_t> rows[] = {
-      {"PRBlackBerryContactNode", l.bbContactArray.size()},
-      {"PRBlackBerryCallNode", l.bbCallArray.size()},
-      {"PRBlackBerrySMSMessageNode", l.bbSMSArray.size()},
-      {"PRBlackBerryMMSMessageNode", l.bbMMSArray.size()},
-      {"PRBlackBerryNoteNode", l.bbNoteArray.size()},
-      {"PRBlackBerryCalenderNode", l.bbCalderArray.size()},
-      {"PRBlackBerryContentNode", l.bbContentStoreArray.size()},
+      {"PRBlackBerryContactNode", spool.count(0)},
+      {"PRBlackBerryCallNode", spool.count(1)},
+      {"PRBlackBerrySMSMessageNode", spool.count(2)},
+      {"PRBlackBerryMMSMessageNode", spool.count(3)},
+      {"PRBlackBerryNoteNode", spool.count(4)},
+      {"PRBlackBerryCalenderNode", spool.count(5)},
+      {"PRBlackBerryContentNode", spool.count(6)},
   };
   std::fprintf(out, "%-15s %-28s %8s\n", "category", "record class", "records");
   size_t total = 0;
@@ -110,6 +113,44 @@ int scanOrFail(tamsel::cli::ScanSession& session, const std::string& path, bool 
 }
 
 int writeTicked(tamsel::PRResultViewController& results, const std::string& outDir);
+
+// `scan` of a backup: each record is counted, and serialised into the JSON spool, as the scan
+// posts it, and none is kept, so memory does not grow with the number of records.
+int scanBackup(tamsel::cli::ScanSession& session, const std::string& path,
+               const std::string& jsonDest, bool force, bool quiet) {
+  tamsel::cli::RecordJsonSpool spool([&session] { return session.controller().runFolder(); },
+                                     tamsel::cli::reportUnreadableField, !jsonDest.empty());
+  tamsel::NotificationCenter& nc = session.controller().nc;
+  namespace notify = tamsel::notify;
+  for (std::string_view name :
+       {notify::kBlacBerryContactInfo, notify::kBlacBerryCallLogInfo,
+        notify::kBlackBerrySMSMessageInfo, notify::kBlackBerryMMSMessageInfo,
+        notify::kBlackBerryNoteInfo, notify::kBlackBerryCalenderInfo,
+        notify::kBlackBerryContentStoreInfo}) {
+    nc.addObserver(&spool, name, [&spool](const tamsel::Notification& n) {
+      if (auto record = n.record<tamsel::PRNode>()) spool.add(*record);
+    });
+  }
+  session.controller().setRetainResults(false);
+  bool damaged = false;
+  const int failed = scanOrFail(session, path, quiet, &damaged);
+  nc.removeObserver(&spool);
+  if (failed >= 0) return failed;
+  printCounts(spool, jsonDest == "-" ? stderr : stdout);
+  if (!jsonDest.empty()) {
+    if (!spool.error().empty()) {
+      std::fprintf(stderr, "tamsel-cli: cannot write the JSON export to %s: %s\n", jsonDest.c_str(),
+                   spool.error().c_str());
+      return 1;
+    }
+    const int rc = tamsel::cli::writeJsonDocument(
+        jsonDest, force, path, [&spool, &path](const tamsel::cli::Writer& write) {
+          return spool.finish(path, "blackberry", write);
+        });
+    if (rc != 0) return rc;
+  }
+  return damaged ? kExitDamaged : 0;
+}
 
 int runRecover(tamsel::cli::ScanSession& session, const std::string& outDir,
                const std::vector<std::string>& only, bool deletedOnly) {
@@ -297,17 +338,13 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "tamsel-cli: %s\n", error.c_str());
       return 2;
     }
+    if (!card) return scanBackup(session, scanPath, jsonDest, jsonForce, quiet);
     bool damaged = false;
     if (int rc = scanOrFail(session, scanPath, quiet, &damaged); rc >= 0) return rc;
     tamsel::ResultLists lists = session.lists();
-    if (card) {
-      printRawFiles(lists, jsonDest == "-" ? stderr : stdout);
-    } else {
-      printCounts(lists, jsonDest == "-" ? stderr : stdout);
-    }
+    printRawFiles(lists, jsonDest == "-" ? stderr : stdout);
     if (!jsonDest.empty()) {
-      int rc = tamsel::cli::writeJsonExport(jsonDest, jsonForce, scanPath,
-                                            card ? "raw" : "blackberry", lists);
+      int rc = tamsel::cli::writeJsonExport(jsonDest, jsonForce, scanPath, "raw", lists);
       if (rc != 0) return rc;
     }
     return damaged ? kExitDamaged : 0;

@@ -1,5 +1,10 @@
 #include "cli/record_json.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <nlohmann/json.hpp>
 
 namespace tamsel::cli {
@@ -110,6 +115,28 @@ std::string dumped(const Json& j, int indent) {
   return j.dump(indent, ' ', false, Json::error_handler_t::replace);
 }
 
+// One record as it stands in the document: three levels deep.
+template <class T>
+std::string recordText(const T& r, const ByteFields& bytes) {
+  std::string text = dumped(toJson(r, bytes), 2);
+  std::string indented = "      ";
+  indented.reserve(text.size() + text.size() / 8);
+  for (char c : text) {
+    indented += c;
+    if (c == '\n') indented += "      ";
+  }
+  return indented;
+}
+
+std::string documentHead(std::string_view source, std::string_view kind) {
+  return "{\n  \"source\": " + dumped(Json(std::string(source)), -1) +
+         ",\n  \"kind\": " + dumped(Json(std::string(kind)), -1) + ",\n  \"records\": {";
+}
+
+std::string_view documentTail(bool anyClass) {
+  return anyClass ? "\n  }\n}\n" : "}\n}\n";
+}
+
 // Writes the lists of one class as `"CLASS": [ ... ]`, record by record.
 class DocumentWriter {
  public:
@@ -119,16 +146,7 @@ class DocumentWriter {
   template <class T>
   bool addList(const char* cls, const RecordList<T>& list) {
     for (const auto& r : list) {
-      if (!openClass(cls)) return false;
-      std::string text = dumped(toJson(*r, bytes_), 2);
-      // The record sits three levels deep in the document.
-      std::string indented = "      ";
-      indented.reserve(text.size() + text.size() / 8);
-      for (char c : text) {
-        indented += c;
-        if (c == '\n') indented += "      ";
-      }
-      if (!write_(indented)) return false;
+      if (!openClass(cls) || !write_(recordText(*r, bytes_))) return false;
     }
     return true;
   }
@@ -139,8 +157,7 @@ class DocumentWriter {
     return write_("\n    ]");
   }
   bool anyClass() const { return anyClass_; }
-
- private:
+  // Opens the array of `cls` (or, when it is open already, separates the next record).
   bool openClass(const char* cls) {
     if (cls_ == cls) return write_(",\n");
     if (!closeClass()) return false;
@@ -152,6 +169,7 @@ class DocumentWriter {
     return write_(head);
   }
 
+ private:
   const std::function<bool(std::string_view)>& write_;
   ByteFields bytes_;
   std::string cls_;  // the class whose array is open
@@ -162,10 +180,7 @@ class DocumentWriter {
 
 bool writeRecordsJson(std::string_view source, std::string_view kind, const ResultLists& l,
                       const std::function<bool(std::string_view)>& write, const Warn& warn) {
-  std::string head = "{\n  \"source\": " + dumped(Json(std::string(source)), -1) +
-                     ",\n  \"kind\": " + dumped(Json(std::string(kind)), -1) +
-                     ",\n  \"records\": {";
-  if (!write(head)) return false;
+  if (!write(documentHead(source, kind))) return false;
   DocumentWriter doc(write, warn);
   const bool ok = doc.addList("PRBlackBerryContactNode", l.bbContactArray) &&
                   doc.addList("PRBlackBerryCallNode", l.bbCallArray) &&
@@ -179,7 +194,114 @@ bool writeRecordsJson(std::string_view source, std::string_view kind, const Resu
                   doc.addList("PRScanListNode", l.bbAudioArray) &&
                   doc.addList("PRScanListNode", l.bbDocumentArray) && doc.closeClass();
   if (!ok) return false;
-  return write(doc.anyClass() ? "\n  }\n}\n" : "}\n}\n");
+  return write(documentTail(doc.anyClass()));
+}
+
+// ---------------------------------------------------------------- spooled while scanning
+
+namespace {
+
+// The BlackBerry classes in the document's order.
+constexpr const char* kSpoolClasses[RecordJsonSpool::kClassCount] = {
+    "PRBlackBerryContactNode",    "PRBlackBerryCallNode", "PRBlackBerrySMSMessageNode",
+    "PRBlackBerryMMSMessageNode", "PRBlackBerryNoteNode", "PRBlackBerryCalenderNode",
+    "PRBlackBerryContentNode"};
+
+// The class index of a record, and its text when `text` is given; -1 for other classes.
+int classOf(const PRNode& r, const ByteFields& bytes, std::string* text) {
+  int index = 0;
+  auto match = [&](auto* typed) {
+    if (typed == nullptr) return false;
+    if (text) *text = recordText(*typed, bytes);
+    return true;
+  };
+  if (match(dynamic_cast<const PRBlackBerryContactNode*>(&r))) return index;
+  ++index;
+  if (match(dynamic_cast<const PRBlackBerryCallNode*>(&r))) return index;
+  ++index;
+  if (match(dynamic_cast<const PRBlackBerrySMSMessageNode*>(&r))) return index;
+  ++index;
+  if (match(dynamic_cast<const PRBlackBerryMMSMessageNode*>(&r))) return index;
+  ++index;
+  if (match(dynamic_cast<const PRBlackBerryNoteNode*>(&r))) return index;
+  ++index;
+  if (match(dynamic_cast<const PRBlackBerryCalenderNode*>(&r))) return index;
+  ++index;
+  if (match(dynamic_cast<const PRBlackBerryContentNode*>(&r))) return index;
+  return -1;
+}
+
+// An unnamed file in `dir` (gone when closed, never seen by another run), else one in the
+// system's temporary folder.
+std::FILE* openSpoolFile(const std::filesystem::path& dir) {
+  if (!dir.empty()) {
+    const int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      if (std::FILE* f = ::fdopen(fd, "w+b")) return f;
+      ::close(fd);
+    }
+  }
+  return std::tmpfile();
+}
+
+}  // namespace
+
+RecordJsonSpool::RecordJsonSpool(std::function<std::filesystem::path()> spoolDir, Warn warn,
+                                 bool writeJson)
+    : spoolDir_(std::move(spoolDir)), warn_(std::move(warn)), writeJson_(writeJson) {}
+
+RecordJsonSpool::~RecordJsonSpool() {
+  for (std::FILE* f : spools_) {
+    if (f) std::fclose(f);
+  }
+}
+
+void RecordJsonSpool::add(const PRNode& record) {
+  ByteFields bytes(warn_);
+  std::string text;
+  const int i = classOf(record, bytes, writeJson_ ? &text : nullptr);
+  if (i < 0) return;
+  const size_t n = ++counts_[i];
+  if (!writeJson_ || !error_.empty()) return;
+  if (spools_[i] == nullptr) {
+    spools_[i] = openSpoolFile(spoolDir_ ? spoolDir_() : std::filesystem::path());
+    if (spools_[i] == nullptr) {
+      error_ = std::string("no spool file: ") + std::strerror(errno);
+      return;
+    }
+  }
+  if ((n > 1 && std::fputs(",\n", spools_[i]) == EOF) ||
+      std::fwrite(text.data(), 1, text.size(), spools_[i]) != text.size()) {
+    error_ = std::string("cannot write a spool file: ") + std::strerror(errno);
+  }
+}
+
+bool RecordJsonSpool::finish(std::string_view source, std::string_view kind,
+                             const std::function<bool(std::string_view)>& write) {
+  if (!error_.empty() || !write(documentHead(source, kind))) return false;
+  bool anyClass = false;
+  std::vector<char> buffer(size_t{1} << 20);
+  for (int i = 0; i < kClassCount; ++i) {
+    if (counts_[i] == 0 || spools_[i] == nullptr) continue;
+    std::string head = anyClass ? ",\n    " : "\n    ";
+    head += dumped(Json(kSpoolClasses[i]), -1) + ": [\n";
+    anyClass = true;
+    if (std::fflush(spools_[i]) != 0 || std::fseek(spools_[i], 0, SEEK_SET) != 0) {
+      error_ = std::string("cannot read a spool file: ") + std::strerror(errno);
+      return false;
+    }
+    if (!write(head)) return false;
+    size_t got = 0;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), spools_[i])) > 0) {
+      if (!write(std::string_view(buffer.data(), got))) return false;
+    }
+    if (std::ferror(spools_[i])) {
+      error_ = "cannot read a spool file";
+      return false;
+    }
+    if (!write("\n    ]")) return false;
+  }
+  return write(documentTail(anyClass));
 }
 
 }  // namespace tamsel::cli

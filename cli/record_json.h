@@ -3,6 +3,9 @@
 // input as they are written). The document is written record by record, never built whole.
 #pragma once
 
+#include <array>
+#include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -20,5 +23,41 @@ namespace tamsel::cli {
 bool writeRecordsJson(std::string_view source, std::string_view kind, const ResultLists& lists,
                       const std::function<bool(std::string_view)>& write,
                       const std::function<void(const std::string&)>& warn);
+
+// The same document for a BlackBerry backup, made while the scan posts its records, so that
+// no record has to be kept: each record is counted and (when writing JSON) serialised as it
+// arrives, byte fields hashed then, into an unnamed spool file of its class in the folder
+// `spoolDir` gives (the scan's run folder; the system's temporary folder when it gives
+// none). finish() writes the document from the spools in the classes' order. add() is called
+// on the scan thread, everything else after the scan.
+class RecordJsonSpool {
+ public:
+  static constexpr int kClassCount = 7;
+
+  RecordJsonSpool(std::function<std::filesystem::path()> spoolDir,
+                  std::function<void(const std::string&)> warn, bool writeJson);
+  ~RecordJsonSpool();
+  RecordJsonSpool(const RecordJsonSpool&) = delete;
+  RecordJsonSpool& operator=(const RecordJsonSpool&) = delete;
+
+  // A posted record; classes other than the seven BlackBerry ones are ignored.
+  void add(const PRNode& record);
+  // Records of class `i` (the document's order: contact, call, SMS, MMS, memo, calendar,
+  // content store) seen so far.
+  size_t count(int i) const { return counts_[i]; }
+  // Writes the whole document through `write`; false when `write` fails or a spool could not
+  // be written or read (error() says why).
+  bool finish(std::string_view source, std::string_view kind,
+              const std::function<bool(std::string_view)>& write);
+  const std::string& error() const { return error_; }
+
+ private:
+  std::function<std::filesystem::path()> spoolDir_;
+  std::function<void(const std::string&)> warn_;
+  bool writeJson_;
+  std::array<size_t, kClassCount> counts_{};
+  std::array<std::FILE*, kClassCount> spools_{};
+  std::string error_;
+};
 
 }  // namespace tamsel::cli

@@ -112,7 +112,7 @@ void appendDeleted(std::mutex& m, const bool& open, RecordList<T>& list, int32_t
 }  // namespace
 
 void PRResultViewController::ScanPhotoAndVideoHandle(const Notification& n) {
-  appendLive<PRPhotoAndVideoNode>(mutex_, accepting_, lists_.photoAndVideoArray,
+  appendLive<PRPhotoAndVideoNode>(mutex_, filing_, lists_.photoAndVideoArray,
                                   counters_.photovideoNum, nullptr, n);
 }
 
@@ -120,66 +120,65 @@ void PRResultViewController::ScanPhotoAndVideoHandle(const Notification& n) {
 void PRResultViewController::ScanPhotoAndVideoInfomationHandle(const Notification&) {}
 
 void PRResultViewController::scanFaceTwitterInfoHandle(const Notification& n) {
-  appendLive<PRFaceTwitterNode>(mutex_, accepting_, lists_.faceTwitterArray,
-                                counters_.facetwitterNum, nullptr, n);
+  appendLive<PRFaceTwitterNode>(mutex_, filing_, lists_.faceTwitterArray, counters_.facetwitterNum,
+                                nullptr, n);
 }
 
 void PRResultViewController::ScanContactInfomationHandle(const Notification& n) {
-  appendLive<PRContactNode>(mutex_, accepting_, lists_.contactArray, counters_.contactNum,
+  appendLive<PRContactNode>(mutex_, filing_, lists_.contactArray, counters_.contactNum,
                             &dup_.contact, n);
 }
 
 void PRResultViewController::ScanMessageInfomationHandle(const Notification& n) {
-  appendLive<PRMessageNode>(mutex_, accepting_, lists_.messageArray, counters_.messageNum,
+  appendLive<PRMessageNode>(mutex_, filing_, lists_.messageArray, counters_.messageNum,
                             &dup_.message, n);
 }
 
 void PRResultViewController::ScanCallHistoryInfomationHandle(const Notification& n) {
-  appendLive<PRCallHistoryNode>(mutex_, accepting_, lists_.callHistoryArray, counters_.callNum,
+  appendLive<PRCallHistoryNode>(mutex_, filing_, lists_.callHistoryArray, counters_.callNum,
                                 &dup_.call, n);
 }
 
 void PRResultViewController::ScanNoteInfomationHandle(const Notification& n) {
-  appendLive<PRNoteNode>(mutex_, accepting_, lists_.noteArray, counters_.noteNum, &dup_.note, n);
+  appendLive<PRNoteNode>(mutex_, filing_, lists_.noteArray, counters_.noteNum, &dup_.note, n);
 }
 
 void PRResultViewController::scanBookMarkInfoHandle(const Notification& n) {
-  appendLive<PRBookMarkNode>(mutex_, accepting_, lists_.bookMarkArray, counters_.bookMarkNum,
+  appendLive<PRBookMarkNode>(mutex_, filing_, lists_.bookMarkArray, counters_.bookMarkNum,
                              &dup_.bookMark, n);
 }
 
 void PRResultViewController::scanCalenderInfoHandle(const Notification& n) {
-  appendLive<PRCalenderNode>(mutex_, accepting_, lists_.calenderArray, counters_.calenderNum,
+  appendLive<PRCalenderNode>(mutex_, filing_, lists_.calenderArray, counters_.calenderNum,
                              &dup_.calender, n);
 }
 
 void PRResultViewController::ScanDelContactInfomationHandle(const Notification& n) {
-  appendDeleted<PRContactNode>(mutex_, accepting_, lists_.contactArray, counters_.delContactNum,
+  appendDeleted<PRContactNode>(mutex_, filing_, lists_.contactArray, counters_.delContactNum,
                                dup_.contact, n);
 }
 
 void PRResultViewController::ScanDelMessageInfomationHandle(const Notification& n) {
-  appendDeleted<PRMessageNode>(mutex_, accepting_, lists_.messageArray, counters_.delMessageNum,
+  appendDeleted<PRMessageNode>(mutex_, filing_, lists_.messageArray, counters_.delMessageNum,
                                dup_.message, n);
 }
 
 void PRResultViewController::ScanDelNoteInfomationHandle(const Notification& n) {
-  appendDeleted<PRNoteNode>(mutex_, accepting_, lists_.noteArray, counters_.delNoteNum, dup_.note,
-                            n);
+  appendDeleted<PRNoteNode>(mutex_, filing_, lists_.noteArray, counters_.delNoteNum, dup_.note, n);
 }
 
 void PRResultViewController::ScanDelCallHistoryInfomationHandle(const Notification& n) {
-  appendDeleted<PRCallHistoryNode>(mutex_, accepting_, lists_.callHistoryArray,
-                                   counters_.delCallNum, dup_.call, n);
+  appendDeleted<PRCallHistoryNode>(mutex_, filing_, lists_.callHistoryArray, counters_.delCallNum,
+                                   dup_.call, n);
 }
 
 void PRResultViewController::scanDelBookMarkInfoHandle(const Notification& n) {
-  appendDeleted<PRBookMarkNode>(mutex_, accepting_, lists_.bookMarkArray, counters_.delBookMarkNum,
+  appendDeleted<PRBookMarkNode>(mutex_, filing_, lists_.bookMarkArray, counters_.delBookMarkNum,
                                 dup_.bookMark, n);
 }
 
 void PRResultViewController::scanDelCalenderInfoHandle(const Notification& n) {
-  appendDeleted<PRCalenderNode>(mutex_, accepting_, lists_.calenderArray, counters_.delCalenderNum,
+  appendDeleted<PRCalenderNode>(mutex_, filing_, lists_.calenderArray, counters_.delCalenderNum,
                                 dup_.calender, n);
 }
 
@@ -203,37 +202,35 @@ void appendCounted(std::mutex& m, const bool& open, RecordList<T>& list, int32_t
 }  // namespace
 
 void PRResultViewController::BlacBerryContactInfoHandle(const Notification& n) {
-  appendCounted<PRBlackBerryContactNode>(mutex_, accepting_, lists_.bbContactArray,
+  appendCounted<PRBlackBerryContactNode>(mutex_, filing_, lists_.bbContactArray,
                                          &counters_.contactNum, n);
 }
 
 void PRResultViewController::BlacBerryCallLogInfoHandle(const Notification& n) {
-  appendCounted<PRBlackBerryCallNode>(mutex_, accepting_, lists_.bbCallArray, &counters_.callNum,
-                                      n);
+  appendCounted<PRBlackBerryCallNode>(mutex_, filing_, lists_.bbCallArray, &counters_.callNum, n);
 }
 
 void PRResultViewController::BlackBerrySMSMessageInfoHandle(const Notification& n) {
-  appendCounted<PRBlackBerrySMSMessageNode>(mutex_, accepting_, lists_.bbSMSArray,
+  appendCounted<PRBlackBerrySMSMessageNode>(mutex_, filing_, lists_.bbSMSArray,
                                             &counters_.messageNum, n);
 }
 
 void PRResultViewController::BlackBerryMMSMessageInfoHandle(const Notification& n) {
-  appendCounted<PRBlackBerryMMSMessageNode>(mutex_, accepting_, lists_.bbMMSArray,
+  appendCounted<PRBlackBerryMMSMessageNode>(mutex_, filing_, lists_.bbMMSArray,
                                             &counters_.messageNum, n);
 }
 
 void PRResultViewController::BlackBerryNoteInfoHandle(const Notification& n) {
-  appendCounted<PRBlackBerryNoteNode>(mutex_, accepting_, lists_.bbNoteArray, &counters_.noteNum,
-                                      n);
+  appendCounted<PRBlackBerryNoteNode>(mutex_, filing_, lists_.bbNoteArray, &counters_.noteNum, n);
 }
 
 void PRResultViewController::BlackBerryCalenderInfoHandle(const Notification& n) {
-  appendCounted<PRBlackBerryCalenderNode>(mutex_, accepting_, lists_.bbCalderArray,
+  appendCounted<PRBlackBerryCalenderNode>(mutex_, filing_, lists_.bbCalderArray,
                                           &counters_.calenderNum, n);
 }
 
 void PRResultViewController::BlackBerryContentStoreInfoHandle(const Notification& n) {
-  appendCounted<PRBlackBerryContentNode>(mutex_, accepting_, lists_.bbContentStoreArray,
+  appendCounted<PRBlackBerryContentNode>(mutex_, filing_, lists_.bbContentStoreArray,
                                          &counters_.photovideoNum, n);
 }
 
@@ -243,7 +240,7 @@ void PRResultViewController::BlackBerryRawRecoveryFileInfoHandle(const Notificat
   auto rec = n.record<PRScanListNode>();
   if (!rec) return;
   std::lock_guard lock(mutex_);
-  if (!accepting_) return;
+  if (!filing_) return;
   if (rec->fileType == "Image") {
     lists_.bbImageArray.push_back(std::move(rec));
     ++counters_.photovideoNum;

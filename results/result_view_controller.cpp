@@ -386,6 +386,13 @@ void PRResultViewController::actHome() {
 void PRResultViewController::beginScan() {
   std::lock_guard lock(mutex_);
   accepting_ = true;
+  filing_ = retain_;
+}
+
+void PRResultViewController::setRetainRecords(bool on) {
+  std::lock_guard lock(mutex_);
+  retain_ = on;
+  filing_ = accepting_ && retain_;
 }
 
 void PRResultViewController::releaseUIMemory() {
@@ -393,6 +400,7 @@ void PRResultViewController::releaseUIMemory() {
   {
     std::lock_guard lock(mutex_);
     accepting_ = false;
+    filing_ = false;
     lists_ = ResultLists{};
     dup_ = DuplicateIndex{};
   }

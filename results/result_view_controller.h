@@ -108,6 +108,10 @@ class PRResultViewController : private RecoveryObserver {
   // The controller starts a new scan: records are filed again (after going home they are
   // dropped until then).
   void beginScan();
+  // Off: posted records are neither kept nor counted (a front end that streams them
+  // elsewhere, such as the command line's export of a whole backup, which then costs memory
+  // for no record). On by default.
+  void setRetainRecords(bool on);
 
   // ------------------------------------------------------------ category actions
   void actPhoto() { showCategory(Category::Photo); }
@@ -236,10 +240,12 @@ class PRResultViewController : private RecoveryObserver {
   ResultView& view_;
   ResultHost& host_;
 
-  mutable std::mutex mutex_;  // guards lists_, counters_, dup_, accepting_
+  mutable std::mutex mutex_;  // guards lists_, counters_, dup_, accepting_, retain_, filing_
   // False from going home until the next scan starts: a worker that is still ending cannot
   // file a late record into the emptied lists.
   bool accepting_ = true;
+  bool retain_ = true;  // see setRetainRecords
+  bool filing_ = true;  // accepting_ && retain_: posted records go into the lists
   ResultLists lists_;
   ScanCounters counters_;
   DuplicateIndex dup_;

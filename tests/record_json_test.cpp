@@ -73,6 +73,51 @@ TEST(RecordJson, LayoutIsThatOfTheWholeIndentedDocument) {
   EXPECT_EQ(empty.text, "{\n  \"source\": \"/x\",\n  \"kind\": \"raw\",\n  \"records\": {}\n}\n");
 }
 
+// The scan command serialises records as they are posted, in whatever order the backup
+// holds them, and keeps none: its document is byte for byte the one written from lists.
+TEST(RecordJson, SpooledWhileScanningIsTheDocumentOfTheLists) {
+  ResultLists l;
+  std::vector<std::shared_ptr<PRNode>> posted;
+  for (int i = 0; i < 3; ++i) {
+    auto memo = std::make_shared<PRBlackBerryNoteNode>();
+    memo->noteTittle = "memo " + std::to_string(i);
+    auto call = std::make_shared<PRBlackBerryCallNode>();
+    call->CallNumber = "+1555010" + std::to_string(i);
+    auto sms = std::make_shared<PRBlackBerrySMSMessageNode>();
+    sms->contentData = ByteRef::fromBytes({uint8_t(i), 7});
+    l.bbNoteArray.push_back(memo);
+    l.bbCallArray.push_back(call);
+    l.bbSMSArray.push_back(sms);
+    posted.insert(posted.end(), {sms, memo, call, found("ignored.jpg")});
+  }
+  testing::TempFolder t;
+  for (bool withFolder : {true, false}) {
+    RecordJsonSpool spool([&] { return withFolder ? t.path() : std::filesystem::path(); }, nullptr,
+                          true);
+    for (const auto& r : posted) spool.add(*r);
+    EXPECT_EQ(spool.count(1), 3u);
+    EXPECT_EQ(spool.count(0), 0u);
+    std::string text;
+    ASSERT_TRUE(spool.finish("/b.ipd", "blackberry", [&text](std::string_view piece) {
+      text.append(piece);
+      return true;
+    })) << spool.error();
+    EXPECT_EQ(text, exportOf(l).text);
+  }
+  // The spool files have no names: nothing is left in the run folder.
+  EXPECT_TRUE(std::filesystem::is_empty(t.path()));
+
+  RecordJsonSpool countsOnly({}, nullptr, false);
+  for (const auto& r : posted) countsOnly.add(*r);
+  EXPECT_EQ(countsOnly.count(4), 3u);
+  std::string empty;
+  ASSERT_TRUE(countsOnly.finish("/x", "blackberry", [&empty](std::string_view piece) {
+    empty.append(piece);
+    return true;
+  }));
+  EXPECT_EQ(empty, exportOf(ResultLists{}, "/x").text);
+}
+
 TEST(RecordJson, TextThatIsNotUtf8IsReplacedNotFatal) {
   ResultLists l;
   auto memo = std::make_shared<PRBlackBerryNoteNode>();

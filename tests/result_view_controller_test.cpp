@@ -429,6 +429,14 @@ TEST_F(Presenter, RecordsPostedAfterHomeAreDroppedUntilTheNextScan) {
   pr.beginScan();
   post(notify::kBlackBerryNoteInfo, std::make_shared<PRBlackBerryNoteNode>());
   EXPECT_EQ(pr.snapshot().bbNoteArray.size(), 1u);
+
+  // A front end that streams the records elsewhere keeps none here, across scans too.
+  pr.setRetainRecords(false);
+  pr.beginScan();
+  post(notify::kBlackBerryNoteInfo, std::make_shared<PRBlackBerryNoteNode>());
+  post(notify::kBlackBerryRawRecoveryFileInfo, found("Image"));
+  EXPECT_EQ(pr.snapshot().bbNoteArray.size(), 1u);
+  EXPECT_TRUE(pr.snapshot().bbImageArray.empty());
 }
 
 TEST_F(Presenter, WorkerPostsWhileUiThreadReads) {
