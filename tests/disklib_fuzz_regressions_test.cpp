@@ -42,7 +42,7 @@ std::string fileEntry(const std::string& name11, uint8_t attr, uint32_t first, u
 }
 
 std::string numbered(char letter, int n, const char* ext) {
-  char name[12];
+  char name[32];  // 11 for the numbers the tests use
   std::snprintf(name, sizeof name, "%c%07d%-3s", letter, n, ext);
   return name;
 }

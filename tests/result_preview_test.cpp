@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "events/notification_names.h"
 #include "results/result_view_controller.h"
 #include "tests/fixtures/fake_result_view.h"
@@ -137,8 +139,8 @@ TEST_F(Preview, PicturesOfABackupTruncatedAfterTheScanAreNotShown) {
   post(notify::kBlacBerryContactInfo, contact);
 
   pr.actPhoto();
-  Bytes expect(10, 'a');
-  expect.insert(expect.end(), 60, 'b');
+  Bytes expect(70, 'b');
+  std::fill_n(expect.begin(), 10, 'a');
   EXPECT_EQ(view.images[ResultImage::photo], expect);
 
   std::filesystem::resize_file(path, 160);
