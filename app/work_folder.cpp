@@ -93,11 +93,29 @@ fs::path defaultWorkDir() {
 // ---------------------------------------------------------------- inputs of live scans
 
 ScannedInput::ScannedInput(const std::string& path) : path_(absoluteForm(path)) {
-  std::lock_guard lock(registry().mutex);
-  registry().paths.push_back(path_);
+  {
+    std::lock_guard lock(registry().mutex);
+    registry().paths.push_back(path_);
+  }
+  std::error_code ec;
+  fs::path real = fs::weakly_canonical(path_, ec);
+  if (ec) real = path_;
+  for (fs::path dir = real.parent_path(); !dir.empty() && dir != dir.parent_path();
+       dir = dir.parent_path()) {
+    if (!dir.filename().string().starts_with(kRunPrefix)) continue;
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) continue;
+    // A live run holds its own folder exclusively; nothing else removes that one.
+    if (::flock(fd, LOCK_SH | LOCK_NB) == 0) {
+      heldRunFolders_.push_back(fd);
+    } else {
+      ::close(fd);
+    }
+  }
 }
 
 ScannedInput::~ScannedInput() {
+  for (int fd : heldRunFolders_) ::close(fd);
   std::lock_guard lock(registry().mutex);
   auto& paths = registry().paths;
   if (auto it = std::find(paths.begin(), paths.end(), path_); it != paths.end()) paths.erase(it);

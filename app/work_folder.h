@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace tamsel {
 
@@ -48,7 +49,9 @@ class RunFolder {
 };
 
 // Marks `path` as the input of a live scan for its lifetime: no clean-up of this program
-// removes it, a folder that holds it, or anything inside it.
+// removes it, a folder that holds it, or anything inside it. When the input lies inside a
+// run folder (one left by a crash, say), that folder is also share-locked, so that the
+// start-up clean-up of another program, which takes the lock exclusively, passes it by.
 class ScannedInput {
  public:
   explicit ScannedInput(const std::string& path);
@@ -58,6 +61,7 @@ class ScannedInput {
 
  private:
   std::filesystem::path path_;
+  std::vector<int> heldRunFolders_;  // descriptors holding a shared lock
 };
 
 // True when `dir` is, holds, or lies inside the input of a live scan (by canonical path,

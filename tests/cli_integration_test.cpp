@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "app/work_folder.h"
 #include "tests/fixtures/ipd_writer.h"
 #include "tests/fixtures/zip_writer.h"
 
@@ -195,6 +196,23 @@ TEST_F(Cli, ArchiveClimbingOutOfTheWorkFolderWritesNothingOutside) {
   EXPECT_FALSE(fs::exists(dir_.parent_path() / "outside2.txt"));
   auto doc = nlohmann::json::parse(r.out);
   EXPECT_EQ(doc["records"]["PRBlackBerryNoteNode"][0]["noteTittle"], "kept");
+}
+
+// A backup being scanned from inside a run folder that a crash left behind is not removed by
+// the start-up clean-up of another program; the folder goes once nothing scans from it.
+TEST_F(Cli, StaleRunFolderHoldingAnotherProgramsInputIsKept) {
+  const fs::path stale = dir_ / "work" / "run-Ab12Cd";
+  fs::create_directories(stale);
+  fs::copy_file(sample("sample.ipd"), stale / "in.ipd");
+  {
+    ScannedInput held((stale / "in.ipd").string());
+    CliRun r = run("-q scan " + quote(sample("sample.ipd").string()));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(stale / "in.ipd"));
+  }
+  CliRun r = run("-q scan " + quote(sample("sample.ipd").string()));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(fs::exists(stale));
 }
 
 TEST_F(Cli, RecoverWritesTheSevenFoldersAndASecondRunLosesNothing) {
