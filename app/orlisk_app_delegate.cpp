@@ -74,18 +74,13 @@ void OrliskAppDelegate::applicationDidFinishLaunching() {
 }
 
 bool OrliskAppDelegate::openPanelDidEnd(const std::string& path, int returnCode) {
-  if (returnCode != 1) return false;
-  if (backupWorkerAlive() || rawScanning_.load()) {
-    logLine(path + " is not scanned: the previous scan is still ending");
-    return false;
-  }
+  if (returnCode != 1 || previousScanEnding(path)) return false;
   bbbackUpFilepath = path;
   return OpenBBbackUpFile();
 }
 
 bool OrliskAppDelegate::OpenBBbackUpFile() {
-  sweepDroppedRuns();
-  if (backupWorkerAlive() || rawScanning_.load()) return false;
+  if (previousScanEnding(bbbackUpFilepath)) return false;
   const SourceChoice choice = chooseScanSource(sources_, bbbackUpFilepath);
   view_->setWindowScanSize(true);
   view_->hideMainView();
@@ -187,7 +182,7 @@ bool OrliskAppDelegate::readFoundFile(void* buffer, _rec_file_ele* ele) {
 }
 
 bool OrliskAppDelegate::QuickScanStart(std::shared_ptr<PRDiskInfoNode> row) {
-  if (!row || rawScanning_.load() || backupWorkerAlive()) return false;
+  if (!row || previousScanEnding(row->diskdev)) return false;
   if (rawScanThreader_.joinable()) rawScanThreader_.join();
   dropScanResults();  // a backup scan's results, if any, go with their run folder
   rawStopRequested_ = false;
@@ -215,16 +210,18 @@ void OrliskAppDelegate::waitForRawScan() {
 }
 
 bool OrliskAppDelegate::ScanIOSBackFile(const std::string& path) {
-  sweepDroppedRuns();
-  if (backupWorkerAlive() || rawScanning_.load()) return false;
+  if (previousScanEnding(path)) return false;
   return startScan(path, chooseScanSource(sources_, path));
 }
 
+bool OrliskAppDelegate::previousScanEnding(const std::string& path) {
+  sweepDroppedRuns();
+  if (!backupWorkerAlive() && !rawScanning_.load()) return false;
+  logLine(path + " is not scanned: the previous scan is still ending");
+  return true;
+}
+
 bool OrliskAppDelegate::startScan(const std::string& path, const SourceChoice& choice) {
-  if (backupWorkerAlive() || rawScanning_.load()) {
-    logLine(path + " is not scanned: the previous scan is still ending");
-    return false;
-  }
   // The new run exists (and guards its input) before the previous run's folder goes, so a
   // file chosen from inside that folder is not removed under the new scan.
   const bool card = choice.source != nullptr && choice.source->findsFiles();
@@ -284,7 +281,6 @@ std::optional<std::string> OrliskAppDelegate::checkTheBackUpFile(const std::stri
   ScanContext& ctx = run_->context();
   BbbPreparation prep = tamsel::checkTheBackUpFile(path, ctx.runDir, &ctx.stopRequested);
   ScanOutcome o = run_->outcome();
-  o.refusedEntries += prep.refusedEntries;
   for (std::string& w : prep.warnings) o.warnings.push_back(path + ": " + std::move(w));
   winFlag = prep.windowsLayout;
   o.windowsLayout = winFlag;

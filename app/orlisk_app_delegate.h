@@ -166,7 +166,10 @@ class OrliskAppDelegate : public ResultHost {
 
  private:
   static void hintForButton(MainView* view, std::string_view button, bool entered);
-  // Starts a new run on `path` with the source chosen for it (see ScanIOSBackFile).
+  // True (and logged) while a worker of an earlier scan lives: `path` is then not scanned.
+  bool previousScanEnding(const std::string& path);
+  // Starts a new run on `path` with the source chosen for it; the callers have checked that
+  // no earlier worker lives.
   bool startScan(const std::string& path, const SourceChoice& choice);
   // True while a worker of any backup scan lives (the current run's or a dropped one's).
   bool backupWorkerAlive() const;

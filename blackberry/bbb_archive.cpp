@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "util/fd_io.h"
 #include "util/log.h"
 
 namespace fs = std::filesystem;
@@ -44,23 +45,11 @@ struct ZipFileCloser {
   void operator()(zip_file_t* f) const { zip_fclose(f); }
 };
 
-bool writeAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 struct Entry {
   zip_uint64_t index;
   std::string name;
   fs::path rel;
   uint64_t declared;
-  bool folder;
 };
 
 }  // namespace
@@ -115,7 +104,7 @@ bool unpackArchive(const fs::path& zipPath, const fs::path& destDir,
       declared = st.size;
     }
     claimed = declared > UINT64_MAX - claimed ? UINT64_MAX : claimed + declared;
-    entries.push_back({index, std::move(name), std::move(*rel), declared, folder});
+    entries.push_back({index, std::move(name), std::move(*rel), declared});
   }
 
   // Refuse an archive that says it unpacks to more than the disk holds or than any real

@@ -1,6 +1,5 @@
 #include "blackberry/blackberry_source.h"
 
-#include "blackberry/ipd_format.h"
 #include "blackberry/ipd_reader.h"
 
 namespace tamsel {
@@ -32,7 +31,6 @@ ScanOutcome scanIpdFile(const std::string& path, ScanContext& ctx, const std::st
   IpdReader reader(ctx);
   const bool opened = reader.scanBlackBerryBackUpThread(path);
   ctx.blackberryDatabaseArray = reader.blackberryDatabaseArray;
-  o.stopped = ctx.stopped();
   if (!opened) {
     o.fail(reader.lastError.empty() ? shown + ": cannot be read" : reader.lastError);
   } else if (reader.stats.noHeader) {
@@ -51,7 +49,6 @@ ScanOutcome scanWindowsFolder(const std::string& folder, ScanContext& ctx,
   IpdReader reader(ctx);
   ctx.blackberryDatabaseArray.clear();
   const bool ok = reader.scanBlackBerryWinBackUpThread(folder);
-  o.stopped = ctx.stopped();
   if (!ok) {
     o.fail(reader.lastError.empty() ? shown + ": cannot be read" : reader.lastError);
   } else {
@@ -63,25 +60,22 @@ ScanOutcome scanWindowsFolder(const std::string& folder, ScanContext& ctx,
 ScanOutcome scanBbbArchive(const std::string& path, ScanContext& ctx) {
   ScanOutcome o;
   BbbPreparation prep = checkTheBackUpFile(path, ctx.runDir, &ctx.stopRequested);
-  o.refusedEntries = prep.refusedEntries;
   for (std::string& w : prep.warnings) o.warnings.push_back(path + ": " + std::move(w));
-  o.stopped = ctx.stopped();
   if (!prep.error.empty()) {
     o.fail(path + ": " + prep.error);
     return o;
   }
-  if (o.stopped) return o;
+  if (ctx.stopped()) return o;
   ScanOutcome read = prep.windowsLayout
                          ? scanWindowsFolder(prep.databasesFolder, ctx, path + ": Databases")
                          : scanIpdFile(*prep.ipdPath, ctx, path + ": Databases/Databases.ipd");
-  read.refusedEntries = o.refusedEntries;
   o.warnings.insert(o.warnings.end(), read.warnings.begin(), read.warnings.end());
   read.warnings = std::move(o.warnings);
   return read;
 }
 
 bool IpdFileSource::probe(const std::string& path) const {
-  return readFileHead(path, ipd::kHeaderText.size()) == ipd::kHeaderText;
+  return IpdReader::hasIpdHeader(path);
 }
 
 bool BbbArchiveSource::probe(const std::string& path) const {

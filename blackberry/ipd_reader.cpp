@@ -9,6 +9,7 @@
 
 #include "blackberry/record_decoders.h"
 #include "events/notification_names.h"
+#include "events/scan_source.h"
 #include "util/log.h"
 #include "util/text.h"
 
@@ -201,10 +202,7 @@ bool IpdReader::headerAtStart(const ByteSource& src) {
 }
 
 bool IpdReader::hasIpdHeader(const std::string& path) {
-  ByteSource src = ByteSource::open(path, nullptr, ipd::kHeaderText.size());
-  auto head = src.view(0, ipd::kHeaderText.size());
-  return head.size() == ipd::kHeaderText.size() &&
-         std::memcmp(head.data(), ipd::kHeaderText.data(), head.size()) == 0;
+  return readFileHead(path, ipd::kHeaderText.size()) == ipd::kHeaderText;
 }
 
 // ---------------------------------------------------------------- Windows layout

@@ -32,7 +32,7 @@ class IpdReader {
   explicit IpdReader(ScanContext& ctx);
 
   // Reads one IPD file. Returns false, with `lastError` set, when the file cannot be
-  // opened; a file that is not an IPD file is read by the same rules (see hasIpdHeader).
+  // opened; a file without the IPD header text is not read at all (stats.noHeader).
   bool scanBlackBerryBackUpThread(const std::string& path);
   // Reads every non-hidden file of a Windows-layout folder.
   bool scanBlackBerryWinBackUpThread(const std::string& folder);
@@ -46,7 +46,7 @@ class IpdReader {
 
   std::optional<std::string> GetDataBaseNameByDatabaseIndex(int32_t index) const;
 
-  // True when `path` begins with the IPD header text.
+  // True when `path` begins with the IPD header text (read without blocking on a FIFO).
   static bool hasIpdHeader(const std::string& path);
 
   uint64_t bbOffSet = 0;

@@ -10,9 +10,10 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
-#include "util/text.h"
 
 #include "cli/record_json.h"
+#include "util/fd_io.h"
+#include "util/text.h"
 
 namespace tamsel::cli {
 namespace {
@@ -61,16 +62,9 @@ class FdWriter {
   static constexpr size_t kBuffer = size_t{1} << 20;
 
   bool writeOut(std::string_view text) {
-    while (!text.empty()) {
-      const ssize_t n = ::write(fd_, text.data(), text.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        fail(n < 0 ? errnoText(errno) : "nothing could be written");
-        return false;
-      }
-      text.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
+    if (writeAll(fd_, text.data(), text.size())) return true;
+    fail(errnoText(errno));
+    return false;
   }
 
   int fd_;

@@ -55,23 +55,15 @@ const std::vector<ClassInfo>& classes() {
 
 // The records of each BlackBerry class that the spool counted.
 void printCounts(const tamsel::cli::RecordJsonSpool& spool, std::FILE* out) {
-  const std::pair<const char*, size_t> rows[] = {
-      {"PRBlackBerryContactNode", spool.count(0)},
-      {"PRBlackBerryCallNode", spool.count(1)},
-      {"PRBlackBerrySMSMessageNode", spool.count(2)},
-      {"PRBlackBerryMMSMessageNode", spool.count(3)},
-      {"PRBlackBerryNoteNode", spool.count(4)},
-      {"PRBlackBerryCalenderNode", spool.count(5)},
-      {"PRBlackBerryContentNode", spool.count(6)},
-  };
+  using tamsel::cli::RecordJsonSpool;
   std::fprintf(out, "%-15s %-28s %8s\n", "category", "record class", "records");
   size_t total = 0;
-  for (const auto& [cls, count] : rows) {
+  for (int i = 0; i < RecordJsonSpool::kClassCount; ++i) {
+    const std::string_view cls = RecordJsonSpool::className(i);
     for (const auto& c : classes()) {
-      if (std::string_view(c.cls) == cls)
-        std::fprintf(out, "%-15s %-28s %8zu\n", c.label, cls, count);
+      if (cls == c.cls) std::fprintf(out, "%-15s %-28s %8zu\n", c.label, c.cls, spool.count(i));
     }
-    total += count;
+    total += spool.count(i);
   }
   std::fprintf(out, "%-15s %-28s %8zu\n", "total", "", total);
 }
@@ -103,7 +95,7 @@ int scanOrFail(tamsel::cli::ScanSession& session, const std::string& path, bool 
     std::fprintf(stderr, "tamsel-cli: %s\n", tamsel::escapeForTerminal(o.error).c_str());
     return 2;
   }
-  *damaged = o.damaged() || o.truncated;
+  *damaged = o.damaged();
   if (*damaged) {
     std::fprintf(stderr,
                  "tamsel-cli: the backup is damaged: partial results (the records before each "
@@ -316,15 +308,8 @@ int main(int argc, char** argv) {
 
   CLI11_PARSE(app, argc, argv);
   // What went wrong reaches the user as the scan's warnings and errors; the readers' free-text
-  // diagnostics (which repeat them, with more detail) only with --verbose. Texts from the
-  // input are escaped before they reach the terminal.
-  if (verbose && !quiet) {
-    tamsel::setLogSink([](std::string_view line) {
-      std::fprintf(stderr, "%s\n", tamsel::escapeForTerminal(line).c_str());
-    });
-  } else {
-    tamsel::setLogSink({});
-  }
+  // diagnostics (which repeat them, with more detail) only with --verbose, on stderr.
+  if (!verbose || quiet) tamsel::setLogSink({});
   tamsel::setDebugLogging(verbose && !quiet);
   std::optional<std::filesystem::path> wd;
   if (!workDir.empty()) wd = workDir;

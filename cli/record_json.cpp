@@ -246,6 +246,10 @@ std::FILE* openSpoolFile(const std::filesystem::path& dir) {
 
 }  // namespace
 
+const char* RecordJsonSpool::className(int i) {
+  return kSpoolClasses[i];
+}
+
 RecordJsonSpool::RecordJsonSpool(std::function<std::filesystem::path()> spoolDir, Warn warn,
                                  bool writeJson)
     : spoolDir_(std::move(spoolDir)), warn_(std::move(warn)), writeJson_(writeJson) {}

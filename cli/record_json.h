@@ -45,6 +45,8 @@ class RecordJsonSpool {
   // Records of class `i` (the document's order: contact, call, SMS, MMS, memo, calendar,
   // content store) seen so far.
   size_t count(int i) const { return counts_[i]; }
+  // The name of class `i`.
+  static const char* className(int i);
   // Writes the whole document through `write`; false when `write` fails or a spool could not
   // be written or read (error() says why).
   bool finish(std::string_view source, std::string_view kind,

@@ -23,12 +23,10 @@ struct ScanOutcome {
   uint64_t recordsPosted = 0;
   uint64_t bytesRead = 0;
   bool truncated = false;             // a corrupt record ended a walk early
-  bool stopped = false;               // the user stopped the scan
-  int refusedEntries = 0;             // archive entries refused (paths leaving the folder, bombs)
   std::vector<std::string> warnings;  // one line each
 
   // Read, but parts of the input were damaged or refused: the results are partial.
-  bool damaged() const { return readable && !warnings.empty(); }
+  bool damaged() const { return readable && (truncated || !warnings.empty()); }
   void fail(std::string line) {
     readable = false;
     error = std::move(line);

@@ -120,7 +120,6 @@ ScanOutcome MemoryCardSource::scan(const std::string& path, ScanContext& ctx) {
     return o;
   }
   o.recordsPosted = session.filesPosted();
-  o.stopped = ctx.stopped();
   return o;
 }
 

@@ -13,7 +13,6 @@
 #include "util/file_names.h"
 #include "util/log.h"
 #include "util/output_folder.h"
-#include "util/text.h"
 
 namespace tamsel {
 namespace fs = std::filesystem;
@@ -126,7 +125,7 @@ void RecoveryWriter::setRecoverFilePath(fs::path p) {
 }
 
 void RecoveryWriter::failed(std::string line) {
-  logLine(escapeForTerminal(line));  // names from the backup may hold terminal controls
+  logLine(line);
   report_.failures.push_back(std::move(line));
 }
 

@@ -40,7 +40,7 @@ void PRResultViewController::tableViewSelectionDidChange(const std::vector<int>&
 }
 
 void PRResultViewController::previewRow(Category table, int row) {
-  const ResultRows& rows = display_[static_cast<int>(detail::categoryInfo(table).shown)];
+  const ResultRows& rows = displayList(table);
   if (row < 0 || static_cast<size_t>(row) >= rows.size()) return;
   const std::shared_ptr<PRNode>& rec = rows[row];
   auto set = [this](ResultField f, const std::string& text) { view_.setText(f, text); };
@@ -132,7 +132,7 @@ void PRResultViewController::previewRawImage(PRScanListNode& node) {
 
 void PRResultViewController::actPreView() {
   if (current_ != Category::FaceTwitter || selectedRows_.empty()) return;
-  const ResultRows& rows = display_[static_cast<int>(DisplayList::faceTwitterController)];
+  const ResultRows& rows = displayList(Category::FaceTwitter);
   const int row = selectedRows_.back();
   if (row < 0 || static_cast<size_t>(row) >= rows.size()) return;
   if (auto* f = as<PRFaceTwitterNode>(rows[row])) view_.openFile(f->faceTwitterFilePath);

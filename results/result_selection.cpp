@@ -33,7 +33,7 @@ int PRResultViewController::tickRecords(const ResultRows& rows, bool on) {
 void PRResultViewController::tableViewSetObjectValue(int value, int row) {
   if (current_ && detail::categoryInfo(*current_).ticks) {
     const Category c = *current_;
-    const ResultRows& rows = rowsOnScreen(c);
+    const ResultRows& rows = displayList(c);
     const bool inRange = row >= 0 && static_cast<size_t>(row) < rows.size();
     if (inRange &&
         std::find(selectedRows_.begin(), selectedRows_.end(), row) == selectedRows_.end()) {
@@ -52,7 +52,7 @@ void PRResultViewController::tableViewSetObjectValue(int value, int row) {
 
 void PRResultViewController::ClickSelectAll(bool on) {
   if (current_ && detail::categoryInfo(*current_).ticks) {
-    const ResultRows& rows = rowsOnScreen(*current_);
+    const ResultRows& rows = displayList(*current_);
     if (!rows.empty()) {
       tickRecords(rows, on);
       selectAll_[static_cast<int>(*current_)] = on;
@@ -119,7 +119,6 @@ void PRResultViewController::actCheck(bool deletedOnly) {
   if (!current_) return;
   const auto& info = detail::categoryInfo(*current_);
   if (!info.filters) return;
-  const DisplayList d = info.shown;
   ResultRows rows = detail::categoryRows(*current_, snapshot());
   if (deletedOnly) {
     std::erase_if(rows, [](const std::shared_ptr<PRNode>& r) {
@@ -127,16 +126,16 @@ void PRResultViewController::actCheck(bool deletedOnly) {
       return !(f && f->get());
     });
   }
-  setDisplayList(d, std::move(rows));
+  setDisplayList(*current_, std::move(rows));
   selectFirstRow();
-  showFilterPreviewFields(*current_, !display_[static_cast<int>(d)].empty());
+  showFilterPreviewFields(*current_, !displayList(*current_).empty());
 }
 
 CellStyle PRResultViewController::tableViewWillDisplayCell(Category table, int row) const {
   CellStyle style;
   const auto& info = detail::categoryInfo(table);
   if (!info.filters || row < 0) return style;
-  const ResultRows& rows = rowsOnScreen(table);
+  const ResultRows& rows = displayList(table);
   if (static_cast<size_t>(row) >= rows.size() || !rows[row]) return style;
   Flag* f = detail::deletedFlagOf(*rows[row]);
   style.warning = f && f->get();
@@ -329,7 +328,7 @@ ResultRows sortedBy(const ResultRows& rows, SortKind kind, bool ascending) {
 void PRResultViewController::tableViewDidClickTableColumn(std::string_view column) {
   if (column == kColumnTick || !current_) return;
   const Category c = *current_;
-  const ResultRows& rows = rowsOnScreen(c);
+  const ResultRows& rows = displayList(c);
   // A table that holds phone-backup records keeps their sort rules.
   const bool phone = std::any_of(rows.begin(), rows.end(), [](const std::shared_ptr<PRNode>& r) {
     return r && isPhoneRecord(*r);
@@ -353,7 +352,7 @@ void PRResultViewController::tableViewDidClickTableColumn(std::string_view colum
       break;
   }
   *order = !*order;
-  setDisplayList(detail::categoryInfo(c).shown, sortedBy(rows, kind, *order));
+  setDisplayList(c, sortedBy(rows, kind, *order));
   selectFirstRow();
 }
 

@@ -412,26 +412,14 @@ void PRResultViewController::releaseUIMemory() {
 
 // ---------------------------------------------------------------- category switching
 
-ResultRows PRResultViewController::displayList(Category c) const {
-  return rowsOnScreen(c);
-}
-
-const ResultRows& PRResultViewController::rowsOnScreen(Category c) const {
-  return display_[static_cast<int>(detail::categoryInfo(c).shown)];
-}
-
-void PRResultViewController::setDisplayList(DisplayList d, ResultRows rows) {
-  display_[static_cast<int>(d)] = std::move(rows);
-  for (int i = 0; i < kCategoryCount; ++i) {
-    if (detail::categoryInfo(static_cast<Category>(i)).shown == d) {
-      view_.setTableRows(static_cast<Category>(i), display_[static_cast<int>(d)]);
-    }
-  }
+void PRResultViewController::setDisplayList(Category c, ResultRows rows) {
+  display_[static_cast<int>(c)] = std::move(rows);
+  view_.setTableRows(c, display_[static_cast<int>(c)]);
 }
 
 void PRResultViewController::selectFirstRow() {
   if (!current_) return;
-  const ResultRows& rows = rowsOnScreen(*current_);
+  const ResultRows& rows = displayList(*current_);
   selectedRows_.clear();
   view_.setSelectedRows(*current_, selectedRows_);
   if (rows.empty()) return;
@@ -456,7 +444,7 @@ void PRResultViewController::showCategory(Category c) {
   current_ = c;
 
   // Every record of the category, as the deleted-only checkbox is cleared below.
-  setDisplayList(info.shown, detail::categoryRows(c, snapshot()));
+  setDisplayList(c, detail::categoryRows(c, snapshot()));
   selectFirstRow();
   if (archive) return;
 
@@ -468,7 +456,7 @@ void PRResultViewController::showCategory(Category c) {
     view_.setCheckVisible(ResultCheck::deletedOnly, false);
   }
 
-  const bool any = !rowsOnScreen(c).empty();
+  const bool any = !displayList(c).empty();
   auto showFields = [&](std::initializer_list<ResultField> fields) {
     for (ResultField f : fields) view_.setFieldVisible(f, any);
   };

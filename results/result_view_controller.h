@@ -45,12 +45,10 @@ class ResultHost {
   virtual list_disk_struct* currentDisk() { return nullptr; }
 };
 
-// The display lists: copies of record references that the tables show, one per category
-// (the first fourteen; the table of a category shows its records of every kind of scan,
-// see result_view_detail.h). The names also stand for the result lists behind them: the
-// last six name the phone-backup lists whose records join the display list of their
-// category, and are not shown by themselves (bookMarkController and faceTwitterController
-// are both).
+// The names of the result lists behind the tables (result_view_detail.h says which a
+// category shows): the first fourteen are the lists the category actions show, the last six
+// the phone-backup lists whose records join the table of their category (bookMarkController
+// and faceTwitterController are both).
 enum class DisplayList : int {
   bbContentController,
   bbContactController,
@@ -73,7 +71,6 @@ enum class DisplayList : int {
   callHistoryController,
   calendarController,
 };
-inline constexpr int kDisplayListCount = 20;
 
 struct ScanCounters {
   int32_t photovideoNum = 0, delPhotovideoNum = 0;
@@ -211,9 +208,8 @@ class PRResultViewController : private RecoveryObserver {
   // deleted records when `deletedOnly`). Returns the change of selectedFilesNum.
   int selectPhoneRecords(Category c, bool on, bool deletedOnly);
   bool selectAllFlag(Category c) const { return selectAll_[static_cast<int>(c)]; }
-  ResultRows displayList(DisplayList d) const { return display_[static_cast<int>(d)]; }
-  // The display list a category's table shows.
-  ResultRows displayList(Category c) const;
+  // What a category's table shows.
+  const ResultRows& displayList(Category c) const { return display_[static_cast<int>(c)]; }
   const std::vector<int>& selectedRows() const { return selectedRows_; }
   // Rewrites the selection sentence and the recover button from selectedFilesNum.
   void updateSelectionState();
@@ -228,8 +224,8 @@ class PRResultViewController : private RecoveryObserver {
   void subscribe();
   void rewriteCountLabels(int progress);
   void writeFinalCountLabels(const ScanCounters& c);
-  void setDisplayList(DisplayList d, ResultRows rows);
-  const ResultRows& rowsOnScreen(Category c) const;
+  // Shows `rows` in the table of `c`.
+  void setDisplayList(Category c, ResultRows rows);
   void selectFirstRow();
   void previewRow(Category table, int row);
   void previewRawImage(PRScanListNode& node);
@@ -254,7 +250,9 @@ class PRResultViewController : private RecoveryObserver {
   std::atomic<int> recovredFilesNum_{0};
 
   // UI-thread state.
-  std::array<ResultRows, kDisplayListCount> display_;
+  // One list per category: what its table shows, and what ticking, the deleted-only filter,
+  // the warning colour and sorting act on.
+  std::array<ResultRows, kCategoryCount> display_;
   std::array<bool, kCategoryCount> selectAll_{};
   std::optional<Category> current_;
   bool scanOpen_ = false;  // between showView and the first finishing step

@@ -1,6 +1,7 @@
 #include "results/rtf_controller.h"
 
 #include "util/file_names.h"
+#include "util/output_folder.h"
 
 namespace tamsel {
 

@@ -3,6 +3,7 @@
 #include "util/base64.h"
 #include "util/file_names.h"
 #include "util/log.h"
+#include "util/output_folder.h"
 
 namespace tamsel {
 

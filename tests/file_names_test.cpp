@@ -1,4 +1,5 @@
 #include "util/file_names.h"
+#include "util/output_folder.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -20,6 +20,7 @@
 #include "tests/fixtures/fat_image_writer.h"
 #include "tests/fixtures/temp_folder.h"
 #include "tests/gui_test_support.h"
+#include "tests/gui_window_fixture.h"
 #include "util/log.h"
 
 namespace fs = std::filesystem;
@@ -67,29 +68,21 @@ fs::path writeCard(const fs::path& dir) {
   return img;
 }
 
-class GuiDiskView : public ::testing::Test {
+class GuiDiskView : public testing::WindowTest {
  protected:
-  void SetUp() override {
-    previousLog_ = setLogSink({});
+  void beforeWindow() override {
     card_ = writeCard(tmp_.path());
     libraryEnv_.emplace("TAMSEL_DISKLIB", TAMSEL_DISKLIB_PATH);
     imagesEnv_.emplace("TAMSEL_DISKLIB_IMAGES", card_.string());
-    window_.emplace();
-    app_.emplace(&*window_, tmp_.path() / "work");
-    window_->attach(*app_);
+  }
+  void afterAttach() override {
     // As the program does at start-up.
     ASSERT_TRUE(app_->initDll(findDiskLibrary()));
     app_->scanThreadFinish = [this] { ++finished_; };
-    window_->show();
   }
-  void TearDown() override {
-    window_->shutDown();
-    window_->detach();
-    app_.reset();
-    window_.reset();
+  void afterWindow() override {
     imagesEnv_.reset();
     libraryEnv_.reset();
-    setLogSink(previousLog_);
   }
 
   DiskViewWidget& disks() { return *window_->diskPage(); }
@@ -116,13 +109,9 @@ class GuiDiskView : public ::testing::Test {
     return names;
   }
 
-  TempFolder tmp_;
   fs::path card_;
   std::optional<ScopedEnv> libraryEnv_, imagesEnv_;
-  std::optional<MainWindow> window_;
-  std::optional<OrliskAppDelegate> app_;
   std::atomic<int> finished_{0};
-  LogSink previousLog_;
 };
 
 TEST_F(GuiDiskView, ListsTheCardAndScansTheSelectedDisk) {

@@ -26,6 +26,7 @@
 #include "tests/fixtures/ipd_writer.h"
 #include "tests/fixtures/temp_folder.h"
 #include "tests/gui_test_support.h"
+#include "tests/gui_window_fixture.h"
 #include "util/log.h"
 
 namespace fs = std::filesystem;
@@ -82,25 +83,15 @@ void chooseInNextFileDialog(const fs::path& path,
   timer->start();
 }
 
-class GuiSampleScan : public ::testing::Test {
+class GuiSampleScan : public testing::WindowTest {
  protected:
-  void SetUp() override {
-    previousLog_ = setLogSink({});
+  void beforeWindow() override {
     if (const char* home = std::getenv("HOME")) previousHome_ = home;
     fs::create_directories(tmp_.path() / "home" / "Documents");
     setenv("HOME", (tmp_.path() / "home").c_str(), 1);
-    window_.emplace();
-    app_.emplace(&*window_, tmp_.path() / "work");
-    window_->attach(*app_);
-    window_->show();
   }
-  void TearDown() override {
-    window_->shutDown();
-    window_->detach();
-    app_.reset();
-    window_.reset();
+  void afterWindow() override {
     if (previousHome_) setenv("HOME", previousHome_->c_str(), 1);
-    setLogSink(previousLog_);
   }
 
   ResultWidget& screen() { return *window_->resultWidget(); }
@@ -136,10 +127,6 @@ class GuiSampleScan : public ::testing::Test {
     return rows;
   }
 
-  tamsel::testing::TempFolder tmp_;
-  std::optional<MainWindow> window_;
-  std::optional<OrliskAppDelegate> app_;
-  LogSink previousLog_;
   std::optional<std::string> previousHome_;
 };
 

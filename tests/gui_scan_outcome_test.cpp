@@ -15,6 +15,7 @@
 #include "tests/fixtures/temp_folder.h"
 #include "tests/fixtures/zip_writer.h"
 #include "tests/gui_test_support.h"
+#include "tests/gui_window_fixture.h"
 #include "util/log.h"
 
 namespace fs = std::filesystem;
@@ -24,23 +25,8 @@ namespace {
 
 using testing::kWaitMs;
 
-class GuiScanOutcome : public ::testing::Test {
+class GuiScanOutcome : public testing::WindowTest {
  protected:
-  void SetUp() override {
-    previousLog_ = setLogSink({});
-    window_.emplace();
-    app_.emplace(&*window_, tmp_.path() / "work");
-    window_->attach(*app_);
-    window_->show();
-  }
-  void TearDown() override {
-    window_->shutDown();
-    window_->detach();
-    app_.reset();
-    window_.reset();
-    setLogSink(previousLog_);
-  }
-
   // Chooses `path` and waits until the scan's worker has ended and its outcome was handled.
   void scan(const fs::path& path) {
     window_->backupFileChosen(QString::fromStdString(path.string()));
@@ -50,11 +36,6 @@ class GuiScanOutcome : public ::testing::Test {
     ASSERT_TRUE(QTest::qWaitFor([this] { return !app_->scanRunning(); }, kWaitMs));
     QTest::qWait(50);  // the queued outcome reaches the window
   }
-
-  testing::TempFolder tmp_;
-  std::optional<MainWindow> window_;
-  std::optional<OrliskAppDelegate> app_;
-  LogSink previousLog_;
 };
 
 TEST_F(GuiScanOutcome, NotABackupGivesTheReasonThenTheHomeView) {

@@ -149,14 +149,7 @@ std::optional<std::string> ByteRef::sha256Hex(std::string* error) const {
           error)) {
     return std::nullopt;
   }
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(64);
-  for (uint8_t b : h.finish()) {
-    out += kHex[b >> 4];
-    out += kHex[b & 15];
-  }
-  return out;
+  return h.finishHex();
 }
 
 }  // namespace tamsel

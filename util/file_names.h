@@ -45,18 +45,4 @@ std::optional<int> firstFreeNumber(const std::function<bool(int)>& taken);
 // `name` must already be sanitised.
 std::filesystem::path uniquePath(const std::filesystem::path& dir, std::string_view name);
 
-// Writes `bytes` as a new file in `dir` under `name` (sanitised here) or a free
-// numbered variant. The data goes to a temporary file inside `dir` first and is then moved
-// into place without replacing anything, so a reader never sees a half-written file and no
-// existing file is ever overwritten. Returns the path written, or none after logging why.
-std::optional<std::filesystem::path> writeNewFile(const std::filesystem::path& dir,
-                                                  std::string_view name, std::string_view bytes);
-
-// Copies the regular file `source` byte for byte into `dir` the same way (temporary file,
-// then a move that never replaces). The source is only read; its mode bits are not copied.
-// Returns the path written.
-std::optional<std::filesystem::path> copyToNewFile(const std::filesystem::path& source,
-                                                   const std::filesystem::path& dir,
-                                                   std::string_view name);
-
 }  // namespace tamsel

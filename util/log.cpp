@@ -3,6 +3,9 @@
 #include <atomic>
 #include <cstdio>
 #include <mutex>
+#include <string>
+
+#include "util/text.h"
 
 namespace tamsel {
 namespace {
@@ -39,8 +42,11 @@ LogSink setLogSink(LogSink sink) {
 }
 
 void logLine(std::string_view line) {
+  // Names and texts in diagnostics come from the input: escaped here, once for every sink,
+  // so that a log shown on a terminal cannot drive it.
+  const std::string safe = escapeForTerminal(line);
   std::lock_guard lock(logMutex());
-  if (currentSink()) currentSink()(line);
+  if (currentSink()) currentSink()(safe);
 }
 
 }  // namespace tamsel

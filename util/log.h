@@ -14,7 +14,8 @@ using LogSink = std::function<void(std::string_view line)>;
 // Replaces the sink; an empty sink discards every line. Returns the previous sink.
 LogSink setLogSink(LogSink sink);
 
-// Writes one line (no trailing newline needed).
+// Writes one line (no trailing newline needed). Control and bidirectional characters and
+// bytes that are not UTF-8 reach the sink escaped (util/text.h escapeForTerminal).
 void logLine(std::string_view line);
 
 // Writes one line of detail (what a reader saw, such as each database name) that front ends

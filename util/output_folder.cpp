@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "util/file_names.h"
+#include "util/log.h"
 
 namespace tamsel {
 namespace fs = std::filesystem;
@@ -35,21 +36,6 @@ bool oneComponent(std::string_view name) {
 }
 
 }  // namespace
-
-bool writeAll(int fd, const void* data, size_t size) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t w = ::write(fd, p, size);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      if (w == 0) errno = EIO;
-      return false;
-    }
-    p += w;
-    size -= static_cast<size_t>(w);
-  }
-  return true;
-}
 
 // ------------------------------------------------------------------ NewFile
 
@@ -131,6 +117,12 @@ void OutputFolder::close() {
 }
 
 std::optional<OutputFolder> OutputFolder::open(const fs::path& path, std::string* error) {
+  std::error_code ec;
+  if (!path.empty()) fs::create_directories(path, ec);
+  return openExisting(path, error);
+}
+
+std::optional<OutputFolder> OutputFolder::openExisting(const fs::path& path, std::string* error) {
   fs::path p = path;
   // "out/" names the folder "out": without the trailing slash, so that O_NOFOLLOW applies.
   while (!p.has_filename() && p.has_relative_path()) p = p.parent_path();
@@ -138,8 +130,6 @@ std::optional<OutputFolder> OutputFolder::open(const fs::path& path, std::string
     if (error) *error = "no output folder chosen";
     return std::nullopt;
   }
-  std::error_code ec;
-  fs::create_directories(p, ec);
   const int fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
     const int err = errno;
@@ -286,6 +276,36 @@ std::optional<fs::path> OutputFolder::copyFile(const fs::path& source, std::stri
     return std::nullopt;
   }
   return f->path();
+}
+
+namespace {
+
+// Runs `write` on the existing folder `dir`; logs why nothing was written.
+template <class Write>
+std::optional<fs::path> intoFolder(const fs::path& dir, Write&& write) {
+  std::string error;
+  std::optional<fs::path> written;
+  if (std::optional<OutputFolder> folder = OutputFolder::openExisting(dir, &error)) {
+    written = write(*folder, &error);
+  }
+  if (!written) logLine(error);
+  return written;
+}
+
+}  // namespace
+
+std::optional<fs::path> writeNewFile(const fs::path& dir, std::string_view name,
+                                     std::string_view bytes) {
+  return intoFolder(dir, [&](const OutputFolder& f, std::string* error) {
+    return f.writeFile(name, bytes, error);
+  });
+}
+
+std::optional<fs::path> copyToNewFile(const fs::path& source, const fs::path& dir,
+                                      std::string_view name) {
+  return intoFolder(dir, [&](const OutputFolder& f, std::string* error) {
+    return f.copyFile(source, name, error);
+  });
 }
 
 }  // namespace tamsel

@@ -14,11 +14,9 @@
 #include <string>
 #include <string_view>
 
-namespace tamsel {
+#include "util/fd_io.h"
 
-// Writes all `size` bytes to `fd`, retrying short writes; false (errno set) when a write
-// fails.
-bool writeAll(int fd, const void* data, size_t size);
+namespace tamsel {
 
 class OutputFolder {
  public:
@@ -58,6 +56,9 @@ class OutputFolder {
   // Creates `path` and its parents when missing and opens it. The folder itself must not be
   // a symbolic link. None, with `error` set, when it cannot be made or opened.
   static std::optional<OutputFolder> open(const std::filesystem::path& path, std::string* error);
+  // The same for a folder that must exist already.
+  static std::optional<OutputFolder> openExisting(const std::filesystem::path& path,
+                                                  std::string* error);
 
   bool isOpen() const { return fd_ >= 0; }
   int fd() const { return fd_; }
@@ -98,5 +99,18 @@ class OutputFolder {
   dev_t dev_ = 0;
   ino_t ino_ = 0;
 };
+
+// Writes `bytes` as a new file in the existing folder `dir` under `name` (sanitised) or a free
+// numbered variant, through OutputFolder: never replacing anything, never through a link, and
+// leaving no partial file when a write fails. Returns the path written, or none after logging
+// why.
+std::optional<std::filesystem::path> writeNewFile(const std::filesystem::path& dir,
+                                                  std::string_view name, std::string_view bytes);
+
+// Copies the regular file `source` byte for byte into `dir` the same way. The source is only
+// read; its mode bits are not copied. Returns the path written.
+std::optional<std::filesystem::path> copyToNewFile(const std::filesystem::path& source,
+                                                   const std::filesystem::path& dir,
+                                                   std::string_view name);
 
 }  // namespace tamsel

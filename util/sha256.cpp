@@ -80,13 +80,18 @@ std::array<uint8_t, 32> Sha256::finish() {
   return out;
 }
 
+std::string Sha256::finishHex() {
+  static const char* kHex = "0123456789abcdef";
+  std::string out;
+  out.reserve(64);
+  for (uint8_t b : finish()) out.push_back(kHex[b >> 4]), out.push_back(kHex[b & 15]);
+  return out;
+}
+
 std::string sha256Hex(std::span<const uint8_t> bytes) {
   Sha256 s;
   s.update(bytes);
-  static const char* kHex = "0123456789abcdef";
-  std::string out;
-  for (uint8_t b : s.finish()) out.push_back(kHex[b >> 4]), out.push_back(kHex[b & 15]);
-  return out;
+  return s.finishHex();
 }
 
 }  // namespace tamsel

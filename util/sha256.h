@@ -14,6 +14,8 @@ class Sha256 {
   Sha256();
   void update(std::span<const uint8_t> bytes);
   std::array<uint8_t, 32> finish();
+  // finish() as 64 lower-case hex digits.
+  std::string finishHex();
 
  private:
   void block(const uint8_t* p);
