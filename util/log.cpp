@@ -44,9 +44,8 @@ LogSink setLogSink(LogSink sink) {
 void logLine(std::string_view line) {
   // Names and texts in diagnostics come from the input: escaped here, once for every sink,
   // so that a log shown on a terminal cannot drive it.
-  const std::string safe = escapeForTerminal(line);
   std::lock_guard lock(logMutex());
-  if (currentSink()) currentSink()(safe);
+  if (currentSink()) currentSink()(escapeForTerminal(line));
 }
 
 }  // namespace tamsel
