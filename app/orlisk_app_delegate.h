@@ -149,7 +149,7 @@ class OrliskAppDelegate : public ResultHost {
     return run_->context().blackberryDatabaseArray;
   }
   std::vector<std::shared_ptr<PRContactImageNode>>& contactImageArray() {
-    return run_->contactImageArray;
+    return run_->context().contactImageArray;
   }
   std::vector<std::shared_ptr<DelContactValue>>& delContactValueArray() {
     return run_->delContactValueArray;

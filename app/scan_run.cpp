@@ -58,8 +58,9 @@ void ScanRun::setOutcome(ScanOutcome o) {
 }
 
 void ScanRun::clearLists() {
-  contactImageArray.clear();
+  context_.contactImageArray.clear();
   context_.contactArray.clear();
+  context_.nameIndex.reset();
   delContactValueArray.clear();
   delContactArray.clear();
   delUnKnowContactArray.clear();

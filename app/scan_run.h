@@ -54,7 +54,6 @@ class ScanRun {
   void clearLists();
 
   // Working lists of the scan.
-  std::vector<std::shared_ptr<PRContactImageNode>> contactImageArray;
   std::vector<std::shared_ptr<DelContactValue>> delContactValueArray;
   std::vector<std::shared_ptr<PRContactNode>> delContactArray;
   std::vector<std::shared_ptr<PRContactNode>> delUnKnowContactArray;

@@ -45,3 +45,39 @@ std::optional<std::string> getNameByPhoneNumber(
 }
 
 }  // namespace tamsel
+
+namespace tamsel {
+
+// First version: the contacts' folded numbers are made once; each lookup still goes over
+// them in list order.
+struct PhoneNameIndex::Impl {
+  std::vector<std::pair<std::string, std::string>> folded;  // (numbers, name) in list order
+};
+
+PhoneNameIndex::PhoneNameIndex(const std::vector<std::shared_ptr<PRContactNode>>& contactArray)
+    : impl_(std::make_unique<Impl>()) {
+  for (const auto& contact : contactArray) {
+    if (!contact || contact->contactPhone.empty()) continue;
+    std::string numbers = normalisePhoneNumber(contact->contactPhone);
+    for (char& c : numbers) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    impl_->folded.emplace_back(std::move(numbers), contact->contactName);
+  }
+}
+
+PhoneNameIndex::~PhoneNameIndex() = default;
+
+std::optional<std::string> PhoneNameIndex::find(std::string_view phone) const {
+  std::string wanted = normalisePhoneNumber(phone);
+  for (char& c : wanted) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  if (wanted.empty()) return std::nullopt;
+  for (const auto& [numbers, name] : impl_->folded) {
+    if (numbers.find(wanted) != std::string::npos) return name;
+  }
+  return std::nullopt;
+}
+
+}  // namespace tamsel

@@ -21,4 +21,20 @@ std::string normalisePhoneNumber(std::string_view number);
 std::optional<std::string> getNameByPhoneNumber(
     const std::vector<std::shared_ptr<PRContactNode>>& contactArray, std::string_view phone);
 
+// The contacts' numbers prepared once per scan, so that a lookup costs about the length of
+// the number rather than the size of the address book. find() gives exactly the answer of
+// getNameByPhoneNumber over the list the index was made from.
+class PhoneNameIndex {
+ public:
+  explicit PhoneNameIndex(const std::vector<std::shared_ptr<PRContactNode>>& contactArray);
+  ~PhoneNameIndex();
+  PhoneNameIndex(const PhoneNameIndex&) = delete;
+  PhoneNameIndex& operator=(const PhoneNameIndex&) = delete;
+  std::optional<std::string> find(std::string_view phone) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
 }  // namespace tamsel

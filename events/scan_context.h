@@ -5,9 +5,12 @@
 
 #include <atomic>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "events/name_lookup.h"
 #include "events/notification_center.h"
 #include "events/records.h"
 
@@ -23,6 +26,12 @@ struct ScanContext {
   std::filesystem::path runDir;
   bool currentNodeIsiOS6Version = false;
   std::vector<std::shared_ptr<PRContactNode>> contactArray;
+  std::vector<std::shared_ptr<PRContactImageNode>> contactImageArray;
+  // The contacts' numbers prepared for name lookup, made once when the contact step ends.
+  std::shared_ptr<const PhoneNameIndex> nameIndex;
+  // Private copies of the phone's databases made in runDir, by hashed name: every step of
+  // the scan reads the same copy.
+  std::map<std::string, std::filesystem::path, std::less<>> databaseCopies;
   // The database table of the BlackBerry backup read last (name and index of each).
   std::vector<std::shared_ptr<PRBlackBerryDataBaseNode>> blackberryDatabaseArray;
   std::atomic<bool> stopRequested{false};

@@ -1,0 +1,63 @@
+// The fixed stored files of a phone backup. A backup keeps each of the phone's files under
+// the SHA-1 digest (lowercase hexadecimal) of its domain, "-" and path. Older backups keep
+// them flat in the backup folder; backups indexed by Manifest.db keep them in a subfolder
+// named by the name's first two digits ("ab/abcdef..."). A database's write-ahead log is a
+// stored file of its own, under the digest of the database's domain-path plus "-wal".
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+namespace tamsel {
+
+struct StoredDatabase {
+  std::string_view name;        // hashed name of the file
+  std::string_view domainPath;  // what the name is the digest of ("" when not known)
+  std::string_view walName;     // hashed name of its write-ahead log ("" when not known)
+};
+
+namespace stored {
+inline constexpr StoredDatabase kAddressBook{"31bb7ba8914766d4ba40d6dfb6113c8b614be442",
+                                             "HomeDomain-Library/AddressBook/AddressBook.sqlitedb",
+                                             "a9aaf31e300bbb71f1602c65e27a29a6c85f98f8"};
+inline constexpr StoredDatabase kAddressBookImages{
+    "cd6702cea29fe89cf280a76794405adb17f9a0ee",
+    "HomeDomain-Library/AddressBook/AddressBookImages.sqlitedb",
+    "944320f0e5693a48a6d6769d509567e0e2fb08de"};
+// The picture database under its older name (the same name with ".mddata" after it).
+inline constexpr StoredDatabase kAddressBookImagesOld{
+    "cd6702cea29fe89cf280a76794405adb17f9a0ee.mddata", "", ""};
+inline constexpr StoredDatabase kMessages{"3d0d7e5fb2ce288813306e4d4636395e047a3d28",
+                                          "HomeDomain-Library/SMS/sms.db",
+                                          "cd47480f213dba9bc38ee792775d17e3f5a73a59"};
+inline constexpr StoredDatabase kCallHistory{"2b2b0084a1bc3a5ac8c27afdf14afb42c61a19ca",
+                                             "WirelessDomain-Library/CallHistory/call_history.db",
+                                             "401c463426d21b3522ba5d773023bf8ed4f86506"};
+inline constexpr StoredDatabase kCallHistoryOld{"ff1324e6b949111b2fb449ecddb50c89c3699a78",
+                                                "HomeDomain-Library/CallHistory/call_history.db",
+                                                "010d27916f4edd2170f43c4871a4c2df78e3401e"};
+inline constexpr StoredDatabase kNotes{"ca3bc056d4da0bbf88b5fb3be254f3b7147e639c",
+                                       "HomeDomain-Library/Notes/notes.sqlite",
+                                       "12be33d156731173c5ec6ea09ab02f07a98179ed"};
+inline constexpr StoredDatabase kNotesOld{"740b7eaf93d6ea5d305e88bb349c8e9643f48c3b",
+                                          "HomeDomain-Library/Notes/notes.db",
+                                          "9bc396bfa412010da66d1d49a1c9969f08bc560b"};
+inline constexpr StoredDatabase kBookmarks{"d1f062e2da26192a6625d968274bfda8d07821e4",
+                                           "HomeDomain-Library/Safari/Bookmarks.db",
+                                           "a696296cdfabe7a07beaabbcedb77fa0b38c3609"};
+inline constexpr StoredDatabase kBookmarksOther{"04cc352fd9943f7c0c3f0781d4834fa137775761", "", ""};
+inline constexpr StoredDatabase kBrowserHistory{"1d6740792a2b845f4c1e6220c43906d7f0afe8ab",
+                                                "HomeDomain-Library/Safari/History.plist", ""};
+inline constexpr StoredDatabase kCalendar{"2041457d5fe04d39d0ab481178355df6781e6858",
+                                          "HomeDomain-Library/Calendar/Calendar.sqlitedb",
+                                          "697bb4986e40a4a8b55bf5b9e3cc0d375c062770"};
+}  // namespace stored
+
+// The stored file `name` of the backup folder `backup`: "backup/name" when that is a regular
+// file, otherwise "backup/na/name" (the first two characters of the name) when that is; none
+// when neither is (or the name is shorter than two characters).
+std::optional<std::filesystem::path> findStoredFile(const std::filesystem::path& backup,
+                                                    std::string_view name);
+
+}  // namespace tamsel

@@ -1,0 +1,44 @@
+// The index of a phone backup: every stored file with its domain and path. Older backups
+// index in Manifest.mbdb (a flat record file), backups since 2016 in Manifest.db (SQLite,
+// table Files); both are read through one interface, read-only.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "events/records.h"
+#include "events/scan_context.h"
+
+namespace tamsel {
+
+// The hashed name of a phone file: the SHA-1 digest of domain, "-" and path, as 40
+// lowercase hexadecimal digits. The texts are hashed in full, however long.
+std::string hashedFileName(std::string_view domain, std::string_view path);
+
+enum class BackupIndexKind { none, mbdb, manifestDb };
+
+// Which index the backup folder has (Manifest.db when both are present and it opens).
+BackupIndexKind backupIndexKind(const std::filesystem::path& backup);
+
+struct BackupIndexEntry {
+  std::string domain;
+  std::string path;
+  std::string fileKey;    // the stored file's full path (flat or in its subfolder)
+  uint64_t position = 0;  // how far the index has been read (bytes or rows)
+  uint64_t total = 0;     // the index's size in the same unit
+};
+
+// Calls `each` for every entry of the backup's index, in index order; returns false when
+// the backup has no index that can be read (nothing called). `each` returns false to stop.
+// Manifest.mbdb: header "mbdb" 5 0 checked; a record cut short ends the walk.
+bool forEachIndexEntry(const std::filesystem::path& backup,
+                       const std::function<bool(const BackupIndexEntry&)>& each);
+
+// The index step: every entry of the six wanted domains goes to GetMediaFileByNode, with
+// "ScanProgressInfo" (position x 20 / total) posted before each.
+void scanDirAnalyThread(const std::string& backup, ScanContext& ctx);
+
+}  // namespace tamsel
