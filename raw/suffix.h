@@ -1,20 +1,13 @@
-// File kinds by file-name suffix: six fixed tables looked up case-insensitively.
+// File kinds by file-name suffix (the six tables themselves live in util/suffix_types.h).
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
 
-namespace tamsel {
+#include "util/suffix_types.h"
 
-// Each returns the 0-based position of the first entry equal to `suffix` ignoring case,
-// or -1 when there is none or the suffix is empty.
-int GetImageType(std::string_view suffix);
-int GetViedoType(std::string_view suffix);
-int GetAudioType(std::string_view suffix);
-int GetArchiveType(std::string_view suffix);
-int GetEmailType(std::string_view suffix);
-int GetDocumentType(std::string_view suffix);
+namespace tamsel {
 
 // The text after the last "." of `name`: none when there is no ".", when the last "."
 // comes before the last "/", or when the text from the last "." on (dot included) is
