@@ -1,0 +1,264 @@
+#include "ios/contacts_messages.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "events/notification_names.h"
+#include "ios/backup_files.h"
+#include "ios/phone_db.h"
+#include "util/date.h"
+#include "util/log.h"
+
+namespace tamsel {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kC1 = "select record_id, data from ABFullSizeImage";
+constexpr std::string_view kC1old = "select record_id, data from ABImage";
+constexpr std::string_view kC2 =
+    "select DISTINCT Rowid, first, "
+    "Department,DisplayName,firstPhonetic,jobTitle,organization,middle,middlePhonetic,"
+    "CreationDate,Last,Note,Nickname,prefix, suffix, Birthday from abperson ";
+constexpr std::string_view kC3 =
+    "select property,label,value, UID from abmultivalue where record_id = ? ";
+constexpr std::string_view kM6 =
+    "select message.ROWID,message.text,message.date,message.handle_id,handle.id,is_from_me from "
+    "message left join handle on message.handle_id=handle.ROWID";
+constexpr std::string_view kM5 =
+    "select message.ROWID,message.group_id,subject, text,date,group_member.address,svc_center,"
+    "flags,association_id ,is_madrid,madrid_handle, "
+    "madrid_account,madrid_flags,madrid_attachmentInfo from message left join  group_member on  "
+    "message.group_id= group_member.group_id";
+constexpr std::string_view kM4 =
+    "select message.ROWID,message.group_id,subject, text,date,group_member.address,svc_center,"
+    "flags,association_id from message left join  group_member on  message.group_id= "
+    "group_member.group_id";
+
+// Multivalue property codes of the address book.
+constexpr int64_t kPropertyPhone = 3;
+constexpr int64_t kPropertyEmail = 4;
+constexpr int64_t kPropertyAddress = 5;
+constexpr int64_t kPropertyHomepage = 22;
+
+// Appends a value the way the phone's lists of values read: a blank, then the value (so a
+// field that was empty begins with a blank).
+void append(std::string& field, const std::optional<std::string>& value) {
+  if (value) field += " " + *value;
+}
+
+void assign(std::string& field, std::optional<std::string> value) {
+  if (value) field = std::move(*value);
+}
+
+void postProgress(ScanContext& ctx, int64_t value) {
+  ctx.nc.post(notify::kScanProgressInfo, value);
+}
+
+// The contact pictures, appended to ctx.contactImageArray; the index of the last picture of
+// each row id.
+std::unordered_map<int32_t, size_t> readPictures(const fs::path& backup, ScanContext& ctx) {
+  std::unordered_map<int32_t, size_t> lastPicture;
+  const bool fullSize = findStoredFile(backup, stored::kAddressBookImages.name).has_value();
+  std::optional<fs::path> copy = privateDatabaseCopy(
+      backup, fullSize ? stored::kAddressBookImages : stored::kAddressBookImagesOld, ctx);
+  if (!copy) return lastPicture;
+  SqliteDatabase db(*copy);
+  std::optional<SqliteStatement> st = db.prepare(fullSize ? kC1 : kC1old);
+  while (st && st->step()) {
+    if (ctx.stopped()) break;
+    auto picture = std::make_shared<PRContactImageNode>();
+    picture->rowid = static_cast<int32_t>(st->integer(0));
+    const std::span<const uint8_t> data = st->blob(1);
+    picture->imageData = ByteRef::fromBytes({data.begin(), data.end()});
+    lastPicture[picture->rowid] = ctx.contactImageArray.size();
+    ctx.contactImageArray.push_back(std::move(picture));
+  }
+  return lastPicture;
+}
+
+void readPeople(SqliteDatabase& db, ScanContext& ctx) {
+  std::optional<SqliteStatement> st = db.prepare(kC2);
+  while (st && st->step()) {
+    if (ctx.stopped()) return;
+    auto contact = std::make_shared<PRContactNode>();
+    if (int64_t rowid = st->integer(0); rowid != 0) contact->rowid = static_cast<int32_t>(rowid);
+    assign(contact->contactName, st->text(1));
+    assign(contact->contactCompany, st->text(2));
+    append(contact->contactCompany, st->text(5));
+    append(contact->contactCompany, st->text(6));
+    append(contact->contactName, st->text(7));
+    append(contact->contactName, st->text(10));
+    assign(contact->contactNote, st->text(11));
+    assign(contact->contactBirthday, st->text(15));
+    ctx.contactArray.push_back(std::move(contact));
+  }
+}
+
+// The message fields of the rows of M6: the layout of iOS 6 and every later system.
+void fillFromHandleLayout(const SqliteStatement& st, PRMessageNode& m) {
+  assign(m.messageContent, st.text(1));
+  if (std::optional<std::string> date = GetDateTime(st.integer(2), 0)) m.messageDate = *date;
+  assign(m.messagePhone, st.text(4));
+  switch (st.integer(5)) {
+    case 0:
+      m.messageType = "Received";
+      break;
+    case 1:
+      m.messageType = "Send";
+      break;
+    default:
+      m.messageType = "unknown";
+      break;
+  }
+}
+
+const char* typeOfFlags(int64_t flags) {
+  switch (flags) {
+    case 2:
+    case 22:
+      return "Received";
+    case 3:
+    case 16387:
+      return "Send";
+    default:
+      return "unknown";
+  }
+}
+
+// The message fields of the rows of M5 or M4 (before iOS 6); the chat columns of M5 read as
+// NULL under M4.
+void fillFromGroupLayout(const SqliteStatement& st, PRMessageNode& m) {
+  assign(m.messageContent, st.text(3));
+  if (std::optional<std::string> date = GetDateTime(st.integer(4), 0)) m.messageDate = *date;
+  assign(m.messagePhone, st.text(5));
+  m.messageType = typeOfFlags(st.integer(7));
+  if (st.integer(9) == 1) {
+    m.bImessage = true;
+    assign(m.messagePhone, st.text(10));
+    m.messageType = typeOfFlags(st.integer(12));
+    std::span<const uint8_t> info = st.blob(13);
+    if (!info.empty()) {
+      std::vector<uint8_t> kept;
+      kept.reserve(info.size());
+      for (uint8_t b : info) {
+        if (b != 0) kept.push_back(b);
+      }
+      m.messageContent = phoneText(kept);
+    }
+  }
+}
+
+}  // namespace
+
+void scanContactThread(const std::string& backup, ScanContext& ctx) {
+  if (backup.empty()) return;
+  const fs::path folder(backup);
+  if (!findStoredFile(folder, stored::kAddressBook.name)) {
+    logLine("contactDB is not exist");
+    return;
+  }
+  // The copy is checkpointed when it is made.
+  std::optional<fs::path> book = privateDatabaseCopy(folder, stored::kAddressBook, ctx);
+  std::unordered_map<int32_t, size_t> lastPicture = readPictures(folder, ctx);
+
+  if (book) {
+    SqliteDatabase db(*book);
+    if (db.isOpen()) {
+      readPeople(db, ctx);
+      // How many contacts share each row id: the last one to take a picture takes it over,
+      // the others get a copy, so no picture is held twice once the step is done.
+      std::unordered_map<int32_t, size_t> takers;
+      for (const auto& contact : ctx.contactArray) {
+        if (lastPicture.count(contact->rowid)) ++takers[contact->rowid];
+      }
+      std::optional<SqliteStatement> values = db.prepare(kC3);
+      for (const auto& contact : ctx.contactArray) {
+        if (ctx.stopped()) break;
+        if (auto p = lastPicture.find(contact->rowid); p != lastPicture.end()) {
+          ByteRef& picture = ctx.contactImageArray[p->second]->imageData;
+          if (--takers[contact->rowid] == 0) {
+            contact->imageData = std::move(picture);
+            picture = ByteRef();
+          } else {
+            contact->imageData = picture;
+          }
+        }
+        if (values) {
+          values->reset();
+          values->bindInt(1, contact->rowid);
+          while (values->step()) {
+            std::string* field = nullptr;
+            switch (values->integer(0)) {
+              case kPropertyPhone:
+                field = &contact->contactPhone;
+                break;
+              case kPropertyEmail:
+                field = &contact->contactEmail;
+                break;
+              case kPropertyAddress:
+                field = &contact->contactAdress;
+                break;
+              case kPropertyHomepage:
+                field = &contact->contactHomepage;
+                break;
+              default:
+                continue;
+            }
+            append(*field, values->text(2));
+          }
+        }
+        ctx.nc.post(notify::kScanContactInfo, std::shared_ptr<PRNode>(contact));
+      }
+    }
+  }
+  ctx.nameIndex = std::make_shared<PhoneNameIndex>(ctx.contactArray);
+  postProgress(ctx, 40);
+}
+
+void scanMessageThread(const std::string& backup, ScanContext& ctx) {
+  if (backup.empty()) return;
+  const fs::path folder(backup);
+  if (!findStoredFile(folder, stored::kMessages.name)) return;
+
+  if (std::optional<fs::path> copy = privateDatabaseCopy(folder, stored::kMessages, ctx)) {
+    SqliteDatabase db(*copy);
+    if (db.isOpen()) {
+      // Every system since iOS 6 keeps messages with a handle table, whatever version the
+      // backup's information names; without one the version decides.
+      const bool handleLayout = db.hasTable("handle") || ctx.currentNodeIsiOS6Version;
+      std::optional<SqliteStatement> st = db.prepare(handleLayout ? kM6 : kM5);
+      // The columns are read as the statement that prepared gives them.
+      bool handleColumns = handleLayout;
+      const char* layout = handleLayout ? "iOS 6 and later" : "iOS 5";
+      if (!st) {
+        st = db.prepare(kM4);
+        handleColumns = false;
+        layout = "before iOS 5";
+      }
+      logDebug("messages of " + copy->string() + ": " +
+               (st ? std::string("layout of ") + layout : std::string("no statement prepared")));
+      if (!ctx.nameIndex) ctx.nameIndex = std::make_shared<PhoneNameIndex>(ctx.contactArray);
+      const PhoneNameIndex& names = *ctx.nameIndex;
+      while (st && !ctx.stopped() && st->step()) {
+        auto message = std::make_shared<PRMessageNode>();
+        if (handleColumns) {
+          fillFromHandleLayout(*st, *message);
+        } else {
+          fillFromGroupLayout(*st, *message);
+        }
+        if (std::optional<std::string> name = names.find(message->messagePhone)) {
+          message->messageName = std::move(*name);
+        }
+        ctx.nc.post(notify::kScanMessageInfo, std::shared_ptr<PRNode>(std::move(message)));
+      }
+    }
+  }
+  postProgress(ctx, 50);
+}
+
+}  // namespace tamsel
