@@ -15,7 +15,8 @@
 namespace tamsel {
 
 // The hashed name of a phone file: the SHA-1 digest of domain, "-" and path, as 40
-// lowercase hexadecimal digits. The texts are hashed in full, however long.
+// lowercase hexadecimal digits. The texts are hashed in full, however long (a deliberate
+// choice: cut texts would give names under which no backup stores a file).
 std::string hashedFileName(std::string_view domain, std::string_view path);
 
 enum class BackupIndexKind { none, mbdb, manifestDb };
@@ -33,9 +34,18 @@ struct BackupIndexEntry {
 
 // Calls `each` for every entry of the backup's index, in index order; returns false when
 // the backup has no index that can be read (nothing called). `each` returns false to stop.
-// Manifest.mbdb: header "mbdb" 5 0 checked; a record cut short ends the walk.
+// Manifest.mbdb: header "mbdb" 5 0 checked; a record cut short ends the walk (logged, not
+// handed on). Manifest.db: rows of table Files whose fileID is not 40 hexadecimal digits
+// are skipped (logged). fileKey is the stored file found flat or in its subfolder, else the
+// flat path "backup/name".
 bool forEachIndexEntry(const std::filesystem::path& backup,
                        const std::function<bool(const BackupIndexEntry&)>& each);
+// The same, with the folder in which a Manifest.db whose "-wal" log holds rows is copied
+// (with its log) to be read; a private temporary folder when empty. The copy goes when the
+// walk ends; the backup folder is never written.
+bool forEachIndexEntry(const std::filesystem::path& backup,
+                       const std::function<bool(const BackupIndexEntry&)>& each,
+                       const std::filesystem::path& copyFolder);
 
 // The index step: every entry of the six wanted domains goes to GetMediaFileByNode, with
 // "ScanProgressInfo" (position x 20 / total) posted before each.

@@ -1,0 +1,144 @@
+#include "ios/media_files.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "events/notification_names.h"
+#include "util/format.h"
+#include "util/log.h"
+#include "util/suffix_types.h"
+
+namespace tamsel {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::array<std::string_view, 3> kAppDomains = {
+    "AppDomain-com.facebook.Facebook",
+    "AppDomain-com.atebits.Tweetie2",
+    "AppDomain-com.facebook.Messenger",
+};
+
+// Files of this size or more are listed by the folder listing step.
+constexpr uint64_t kListedFileSize = 50000;
+// The folder listing step posts its progress at 29 checkpoints (n * k / 30, k = 1..29).
+constexpr uint64_t kCheckpoints = 30;
+
+bool isAppDomain(std::string_view domain) {
+  return std::find(kAppDomains.begin(), kAppDomains.end(), domain) != kAppDomains.end();
+}
+
+std::string_view lastComponent(std::string_view path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string_view extensionOf(std::string_view name) {
+  size_t dot = name.rfind('.');
+  return dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
+}
+
+// The size of the regular file at `path` (links followed, as the stored file is found);
+// none when there is no such file.
+std::optional<uint64_t> storedFileSize(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    return std::nullopt;
+  }
+  return static_cast<uint64_t>(st.st_size);
+}
+
+std::string sizeText(uint64_t bytes) {
+  return size_to_unit(static_cast<uint32_t>(bytes));
+}
+
+bool isTwoHexDigits(std::string_view name) {
+  auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
+  return name.size() == 2 && hex(name[0]) && hex(name[1]);
+}
+
+// The names of `folder` as "folder/name", in name order; the files of its two-hex-digit
+// subfolders take the place of the subfolders themselves.
+std::vector<std::string> listFolder(const fs::path& folder) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    std::error_code typeEc;
+    if (isTwoHexDigits(name) && it->is_directory(typeEc) && !it->is_symlink(typeEc)) {
+      std::error_code subEc;
+      for (fs::directory_iterator sub(it->path(), subEc), subEnd; !subEc && sub != subEnd;
+           sub.increment(subEc)) {
+        out.push_back(sub->path().string());
+      }
+      continue;
+    }
+    out.push_back(it->path().string());
+  }
+  if (ec) logDebug("folder listing stopped: " + folder.string() + ": " + ec.message());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace
+
+void GetMediaFileByNode(const PRTreeDirNode& entry, ScanContext& ctx) {
+  const std::string_view name = lastComponent(entry.filePath);
+  const std::string_view extension = extensionOf(name);
+  const bool picture = GetImageType(extension) >= 0;
+  const bool movie = !picture && (GetAudioType(extension) >= 0 || GetViedoType(extension) >= 0);
+  const bool app = isAppDomain(entry.fileDomain);
+  if (!picture && !movie && !app) return;
+
+  // One size query serves both records; a missing stored file counts as 0 bytes.
+  const std::optional<uint64_t> size = storedFileSize(entry.fileKey);
+  if (picture || movie) {
+    auto node = std::make_shared<PRPhotoAndVideoNode>();
+    node->filePath = entry.fileKey;
+    node->fileNodeName = std::string(name);
+    node->fileNodeSize = sizeText(size.value_or(0));
+    node->bmov = movie;
+    ctx.nc.post(notify::kScanPhotoAndVideo, std::shared_ptr<PRNode>(std::move(node)));
+  }
+  if (app && size) {
+    auto node = std::make_shared<PRFaceTwitterNode>();
+    node->fileSize = sizeText(*size);
+    node->faceTwitterFileName = std::string(name);
+    node->faceTwitterFilePath = entry.fileKey;
+    ctx.nc.post(notify::kScanFaceTwitterInfo, std::shared_ptr<PRNode>(std::move(node)));
+  }
+}
+
+void scanPhotoAndVideoThread(const std::string& folder, ScanContext& ctx) {
+  const std::vector<std::string> paths = listFolder(folder);
+  const uint64_t n = paths.size();
+  if (n == 0) return;
+  int64_t counter = 0;
+  uint64_t k = 1;  // the next checkpoint not yet passed
+  for (uint64_t i = 0; i < n; ++i) {
+    if (ctx.stopped()) return;
+    // One post however many checkpoints fall on this position.
+    bool checkpoint = false;
+    while (k < kCheckpoints && n * k / kCheckpoints <= i) {
+      checkpoint = checkpoint || n * k / kCheckpoints == i;
+      ++k;
+    }
+    if (checkpoint) ctx.nc.post(notify::kScanProgressInfo, ++counter);
+
+    struct stat st {};
+    // A backup holds no links: one that is there is not followed.
+    if (::lstat(paths[i].c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        static_cast<uint64_t>(st.st_size) >= kListedFileSize) {
+      ctx.nc.post(notify::kScanPhotoAndVideoInfo, paths[i]);
+    }
+  }
+}
+
+}  // namespace tamsel
