@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "examples/png_writer.h"
+#include "tests/fixtures/png_writer.h"
 #include "tests/fixtures/ipd_writer.h"
 #include "tests/fixtures/zip_writer.h"
 
 namespace fx = tamsel::fixtures;
-using tamsel::examples::makePng;
-using tamsel::examples::Rgb;
+using tamsel::fixtures::makePng;
+using tamsel::fixtures::Rgb;
 
 namespace {
 
