@@ -81,6 +81,73 @@ std::unordered_map<int32_t, size_t> readPictures(const fs::path& backup, ScanCon
   return lastPicture;
 }
 
+// Every value of the multivalue table, by contact: property, label, value, in the order kC3
+// gives a contact's rows (by row id: the table's order, and an index's within one contact).
+constexpr std::string_view kAllValues =
+    "select record_id, property, label, value from abmultivalue where typeof(record_id) = "
+    "'integer' order by rowid";
+
+bool usedProperty(int64_t property) {
+  return property == kPropertyPhone || property == kPropertyEmail || property == kPropertyAddress ||
+         property == kPropertyHomepage;
+}
+
+// The multivalue rows of each contact. kC3 runs once per contact when the database finds a
+// contact's rows through an index; without one, each run would read the whole table (a few
+// thousand contacts would take minutes), so the table is read once instead.
+class ContactValues {
+ public:
+  explicit ContactValues(SqliteDatabase& db) {
+    if (!searchedByIndex(db)) {
+      if (std::optional<SqliteStatement> all = db.prepare(kAllValues)) {
+        while (all->step()) {
+          const int64_t property = all->integer(1);
+          std::optional<std::string> value = all->text(3);
+          if (usedProperty(property) && value) {
+            byContact_[all->integer(0)].emplace_back(property, std::move(*value));
+          }
+        }
+        preloaded_ = true;
+        return;
+      }
+    }
+    perContact_ = db.prepare(kC3);
+  }
+
+  // Calls fn(property, value) for each row of the contact.
+  template <class Fn>
+  void forEach(int64_t recordId, Fn&& fn) {
+    if (preloaded_) {
+      if (auto it = byContact_.find(recordId); it != byContact_.end()) {
+        for (const auto& [property, value] : it->second) fn(property, value);
+      }
+      return;
+    }
+    if (!perContact_) return;
+    perContact_->reset();
+    perContact_->bindInt(1, recordId);
+    while (perContact_->step()) fn(perContact_->integer(0), perContact_->text(2));
+  }
+
+ private:
+  static bool searchedByIndex(SqliteDatabase& db) {
+    std::optional<SqliteDatabase::Table> plan =
+        db.getTable("explain query plan " + std::string(kC3));
+    if (!plan || plan->columns == 0) return false;
+    bool search = false;
+    for (int row = 1; row <= plan->rows; ++row) {
+      const std::string detail = plan->cell(row, plan->columns - 1).value_or("");
+      if (detail.rfind("SCAN", 0) == 0) return false;
+      search = search || detail.rfind("SEARCH", 0) == 0;
+    }
+    return search;
+  }
+
+  std::optional<SqliteStatement> perContact_;
+  bool preloaded_ = false;
+  std::unordered_map<int64_t, std::vector<std::pair<int64_t, std::string>>> byContact_;
+};
+
 void readPeople(SqliteDatabase& db, ScanContext& ctx) {
   std::optional<SqliteStatement> st = db.prepare(kC2);
   while (st && st->step()) {
@@ -176,7 +243,7 @@ void scanContactThread(const std::string& backup, ScanContext& ctx) {
       for (const auto& contact : ctx.contactArray) {
         if (lastPicture.count(contact->rowid)) ++takers[contact->rowid];
       }
-      std::optional<SqliteStatement> values = db.prepare(kC3);
+      ContactValues values(db);
       for (const auto& contact : ctx.contactArray) {
         if (ctx.stopped()) break;
         if (auto p = lastPicture.find(contact->rowid); p != lastPicture.end()) {
@@ -188,30 +255,24 @@ void scanContactThread(const std::string& backup, ScanContext& ctx) {
             contact->imageData = picture;
           }
         }
-        if (values) {
-          values->reset();
-          values->bindInt(1, contact->rowid);
-          while (values->step()) {
-            std::string* field = nullptr;
-            switch (values->integer(0)) {
-              case kPropertyPhone:
-                field = &contact->contactPhone;
-                break;
-              case kPropertyEmail:
-                field = &contact->contactEmail;
-                break;
-              case kPropertyAddress:
-                field = &contact->contactAdress;
-                break;
-              case kPropertyHomepage:
-                field = &contact->contactHomepage;
-                break;
-              default:
-                continue;
-            }
-            append(*field, values->text(2));
+        values.forEach(contact->rowid, [&](int64_t property, std::optional<std::string> value) {
+          switch (property) {
+            case kPropertyPhone:
+              append(contact->contactPhone, value);
+              break;
+            case kPropertyEmail:
+              append(contact->contactEmail, value);
+              break;
+            case kPropertyAddress:
+              append(contact->contactAdress, value);
+              break;
+            case kPropertyHomepage:
+              append(contact->contactHomepage, value);
+              break;
+            default:
+              break;
           }
-        }
+        });
         ctx.nc.post(notify::kScanContactInfo, std::shared_ptr<PRNode>(contact));
       }
     }
