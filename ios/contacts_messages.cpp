@@ -68,6 +68,7 @@ std::unordered_map<int32_t, size_t> readPictures(const fs::path& backup, ScanCon
       backup, fullSize ? stored::kAddressBookImages : stored::kAddressBookImagesOld, ctx);
   if (!copy) return lastPicture;
   SqliteDatabase db(*copy);
+  db.interruptWhen(&ctx.stopRequested);
   std::optional<SqliteStatement> st = db.prepare(fullSize ? kC1 : kC1old);
   while (st && st->step()) {
     if (ctx.stopped()) break;
@@ -235,6 +236,7 @@ void scanContactThread(const std::string& backup, ScanContext& ctx) {
 
   if (book) {
     SqliteDatabase db(*book);
+    db.interruptWhen(&ctx.stopRequested);
     if (db.isOpen()) {
       readPeople(db, ctx);
       // How many contacts share each row id: the last one to take a picture takes it over,
@@ -288,6 +290,7 @@ void scanMessageThread(const std::string& backup, ScanContext& ctx) {
 
   if (std::optional<fs::path> copy = privateDatabaseCopy(folder, stored::kMessages, ctx)) {
     SqliteDatabase db(*copy);
+    db.interruptWhen(&ctx.stopRequested);
     if (db.isOpen()) {
       // Every system since iOS 6 keeps messages with a handle table, whatever version the
       // backup's information names; without one the version decides.

@@ -12,6 +12,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The schema of a database from a backup is not ours: its views and triggers may not call
+// functions that have effects outside the query.
+void distrustSchema(sqlite3* db) {
+#ifdef SQLITE_DBCONFIG_TRUSTED_SCHEMA
+  sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+#else
+  (void)db;
+#endif
+}
+
 std::string sqliteMessage(sqlite3* db) {
   return db ? std::string(sqlite3_errmsg(db)) : std::string("out of memory");
 }
@@ -90,6 +100,7 @@ bool commitDB(const fs::path& path) {
     sqlite3_close(db);
     return false;
   }
+  distrustSchema(db);
   std::string mode;
   char* message = nullptr;
   const int rc = sqlite3_exec(
@@ -148,6 +159,7 @@ SqliteDatabase::SqliteDatabase(const fs::path& path) {
     sqlite3_close(db);
     return;
   }
+  distrustSchema(db);
   // Opening reads nothing; a file that is not a database shows itself at its first read.
   sqlite3_stmt* probe = nullptr;
   int rc = sqlite3_prepare_v2(db, "select count(*) from sqlite_master", -1, &probe, nullptr);
@@ -225,6 +237,20 @@ bool SqliteDatabase::hasTable(std::string_view name) {
   const bool found = sqlite3_step(stmt) == SQLITE_ROW;
   sqlite3_finalize(stmt);
   return found;
+}
+
+void SqliteDatabase::interruptWhen(const std::atomic<bool>* stop) {
+  if (!db_) return;
+  if (stop == nullptr) {
+    sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+    return;
+  }
+  sqlite3_progress_handler(
+      db_, 1000,
+      [](void* flag) {
+        return static_cast<const std::atomic<bool>*>(flag)->load(std::memory_order_relaxed) ? 1 : 0;
+      },
+      const_cast<std::atomic<bool>*>(stop));
 }
 
 // ---------------------------------------------------------------- SqliteStatement

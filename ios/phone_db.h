@@ -7,6 +7,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -70,6 +71,11 @@ class SqliteDatabase {
 
   // True when the database has a table (or view) of that name, ignoring case.
   bool hasTable(std::string_view name);
+
+  // Ends every statement of this database (as an error, no more rows) once *stop is true, so
+  // that a stop is honoured inside one long query too (a crafted view can give rows without
+  // end). Null: no such check.
+  void interruptWhen(const std::atomic<bool>* stop);
 
  private:
   sqlite3* db_ = nullptr;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "events/notification_names.h"
@@ -301,38 +302,26 @@ const std::vector<MessageRow> kGroupRows = {
 };
 
 TEST_F(MessageScanTest, GroupLayoutsWithAndWithoutChatColumns) {
+  // Without the chat columns the chat flags are not read: only the SMS flags count.
+  const std::vector<MessageExpectation> smsOnly = {{"a", "4155550100", "Ann", "Received"},
+                                                   {"b", "123", "", "Send"},
+                                                   {"c", "123", "", "Received"},
+                                                   {"d", "", "", "unknown"},
+                                                   {"e", "123", "", "unknown"},
+                                                   {"f", "4155550100", "Ann", "Received"}};
+  std::vector<MessageExpectation> withChat = smsOnly;
+  withChat[4] = {"e", "ann@chat.test", "", "Send", true};
+  withChat[5] = {"pic", "4155550100", "Ann", "unknown", true};
   struct Case {
     MessageSchema schema;
     bool versionSaysIOS6;
-    std::vector<MessageExpectation> expected;
+    const std::vector<MessageExpectation>& expected;
   } cases[] = {
-      {MessageSchema::kIOS5,
-       false,
-       {{"a", "4155550100", "Ann", "Received"},
-        {"b", "123", "", "Send"},
-        {"c", "123", "", "Received"},
-        {"d", "", "", "unknown"},
-        {"e", "ann@chat.test", "", "Send", true},
-        {"pic", "4155550100", "Ann", "unknown", true}}},
-      // Without the chat columns the chat flags are not read: only the SMS flags count.
-      {MessageSchema::kIOS4,
-       false,
-       {{"a", "4155550100", "Ann", "Received"},
-        {"b", "123", "", "Send"},
-        {"c", "123", "", "Received"},
-        {"d", "", "", "unknown"},
-        {"e", "123", "", "unknown"},
-        {"f", "4155550100", "Ann", "Received"}}},
+      {MessageSchema::kIOS5, false, withChat},
+      {MessageSchema::kIOS4, false, smsOnly},
       // A version that names iOS 6 over a database without a handle table: the older
       // statement runs and its columns are read as such.
-      {MessageSchema::kIOS4,
-       true,
-       {{"a", "4155550100", "Ann", "Received"},
-        {"b", "123", "", "Send"},
-        {"c", "123", "", "Received"},
-        {"d", "", "", "unknown"},
-        {"e", "123", "", "unknown"},
-        {"f", "4155550100", "Ann", "Received"}}},
+      {MessageSchema::kIOS4, true, smsOnly},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.schema) * 10 + c.versionSaysIOS6);
@@ -373,6 +362,26 @@ TEST_F(MessageScanTest, MissingDamagedAndStopped) {
   writeMessages(MessageSchema::kIOS6, {{.rowid = 1, .text = "x", .date = kDate}});
   ctx_.stopRequested = true;
   scanMessages();
+  EXPECT_TRUE(messages_.empty());
+}
+
+// A crafted view that runs for minutes before its first row: a stop ends the query itself.
+TEST_F(MessageScanTest, StopEndsALongQuery) {
+  ASSERT_TRUE(testing::writeSqliteFile(
+      stored(stored::kMessages),
+      "CREATE TABLE handle (ROWID INTEGER PRIMARY KEY, id TEXT);"
+      "CREATE VIEW message AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c "
+      "WHERE x < 2000000000) SELECT x AS ROWID, 't' AS text, 0 AS date, 0 AS handle_id, "
+      "0 AS is_from_me FROM c WHERE x < 0;"));
+  std::thread stopper([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ctx_.stopRequested = true;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  scanMessages();
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  stopper.join();
+  EXPECT_LT(elapsed, std::chrono::seconds(10));
   EXPECT_TRUE(messages_.empty());
 }
 
