@@ -1,14 +1,18 @@
 #include "ios/backup_index.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <unordered_set>
 
 #include "events/notification_names.h"
 #include "ios/backup_files.h"
@@ -62,10 +66,81 @@ std::optional<uint64_t> regularFileSize(const fs::path& p) {
   return static_cast<uint64_t>(st.st_size);
 }
 
-std::string storedFileKey(const fs::path& backup, const std::string& name) {
-  if (auto found = findStoredFile(backup, name)) return found->string();
-  return backup.string() + "/" + name;
-}
+// Where the stored files of the entries are: findStoredFile for the first entries, then,
+// for a long index, one listing of the backup folder and its two-hex-digit subfolders, so
+// that a large backup costs one directory read instead of two failed look-ups per entry
+// that is not stored. Both give the same answer.
+class StoredFiles {
+ public:
+  explicit StoredFiles(const fs::path& backup) : backup_(backup), prefix_(backup.string() + "/") {}
+
+  // The stored file of `name`, or the flat path "backup/name" when it is in neither place.
+  std::string key(const std::string& name) {
+    if (lookups_ < kDirectLookups) {
+      ++lookups_;
+      if (auto found = findStoredFile(backup_, name)) return found->string();
+      return prefix_ + name;
+    }
+    if (!listed_) list();
+    if (name.size() >= 2 && name.find('/') == std::string::npos && !flat_.contains(name) &&
+        nested_.contains(name)) {
+      return prefix_ + name.substr(0, 2) + "/" + name;
+    }
+    return prefix_ + name;
+  }
+
+ private:
+  static constexpr size_t kDirectLookups = 256;
+
+  static bool isHexPair(std::string_view n) {
+    auto hex = [](char c) {
+      return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    };
+    return n.size() == 2 && hex(n[0]) && hex(n[1]);
+  }
+
+  // Adds the regular files of the open folder `dir` (links followed, as findStoredFile does)
+  // to `names`; with `subfolders`, lists its two-hex-digit subfolders into nested_.
+  void listFolder(DIR* dir, std::unordered_set<std::string>& names, bool subfolders) {
+    while (struct dirent* d = ::readdir(dir)) {
+      std::string_view n = d->d_name;
+      if (n == "." || n == "..") continue;
+      unsigned char type = d->d_type;
+      if (type == DT_UNKNOWN || type == DT_LNK) {
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), d->d_name, &st, 0) != 0) continue;
+        type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : DT_UNKNOWN;
+      }
+      if (type == DT_REG) {
+        names.emplace(n);
+      } else if (type == DT_DIR && subfolders && isHexPair(n)) {
+        int fd = ::openat(::dirfd(dir), d->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) continue;
+        DIR* sub = ::fdopendir(fd);
+        if (sub == nullptr) {
+          ::close(fd);
+          continue;
+        }
+        listFolder(sub, nested_, false);
+        ::closedir(sub);
+      }
+    }
+  }
+
+  void list() {
+    listed_ = true;
+    if (DIR* dir = ::opendir(backup_.c_str())) {
+      listFolder(dir, flat_, true);
+      ::closedir(dir);
+    }
+  }
+
+  fs::path backup_;
+  std::string prefix_;
+  size_t lookups_ = 0;
+  bool listed_ = false;
+  std::unordered_set<std::string> flat_, nested_;
+};
 
 // The bytes up to the first zero byte, as the index's C-string fields are taken.
 std::string_view uptoZero(std::span<const uint8_t> bytes) {
@@ -137,6 +212,7 @@ bool walkMbdb(const fs::path& backup, const std::function<bool(const BackupIndex
     return false;
   }
 
+  StoredFiles stored(backup);
   MbdbCursor cur(src);
   cur.seek(kMbdbHeader.size());
   BackupIndexEntry entry;
@@ -167,7 +243,7 @@ bool walkMbdb(const fs::path& backup, const std::function<bool(const BackupIndex
     entry.domain = GetStringFormChar(rawDomain);
     entry.path = GetStringFormChar(rawPath);
     std::string name = hashedFileName(rawDomain, rawPath);
-    entry.fileKey = name.empty() ? std::string() : storedFileKey(backup, name);
+    entry.fileKey = name.empty() ? std::string() : stored.key(name);
     entry.position = cur.position();
     if (!each(entry)) break;
   }
@@ -300,6 +376,7 @@ bool walkManifestDb(const fs::path& backup, const fs::path& copyParent,
     return false;
   }
   StatementPtr files(raw);
+  StoredFiles stored(backup);
   BackupIndexEntry entry;
   entry.total = rows > 0 ? static_cast<uint64_t>(rows) : 0;
   uint64_t read = 0;
@@ -314,7 +391,7 @@ bool walkManifestDb(const fs::path& backup, const fs::path& copyParent,
     }
     entry.domain = columnText(files.get(), 1);
     entry.path = columnText(files.get(), 2);
-    entry.fileKey = storedFileKey(backup, fileId);
+    entry.fileKey = stored.key(fileId);
     entry.position = read < entry.total ? read : entry.total;
     if (!each(entry)) return true;
   }

@@ -134,6 +134,41 @@ TEST_P(IosIndexFormats, WalkAndIndexStep) {
   EXPECT_TRUE(events.empty());
 }
 
+// A long index finds its stored files from one listing of the folder instead of a look-up
+// per entry: the answers must be those of findStoredFile all along.
+TEST_P(IosIndexFormats, StoredFilesOfALongIndex) {
+  TempFolder tmp;
+  IosBackupWriter w(tmp.path(), GetParam().layout, GetParam().index);
+  std::vector<std::string> expected;
+  for (int i = 0; i < 600; ++i) {
+    std::string path = "Library/f" + std::to_string(i);
+    fs::path where = w.pathFor("KeyboardDomain", path);
+    std::string flat = (tmp.path() / IosBackupWriter::hashedName("KeyboardDomain", path)).string();
+    switch (i % 4) {
+      case 0:  // stored where the layout puts it
+        testing::writeWholeFile(where, "x");
+        expected.push_back(where.string());
+        break;
+      case 1:  // not stored
+        expected.push_back(flat);
+        break;
+      case 2:  // a folder of that name is not a stored file
+        fs::create_directories(where);
+        expected.push_back(flat);
+        break;
+      case 3:  // stored flat (wins over a copy in the subfolder)
+        testing::writeWholeFile(flat, "x");
+        if (GetParam().layout == Layout::subfolders) testing::writeWholeFile(where, "x");
+        expected.push_back(flat);
+        break;
+    }
+  }
+  w.finish();
+  std::vector<std::string> got;
+  for (const auto& e : walk(tmp.path())) got.push_back(e.fileKey);
+  EXPECT_EQ(got, expected);
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, IosIndexFormats,
                          ::testing::Values(Format{Layout::flat, Index::mbdb},
                                            Format{Layout::subfolders, Index::mbdb},
