@@ -25,6 +25,8 @@ struct ScanContext {
   // and write-ahead logs of this scan, and nothing else. Empty when it could not be made.
   std::filesystem::path runDir;
   bool currentNodeIsiOS6Version = false;
+  // The first number of the phone's system version (0 when not known).
+  int iosMajorVersion = 0;
   std::vector<std::shared_ptr<PRContactNode>> contactArray;
   std::vector<std::shared_ptr<PRContactImageNode>> contactImageArray;
   // The contacts' numbers prepared for name lookup, made once when the contact step ends.

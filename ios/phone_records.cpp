@@ -300,7 +300,9 @@ void scanCalenderThread(const std::string& backup, ScanContext& ctx) {
   std::unique_ptr<SqliteDatabase> database = openCopy(backup, stored::kCalendar, ctx);
   if (!database) return;
   std::optional<SqliteDatabase::Table> table;
-  if (ctx.currentNodeIsiOS6Version) {
+  // Phones from system 7 on keep the tables of system 6 (the older statements find nothing
+  // there), so they are read as system 6 ones.
+  if (ctx.currentNodeIsiOS6Version || ctx.iosMajorVersion >= 7) {
     table = database->getTable(kSqlCalendar6);
   } else {
     table = database->getTable(kSqlCalendar5);

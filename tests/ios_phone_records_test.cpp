@@ -483,11 +483,19 @@ TEST_F(PhoneRecordsTest, RealModernCalendar) {
   EXPECT_EQ(events[0]->location, "");
   EXPECT_EQ(events[0]->startDate, GetDateTime(703502100, 1).value_or("none"));
 
-  // The newer layout has neither the location join nor the old event table.
+  // The newer layout has neither the location join nor the old event table: a phone of a
+  // later system is read as a system 6 one, by its version.
   events.clear();
   ctx.currentNodeIsiOS6Version = false;
   scanCalenderThread(tamsel::testing::testDataPath(sample).string(), ctx);
   EXPECT_TRUE(events.empty());
+  for (int major : {7, 14, 17}) {
+    events.clear();
+    freshRun();
+    ctx.iosMajorVersion = major;
+    scanCalenderThread(tamsel::testing::testDataPath(sample).string(), ctx);
+    EXPECT_EQ(events.size(), 1u) << "system " << major;
+  }
 }
 
 // ---------------------------------------------------------------- stopping
