@@ -91,6 +91,74 @@ std::string bookMarkEntry(const PRBookMarkNode& n) {
   std::string s;
   field(s, "Title:", n.bookMarkTitle);
   field(s, "URL:", n.bookMarkURL);
+  if (n.bDeleted) field(s, "Deleted:", "Yes");
+  return s;
+}
+
+namespace {
+
+std::string_view yesNo(bool b) {
+  return b ? "Yes" : "No";
+}
+
+}  // namespace
+
+std::string contactEntry(const PRContactNode& n) {
+  std::string s;
+  field(s, "Name:", n.contactName);
+  field(s, "Phone:", n.contactPhone);
+  field(s, "Email:", n.contactEmail);
+  field(s, "HomePage:", n.contactHomepage);
+  field(s, "Company:", n.contactCompany);
+  field(s, "Job Title:", n.contactJobtitle);
+  field(s, "Birthday:", n.contactBirthday);
+  field(s, "Address:", n.contactAdress);
+  field(s, "Note:", n.contactNote);
+  field(s, "Picture:", yesNo(!n.imageData.empty()));
+  field(s, "Deleted:", yesNo(n.bDeleted));
+  return s;
+}
+
+std::string messageEntry(const PRMessageNode& n) {
+  std::string s;
+  field(s, "Name:", n.messageName);
+  field(s, "Phone:", n.messagePhone);
+  field(s, "Date:", n.messageDate);
+  field(s, "Type:", n.messageType);
+  field(s, "iMessage:", yesNo(n.bImessage));
+  field(s, "Content:", n.messageContent);
+  field(s, "Deleted:", yesNo(n.bDeleted));
+  return s;
+}
+
+std::string callHistoryEntry(const PRCallHistoryNode& n) {
+  std::string s;
+  field(s, "Name:", n.callName);
+  field(s, "Phone:", n.callPhone);
+  field(s, "Date:", n.callDate);
+  field(s, "Type:", n.callType);
+  field(s, "Duration:", n.callDuration);
+  field(s, "Deleted:", yesNo(n.bDeleted));
+  return s;
+}
+
+std::string noteEntry(const PRNoteNode& n) {
+  std::string s;
+  field(s, "Title:", n.noteTitle);
+  field(s, "Date:", n.noteDate);
+  field(s, "Note:", n.noteContent);
+  field(s, "Deleted:", yesNo(n.bDeleted));
+  return s;
+}
+
+std::string calendarEntry(const PRCalenderNode& n) {
+  std::string s;
+  field(s, "Title:", n.calTitle);
+  field(s, "Location:", n.location);
+  field(s, "Start:", n.startDate);
+  field(s, "End:", n.endDate);
+  field(s, "Note:", n.calNote);
+  field(s, "Deleted:", yesNo(n.bDeleted));
   return s;
 }
 

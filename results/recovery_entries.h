@@ -19,7 +19,18 @@ std::string memoEntry(const PRBlackBerryNoteNode& node);
 std::string calendarEntry(const PRBlackBerryCalenderNode& node);
 std::string callLogEntry(const PRBlackBerryCallNode& node);
 std::string mmsEntry(const PRBlackBerryMMSMessageNode& node);
+// "Title:%@  URL:%@  "; a bookmark that arrived as a deleted record gets "Deleted:Yes  "
+// after it, so the entry of a live one stays as it always was.
 std::string bookMarkEntry(const PRBookMarkNode& node);
+
+// The phone-backup records, in the same label-and-value style: every field the user can
+// read (not the row ids the scanners keep for themselves), then "Deleted:Yes" or
+// "Deleted:No".
+std::string contactEntry(const PRContactNode& node);
+std::string messageEntry(const PRMessageNode& node);
+std::string callHistoryEntry(const PRCallHistoryNode& node);
+std::string noteEntry(const PRNoteNode& node);
+std::string calendarEntry(const PRCalenderNode& node);
 
 // The byte count a size text stands for: the last character is the unit ("B" x1, "K"
 // x1000, "M" x1000^2, "G" x1000^3, anything else x1000^4), the text before it a decimal

@@ -47,8 +47,26 @@ int countTickedRecords(const ResultLists& l, bool brawScan) {
   }
   return ticked(l.bbContentStoreArray) + ticked(l.bbContactArray) + ticked(l.bbSMSArray) +
          ticked(l.bbNoteArray) + ticked(l.bbCalderArray) + ticked(l.bbCallArray) +
-         ticked(l.bbMMSArray);
+         ticked(l.bbMMSArray) + ticked(l.photoAndVideoArray) + ticked(l.contactArray) +
+         ticked(l.messageArray) + ticked(l.noteArray) + ticked(l.callHistoryArray) +
+         ticked(l.bookMarkArray) + ticked(l.calenderArray) + ticked(l.faceTwitterArray);
 }
+
+namespace {
+
+bool holdsPhoneRecords(const ResultLists& l) {
+  return !l.photoAndVideoArray.empty() || !l.contactArray.empty() || !l.messageArray.empty() ||
+         !l.noteArray.empty() || !l.callHistoryArray.empty() || !l.bookMarkArray.empty() ||
+         !l.calenderArray.empty() || !l.faceTwitterArray.empty();
+}
+
+bool holdsBlackBerryRecords(const ResultLists& l) {
+  return !l.bbContentStoreArray.empty() || !l.bbContactArray.empty() || !l.bbSMSArray.empty() ||
+         !l.bbNoteArray.empty() || !l.bbCalderArray.empty() || !l.bbCallArray.empty() ||
+         !l.bbMMSArray.empty();
+}
+
+}  // namespace
 
 RecoveryWriter::RecoveryWriter(ResultLists lists, bool brawScan, fs::path recoverPath,
                                const export_function_table* disklib, list_disk_struct* currentDisk)
@@ -205,48 +223,82 @@ void RecoveryWriter::recoverRawLists(std::stop_token& stop) {
   }
 }
 
-void RecoveryWriter::recoverBackupLists(std::stop_token& stop) {
-  openFolder("Content_Store");
-  if (!eachTicked(lists_.bbContentStoreArray, stop,
-                  [&](const PRBlackBerryContentNode& n) { recoverContentStore(n); })) {
-    return;
-  }
-
+template <class Fill>
+bool RecoveryWriter::textCategory(const char* folder, std::string_view fileType, Fill fill) {
   // One text controller per category folder: the controller keeps its text after writing.
-  auto textCategory = [&](const char* folder, const char* fileType, auto& list, auto write) {
-    PRRtfController rtf;
-    openFolder(folder);
-    if (!eachTicked(list, stop, [&](const auto& n) { write(n, rtf); })) return false;
-    closeCategory(rtf, fileType);
-    return true;
+  PRRtfController rtf;
+  openFolder(folder);
+  if (!fill(rtf)) return false;
+  closeCategory(rtf, fileType);
+  return true;
+}
+
+void RecoveryWriter::recoverBackupLists(std::stop_token& stop) {
+  // The BlackBerry-only folders are left out of a run over phone-backup results alone.
+  const bool phone = holdsPhoneRecords(lists_);
+  const bool blackBerry = holdsBlackBerryRecords(lists_) || !phone;
+  if (blackBerry) {
+    openFolder("Content_Store");
+    if (!eachTicked(lists_.bbContentStoreArray, stop,
+                    [&](const PRBlackBerryContentNode& n) { recoverContentStore(n); })) {
+      return;
+    }
+  }
+  // The ticked records of a BlackBerry list, then those of the phone list of the same
+  // category, each written by `write`.
+  auto both = [&](auto& blackBerryList, auto& phoneList, auto write) {
+    return eachTicked(blackBerryList, stop, write) && eachTicked(phoneList, stop, write);
   };
-  if (!textCategory("Contact", "Contact", lists_.bbContactArray,
-                    [&](const PRBlackBerryContactNode& n, PRRtfController& rtf) {
-                      recoverContactNode(n, rtf);
+  if (!textCategory("Contact", "Contact",
+                    [&](PRRtfController& rtf) {
+                      return both(lists_.bbContactArray, lists_.contactArray,
+                                  [&](const auto& n) { recoverContactNode(n, rtf); });
                     }) ||
-      !textCategory("Message", "Message", lists_.bbSMSArray,
-                    [&](const PRBlackBerrySMSMessageNode& n, PRRtfController& rtf) {
-                      recoverMessageNode(n, rtf);
+      !textCategory("Message", "Message",
+                    [&](PRRtfController& rtf) {
+                      return both(lists_.bbSMSArray, lists_.messageArray,
+                                  [&](const auto& n) { recoverMessageNode(n, rtf); });
                     }) ||
-      !textCategory(
-          "Note", "Note", lists_.bbNoteArray,
-          [&](const PRBlackBerryNoteNode& n, PRRtfController& rtf) { recoverNoteNode(n, rtf); }) ||
-      !textCategory("Calendar&Reminder", "Calendar&Reminder", lists_.bbCalderArray,
-                    [&](const PRBlackBerryCalenderNode& n, PRRtfController& rtf) {
-                      recoverCalenderNode(n, rtf);
+      !textCategory("Note", "Note",
+                    [&](PRRtfController& rtf) {
+                      return both(lists_.bbNoteArray, lists_.noteArray,
+                                  [&](const auto& n) { recoverNoteNode(n, rtf); });
                     }) ||
-      !textCategory("CallHistory", "CallHistory", lists_.bbCallArray,
-                    [&](const PRBlackBerryCallNode& n, PRRtfController& rtf) {
-                      recoverCallHistoryNode(n, rtf);
-                    })) {
+      !textCategory("Calendar&Reminder", "Calendar&Reminder",
+                    [&](PRRtfController& rtf) {
+                      return both(lists_.bbCalderArray, lists_.calenderArray,
+                                  [&](const auto& n) { recoverCalenderNode(n, rtf); });
+                    }) ||
+      !textCategory("CallHistory", "CallHistory", [&](PRRtfController& rtf) {
+        return both(lists_.bbCallArray, lists_.callHistoryArray,
+                    [&](const auto& n) { recoverCallHistoryNode(n, rtf); });
+      })) {
     return;
   }
   // The MMS entries go to a "Messages.txt" of their own, beside the attachments.
-  textCategory("MMSMessgae", "Message", lists_.bbMMSArray,
-               [&](const PRBlackBerryMMSMessageNode& n, PRRtfController& rtf) {
-                 recoverMMSNode(n, rtf);
-                 recoverMMSNodeFile(n);
-               });
+  if (blackBerry && !textCategory("MMSMessgae", "Message", [&](PRRtfController& rtf) {
+        return eachTicked(lists_.bbMMSArray, stop, [&](const PRBlackBerryMMSMessageNode& n) {
+          recoverMMSNode(n, rtf);
+          recoverMMSNodeFile(n);
+        });
+      })) {
+    return;
+  }
+  if (!phone) return;
+  if (!textCategory("BookMark", "BookMark", [&](PRRtfController& rtf) {
+        return eachTicked(lists_.bookMarkArray, stop,
+                          [&](const PRBookMarkNode& n) { recoverBookMarkNode(n, rtf); });
+      })) {
+    return;
+  }
+  openFolder("Photo&Video");
+  if (!eachTicked(lists_.photoAndVideoArray, stop,
+                  [&](const PRPhotoAndVideoNode& n) { recoverPhotoAndVideo(n); })) {
+    return;
+  }
+  openFolder("FaceBook&Twitter");
+  eachTicked(lists_.faceTwitterArray, stop,
+             [&](const PRFaceTwitterNode& n) { recoverFaceBookAndTwitter(n); });
 }
 
 // ------------------------------------------------------------------ record writers
@@ -257,7 +309,7 @@ void RecoveryWriter::recoverContactNode(const PRBlackBerryContactNode& node, PRR
   const std::string& name = !node.contactName.empty() ? node.contactName : node.companyName;
   if (name.empty()) return;  // nothing to name the card after
   PRVCFController vcf;
-  writeWholeFile(sanitizeFileName(name + ".vcf"), vcf.buildCard(node), "vCard");
+  writeCard(name, vcf.buildCard(node));
 }
 
 void RecoveryWriter::recoverMessageNode(const PRBlackBerrySMSMessageNode& node,
@@ -281,6 +333,39 @@ void RecoveryWriter::recoverCallHistoryNode(const PRBlackBerryCallNode& node,
                                             PRRtfController& rtf) {
   count();
   rtf.addRtfContent(callLogEntry(node));
+}
+
+void RecoveryWriter::writeCard(const std::string& name, const std::string& card) {
+  writeWholeFile(sanitizeFileName(name + ".vcf"), card, "vCard");
+}
+
+void RecoveryWriter::recoverContactNode(const PRContactNode& node, PRRtfController& rtf) {
+  count();
+  rtf.addRtfContent(contactEntry(node));
+  const std::string& name = !node.contactName.empty() ? node.contactName : node.contactCompany;
+  if (name.empty()) return;  // nothing to name the card after
+  PRVCFController vcf;
+  writeCard(name, vcf.buildCard(node));
+}
+
+void RecoveryWriter::recoverMessageNode(const PRMessageNode& node, PRRtfController& rtf) {
+  count();
+  rtf.addRtfContent(messageEntry(node));
+}
+
+void RecoveryWriter::recoverNoteNode(const PRNoteNode& node, PRRtfController& rtf) {
+  count();
+  rtf.addRtfContent(noteEntry(node));
+}
+
+void RecoveryWriter::recoverCalenderNode(const PRCalenderNode& node, PRRtfController& rtf) {
+  count();
+  rtf.addRtfContent(calendarEntry(node));
+}
+
+void RecoveryWriter::recoverCallHistoryNode(const PRCallHistoryNode& node, PRRtfController& rtf) {
+  count();
+  rtf.addRtfContent(callHistoryEntry(node));
 }
 
 void RecoveryWriter::recoverBookMarkNode(const PRBookMarkNode& node, PRRtfController& rtf) {
@@ -396,9 +481,12 @@ void RecoveryWriter::RecoverRawFile(PRScanListNode& node) {
   wrote(file->path());
 }
 
+// The stored file is copied whole, byte for byte: its length is the file's own, not the
+// rounded one of the record's size text.
 void RecoveryWriter::copyPhoneFile(const std::string& source, const std::string& name,
                                    std::string_view what) {
-  std::string safe = sanitizeFileName(name);
+  // The name on the phone, else the stored file's own (hashed) name.
+  std::string safe = sanitizeFileName(name.empty() ? lastPathComponent(source) : name);
   if (!folderUsable(std::string(what) + " " + safe)) return;
   std::string error;
   if (auto p = folder_->copyFile(source, safe, &error)) {

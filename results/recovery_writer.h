@@ -6,6 +6,13 @@
 // ("Notes.txt"), "Calendar&Reminder" ("Calendar&Reminder.txt"), "CallHistory"
 // ("CallHistory.txt") and "MMSMessgae" ("Messages.txt" and the attachments). Every folder
 // and every text file is written even when nothing of its category is ticked.
+// Phone-backup records join the BlackBerry ones in the same text files, after them:
+// contacts in "Contacts.txt" (and a vCard each), messages in "Message/Messages.txt", notes,
+// calendar entries and calls likewise. When the results hold phone records there are three
+// folders more: "BookMark" ("BookMark.txt"), "Photo&Video" and "FaceBook&Twitter" (exact
+// copies of the stored files under their names on the phone); "Content_Store" and
+// "MMSMessgae" are then written only if BlackBerry records are there too. A run over
+// BlackBerry results writes what it always did.
 // After a raw scan: "Image", "Audio", "Video", "Document", each file read off the card by
 // the disk library (readFoundFile) and written here. The archive list is never written.
 //
@@ -56,7 +63,7 @@ struct RecoveryObserver {
 };
 
 // Ticked records among the lists a run writes (the raw lists for a raw scan, the seven
-// BlackBerry lists otherwise).
+// BlackBerry lists and the eight phone-backup lists otherwise), each counted once.
 int countTickedRecords(const ResultLists& lists, bool brawScan);
 
 class RecoveryWriter {
@@ -105,7 +112,13 @@ class RecoveryWriter {
   void recoverMMSNodeFile(const PRBlackBerryMMSMessageNode& node);
   void recoverContentStore(const PRBlackBerryContentNode& node);
   void RecoverRawFile(PRScanListNode& node);
-  // Writers for the phone-backup records; no run calls them.
+  // Writers for the phone-backup records. A contact gets a vCard named after its name, else
+  // its company; the photo, video and app-file writers copy the stored file byte for byte.
+  void recoverContactNode(const PRContactNode& node, PRRtfController& rtf);
+  void recoverMessageNode(const PRMessageNode& node, PRRtfController& rtf);
+  void recoverNoteNode(const PRNoteNode& node, PRRtfController& rtf);
+  void recoverCalenderNode(const PRCalenderNode& node, PRRtfController& rtf);
+  void recoverCallHistoryNode(const PRCallHistoryNode& node, PRRtfController& rtf);
   void recoverBookMarkNode(const PRBookMarkNode& node, PRRtfController& rtf);
   void recoverPhotoAndVideo(const PRPhotoAndVideoNode& node);
   void recoverFaceBookAndTwitter(const PRFaceTwitterNode& node);
@@ -123,6 +136,11 @@ class RecoveryWriter {
   void recoverBackupLists(std::stop_token& stop);
   bool openFolder(const char* name);
   void closeCategory(PRRtfController& rtf, std::string_view fileType);
+  // Opens `folder`, lets `fill` add the entries and writes the text file of `fileType`;
+  // false (nothing written) when `fill` was stopped.
+  template <class Fill>
+  bool textCategory(const char* folder, std::string_view fileType, Fill fill);
+  void writeCard(const std::string& name, const std::string& card);
   // A new file in the category folder (failure lines when there is none).
   std::optional<OutputFolder::NewFile> createFile(const std::string& name, std::string_view what);
   void writeWholeFile(const std::string& name, std::string_view bytes, std::string_view what);

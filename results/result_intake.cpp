@@ -269,6 +269,20 @@ void PRResultViewController::ScanProgressInfomationHandle(const Notification& n)
   rewriteCountLabels(progress);
 }
 
+void PRResultViewController::ScanProgressInfoHandle(const Notification& n) {
+  const auto* value = std::get_if<int64_t>(&n.object);
+  if (!value) return;
+  int shown = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (!accepting_) return;  // the results were dropped; a late worker's progress too
+    phoneProgress_ =
+        std::max(phoneProgress_, static_cast<int>(std::clamp<int64_t>(*value, 0, 100)));
+    shown = phoneProgress_;
+  }
+  rewriteCountLabels(shown);
+}
+
 namespace {
 
 using CountLabels = std::array<std::pair<ResultField, std::string>, 10>;

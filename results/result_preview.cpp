@@ -15,6 +15,8 @@ namespace {
 constexpr uint64_t kMaxRawPreviewBytes = uint64_t{512} << 20;
 // Pictures of backup records are read from the backup when shown; larger ones are not.
 constexpr uint64_t kMaxRecordPreviewBytes = uint64_t{64} << 20;
+// A phone backup's stored picture is read whole for its preview; a larger file is not read.
+constexpr uint64_t kMaxStoredPicturePreviewBytes = uint64_t{32} << 20;
 
 // The bytes of a record's picture, or none (logged) when they cannot be read: the backup
 // may have shrunk or gone since the scan.
@@ -24,6 +26,29 @@ Bytes pictureBytes(const ByteRef& ref, std::string_view what) {
   if (auto bytes = ref.readAll(kMaxRecordPreviewBytes, &error)) return std::move(*bytes);
   logLine(std::string(what) + " preview skipped: " + error);
   return {};
+}
+
+// The bytes of a phone backup's stored file, or none (logged) when it is gone, not a
+// regular file, larger than `maxBytes` or cut short while read.
+Bytes storedFileBytes(const std::string& path, uint64_t maxBytes) {
+  if (path.empty()) return {};
+  std::string error;
+  std::shared_ptr<InputFile> file = InputFile::open(path, &error);
+  if (!file) {
+    logLine("photo preview skipped: " + error);
+    return {};
+  }
+  if (file->size() > maxBytes) {
+    logLine("photo preview skipped: " + path + " holds " + std::to_string(file->size()) +
+            " bytes, more than a preview reads");
+    return {};
+  }
+  Bytes bytes(static_cast<size_t>(file->size()));
+  if (!bytes.empty() && !file->readExact(0, bytes.size(), bytes.data(), nullptr, &error)) {
+    logLine("photo preview skipped: " + error);
+    return {};
+  }
+  return bytes;
 }
 
 template <class T>
@@ -49,6 +74,8 @@ void PRResultViewController::previewRow(Category table, int row) {
     case Category::Photo:
       if (auto* c = as<PRBlackBerryContentNode>(rec); c && c->ContentFileType == "Image") {
         view_.showImage(ResultImage::photo, pictureBytes(c->contentData, "photo"));
+      } else if (auto* p = as<PRPhotoAndVideoNode>(rec)) {
+        previewPhoto(*p);
       }
       break;
     case Category::Contact:
@@ -68,14 +95,40 @@ void PRResultViewController::previewRow(Category table, int row) {
         set(ResultField::contactBirthday, "Birthday: " + c->brithday);
         set(ResultField::contactNote, "Note: " + c->note);
         view_.showImage(ResultImage::contact, pictureBytes(c->contactImageData, "contact picture"));
+      } else if (auto* p = as<PRContactNode>(rec)) {
+        // A phone contact keeps its numbers in one field and has no PIN: the PIN, work and
+        // home lines stay empty.
+        set(ResultField::contactName, p->contactName);
+        view_.setFieldVisible(ResultField::contactName, !p->contactName.empty());
+        set(ResultField::contactTitle, p->contactJobtitle);
+        set(ResultField::contactCompany, p->contactCompany);
+        set(ResultField::contactPinNumber, "");
+        set(ResultField::contactAddress, "Adress: " + p->contactAdress);
+        set(ResultField::contactMobile, "Phone: " + p->contactPhone);
+        set(ResultField::contactWork, "");
+        set(ResultField::contactHome, "");
+        set(ResultField::contactEmail, "Email: " + p->contactEmail);
+        set(ResultField::contactHomePage, "HomePage: " + p->contactHomepage);
+        set(ResultField::contactBirthday, "Birthday: " + p->contactBirthday);
+        set(ResultField::contactNote, "Note: " + p->contactNote);
+        view_.showImage(ResultImage::contact, pictureBytes(p->imageData, "contact picture"));
       }
       break;
     case Category::Message:
       if (auto* m = as<PRBlackBerrySMSMessageNode>(rec)) {
         view_.setFieldVisible(ResultField::messageContent, true);
+        set(ResultField::messageName, "");
+        set(ResultField::messageDate, "");
         set(ResultField::messagePhone, "Phone: " + m->numberString);
         set(ResultField::messageType, "Type: " + m->type);
         set(ResultField::messageContent, m->contentText);
+      } else if (auto* p = as<PRMessageNode>(rec)) {
+        view_.setFieldVisible(ResultField::messageContent, true);
+        set(ResultField::messageName, "Name: " + p->messageName);
+        set(ResultField::messagePhone, "Phone: " + p->messagePhone);
+        set(ResultField::messageDate, "Date: " + p->messageDate);
+        set(ResultField::messageType, "Type: " + p->messageType);
+        set(ResultField::messageContent, p->messageContent);
       }
       break;
     case Category::CallHistory:
@@ -85,14 +138,27 @@ void PRResultViewController::previewRow(Category table, int row) {
         set(ResultField::callType, "Type: " + c->CallType);
         set(ResultField::callTime, "Duration: " + c->callDuration);
         set(ResultField::callDate, "Date: " + c->CallTime);
+      } else if (auto* p = as<PRCallHistoryNode>(rec)) {
+        set(ResultField::callName, "Name: " + p->callName);
+        set(ResultField::callPhone, "Phone: " + p->callPhone);
+        set(ResultField::callType, "Type: " + p->callType);
+        set(ResultField::callTime, "Duration: " + p->callDuration);
+        set(ResultField::callDate, "Date: " + p->callDate);
       }
       break;
     case Category::Note:
       if (auto* n = as<PRBlackBerryNoteNode>(rec)) {
         view_.setFieldVisible(ResultField::noteContent, true);
         set(ResultField::noteTitle, "Title: " + n->noteTittle);
+        set(ResultField::noteDate, "");
         set(ResultField::noteContent, n->noteContent);
         set(ResultField::noteNote, "Note: " + n->noteContent);
+      } else if (auto* p = as<PRNoteNode>(rec)) {
+        view_.setFieldVisible(ResultField::noteContent, true);
+        set(ResultField::noteTitle, "Title: " + p->noteTitle);
+        set(ResultField::noteDate, "Date: " + p->noteDate);
+        set(ResultField::noteContent, p->noteContent);
+        set(ResultField::noteNote, "");  // the body is in the content area
       }
       break;
     case Category::BookMark:
@@ -101,12 +167,39 @@ void PRResultViewController::previewRow(Category table, int row) {
         set(ResultField::bookMarkURL, "URL: \n" + b->bookMarkURL);
       }
       break;
+    case Category::Calender:
+      // BlackBerry calendar entries have no preview.
+      if (auto* c = as<PRCalenderNode>(rec)) {
+        set(ResultField::calTitle, "Title: " + c->calTitle);
+        set(ResultField::calLocation, "Location: " + c->location);
+        set(ResultField::calStartDate, "Start: " + c->startDate);
+        set(ResultField::calEndDate, "End: " + c->endDate);
+        set(ResultField::calNote, "Note: " + c->calNote);
+      }
+      break;
+    case Category::FaceTwitter:
+      if (auto* f = as<PRFaceTwitterNode>(rec)) {
+        set(ResultField::faceTwitterFileName, "Name: " + f->faceTwitterFileName);
+        set(ResultField::faceTwitterFileSize, "Size: " + f->fileSize);
+        set(ResultField::faceTwitterFilePath, "Path: " + f->faceTwitterFilePath);
+      }
+      break;
     case Category::RawImage:
       if (auto* s = dynamic_cast<PRScanListNode*>(rec.get())) previewRawImage(*s);
       break;
     default:
-      break;  // calendar, MMS, Facebook/Twitter and the other raw kinds
+      break;  // MMS and the other raw kinds
   }
+}
+
+// A picture is read from its stored file; a video or sound file is never read, and the
+// picture view is cleared for it, as it is when the stored file cannot be read.
+void PRResultViewController::previewPhoto(const PRPhotoAndVideoNode& node) {
+  view_.setText(ResultField::photoFileName, "Name: " + node.fileNodeName);
+  view_.setText(ResultField::photoFileSize, "Size: " + node.fileNodeSize);
+  view_.showImage(
+      ResultImage::photo,
+      node.bmov ? Bytes{} : storedFileBytes(node.filePath, kMaxStoredPicturePreviewBytes));
 }
 
 void PRResultViewController::previewRawImage(PRScanListNode& node) {

@@ -70,9 +70,8 @@ RecoveryReport PRResultViewController::lastRecoveryReport() const {
 }
 
 int PRResultViewController::selectPhoneRecords(Category c, bool on, bool deletedOnly) {
-  // The categories of the deleted-only filter: their phone records carry the deleted mark.
   const auto& info = detail::categoryInfo(c);
-  if (!info.filters || !info.phone) return 0;
+  if (!info.phone) return 0;
   ResultRows rows;
   for (const auto& rec : detail::rowsOf(*info.phone, snapshot())) {
     Flag* f = rec ? detail::deletedFlagOf(*rec) : nullptr;

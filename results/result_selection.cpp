@@ -107,7 +107,7 @@ void PRResultViewController::showFilterPreviewFields(Category table, bool visibl
       break;
     case Category::Calender:
       fields = {ResultField::calTitle, ResultField::calNote, ResultField::calStartDate,
-                ResultField::calEndDate};
+                ResultField::calEndDate, ResultField::calLocation};
       break;
     default:
       return;

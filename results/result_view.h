@@ -99,6 +99,12 @@ enum class ResultField : int {
   faceTwitterFileName,
   faceTwitterFileSize,
   faceTwitterPreviewPanel,
+  // Fields of the phone-backup records that the panels above have no place for: the photo
+  // panel's name and size, the calendar entry's location, the app file's stored path.
+  photoFileName,
+  photoFileSize,
+  calLocation,
+  faceTwitterFilePath,
 };
 
 enum class ResultButton : int { stop, home, save, preview, facebook, twitter, feedback };

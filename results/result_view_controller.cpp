@@ -12,6 +12,7 @@ namespace {
 
 using DL = DisplayList;
 
+// Bookmarks and app files are recovered too, so their tables tick like the others.
 constexpr CategoryInfo kInfo[kCategoryCount] = {
     /* Photo */ {DL::bbContentController, DL::photoController, true, false, CheckRule::hide},
     /* Contact */ {DL::bbContactController, DL::contactController, true, true, CheckRule::show},
@@ -22,9 +23,9 @@ constexpr CategoryInfo kInfo[kCategoryCount] = {
     {DL::bbCallController, DL::callHistoryController, true, true, CheckRule::show},
     /* Calender */ {DL::bbCalController, DL::calendarController, true, true, CheckRule::show},
     /* BookMark */
-    {DL::bookMarkController, DL::bookMarkController, false, true, CheckRule::show},
+    {DL::bookMarkController, DL::bookMarkController, true, true, CheckRule::show},
     /* FaceTwitter */
-    {DL::faceTwitterController, DL::faceTwitterController, false, false, CheckRule::hide},
+    {DL::faceTwitterController, DL::faceTwitterController, true, false, CheckRule::hide},
     /* RawImage */ {DL::bbImageController, std::nullopt, true, false, CheckRule::leave},
     /* RawAudio */ {DL::bbAudioController, std::nullopt, true, false, CheckRule::leave},
     /* RawVideo */ {DL::bbVideoController, std::nullopt, true, false, CheckRule::leave},
@@ -236,6 +237,7 @@ void PRResultViewController::subscribe() {
        &PRResultViewController::ScanProgressInfomationHandle},
       {notify::kBlackBerryRawRecoveryFileInfo,
        &PRResultViewController::BlackBerryRawRecoveryFileInfoHandle},
+      {notify::kScanProgressInfo, &PRResultViewController::ScanProgressInfoHandle},
   };
   for (const auto& [name, member] : table) {
     center_.addObserver(this, name, [this, m = member](const Notification& n) { (this->*m)(n); });
@@ -283,6 +285,7 @@ void PRResultViewController::showView() {
   {
     std::lock_guard lock(mutex_);
     counters_ = ScanCounters{};
+    phoneProgress_ = 1;
   }
 
   view_.setButtonEnabled(ResultButton::save, false);
@@ -343,8 +346,8 @@ void PRResultViewController::ScanFinishOnMainThread() {
     counters_ = ScanCounters{};
   }
   // The labels show the final counts, not those of the last progress report: records that
-  // came after it (or a scan that reports no progress to this screen, such as an iPhone
-  // backup scan) would otherwise leave them short. A second finishing step of the same scan
+  // came after it (a phone-backup scan's live bookmarks and calendar report no progress)
+  // would otherwise leave them short. A second finishing step of the same scan
   // (the stop button, then the scan thread's end) keeps them.
   if (scanOpen_) writeFinalCountLabels(last);
   scanOpen_ = false;
@@ -387,6 +390,7 @@ void PRResultViewController::beginScan() {
   std::lock_guard lock(mutex_);
   accepting_ = true;
   filing_ = retain_;
+  phoneProgress_ = 1;
 }
 
 void PRResultViewController::setRetainRecords(bool on) {
@@ -475,7 +479,7 @@ void PRResultViewController::showCategory(Category c) {
     case Category::FaceTwitter:
       view_.setButtonVisible(ResultButton::preview, any);
       showFields({ResultField::faceTwitterPreviewPanel, ResultField::faceTwitterFileName,
-                  ResultField::faceTwitterFileSize});
+                  ResultField::faceTwitterFileSize, ResultField::faceTwitterFilePath});
       break;
     default:
       break;

@@ -160,6 +160,10 @@ class PRResultViewController : private RecoveryObserver {
   void BlackBerryContentStoreInfoHandle(const Notification& n);
   void BlackBerryRawRecoveryFileInfoHandle(const Notification& n);
   void ScanProgressInfomationHandle(const Notification& n);
+  // "ScanProgressInfo" of a phone-backup scan: its steps report overlapping ranges (the
+  // index 0 to 20, then the folder listing 1 to 29, then 40 ...), so the bar shows the
+  // highest value seen in this scan and never goes back.
+  void ScanProgressInfoHandle(const Notification& n);
 
   // ------------------------------------------------------------ ticking, filter, sorting
   // The tick column of the current table was set to `value` (1 = ticked) on `row`: every
@@ -205,7 +209,8 @@ class PRResultViewController : private RecoveryObserver {
   // empty. Returns the change of selectedFilesNum.
   int selectAll(Category c, bool on);
   // Ticks or clears the phone-backup records of a category (only those that arrived as
-  // deleted records when `deletedOnly`). Returns the change of selectedFilesNum.
+  // deleted records when `deletedOnly`; photos and app files never did). Returns the change
+  // of selectedFilesNum.
   int selectPhoneRecords(Category c, bool on, bool deletedOnly);
   bool selectAllFlag(Category c) const { return selectAll_[static_cast<int>(c)]; }
   // What a category's table shows.
@@ -229,6 +234,7 @@ class PRResultViewController : private RecoveryObserver {
   void selectFirstRow();
   void previewRow(Category table, int row);
   void previewRawImage(PRScanListNode& node);
+  void previewPhoto(const PRPhotoAndVideoNode& node);
   void showFilterPreviewFields(Category table, bool visible);
   int tickRecords(const ResultRows& rows, bool on);
 
@@ -245,6 +251,7 @@ class PRResultViewController : private RecoveryObserver {
   ResultLists lists_;
   ScanCounters counters_;
   DuplicateIndex dup_;
+  int phoneProgress_ = 1;  // the highest "ScanProgressInfo" value of this scan
 
   std::atomic<int> selectedFilesNum_{0};
   std::atomic<int> recovredFilesNum_{0};

@@ -1,5 +1,8 @@
 #include "results/vcf_controller.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "util/base64.h"
 #include "util/file_names.h"
 #include "util/log.h"
@@ -17,6 +20,39 @@ void line(std::string& out, std::string_view label, std::string_view escapedValu
   out += label;
   out += escapedValue;
   out += "\r\n";
+}
+
+// The PHOTO line of a picture held by reference; none (logged) when it cannot be read.
+void photoLine(std::string& out, const ByteRef& picture, std::string_view owner, bool typed) {
+  std::string error;
+  auto image = picture.readAll(kMaxPhotoBytes, &error);
+  if (!image) {
+    logLine("vCard of " + std::string(owner) + ": picture left out: " + error);
+    return;
+  }
+  std::string photo(base64EncodedLength(image->size(), true), '\0');
+  photo.resize(PRVCFController::baseEncode(image->data(), image->size(), photo.data(), photo.size(),
+                                           kBase64Alphabet, true));
+  static constexpr uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  const bool png = typed && image->size() >= sizeof kPngSignature &&
+                   std::equal(std::begin(kPngSignature), std::end(kPngSignature), image->begin());
+  line(out, png ? "PHOTO;ENCODING=b;TYPE=PNG:" : "PHOTO;ENCODING=b;TYPE=JPEG:", photo);
+}
+
+// One line per blank-separated value of `values` (none when it holds only blanks).
+void eachWord(std::string& out, std::string_view label, std::string_view values) {
+  size_t i = 0;
+  while (i < values.size()) {
+    while (i < values.size() && (values[i] == ' ' || values[i] == '\t')) ++i;
+    size_t end = i;
+    while (end < values.size() && values[end] != ' ' && values[end] != '\t') ++end;
+    if (end > i) line(out, label, PRVCFController::escapeValue(values.substr(i, end - i)));
+    i = end;
+  }
+}
+
+void lineIfAny(std::string& out, std::string_view label, std::string_view value) {
+  if (!value.empty()) line(out, label, PRVCFController::escapeValue(value));
 }
 
 }  // namespace
@@ -76,21 +112,38 @@ const std::string& PRVCFController::buildCard(const PRBlackBerryContactNode& nod
   line(s, "item1.PIN;type=pref:", escapeValue(node.pinNumber));
   line(s, "item1.BIRTHDAY;type=pref:", escapeValue(node.brithday));
   line(s, "item1.NOTE;type=pref:", escapeValue(node.note));
-  if (!node.contactImageData.empty()) {
-    // The picture is read from the backup now; a card whose picture can no longer be read
-    // (the backup shrank or went away) is written without it.
-    std::string error;
-    if (auto image = node.contactImageData.readAll(kMaxPhotoBytes, &error)) {
-      std::string photo(base64EncodedLength(image->size(), true), '\0');
-      photo.resize(baseEncode(image->data(), image->size(), photo.data(), photo.size(),
-                              kBase64Alphabet, true));
-      line(s, "PHOTO;ENCODING=b;TYPE=JPEG:", photo);
-    } else {
-      logLine("vCard of " + node.contactName + ": picture left out: " + error);
-    }
-  }
+  // The picture is read from the backup now; a card whose picture can no longer be read
+  // (the backup shrank or went away) is written without it.
+  if (!node.contactImageData.empty()) photoLine(s, node.contactImageData, node.contactName, false);
   s += "END:VCARD";
   return s;
+}
+
+const std::string& PRVCFController::buildCard(const PRContactNode& node) {
+  std::string& s = strContent;
+  s.clear();
+  s += "BEGIN:VCARD\r\nVERSION:3.0\r\n";
+  const std::string name = escapeValue(node.contactName);
+  line(s, "N:", name);
+  line(s, "FN:", node.contactName.empty() ? escapeValue(node.contactCompany) : name);
+  lineIfAny(s, "ORG:", node.contactCompany);
+  lineIfAny(s, "TITLE:", node.contactJobtitle);
+  eachWord(s, "TEL:", node.contactPhone);
+  eachWord(s, "EMAIL;TYPE=INTERNET:", node.contactEmail);
+  eachWord(s, "URL:", node.contactHomepage);
+  if (!node.contactAdress.empty()) line(s, "ADR:;;", escapeValue(node.contactAdress) + ";;;;");
+  lineIfAny(s, "BDAY:", node.contactBirthday);
+  lineIfAny(s, "NOTE:", node.contactNote);
+  if (!node.imageData.empty()) photoLine(s, node.imageData, node.contactName, true);
+  s += "END:VCARD";
+  return s;
+}
+
+std::optional<std::filesystem::path> PRVCFController::creatFile(
+    const PRContactNode& node, const std::filesystem::path& filePath) {
+  buildCard(node);
+  if (filePath.empty() || !filePath.has_filename()) return std::nullopt;
+  return writeNewFile(filePath.parent_path(), filePath.filename().string(), strContent);
 }
 
 std::optional<std::filesystem::path> PRVCFController::creatFile(

@@ -1,4 +1,4 @@
-// One vCard 3.0 file for one BlackBerry contact.
+// One vCard 3.0 file for one contact of a BlackBerry or phone backup.
 #pragma once
 
 #include <cstddef>
@@ -27,6 +27,16 @@ class PRVCFController {
   // Every property line is written even when its value is empty. Text values are
   // escaped as vCard 3.0 requires. Also left in strContent.
   const std::string& buildCard(const PRBlackBerryContactNode& node);
+
+  // The card of a phone contact: BEGIN, VERSION, N (the name), FN (the name, or the company
+  // when there is no name), then only the properties that have a value: ORG, TITLE (the job
+  // title), one TEL per phone number, one EMAIL per address and one URL per web address
+  // (the record keeps each kind blank-separated), ADR (the address text as the street),
+  // BDAY, NOTE, and PHOTO with TYPE=PNG or TYPE=JPEG by the picture's signature; END.
+  // Escaped and ended as above.
+  const std::string& buildCard(const PRContactNode& node);
+  std::optional<std::filesystem::path> creatFile(const PRContactNode& node,
+                                                 const std::filesystem::path& filePath);
 
   // A text value escaped for a vCard: "\" -> "\\", "," -> "\,", ";" -> "\;", and each line
   // break (CR LF, CR or LF) -> "\n".

@@ -464,8 +464,10 @@ TEST(RecoveryHelpers, TickedRecordsAreCountedForTheScanKind) {
   l.bbSMSArray[0]->bSelected = true;
   l.contactArray = {std::make_shared<PRContactNode>()};
   l.contactArray[0]->bSelected = true;
+  l.faceTwitterArray = {std::make_shared<PRFaceTwitterNode>()};
+  l.faceTwitterArray[0]->bSelected = true;
   EXPECT_EQ(countTickedRecords(l, true), 1);
-  EXPECT_EQ(countTickedRecords(l, false), 1);
+  EXPECT_EQ(countTickedRecords(l, false), 3);  // the SMS and the two phone records
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "results/result_view_controller.h"
 #include "tests/fixtures/fake_result_view.h"
 #include "tests/fixtures/temp_folder.h"
+#include "tests/fixtures/tiny_png.h"
 
 namespace tamsel {
 namespace {
@@ -176,6 +177,117 @@ TEST_F(Preview, RawImageReadsThroughTheLibrary) {
   pr.ClickBBImage();
   pr.tableViewSelectionDidChange({1});
   EXPECT_EQ(view.images[ResultImage::rawImage], (Bytes{0, 0, 0, 0}));
+}
+
+// Every phone record class fills the fields of its panel when its row is shown.
+TEST(PhonePreview, EachClassShowsItsFields) {
+  auto contact = std::make_shared<PRContactNode>();
+  contact->contactName = "Ann Lee";
+  contact->contactPhone = "555 556";
+  contact->contactJobtitle = "Boss";
+  contact->contactAdress = "1 Main Town";
+  auto message = std::make_shared<PRMessageNode>();
+  message->messageName = "Ann";
+  message->messageDate = "05-12-2014 10:20";
+  message->messageContent = "hello";
+  auto call = std::make_shared<PRCallHistoryNode>();
+  call->callDuration = "00:01:05";
+  call->callDate = "05-13-2014 08:00";
+  auto note = std::make_shared<PRNoteNode>();
+  note->noteContent = "body";
+  note->noteDate = "05-14-2014 09:00";
+  auto cal = std::make_shared<PRCalenderNode>();
+  cal->location = "Town";
+  cal->startDate = "05-15-2014 15:00";
+  cal->endDate = "05-15-2014 16:00";
+  auto app = std::make_shared<PRFaceTwitterNode>();
+  app->fileSize = "1.50K";
+  app->faceTwitterFilePath = "/backup/ab/abcdef";
+  const std::tuple<Category, std::string_view, std::shared_ptr<PRNode>,
+                   std::vector<std::pair<ResultField, std::string>>>
+      cases[] = {
+          {Category::Contact,
+           notify::kScanContactInfo,
+           contact,
+           {{ResultField::contactName, "Ann Lee"},
+            {ResultField::contactTitle, "Boss"},
+            {ResultField::contactMobile, "Phone: 555 556"},
+            {ResultField::contactAddress, "Adress: 1 Main Town"},
+            {ResultField::contactPinNumber, ""}}},
+          {Category::Message,
+           notify::kScanMessageInfo,
+           message,
+           {{ResultField::messageName, "Name: Ann"},
+            {ResultField::messageDate, "Date: 05-12-2014 10:20"},
+            {ResultField::messageContent, "hello"}}},
+          {Category::CallHistory,
+           notify::kScanCallHistoryInfo,
+           call,
+           {{ResultField::callTime, "Duration: 00:01:05"},
+            {ResultField::callDate, "Date: 05-13-2014 08:00"}}},
+          {Category::Note,
+           notify::kScanNoteInfo,
+           note,
+           {{ResultField::noteDate, "Date: 05-14-2014 09:00"}, {ResultField::noteContent, "body"}}},
+          {Category::Calender,
+           notify::kScanCalenderInfo,
+           cal,
+           {{ResultField::calLocation, "Location: Town"},
+            {ResultField::calStartDate, "Start: 05-15-2014 15:00"},
+            {ResultField::calEndDate, "End: 05-15-2014 16:00"}}},
+          {Category::FaceTwitter,
+           notify::kScanFaceTwitterInfo,
+           app,
+           {{ResultField::faceTwitterFileSize, "Size: 1.50K"},
+            {ResultField::faceTwitterFilePath, "Path: /backup/ab/abcdef"}}},
+      };
+  for (const auto& [category, notification, record, expected] : cases) {
+    SCOPED_TRACE(static_cast<int>(category));
+    NotificationCenter nc;
+    FakeResultView view;
+    FakeResultHost host;
+    PRResultViewController pr{nc, view, host};
+    nc.post(notification, record);
+    pr.showCategory(category);
+    for (const auto& [field, text] : expected) EXPECT_EQ(view.text(field), text);
+  }
+}
+
+// A contact's picture comes from its image data; a photo's from its stored file, read only
+// for pictures and only up to a cap. An unreadable file clears the picture.
+TEST_F(Preview, PhonePicturesComeFromImageDataAndStoredFiles) {
+  auto contact = std::make_shared<PRContactNode>();
+  contact->imageData = ByteRef::fromBytes(testing::tinyPng());
+  post(notify::kScanContactInfo, contact);
+  pr.actContact();
+  EXPECT_EQ(view.images[ResultImage::contact], testing::tinyPng());
+
+  testing::TempFolder t;
+  testing::writeWholeFile(t.path() / "stored-picture", testing::tinyPngText());
+  testing::writeWholeFile(t.path() / "stored-video", "not read");
+  testing::writeWholeFile(t.path() / "huge-picture", testing::tinyPngText());
+  std::filesystem::resize_file(t.path() / "huge-picture", (uint64_t{32} << 20) + 1);
+  auto photo = [&](std::string stored, bool video) {
+    auto p = std::make_shared<PRPhotoAndVideoNode>();
+    p->fileNodeName = "IMG_" + stored;
+    p->fileNodeSize = "69.00B";
+    p->filePath = (t.path() / stored).string();
+    p->bmov = video;
+    return post(notify::kScanPhotoAndVideo, p);
+  };
+  photo("stored-picture", false);
+  photo("absent", false);
+  photo("stored-video", true);
+  photo("huge-picture", false);
+  pr.actPhoto();
+  EXPECT_EQ(view.images[ResultImage::photo], testing::tinyPng());
+  EXPECT_EQ(view.text(ResultField::photoFileName), "Name: IMG_stored-picture");
+  EXPECT_EQ(view.text(ResultField::photoFileSize), "Size: 69.00B");
+  for (int row : {1, 2, 3}) {
+    pr.tableViewSelectionDidChange({0});
+    pr.tableViewSelectionDidChange({row});
+    EXPECT_TRUE(view.images[ResultImage::photo].empty()) << row;
+  }
 }
 
 TEST_F(Preview, PreviewButtonOpensOnlyFaceTwitterFiles) {

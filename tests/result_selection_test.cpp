@@ -80,19 +80,79 @@ TEST_F(Selection, TickingTicksEverySelectedRowAndCountsChangesOnly) {
   EXPECT_EQ(view.text(ResultField::selecteFilelab), "You select 1 files in the recovery results.");
 }
 
-TEST_F(Selection, MmsTicksAndBookmarksDoNot) {
+TEST_F(Selection, MmsTicks) {
   auto mms =
       post(notify::kBlackBerryMMSMessageInfo, std::make_shared<PRBlackBerryMMSMessageNode>());
-  auto mark = post(notify::kScanBookMarkInfo, std::make_shared<PRBookMarkNode>());
   pr.actMMSMessage();
   pr.tableViewSetObjectValue(1, 0);
   EXPECT_TRUE(mms->bSelected);
-  pr.actBookMark();
-  pr.tableViewSetObjectValue(1, 0);
-  pr.ClickSelectAll(true);
-  EXPECT_FALSE(mark->bSelected);
-  EXPECT_FALSE(pr.selectAllFlag(Category::BookMark));
   EXPECT_EQ(pr.selectedFilesNum(), 1);
+}
+
+// A maker of records of class T, each with its own text in `field`.
+template <class T>
+std::function<std::shared_ptr<PRNode>(int)> withText(std::string T::*field) {
+  return [field](int i) {
+    auto r = std::make_shared<T>();
+    (*r).*field = "r" + std::to_string(i);
+    return r;
+  };
+}
+
+// Each phone category shows its records, ticks all of them with select-all, counts each once
+// for the recovery, and (where records can arrive deleted) filters the deleted ones.
+TEST(PhoneCategories, ShowTickCountAndFilterTheirRecords) {
+  struct Case {
+    Category category;
+    std::string_view live, deleted;  // notification names; no deleted one: ""
+    std::function<std::shared_ptr<PRNode>(int)> make;
+  };
+  const Case cases[] = {
+      {Category::Photo, notify::kScanPhotoAndVideo, "",
+       withText(&PRPhotoAndVideoNode::fileNodeName)},
+      {Category::Contact, notify::kScanContactInfo, notify::kScanDelContactInfo,
+       withText(&PRContactNode::contactName)},
+      {Category::Message, notify::kScanMessageInfo, notify::kScanDelMessageInfo,
+       withText(&PRMessageNode::messagePhone)},
+      {Category::Note, notify::kScanNoteInfo, notify::kScanDelNoteInfo,
+       withText(&PRNoteNode::noteContent)},
+      {Category::CallHistory, notify::kScanCallHistoryInfo, notify::kScanDelCallHistoryInfo,
+       withText(&PRCallHistoryNode::callPhone)},
+      {Category::BookMark, notify::kScanBookMarkInfo, notify::kScanDelBookMarkInfo,
+       withText(&PRBookMarkNode::bookMarkURL)},
+      {Category::Calender, notify::kScanCalenderInfo, notify::kScanDelCalenderInfo,
+       withText(&PRCalenderNode::calTitle)},
+      {Category::FaceTwitter, notify::kScanFaceTwitterInfo, "",
+       withText(&PRFaceTwitterNode::faceTwitterFileName)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.category));
+    NotificationCenter nc;
+    FakeResultView view;
+    FakeResultHost host;
+    PRResultViewController pr{nc, view, host};
+    pr.showView();
+    nc.post(c.live, c.make(0));
+    nc.post(c.live, c.make(1));
+    if (!c.deleted.empty()) nc.post(c.deleted, c.make(2));
+    const size_t n = c.deleted.empty() ? 2 : 3;
+    pr.ScanThreadFinish();
+    EXPECT_TRUE(view.categoryEnabled(c.category));
+    pr.showCategory(c.category);
+    ASSERT_EQ(view.tableRows[c.category].size(), n);
+    pr.ClickSelectAll(true);
+    EXPECT_TRUE(pr.selectAllFlag(c.category));
+    EXPECT_EQ(pr.selectedFilesNum(), static_cast<int>(n));
+    EXPECT_EQ(countTickedRecords(pr.snapshot(), false), static_cast<int>(n));
+    if (!c.deleted.empty()) {
+      pr.actCheck(true);
+      ASSERT_EQ(view.tableRows[c.category].size(), 1u);
+      EXPECT_TRUE(pr.tableViewWillDisplayCell(c.category, 0).warning);
+      EXPECT_EQ(pr.selectPhoneRecords(c.category, false, true), -1);
+    }
+    EXPECT_EQ(pr.selectPhoneRecords(c.category, false, false), -2);  // the two live ones left
+    EXPECT_EQ(countTickedRecords(pr.snapshot(), false), 0);
+  }
 }
 
 TEST_F(Selection, SelectAllCountsOnlyChangedTicksAndKeepsTheFlag) {

@@ -475,6 +475,33 @@ TEST_F(Presenter, WorkerPostsWhileUiThreadReads) {
   EXPECT_EQ(l.messageArray.size(), 1000u);
 }
 
+// The index reports 0 to 20, then the folder listing counts 1 to 29 from the start again:
+// the bar shows the highest value of the scan. After Home a late worker moves nothing.
+TEST_F(Presenter, PhoneScanProgressNeverGoesBackAndStopsAfterHome) {
+  pr.showView();
+  post(notify::kScanContactInfo, contact("Ann", "1"));
+  const std::pair<int64_t, int> steps[] = {{0, 1},   {12, 12},   {20, 20},  {1, 20},
+                                           {21, 21}, {29, 29},   {40, 40},  {35, 40},
+                                           {75, 75}, {100, 100}, {-5, 100}, {250, 100}};
+  for (const auto& [posted, shown] : steps) {
+    nc.post(notify::kScanProgressInfo, posted);
+    EXPECT_EQ(view.progress(), shown) << posted;
+    EXPECT_EQ(view.text(ResultField::progressText), std::to_string(shown) + "%") << posted;
+  }
+  EXPECT_EQ(view.text(ResultField::contactNumlab), "Contacts:  1");
+
+  pr.showView();  // the next scan starts from the bottom
+  nc.post(notify::kScanProgressInfo, int64_t{5});
+  EXPECT_EQ(view.progress(), 5);
+  view.alertAnswer = true;
+  pr.actHome();
+  nc.post(notify::kScanProgressInfo, int64_t{60});
+  EXPECT_EQ(view.progress(), 5);
+  pr.beginScan();
+  nc.post(notify::kScanProgressInfo, int64_t{3});
+  EXPECT_EQ(view.progress(), 3);
+}
+
 TEST_F(Presenter, UnsubscribesWhenDestroyed) {
   {
     NotificationCenter center;
@@ -482,8 +509,9 @@ TEST_F(Presenter, UnsubscribesWhenDestroyed) {
     FakeResultHost h;
     auto p = std::make_unique<PRResultViewController>(center, v, h);
     EXPECT_EQ(center.observerCount(notify::kScanDelCalenderInfo), 1u);
-    EXPECT_EQ(center.observerCount(notify::kScanProgressInfo), 0u);
+    EXPECT_EQ(center.observerCount(notify::kScanProgressInfo), 1u);
     p.reset();
+    EXPECT_EQ(center.observerCount(notify::kScanProgressInfo), 0u);
     EXPECT_EQ(center.observerCount(notify::kBlackBerryRawRecoveryFileInfo), 0u);
     center.post(notify::kBlackBerryRawRecoveryFileInfo,
                 std::shared_ptr<PRNode>(found("Image")));  // no observer left
