@@ -60,7 +60,9 @@ std::string sizeText(uint64_t bytes) {
 }
 
 bool isTwoHexDigits(std::string_view name) {
-  auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
+  auto hex = [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+  };
   return name.size() == 2 && hex(name[0]) && hex(name[1]);
 }
 
