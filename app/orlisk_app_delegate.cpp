@@ -6,6 +6,7 @@
 #include "blackberry/bbb_archive.h"
 #include "blackberry/blackberry_source.h"
 #include "events/notification_names.h"
+#include "ios/iphone_source.h"
 #include "raw/disk_tree.h"
 #include "raw/raw_scan.h"
 #include "util/log.h"
@@ -67,10 +68,40 @@ OrliskAppDelegate* OrliskAppDelegate::GetAppControllor() {
 }
 
 void OrliskAppDelegate::applicationDidFinishLaunching() {
+  showIphoneDiskView();
   const int removed = cleanWorkFolder(workDir_);
   if (removed > 0) {
     logLine("removed " + std::to_string(removed) + " run folder(s) left by earlier runs");
   }
+}
+
+std::filesystem::path OrliskAppDelegate::backupRoot() const {
+  return backupRoot_ ? *backupRoot_ : defaultBackupRoot();
+}
+
+void OrliskAppDelegate::showIphoneDiskView() {
+  const std::filesystem::path root = backupRoot();
+  deviceController.removeAll();
+  showIphoneDisk(root, deviceController);
+  view_->showBackupList(deviceController.nodes(), root.string());
+}
+
+bool OrliskAppDelegate::actScanIOSBackupFile(size_t row) {
+  if (row >= deviceController.count()) {
+    logLine("no phone backup in row " + std::to_string(row) + " of the backup list");
+    return false;
+  }
+  // The row the user selected, not the list's first entry.
+  std::shared_ptr<PRIOSDeviceNode> node = deviceController.at(row);
+  if (previousScanEnding(node->backUpFilePath)) return false;
+  currentNode = node;
+  currentNodeIsiOS6Version = IOSVersionIOS6(node->strIOSVersion);
+  view_->setWindowScanSize(true);
+  view_->hideMainView();
+  brawScan_ = false;
+  // The result screen subscribes and resets its counters before the worker posts anything.
+  showResultView();
+  return ScanIOSBackFile(node->backUpFilePath);
 }
 
 bool OrliskAppDelegate::openPanelDidEnd(const std::string& path, int returnCode) {
@@ -81,6 +112,10 @@ bool OrliskAppDelegate::openPanelDidEnd(const std::string& path, int returnCode)
 
 bool OrliskAppDelegate::OpenBBbackUpFile() {
   if (previousScanEnding(bbbackUpFilepath)) return false;
+  // A path chosen by hand is no entry of the backup list: a phone backup's folder gives its
+  // own system version.
+  currentNode.reset();
+  currentNodeIsiOS6Version = false;
   const SourceChoice choice = chooseScanSource(sources_, bbbackUpFilepath);
   view_->setWindowScanSize(true);
   view_->hideMainView();
@@ -303,8 +338,7 @@ void OrliskAppDelegate::scanBlackBerryWinBackUpThread(const std::string& folder)
 }
 
 bool OrliskAppDelegate::IOSVersionIOS6(const std::string& version) {
-  if (version.empty()) return false;
-  return version.substr(0, version.find('.')) == "6";
+  return isIos6Version(version);
 }
 
 void OrliskAppDelegate::removeSomeArray() {

@@ -23,6 +23,7 @@
 #include "events/records.h"
 #include "events/scan_context.h"
 #include "events/scan_source.h"
+#include "ios/device_list.h"
 #include "raw/disklib_loader.h"
 #include "results/headless_result_view.h"
 #include "results/result_view_controller.h"
@@ -67,8 +68,22 @@ class OrliskAppDelegate : public ResultHost {
   // The single live instance (the most recently created one), or null.
   static OrliskAppDelegate* GetAppControllor();
 
-  // Start-up: removes the run folders that crashed runs left in the work folder.
+  // Start-up: builds the phone-backup list (showIphoneDiskView), then removes the run
+  // folders that crashed runs left in the work folder.
   void applicationDidFinishLaunching();
+
+  // The phone-backup list: emptied, then filled from the backup root (showIphoneDisk), and
+  // handed to the home view's table.
+  void showIphoneDiskView();
+  // The folder whose subfolders are the phone backups (default: defaultBackupRoot()). Takes
+  // effect with the next showIphoneDiskView.
+  void setBackupRoot(std::filesystem::path root) { backupRoot_ = std::move(root); }
+  std::filesystem::path backupRoot() const;
+  // The scan of the listed backups: scans the backup of the list's row `row` (the selected
+  // one) as ScanIOSBackFile scans a chosen path, with currentNode and
+  // currentNodeIsiOS6Version set from it. False when there is no such row or the scan was
+  // refused (a worker of the previous scan still runs).
+  bool actScanIOSBackupFile(size_t row);
 
   // The chosen backup file: returnCode 1 keeps the path and starts the scan
   // (OpenBBbackUpFile); any other code does nothing. False when the scan was refused (a
@@ -136,7 +151,11 @@ class OrliskAppDelegate : public ResultHost {
 
   // Controller state.
   std::string bbbackUpFilepath;
+  // The listed phone backup being scanned; null while the scanned input was chosen by path.
+  std::shared_ptr<PRIOSDeviceNode> currentNode;
   bool currentNodeIsiOS6Version = false;
+  // The phone backups found under the backup root (UI thread).
+  PRIOSDeviceController deviceController;
   std::atomic<bool> brawScan_{false};  // brawScan: true while a raw scan's results are shown
   std::string currentDiskName;
   // The disks the library listed, in its order (filled by the disk view).
@@ -189,6 +208,7 @@ class OrliskAppDelegate : public ResultHost {
   bool retainResults_ = true;
   DiskLibrary diskLibrary_;
   std::filesystem::path workDir_;
+  std::optional<std::filesystem::path> backupRoot_;  // none: defaultBackupRoot()
   ScanSources sources_;
   std::unique_ptr<ScanRun> run_;                   // never null; a blank run before any scan
   std::vector<std::unique_ptr<ScanRun>> dropped_;  // results dropped, worker maybe still ending

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "blackberry/blackberry_source.h"
+#include "ios/iphone_source.h"
 #include "raw/raw_scan.h"
 
 namespace tamsel {
@@ -14,6 +15,7 @@ ScanSources makeScanSources(std::function<const export_function_table*()> diskTa
   ScanSources s;
   s.push_back(std::make_unique<IpdFileSource>());
   s.push_back(std::make_unique<BbbArchiveSource>());
+  s.push_back(std::make_unique<IphoneBackupSource>());
   s.push_back(std::make_unique<MemoryCardSource>(std::move(diskTable)));
   return s;
 }
@@ -36,11 +38,13 @@ SourceChoice chooseScanSource(const ScanSources& sources, const std::string& pat
     if (source->probe(path)) claims.push_back(source.get());
   }
   if (claims.empty() && S_ISDIR(st.st_mode)) {
-    choice.error = path + ": a folder that holds no backup";
+    choice.error = path +
+                   ": a folder that holds no backup (a phone backup folder holds Info.plist, "
+                   "Manifest.plist, Manifest.db or Manifest.mbdb)";
   } else if (claims.empty()) {
     choice.error = path +
-                   ": not a backup (neither a BlackBerry IPD file, a .bbb archive nor a memory "
-                   "card image)";
+                   ": not a backup (neither a BlackBerry IPD file, a .bbb archive, a memory "
+                   "card image nor a phone backup folder)";
   } else if (claims.size() > 1) {
     choice.error = path + ": it reads as more than one kind of input (";
     for (size_t i = 0; i < claims.size(); ++i) {

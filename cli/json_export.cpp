@@ -192,9 +192,31 @@ int writeStream(const std::string& dest, const DocumentFn& produce) {
 
 }  // namespace
 
+bool liesWithinFolder(const std::string& path, const std::string& folder) {
+  struct stat f {};
+  if (::stat(folder.c_str(), &f) != 0 || !S_ISDIR(f.st_mode)) return false;
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(path, ec).lexically_normal();
+  if (ec) return false;
+  // The path as written and as resolved: a link on the way may lead into the folder.
+  fs::path resolved = fs::weakly_canonical(absolute, ec);
+  if (ec) resolved = absolute;
+  for (const fs::path& start : {absolute, resolved}) {
+    for (fs::path p = start; !p.empty(); p = p.parent_path()) {
+      struct stat st {};
+      if (::stat(p.c_str(), &st) == 0 && sameFile(st, f)) return true;
+      if (p == p.parent_path()) break;
+    }
+  }
+  return false;
+}
+
 std::string checkJsonDestination(const std::string& dest, const std::string& input, bool force) {
   if (dest == "-") return {};
   if (isInput(dest, input)) return dest + " is the scanned input; it is never written";
+  if (liesWithinFolder(dest, input)) {
+    return dest + " lies inside the scanned folder " + input + "; nothing is written there";
+  }
   struct stat st {};
   if (::stat(dest.c_str(), &st) == 0) {
     if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) return {};

@@ -13,7 +13,13 @@
 
 namespace tamsel::cli {
 
-// Empty when the export may go to `dest`, else one line saying why not. Called before the
+// True when `path` (which need not exist yet) is the folder `folder` or lies inside it, by
+// file identity, so another name of the folder or a link into it counts too. False when
+// `folder` is not a folder.
+bool liesWithinFolder(const std::string& path, const std::string& folder);
+
+// Empty when the export may go to `dest`, else one line saying why not. Nothing is ever
+// written inside a scanned folder (a phone backup). Called before the
 // scan, so a refused destination costs no scan.
 std::string checkJsonDestination(const std::string& dest, const std::string& input, bool force);
 

@@ -1,5 +1,6 @@
 // tamsel-cli: the recovery engine without a window, for scripts and examiners.
 //
+//   tamsel-cli backups [--backup-root DIR]      list the phone backups on this computer
 //   tamsel-cli scan PATH [--json FILE|-]        count (and export) what a backup holds
 //   tamsel-cli recover PATH OUTDIR [options]    write the records into OUTDIR
 //   tamsel-cli rawscan DEVICE [--json FILE|-]   list the files found on a memory card
@@ -17,6 +18,8 @@
 #include "cli/record_json.h"
 #include "cli/scan_session.h"
 #include "events/notification_names.h"
+#include "ios/device_list.h"
+#include "ios/iphone_source.h"
 #include "util/log.h"
 #include "util/text.h"
 
@@ -49,16 +52,44 @@ const std::vector<ClassInfo>& classes() {
       {"Phone calls", "PRCallHistoryNode", {Category::CallHistory}, true},
       {"Phone calendar", "PRCalenderNode", {Category::Calender}, true},
       {"Phone bookmarks", "PRBookMarkNode", {Category::BookMark}, true},
+      {"Phone photos", "PRPhotoAndVideoNode", {Category::Photo}, true},
+      {"Phone app files", "PRFaceTwitterNode", {Category::FaceTwitter}, true},
   };
   return k;
 }
 
-// The records of each BlackBerry class that the spool counted.
-void printCounts(const tamsel::cli::RecordJsonSpool& spool, std::FILE* out) {
+// Every notification that carries a record of a backup.
+namespace notify = tamsel::notify;
+constexpr std::string_view kRecordNotifications[] = {notify::kBlacBerryContactInfo,
+                                                     notify::kBlacBerryCallLogInfo,
+                                                     notify::kBlackBerrySMSMessageInfo,
+                                                     notify::kBlackBerryMMSMessageInfo,
+                                                     notify::kBlackBerryNoteInfo,
+                                                     notify::kBlackBerryCalenderInfo,
+                                                     notify::kBlackBerryContentStoreInfo,
+                                                     notify::kScanPhotoAndVideo,
+                                                     notify::kScanFaceTwitterInfo,
+                                                     notify::kScanContactInfo,
+                                                     notify::kScanMessageInfo,
+                                                     notify::kScanCallHistoryInfo,
+                                                     notify::kScanNoteInfo,
+                                                     notify::kScanBookMarkInfo,
+                                                     notify::kScanCalenderInfo,
+                                                     notify::kScanDelContactInfo,
+                                                     notify::kScanDelMessageInfo,
+                                                     notify::kScanDelNoteInfo,
+                                                     notify::kScanDelCallHistoryInfo,
+                                                     notify::kScanDelBookMarkInfo,
+                                                     notify::kScanDelCalenderInfo};
+
+// The records of each class of the scanned kind (BlackBerry or phone) that the spool counted.
+void printCounts(const tamsel::cli::RecordJsonSpool& spool, bool phone, std::FILE* out) {
   using tamsel::cli::RecordJsonSpool;
   std::fprintf(out, "%-15s %-28s %8s\n", "category", "record class", "records");
   size_t total = 0;
-  for (int i = 0; i < RecordJsonSpool::kClassCount; ++i) {
+  const int first = phone ? RecordJsonSpool::kFirstPhoneClass : 0;
+  const int last = phone ? RecordJsonSpool::kClassCount : RecordJsonSpool::kFirstPhoneClass;
+  for (int i = first; i < last; ++i) {
     const std::string_view cls = RecordJsonSpool::className(i);
     for (const auto& c : classes()) {
       if (cls == c.cls) std::fprintf(out, "%-15s %-28s %8zu\n", c.label, c.cls, spool.count(i));
@@ -84,10 +115,12 @@ constexpr int kExitDamaged = 3;
 
 // Runs the scan and reports an unreadable input; returns the exit code to use, or -1 to go on.
 // Every damaged or refused part is one warning line on stderr (before the error of an input
-// that could not be read); `damaged` says whether there was any.
+// that could not be read); `damaged` says whether there was any, `phone` (when given) whether
+// the input was read as a phone backup.
 int scanOrFail(tamsel::cli::ScanSession& session, const std::string& path, bool quiet,
-               bool* damaged) {
+               bool* damaged, bool* phone = nullptr) {
   tamsel::BackupScanOutcome o = session.scan(path, !quiet);
+  if (phone) *phone = o.source == tamsel::kIphoneBackupSourceName;
   for (const std::string& w : o.warnings) {
     std::fprintf(stderr, "tamsel-cli: warning: %s\n", tamsel::escapeForTerminal(w).c_str());
   }
@@ -104,7 +137,15 @@ int scanOrFail(tamsel::cli::ScanSession& session, const std::string& path, bool 
   return -1;
 }
 
-int writeTicked(tamsel::PRResultViewController& results, const std::string& outDir);
+int writeTicked(tamsel::PRResultViewController& results, const std::string& outDir,
+                int tickedHere = 0);
+
+// The "device" member of a phone backup's JSON document: its node, or null when the folder
+// has no property list to read it from.
+std::string deviceMemberOf(const std::string& folder) {
+  if (auto node = tamsel::readDeviceNode(folder)) return tamsel::cli::deviceMember(*node);
+  return "null";
+}
 
 // `scan` of a backup: each record is counted, and serialised into the JSON spool, as the scan
 // posts it, and none is kept, so memory does not grow with the number of records.
@@ -113,31 +154,28 @@ int scanBackup(tamsel::cli::ScanSession& session, const std::string& path,
   tamsel::cli::RecordJsonSpool spool([&session] { return session.controller().runFolder(); },
                                      tamsel::cli::reportUnreadableField, !jsonDest.empty());
   tamsel::NotificationCenter& nc = session.controller().nc;
-  namespace notify = tamsel::notify;
-  for (std::string_view name :
-       {notify::kBlacBerryContactInfo, notify::kBlacBerryCallLogInfo,
-        notify::kBlackBerrySMSMessageInfo, notify::kBlackBerryMMSMessageInfo,
-        notify::kBlackBerryNoteInfo, notify::kBlackBerryCalenderInfo,
-        notify::kBlackBerryContentStoreInfo}) {
+  for (std::string_view name : kRecordNotifications) {
     nc.addObserver(&spool, name, [&spool](const tamsel::Notification& n) {
       if (auto record = n.record<tamsel::PRNode>()) spool.add(*record);
     });
   }
   session.controller().setRetainResults(false);
   bool damaged = false;
-  const int failed = scanOrFail(session, path, quiet, &damaged);
+  bool phone = false;
+  const int failed = scanOrFail(session, path, quiet, &damaged, &phone);
   nc.removeObserver(&spool);
   if (failed >= 0) return failed;
-  printCounts(spool, jsonDest == "-" ? stderr : stdout);
+  printCounts(spool, phone, jsonDest == "-" ? stderr : stdout);
   if (!jsonDest.empty()) {
     if (!spool.error().empty()) {
       std::fprintf(stderr, "tamsel-cli: cannot write the JSON export to %s: %s\n", jsonDest.c_str(),
                    spool.error().c_str());
       return 1;
     }
+    const std::string device = phone ? deviceMemberOf(path) : std::string();
     const int rc = tamsel::cli::writeJsonDocument(
-        jsonDest, force, path, [&spool, &path](const tamsel::cli::Writer& write) {
-          return spool.finish(path, "blackberry", write);
+        jsonDest, force, path, [&](const tamsel::cli::Writer& write) {
+          return spool.finish(path, phone ? "iphone" : "blackberry", write, device);
         });
     if (rc != 0) return rc;
   }
@@ -166,7 +204,22 @@ int runRecover(tamsel::cli::ScanSession& session, const std::string& outDir,
       }
     }
   }
-  return writeTicked(results, outDir);
+  // The phone's photos, videos and app files are files, never deleted records; those the
+  // result screen's category ticking leaves are ticked here on the records themselves.
+  int tickedHere = 0;
+  auto tickFiles = [&](const char* cls, const auto& list) {
+    if (deletedOnly || (!wanted.empty() && !wanted.count(cls))) return;
+    for (const auto& r : list) {
+      if (r && !r->bSelected.get()) {
+        r->bSelected = true;
+        ++tickedHere;
+      }
+    }
+  };
+  const tamsel::ResultLists lists = results.snapshot();
+  tickFiles("PRPhotoAndVideoNode", lists.photoAndVideoArray);
+  tickFiles("PRFaceTwitterNode", lists.faceTwitterArray);
+  return writeTicked(results, outDir, tickedHere);
 }
 
 // The raw-scan kinds and the result screen's categories that hold them.
@@ -224,7 +277,8 @@ int runRawRecover(tamsel::cli::ScanSession& session, const std::string& outDir,
   return writeTicked(results, outDir);
 }
 
-int writeTicked(tamsel::PRResultViewController& results, const std::string& outDir) {
+int writeTicked(tamsel::PRResultViewController& results, const std::string& outDir,
+                int tickedHere) {
   std::error_code ec;
   std::filesystem::create_directories(outDir, ec);
   if (ec) {
@@ -232,7 +286,7 @@ int writeTicked(tamsel::PRResultViewController& results, const std::string& outD
                  ec.message().c_str());
     return 2;
   }
-  const int ticked = results.selectedFilesNum();
+  const int ticked = results.selectedFilesNum() + tickedHere;
   results.savePanelDidEnd(1, outDir);
   results.waitForRecovery();
   tamsel::RecoveryReport report = results.lastRecoveryReport();
@@ -257,6 +311,30 @@ int writeTicked(tamsel::PRResultViewController& results, const std::string& outD
   return report.failures.empty() ? 0 : 1;
 }
 
+// `backups`: the phone backups under the backup root, one line each, names escaped.
+int listBackups(const std::optional<std::filesystem::path>& workDir, const std::string& root) {
+  tamsel::OrliskAppDelegate controller(nullptr, workDir);
+  if (!root.empty()) controller.setBackupRoot(root);
+  controller.showIphoneDiskView();
+  using tamsel::escapeForTerminal;
+  if (controller.deviceController.count() == 0) {
+    std::printf("no backups in %s\n", escapeForTerminal(controller.backupRoot().string()).c_str());
+    return 0;
+  }
+  const char* format = "%-24s %-12s %-8s %-16s %-16s %-13s %s\n";
+  std::printf(format, "device", "model", "system", "serial", "backup time", "encryption", "folder");
+  for (const auto& node : controller.deviceController.nodes()) {
+    std::printf(format, escapeForTerminal(node->strDeviceName).c_str(),
+                escapeForTerminal(node->strDeviceType.empty() ? "-" : node->strDeviceType).c_str(),
+                escapeForTerminal(node->strIOSVersion).c_str(),
+                escapeForTerminal(node->strDeviceSerial).c_str(),
+                escapeForTerminal(node->strDeviceBackUpTime).c_str(),
+                node->encrypted ? "encrypted" : "not encrypted",
+                escapeForTerminal(node->backUpFilePath).c_str());
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -273,9 +351,16 @@ int main(int argc, char** argv) {
   bool verbose = false;
   app.add_flag("-v,--verbose", verbose, "Also show what the readers saw (database names, ...)");
 
-  auto* scan = app.add_subcommand("scan", "Scan a BlackBerry backup (.ipd or .bbb)");
+  auto* backups = app.add_subcommand("backups", "List the phone backups on this computer");
+  std::string backupRoot;
+  backups->add_option("--backup-root", backupRoot,
+                      "Folder of the phone backups (default $TAMSEL_BACKUP_ROOT or "
+                      "~/Library/Application Support/MobileSync/Backup)");
+
+  auto* scan = app.add_subcommand(
+      "scan", "Scan a backup: a BlackBerry .ipd or .bbb file, or a phone backup folder");
   std::string scanPath, jsonDest;
-  scan->add_option("PATH", scanPath, "Backup file")->required();
+  scan->add_option("PATH", scanPath, "Backup file or phone backup folder")->required();
   bool jsonForce = false;
   scan->add_option("--json", jsonDest, "Write every record as JSON to FILE ('-' for stdout)");
   scan->add_flag("--force", jsonForce, "Let --json replace an existing file");
@@ -284,10 +369,11 @@ int main(int argc, char** argv) {
   std::string recoverPath, outDir;
   std::vector<std::string> only;
   bool deletedOnly = false;
-  recover->add_option("PATH", recoverPath, "Backup file")->required();
+  recover->add_option("PATH", recoverPath, "Backup file or phone backup folder")->required();
   recover->add_option("OUTDIR", outDir, "Output folder (created if needed)")->required();
   recover->add_option("--category", only,
-                      "Only records of this class (repeatable), e.g. PRBlackBerryContactNode");
+                      "Only records of this class (repeatable), e.g. PRBlackBerryContactNode, "
+                      "PRContactNode, PRPhotoAndVideoNode");
   recover->add_flag("--deleted-only", deletedOnly, "Phone-backup records: only the deleted ones");
 
   auto* rawscan = app.add_subcommand("rawscan", "Scan a memory card (a device or an image file)");
@@ -314,6 +400,7 @@ int main(int argc, char** argv) {
   std::optional<std::filesystem::path> wd;
   if (!workDir.empty()) wd = workDir;
 
+  if (backups->parsed()) return listBackups(wd, backupRoot);
   if (scan->parsed()) {
     if (int rc = refuseJsonDestination(jsonDest, scanPath, jsonForce); rc >= 0) return rc;
     tamsel::cli::ScanSession session(wd);
@@ -335,6 +422,14 @@ int main(int argc, char** argv) {
     return damaged ? kExitDamaged : 0;
   }
   if (recover->parsed()) {
+    // A phone backup is a folder: the recovered files never go into it.
+    if (tamsel::cli::liesWithinFolder(outDir, recoverPath)) {
+      std::fprintf(stderr,
+                   "tamsel-cli: %s lies inside the scanned folder %s; nothing is written there\n",
+                   tamsel::escapeForTerminal(outDir).c_str(),
+                   tamsel::escapeForTerminal(recoverPath).c_str());
+      return 2;
+    }
     tamsel::cli::ScanSession session(wd);
     bool damaged = false;
     if (int rc = scanOrFail(session, recoverPath, quiet, &damaged); rc >= 0) return rc;

@@ -93,6 +93,76 @@ Json toJson(const PRBlackBerryContentNode& r, const ByteFields& bytesJson) {
               {"bSelected", r.bSelected.get()},       {"fileSize", r.fileSize}};
 }
 
+Json toJson(const PRContactNode& r, const ByteFields& bytesJson) {
+  return Json{{"rowid", r.rowid},
+              {"contactName", r.contactName},
+              {"contactPhone", r.contactPhone},
+              {"contactEmail", r.contactEmail},
+              {"contactHomepage", r.contactHomepage},
+              {"contactCompany", r.contactCompany},
+              {"contactBirthday", r.contactBirthday},
+              {"contactJobtitle", r.contactJobtitle},
+              {"contactNote", r.contactNote},
+              {"contactAdress", r.contactAdress},
+              {"imageData", bytesJson(r.imageData)},
+              {"bDeleted", r.bDeleted.get()},
+              {"bSelected", r.bSelected.get()}};
+}
+
+Json toJson(const PRMessageNode& r, const ByteFields&) {
+  return Json{{"messageName", r.messageName},
+              {"messagePhone", r.messagePhone},
+              {"messageContent", r.messageContent},
+              {"messageDate", r.messageDate},
+              {"messageType", r.messageType},
+              {"bImessage", r.bImessage.get()},
+              {"bSelected", r.bSelected.get()},
+              {"bDeleted", r.bDeleted.get()},
+              {"handle_id", r.handle_id}};
+}
+
+Json toJson(const PRCallHistoryNode& r, const ByteFields&) {
+  return Json{{"callName", r.callName},         {"callPhone", r.callPhone},
+              {"callDate", r.callDate},         {"callType", r.callType},
+              {"callTime", r.callTime},         {"callDuration", r.callDuration},
+              {"bSelected", r.bSelected.get()}, {"bDeleted", r.bDeleted.get()}};
+}
+
+Json toJson(const PRNoteNode& r, const ByteFields&) {
+  return Json{{"noteTitle", r.noteTitle},       {"noteContent", r.noteContent},
+              {"noteDate", r.noteDate},         {"uid", r.uid},
+              {"bSelected", r.bSelected.get()}, {"bDeleted", r.bDeleted.get()}};
+}
+
+Json toJson(const PRBookMarkNode& r, const ByteFields&) {
+  return Json{{"bookMarkTitle", r.bookMarkTitle},
+              {"bookMarkURL", r.bookMarkURL},
+              {"bSelected", r.bSelected.get()},
+              {"bDeleted", r.bDeleted.get()}};
+}
+
+Json toJson(const PRCalenderNode& r, const ByteFields&) {
+  return Json{{"calTitle", r.calTitle},        {"calNote", r.calNote},
+              {"location", r.location},        {"startDate", r.startDate},
+              {"endDate", r.endDate},          {"bDeleted", r.bDeleted.get()},
+              {"bSelected", r.bSelected.get()}};
+}
+
+Json toJson(const PRPhotoAndVideoNode& r, const ByteFields&) {
+  return Json{{"fileNodeName", r.fileNodeName},
+              {"fileNodeSize", r.fileNodeSize},
+              {"filePath", r.filePath},
+              {"bSelected", r.bSelected.get()},
+              {"bmov", r.bmov.get()}};
+}
+
+Json toJson(const PRFaceTwitterNode& r, const ByteFields&) {
+  return Json{{"faceTwitterFileName", r.faceTwitterFileName},
+              {"faceTwitterFilePath", r.faceTwitterFilePath},
+              {"fileSize", r.fileSize},
+              {"bSelected", r.bSelected.get()}};
+}
+
 Json toJson(const PRScanListNode& r, const ByteFields&) {
   const _rec_file_ele* f = r.getfile();
   return Json{{"nodeName", r.nodeName},
@@ -128,9 +198,12 @@ std::string recordText(const T& r, const ByteFields& bytes) {
   return indented;
 }
 
-std::string documentHead(std::string_view source, std::string_view kind) {
-  return "{\n  \"source\": " + dumped(Json(std::string(source)), -1) +
-         ",\n  \"kind\": " + dumped(Json(std::string(kind)), -1) + ",\n  \"records\": {";
+std::string documentHead(std::string_view source, std::string_view kind,
+                         std::string_view device = {}) {
+  std::string head = "{\n  \"source\": " + dumped(Json(std::string(source)), -1) +
+                     ",\n  \"kind\": " + dumped(Json(std::string(kind)), -1);
+  if (!device.empty()) head.append(",\n  \"device\": ").append(device);
+  return head + ",\n  \"records\": {";
 }
 
 std::string_view documentTail(bool anyClass) {
@@ -178,6 +251,29 @@ class DocumentWriter {
 
 }  // namespace
 
+std::string deviceMember(const PRIOSDeviceNode& d) {
+  const Json j{{"strDeviceName", d.strDeviceName},
+               {"strDeviceSize", d.strDeviceSize},
+               {"strDeviceBackUpTime", d.strDeviceBackUpTime},
+               {"strDeviceSerial", d.strDeviceSerial},
+               {"strDeviceType", d.strDeviceType},
+               {"strIOSVersion", d.strIOSVersion},
+               {"deviceImage", d.deviceImage},
+               {"itunesVersion", d.itunesVersion},
+               {"backUpFilePath", d.backUpFilePath},
+               {"productType", d.productType},
+               {"encrypted", d.encrypted}};
+  // One level deep in the document.
+  std::string text = dumped(j, 2);
+  std::string indented;
+  indented.reserve(text.size() + text.size() / 8);
+  for (char c : text) {
+    indented += c;
+    if (c == '\n') indented += "  ";
+  }
+  return indented;
+}
+
 bool writeRecordsJson(std::string_view source, std::string_view kind, const ResultLists& l,
                       const std::function<bool(std::string_view)>& write, const Warn& warn) {
   if (!write(documentHead(source, kind))) return false;
@@ -189,6 +285,14 @@ bool writeRecordsJson(std::string_view source, std::string_view kind, const Resu
                   doc.addList("PRBlackBerryNoteNode", l.bbNoteArray) &&
                   doc.addList("PRBlackBerryCalenderNode", l.bbCalderArray) &&
                   doc.addList("PRBlackBerryContentNode", l.bbContentStoreArray) &&
+                  doc.addList("PRContactNode", l.contactArray) &&
+                  doc.addList("PRMessageNode", l.messageArray) &&
+                  doc.addList("PRCallHistoryNode", l.callHistoryArray) &&
+                  doc.addList("PRNoteNode", l.noteArray) &&
+                  doc.addList("PRBookMarkNode", l.bookMarkArray) &&
+                  doc.addList("PRCalenderNode", l.calenderArray) &&
+                  doc.addList("PRPhotoAndVideoNode", l.photoAndVideoArray) &&
+                  doc.addList("PRFaceTwitterNode", l.faceTwitterArray) &&
                   doc.addList("PRScanListNode", l.bbImageArray) &&
                   doc.addList("PRScanListNode", l.bbVedioArray) &&
                   doc.addList("PRScanListNode", l.bbAudioArray) &&
@@ -201,11 +305,22 @@ bool writeRecordsJson(std::string_view source, std::string_view kind, const Resu
 
 namespace {
 
-// The BlackBerry classes in the document's order.
-constexpr const char* kSpoolClasses[RecordJsonSpool::kClassCount] = {
-    "PRBlackBerryContactNode",    "PRBlackBerryCallNode", "PRBlackBerrySMSMessageNode",
-    "PRBlackBerryMMSMessageNode", "PRBlackBerryNoteNode", "PRBlackBerryCalenderNode",
-    "PRBlackBerryContentNode"};
+// The BlackBerry and phone classes in the document's order.
+constexpr const char* kSpoolClasses[RecordJsonSpool::kClassCount] = {"PRBlackBerryContactNode",
+                                                                     "PRBlackBerryCallNode",
+                                                                     "PRBlackBerrySMSMessageNode",
+                                                                     "PRBlackBerryMMSMessageNode",
+                                                                     "PRBlackBerryNoteNode",
+                                                                     "PRBlackBerryCalenderNode",
+                                                                     "PRBlackBerryContentNode",
+                                                                     "PRContactNode",
+                                                                     "PRMessageNode",
+                                                                     "PRCallHistoryNode",
+                                                                     "PRNoteNode",
+                                                                     "PRBookMarkNode",
+                                                                     "PRCalenderNode",
+                                                                     "PRPhotoAndVideoNode",
+                                                                     "PRFaceTwitterNode"};
 
 // The class index of a record, and its text when `text` is given; -1 for other classes.
 int classOf(const PRNode& r, const ByteFields& bytes, std::string* text) {
@@ -228,6 +343,22 @@ int classOf(const PRNode& r, const ByteFields& bytes, std::string* text) {
   if (match(dynamic_cast<const PRBlackBerryCalenderNode*>(&r))) return index;
   ++index;
   if (match(dynamic_cast<const PRBlackBerryContentNode*>(&r))) return index;
+  ++index;
+  if (match(dynamic_cast<const PRContactNode*>(&r))) return index;
+  ++index;
+  if (match(dynamic_cast<const PRMessageNode*>(&r))) return index;
+  ++index;
+  if (match(dynamic_cast<const PRCallHistoryNode*>(&r))) return index;
+  ++index;
+  if (match(dynamic_cast<const PRNoteNode*>(&r))) return index;
+  ++index;
+  if (match(dynamic_cast<const PRBookMarkNode*>(&r))) return index;
+  ++index;
+  if (match(dynamic_cast<const PRCalenderNode*>(&r))) return index;
+  ++index;
+  if (match(dynamic_cast<const PRPhotoAndVideoNode*>(&r))) return index;
+  ++index;
+  if (match(dynamic_cast<const PRFaceTwitterNode*>(&r))) return index;
   return -1;
 }
 
@@ -281,8 +412,9 @@ void RecordJsonSpool::add(const PRNode& record) {
 }
 
 bool RecordJsonSpool::finish(std::string_view source, std::string_view kind,
-                             const std::function<bool(std::string_view)>& write) {
-  if (!error_.empty() || !write(documentHead(source, kind))) return false;
+                             const std::function<bool(std::string_view)>& write,
+                             std::string_view device) {
+  if (!error_.empty() || !write(documentHead(source, kind, device))) return false;
   bool anyClass = false;
   std::vector<char> buffer(size_t{1} << 20);
   for (int i = 0; i < kClassCount; ++i) {

@@ -12,10 +12,20 @@ ScanSession::ScanSession(std::optional<std::filesystem::path> workDir)
 
 BackupScanOutcome ScanSession::scan(const std::string& path, bool showProgress) {
   ProgressBar bar("Scanning");
+  // A phone backup's steps number their progress each on its own scale (the folder listing
+  // counts 1 to 29 after the index reached 20): the bar shows the highest value seen.
+  int phoneProgress = 0;
   if (showProgress) {
     controller_.nc.addObserver(
         &bar, notify::kBlackBerryRawRecoveryProgress,
         [&bar](const Notification& n) { bar.update(static_cast<int>(n.number())); });
+    controller_.nc.addObserver(&bar, notify::kScanProgressInfo,
+                               [&bar, &phoneProgress](const Notification& n) {
+                                 const int64_t v = n.number();
+                                 if (v <= phoneProgress || v > 100) return;
+                                 phoneProgress = static_cast<int>(v);
+                                 bar.update(phoneProgress);
+                               });
   }
   const bool started = controller_.openPanelDidEnd(path, 1);
   controller_.waitForScan();

@@ -118,6 +118,70 @@ TEST(RecordJson, SpooledWhileScanningIsTheDocumentOfTheLists) {
   EXPECT_EQ(empty, exportOf(ResultLists{}, "/x").text);
 }
 
+// A phone backup's records go into the same document, spooled in the phone classes' order,
+// after the "device" member; every field by its name, the picture as size and digest.
+TEST(RecordJson, PhoneRecordsAndDeviceAreWritten) {
+  ResultLists l;
+  auto contact = std::make_shared<PRContactNode>();
+  contact->rowid = 7;
+  contact->contactName = "Anna Smith";
+  contact->imageData = ByteRef::fromBytes({9, 8, 7});
+  auto photo = std::make_shared<PRPhotoAndVideoNode>();
+  photo->fileNodeName = "IMG_0001.JPG";
+  photo->filePath = "/backup/ab/abcdef";
+  photo->bmov = false;
+  auto app = std::make_shared<PRFaceTwitterNode>();
+  app->faceTwitterFileName = "feed.json";
+  auto call = std::make_shared<PRCallHistoryNode>();
+  call->callPhone = "+15550100";
+  call->callTime = 125;
+  call->bDeleted = true;
+  l.contactArray = {contact};
+  l.photoAndVideoArray = {photo};
+  l.faceTwitterArray = {app};
+  l.callHistoryArray = {call};
+
+  PRIOSDeviceNode device;
+  device.strDeviceName = "Anna's phone";
+  device.strIOSVersion = "6.1.3";
+  device.encrypted = false;
+  RecordJsonSpool spool({}, nullptr, true);
+  // Posted out of the document's order.
+  for (const std::shared_ptr<PRNode>& r :
+       std::vector<std::shared_ptr<PRNode>>{app, photo, call, contact}) {
+    spool.add(*r);
+  }
+  EXPECT_EQ(spool.count(RecordJsonSpool::kFirstPhoneClass), 1u);
+  std::string text;
+  ASSERT_TRUE(spool.finish(
+      "/backup", "iphone",
+      [&text](std::string_view piece) {
+        text.append(piece);
+        return true;
+      },
+      deviceMember(device)));
+  Json doc = Json::parse(text);
+  EXPECT_EQ(doc.dump(2) + "\n", text) << "laid out as the whole document";
+  EXPECT_EQ(doc["kind"], "iphone");
+  EXPECT_EQ(doc["device"]["strDeviceName"], "Anna's phone");
+  EXPECT_EQ(doc["device"]["encrypted"], false);
+  EXPECT_EQ(doc["device"].size(), 11u);
+  std::vector<std::string> classes;
+  for (const auto& [cls, list] : doc["records"].items()) classes.push_back(cls);
+  EXPECT_EQ(classes, (std::vector<std::string>{"PRContactNode", "PRCallHistoryNode",
+                                               "PRPhotoAndVideoNode", "PRFaceTwitterNode"}));
+  const Json& c = doc["records"]["PRContactNode"][0];
+  EXPECT_EQ(c["rowid"], 7);
+  EXPECT_EQ(c["imageData"]["sha256"], sha256Hex(std::vector<uint8_t>{9, 8, 7}));
+  EXPECT_EQ(doc["records"]["PRCallHistoryNode"][0]["bDeleted"], true);
+  EXPECT_EQ(doc["records"]["PRPhotoAndVideoNode"][0]["filePath"], "/backup/ab/abcdef");
+
+  // The lists' document holds the same records (without the device).
+  Json fromLists = Json::parse(exportOf(l, "/backup", "iphone").text);
+  doc.erase("device");
+  EXPECT_EQ(fromLists, doc);
+}
+
 TEST(RecordJson, TextThatIsNotUtf8IsReplacedNotFatal) {
   ResultLists l;
   auto memo = std::make_shared<PRBlackBerryNoteNode>();

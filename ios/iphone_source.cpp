@@ -1,0 +1,212 @@
+#include "ios/iphone_source.h"
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <exception>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "events/notification_names.h"
+#include "ios/backup_files.h"
+#include "ios/backup_index.h"
+#include "ios/contacts_messages.h"
+#include "ios/device_list.h"
+#include "ios/media_files.h"
+#include "ios/phone_db.h"
+#include "ios/phone_records.h"
+#include "util/log.h"
+
+namespace tamsel {
+namespace {
+
+constexpr const char* kBackupMarkers[] = {"Manifest.mbdb", "Manifest.db", "Info.plist",
+                                          "Manifest.plist"};
+
+// Every notification that carries a record of the phone scan.
+constexpr std::string_view kRecordNotifications[] = {
+    notify::kScanPhotoAndVideo,   notify::kScanFaceTwitterInfo, notify::kScanContactInfo,
+    notify::kScanMessageInfo,     notify::kScanCallHistoryInfo, notify::kScanNoteInfo,
+    notify::kScanBookMarkInfo,    notify::kScanCalenderInfo,    notify::kScanDelContactInfo,
+    notify::kScanDelMessageInfo,  notify::kScanDelNoteInfo,     notify::kScanDelCallHistoryInfo,
+    notify::kScanDelBookMarkInfo, notify::kScanDelCalenderInfo};
+
+// One of the phone's databases as the steps pick it: the first of `names` the backup holds.
+struct PhoneDatabase {
+  const char* what;
+  std::vector<const StoredDatabase*> names;
+};
+
+const std::vector<PhoneDatabase>& phoneDatabases() {
+  static const std::vector<PhoneDatabase> k = {
+      {"address book", {&stored::kAddressBook}},
+      {"contact pictures", {&stored::kAddressBookImages, &stored::kAddressBookImagesOld}},
+      {"messages", {&stored::kMessages}},
+      {"call history", {&stored::kCallHistory, &stored::kCallHistoryOld}},
+      {"notes", {&stored::kNotes, &stored::kNotesOld}},
+      {"bookmarks", {&stored::kBookmarks, &stored::kBookmarksOther}},
+      {"calendar", {&stored::kCalendar}},
+  };
+  return k;
+}
+
+bool isRegularFile(const std::filesystem::path& p) {
+  struct stat st {};
+  return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The name of the first of `db`'s stored files that the backup holds.
+std::optional<std::string_view> storedName(const std::filesystem::path& folder,
+                                           const PhoneDatabase& db) {
+  for (const StoredDatabase* s : db.names) {
+    if (findStoredFile(folder, s->name)) return s->name;
+  }
+  return std::nullopt;
+}
+
+// True when the backup's index opens and its header reads (the walk stops at the first entry).
+// An index whose log must be taken in is copied into the run folder for that.
+bool indexReadable(const std::filesystem::path& folder, const ScanContext& ctx) {
+  return forEachIndexEntry(
+      folder, [](const BackupIndexEntry&) { return false; }, ctx.runDir);
+}
+
+// A private copy that opens and whose schema reads.
+bool copyReadable(const std::filesystem::path& copy) {
+  SqliteDatabase db(copy);
+  return db.isOpen() && db.getTable("SELECT name FROM sqlite_master").has_value();
+}
+
+// Counts the records posted on `nc` while it lives.
+class RecordCounter {
+ public:
+  explicit RecordCounter(NotificationCenter& nc) : nc_(nc) {
+    for (std::string_view name : kRecordNotifications) {
+      nc_.addObserver(this, name, [this](const Notification& n) {
+        if (std::holds_alternative<std::shared_ptr<PRNode>>(n.object)) {
+          count_.fetch_add(1, std::memory_order_relaxed);
+        }
+      });
+    }
+  }
+  ~RecordCounter() { nc_.removeObserver(this); }
+  RecordCounter(const RecordCounter&) = delete;
+  RecordCounter& operator=(const RecordCounter&) = delete;
+  uint64_t count() const { return count_.load(std::memory_order_relaxed); }
+
+ private:
+  NotificationCenter& nc_;
+  std::atomic<uint64_t> count_{0};
+};
+
+}  // namespace
+
+int majorVersion(std::string_view version) {
+  int major = 0;
+  for (char c : version.substr(0, version.find('.'))) {
+    if (c < '0' || c > '9' || major > 1000) return 0;
+    major = major * 10 + (c - '0');
+  }
+  return major;
+}
+
+bool isIos6Version(std::string_view version) {
+  if (version.empty()) return false;
+  return version.substr(0, version.find('.')) == "6";
+}
+
+bool looksLikePhoneBackup(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  const std::filesystem::path folder(path);
+  for (const char* marker : kBackupMarkers) {
+    if (isRegularFile(folder / marker)) return true;
+  }
+  return false;
+}
+
+ScanOutcome scanPhoneBackup(const std::string& path, ScanContext& ctx) {
+  ScanOutcome o;
+  const std::filesystem::path folder(path);
+  const std::optional<PRIOSDeviceNode> node = readDeviceNode(folder);
+  if (node && node->encrypted) {
+    o.fail(path + ": this backup is encrypted; encrypted backups are not supported yet");
+    return o;
+  }
+  // A chosen list entry set the flag already; the folder's own property lists say the same,
+  // and they decide for a folder chosen by its path.
+  if (node && !node->strIOSVersion.empty()) {
+    ctx.currentNodeIsiOS6Version = isIos6Version(node->strIOSVersion);
+    ctx.iosMajorVersion = majorVersion(node->strIOSVersion);
+  }
+
+  const bool haveIndex = indexReadable(folder, ctx);
+  bool haveDatabase = findStoredFile(folder, stored::kBrowserHistory.name).has_value();
+  for (const PhoneDatabase& db : phoneDatabases()) {
+    haveDatabase = haveDatabase || storedName(folder, db).has_value();
+  }
+  if (!haveIndex && !haveDatabase) {
+    o.fail(path +
+           ": not a readable phone backup (its index, Manifest.db or Manifest.mbdb, cannot be "
+           "read and it holds none of the phone's databases)");
+    return o;
+  }
+  if (!haveIndex) {
+    o.warnings.push_back(path +
+                         ": the backup's index (Manifest.db or Manifest.mbdb) cannot be read; "
+                         "photos, videos and app files are not listed");
+  }
+  if (ctx.runDir.empty() && haveDatabase) {
+    o.warnings.push_back(path +
+                         ": no run folder for the databases' private copies; contacts, "
+                         "messages, calls, notes, bookmarks and calendar are not read");
+  }
+
+  using Step = std::function<void()>;
+  const std::pair<const char*, Step> steps[] = {
+      {"index", [&] { scanDirAnalyThread(path, ctx); }},
+      {"folder listing", [&] { scanPhotoAndVideoThread(path, ctx); }},
+      {"contacts", [&] { scanContactThread(path, ctx); }},
+      {"messages", [&] { scanMessageThread(path, ctx); }},
+      {"call history", [&] { scanCallHistoryThread(path, ctx); }},
+      {"notes", [&] { scanNoteThread(path, ctx); }},
+      {"bookmarks", [&] { scanBookMarkThread(path, ctx); }},
+      {"calendar", [&] { scanCalenderThread(path, ctx); }},
+  };
+  RecordCounter counter(ctx.nc);
+  bool finished = true;
+  for (const auto& [what, step] : steps) {
+    if (ctx.stopped()) {
+      finished = false;
+      break;
+    }
+    // A step that fails (out of memory, say) ends that step, not the scan.
+    try {
+      step();
+    } catch (const std::exception& e) {
+      o.warnings.push_back(path + ": the " + what + " step ended early: " + e.what());
+    }
+  }
+  o.recordsPosted = counter.count();
+
+  // The databases the steps had to skip. After a stop some were never meant to be read.
+  if (finished && !ctx.runDir.empty()) {
+    for (const PhoneDatabase& db : phoneDatabases()) {
+      const std::optional<std::string_view> name = storedName(folder, db);
+      if (!name) continue;
+      auto copy = ctx.databaseCopies.find(*name);
+      if (copy == ctx.databaseCopies.end()) {
+        o.warnings.push_back(path + ": the " + db.what + " database (" + std::string(*name) +
+                             ") could not be copied for reading");
+      } else if (!copyReadable(copy->second)) {
+        o.warnings.push_back(path + ": the " + db.what + " database (" + std::string(*name) +
+                             ") does not open as a database");
+      }
+    }
+  }
+  if (!finished) logLine(path + ": scan stopped");
+  return o;
+}
+
+}  // namespace tamsel
