@@ -9,6 +9,7 @@
 
 #include "app/work_folder.h"
 #include "events/notification_names.h"
+#include "tests/fixtures/ios_sample_backup.h"
 #include "tests/fixtures/ipd_writer.h"
 #include "tests/fixtures/zip_writer.h"
 #include "util/log.h"
@@ -31,8 +32,15 @@ class RecordingView : public MainView {
                          const std::string& picture) override {
     pictures = frame + "," + picture;
   }
+  void showBackupList(const std::vector<std::shared_ptr<PRIOSDeviceNode>>& nodes,
+                      const std::string& root) override {
+    listed = nodes.size();
+    listedRoot = root;
+  }
   std::vector<std::string> calls;
   std::string hint, pictures;
+  size_t listed = 0;
+  std::string listedRoot;
 };
 
 class ControllerTest : public ::testing::Test {
@@ -475,6 +483,62 @@ TEST_F(ControllerTest, NewScanIsRefusedWhileTheWorkerLives) {
   app.waitForScan();
   EXPECT_TRUE(app.lastOutcome().readable);
   EXPECT_EQ(app.lastOutcome().recordsPosted, 1u);
+}
+
+TEST_F(ControllerTest, BackupListComesFromTheBackupRoot) {
+  const fs::path backups = root_ / "backups";
+  fs::create_directories(backups / ".hidden");
+  RecordingView view;
+  OrliskAppDelegate app(&view, root_ / "work");
+  app.setBackupRoot(backups);
+  app.applicationDidFinishLaunching();
+  EXPECT_EQ(app.deviceController.count(), 0u);
+  EXPECT_EQ(view.listedRoot, backups.string());
+  EXPECT_FALSE(app.actScanIOSBackupFile(0));
+  EXPECT_FALSE(app.scanRunning());
+
+  testing::writeSampleBackup(backups / "one");
+  app.showIphoneDiskView();
+  EXPECT_EQ(app.deviceController.count(), 1u);
+  EXPECT_EQ(view.listed, 1u);
+}
+
+TEST_F(ControllerTest, TheSelectedBackupIsScannedNotTheFirst) {
+  const fs::path backups = root_ / "backups";
+  testing::SampleBackupOptions first;
+  first.firstName = "Anna";
+  first.version = "5.1.1";
+  testing::writeSampleBackup(backups / "a-first", first);
+  testing::SampleBackupOptions second;
+  second.firstName = "Zora";
+  second.version = "6.1.3";
+  testing::writeSampleBackup(backups / "b-second", second);
+
+  RecordingView view;
+  OrliskAppDelegate app(&view, root_ / "work");
+  app.setBackupRoot(backups);
+  app.applicationDidFinishLaunching();
+  ASSERT_EQ(app.deviceController.count(), 2u);
+  ASSERT_TRUE(app.actScanIOSBackupFile(1));
+  app.waitForScan();
+  EXPECT_EQ(app.currentNode, app.deviceController.at(1));
+  EXPECT_TRUE(app.currentNodeIsiOS6Version);
+  EXPECT_EQ(view.calls, (std::vector<std::string>{"size:scan", "hide", "result"}));
+  const BackupScanOutcome o = app.lastOutcome();
+  ASSERT_TRUE(o.readable) << o.error;
+  EXPECT_EQ(o.source, "iPhone backup");
+  const ResultLists lists = app.resultViewController()->snapshot();
+  ASSERT_FALSE(lists.contactArray.empty());
+  for (const auto& c : lists.contactArray) {
+    EXPECT_EQ(c->contactName.find("Anna"), std::string::npos) << "the first backup was scanned";
+  }
+  EXPECT_NE(lists.contactArray.front()->contactName.find("Zora"), std::string::npos);
+
+  // The first row sets the flag from its own version.
+  ASSERT_TRUE(app.actScanIOSBackupFile(0));
+  app.waitForScan();
+  EXPECT_EQ(app.currentNode, app.deviceController.at(0));
+  EXPECT_FALSE(app.currentNodeIsiOS6Version);
 }
 
 }  // namespace

@@ -1,0 +1,226 @@
+// tamsel-cli over phone backups: the backup list, scan counts and JSON, recovery, and a
+// backup folder that no command ever changes.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "tests/fixtures/ios_sample_backup.h"
+#include "tests/fixtures/temp_folder.h"
+#include "tests/fixtures/testdata.h"
+#include "util/sha256.h"
+
+namespace fs = std::filesystem;
+
+namespace tamsel {
+namespace {
+
+using testing::IosBackupWriter;
+using testing::readWholeFile;
+using Json = nlohmann::json;
+
+std::string quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string digest(const std::string& bytes) {
+  return sha256Hex({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+}
+
+// Every file below `root` (its relative path) with its digest, and every folder.
+std::map<std::string, std::string> snapshot(const fs::path& root) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    out[fs::relative(e.path(), root).string()] =
+        e.is_regular_file() ? digest(readWholeFile(e.path())) : "folder";
+  }
+  return out;
+}
+
+struct CliRun {
+  int status = -1;
+  std::string out, err;
+};
+
+class PhoneCli : public ::testing::Test {
+ protected:
+  CliRun run(const std::string& args) {
+    const fs::path errFile = t_.path() / "stderr.txt";
+    const std::string cmd = quote(TAMSEL_CLI_PATH) + " -q --work-dir " +
+                            quote((t_.path() / "work").string()) + " " + args + " 2>" +
+                            quote(errFile.string()) + " </dev/null";
+    CliRun r;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (p == nullptr) return r;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    const int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.err = readWholeFile(errFile);
+    return r;
+  }
+  // The count the table gives for `cls` (-1 when the class has no row).
+  static long countOf(const std::string& table, const std::string& cls) {
+    const size_t at = table.find(" " + cls + " ");
+    if (at == std::string::npos) return -1;
+    return std::stol(table.substr(at + cls.size() + 2));
+  }
+  testing::TempFolder t_;
+};
+
+struct Layout {
+  IosBackupWriter::Layout layout;
+  IosBackupWriter::Index index;
+  const char* name;
+};
+constexpr Layout kLayouts[] = {
+    {IosBackupWriter::Layout::flat, IosBackupWriter::Index::mbdb, "flat-mbdb"},
+    {IosBackupWriter::Layout::subfolders, IosBackupWriter::Index::manifestDb, "subfolders-db"},
+};
+
+TEST_F(PhoneCli, BackupsAreListedOneLineEach) {
+  const fs::path root = t_.path() / "root";
+  CliRun none = run("backups --backup-root " + quote(root.string()));
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(none.out, "no backups in " + root.string() + "\n");
+
+  testing::SampleBackupOptions a;
+  a.deviceName = "Anna\x1b[2J phone";  // a name that would drive the terminal
+  testing::writeSampleBackup(root / "aaaa", a);
+  testing::SampleBackupOptions b;
+  b.deviceName = "Bob's phone";
+  b.version = "5.1.1";
+  b.encrypted = true;
+  testing::writeSampleBackup(root / "bbbb", b);
+  fs::create_directories(root / ".hidden");
+
+  CliRun r = run("backups --backup-root " + quote(root.string()));
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> lines;
+  for (size_t at = 0, nl; (nl = r.out.find('\n', at)) != std::string::npos; at = nl + 1) {
+    lines.push_back(r.out.substr(at, nl - at));
+  }
+  ASSERT_EQ(lines.size(), 3u) << r.out;
+  EXPECT_EQ(lines[0].rfind("device", 0), 0u);
+  EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << "names are escaped";
+  EXPECT_NE(lines[1].find("Anna\\x1b[2J phone"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[1].find("Iphone 5"), std::string::npos);
+  EXPECT_NE(lines[1].find("6.1.3"), std::string::npos);
+  EXPECT_NE(lines[1].find("not encrypted"), std::string::npos);
+  EXPECT_NE(lines[1].find((root / "aaaa").string()), std::string::npos);
+  EXPECT_NE(lines[2].find("Bob's phone"), std::string::npos);
+  EXPECT_NE(lines[2].find(" encrypted"), std::string::npos);
+  EXPECT_EQ(lines[2].find("not encrypted"), std::string::npos);
+
+  // An encrypted backup is refused by scan, with the reason.
+  CliRun scan = run("scan " + quote((root / "bbbb").string()));
+  EXPECT_EQ(scan.status, 2);
+  EXPECT_NE(scan.err.find("encrypted backups are not supported yet"), std::string::npos)
+      << scan.err;
+}
+
+TEST_F(PhoneCli, ScanCountsExportAndRecoverLeaveTheBackupUntouched) {
+  for (const Layout& l : kLayouts) {
+    SCOPED_TRACE(l.name);
+    const fs::path backup = t_.path() / l.name;
+    testing::SampleBackupOptions options;
+    options.layout = l.layout;
+    options.index = l.index;
+    options.deviceName = "Kim's phone";
+    const testing::SampleBackup sample = testing::writeSampleBackup(backup, options);
+    const auto before = snapshot(backup);
+
+    CliRun counts = run("scan " + quote(backup.string()));
+    ASSERT_EQ(counts.status, 0) << counts.err;
+    const std::pair<const char*, size_t> expected[] = {
+        {"PRContactNode", sample.contacts},     {"PRMessageNode", sample.messages},
+        {"PRCallHistoryNode", sample.calls},    {"PRNoteNode", sample.notes},
+        {"PRBookMarkNode", sample.bookmarks},   {"PRCalenderNode", sample.calendar},
+        {"PRPhotoAndVideoNode", sample.photos}, {"PRFaceTwitterNode", sample.appFiles}};
+    for (const auto& [cls, n] : expected) {
+      EXPECT_EQ(countOf(counts.out, cls), static_cast<long>(n)) << cls << "\n" << counts.out;
+    }
+    EXPECT_EQ(countOf(counts.out, "PRBlackBerryContactNode"), -1) << "phone classes only";
+
+    CliRun json = run("scan --json - " + quote(backup.string()));
+    ASSERT_EQ(json.status, 0) << json.err;
+    const Json doc = Json::parse(json.out);
+    EXPECT_EQ(doc["kind"], "iphone");
+    EXPECT_EQ(doc["source"], backup.string());
+    EXPECT_EQ(doc["device"]["strDeviceName"], options.deviceName);
+    EXPECT_EQ(doc["device"]["strIOSVersion"], options.version);
+    EXPECT_EQ(doc["device"]["strDeviceType"], "Iphone 5");
+    EXPECT_EQ(doc["device"]["backUpFilePath"], backup.string());
+    EXPECT_EQ(doc["device"]["encrypted"], false);
+    const Json& records = doc["records"];
+    for (const auto& [cls, n] : expected) {
+      EXPECT_EQ(records.contains(cls) ? records[cls].size() : 0u, n) << cls;
+    }
+    ASSERT_TRUE(records.contains("PRPhotoAndVideoNode") && records.contains("PRContactNode"));
+    // Photos point at the stored files themselves.
+    for (const Json& photo : records["PRPhotoAndVideoNode"]) {
+      const fs::path stored = photo["filePath"].get<std::string>();
+      EXPECT_TRUE(fs::is_regular_file(stored)) << stored;
+      EXPECT_EQ(stored.string().rfind(backup.string() + "/", 0), 0u);
+    }
+    const Json& contact = records["PRContactNode"][0];
+    EXPECT_TRUE(contact.contains("contactPhone"));
+    EXPECT_TRUE(contact["imageData"].contains("sha256"));
+
+    // Nothing is ever written inside the backup folder.
+    CliRun inside =
+        run("scan --json " + quote((backup / "out.json").string()) + " " + quote(backup.string()));
+    EXPECT_EQ(inside.status, 1);
+    CliRun intoBackup =
+        run("recover " + quote(backup.string()) + " " + quote((backup / "out").string()));
+    EXPECT_EQ(intoBackup.status, 2);
+
+    const fs::path out = t_.path() / (std::string("out-") + l.name);
+    CliRun rec = run("recover " + quote(backup.string()) + " " + quote(out.string()));
+    EXPECT_EQ(rec.status, 0) << rec.err << rec.out;
+    for (const char* folder : {"Contact", "Message", "CallHistory", "Note", "Calendar&Reminder",
+                               "BookMark", "Photo&Video", "FaceBook&Twitter"}) {
+      EXPECT_TRUE(fs::is_directory(out / folder)) << folder;
+    }
+    // The recovered photos and videos are the stored files, byte for byte.
+    for (const Json& photo : records["PRPhotoAndVideoNode"]) {
+      const fs::path copy = out / "Photo&Video" / photo["fileNodeName"].get<std::string>();
+      EXPECT_EQ(digest(readWholeFile(copy)),
+                digest(readWholeFile(photo["filePath"].get<std::string>())))
+          << copy;
+    }
+
+    // Only the photos and videos.
+    const fs::path some = t_.path() / (std::string("some-") + l.name);
+    CliRun only = run("recover " + quote(backup.string()) + " " + quote(some.string()) +
+                      " --category PRPhotoAndVideoNode");
+    EXPECT_EQ(only.status, 0) << only.err;
+    EXPECT_NE(only.out.find("from " + std::to_string(sample.photos) + " ticked records"),
+              std::string::npos)
+        << only.out;
+    EXPECT_EQ(snapshot(backup), before) << "the backup changed";
+  }
+}
+
+TEST_F(PhoneCli, RealModernBackupScans) {
+  TAMSEL_REQUIRE_TESTDATA("ios/ios14-backup");
+  const fs::path backup = testing::testDataPath("ios/ios14-backup");
+  CliRun r = run("scan --json - " + quote(backup.string()));
+  // A few stored files of many listed: read, perhaps with warnings for what is missing.
+  ASSERT_TRUE(r.status == 0 || r.status == 3) << r.status << r.err;
+  const Json doc = Json::parse(r.out);
+  EXPECT_EQ(doc["kind"], "iphone");
+  EXPECT_TRUE(doc["device"].is_object());
+  ASSERT_TRUE(doc["records"].contains("PRMessageNode")) << r.err;
+  EXPECT_EQ(doc["records"]["PRMessageNode"].size(), 1u);
+}
+
+}  // namespace
+}  // namespace tamsel
