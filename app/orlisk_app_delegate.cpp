@@ -82,7 +82,7 @@ std::filesystem::path OrliskAppDelegate::backupRoot() const {
 void OrliskAppDelegate::showIphoneDiskView() {
   const std::filesystem::path root = backupRoot();
   deviceController.removeAll();
-  showIphoneDisk(root, deviceController);
+  if (!root.empty()) showIphoneDisk(root, deviceController);
   view_->showBackupList(deviceController.nodes(), root.string());
 }
 

@@ -75,8 +75,8 @@ class OrliskAppDelegate : public ResultHost {
   // The phone-backup list: emptied, then filled from the backup root (showIphoneDisk), and
   // handed to the home view's table.
   void showIphoneDiskView();
-  // The folder whose subfolders are the phone backups (default: defaultBackupRoot()). Takes
-  // effect with the next showIphoneDiskView.
+  // The folder whose subfolders are the phone backups (default: defaultBackupRoot(); an empty
+  // path lists none). Takes effect with the next showIphoneDiskView.
   void setBackupRoot(std::filesystem::path root) { backupRoot_ = std::move(root); }
   std::filesystem::path backupRoot() const;
   // The scan of the listed backups: scans the backup of the list's row `row` (the selected

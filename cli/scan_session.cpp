@@ -7,6 +7,8 @@ namespace tamsel::cli {
 
 ScanSession::ScanSession(std::optional<std::filesystem::path> workDir)
     : controller_(nullptr, std::move(workDir)) {
+  // A scan needs no list of the computer's phone backups: the start-up lists no root.
+  controller_.setBackupRoot({});
   controller_.applicationDidFinishLaunching();
 }
 
