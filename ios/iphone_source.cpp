@@ -32,16 +32,20 @@ constexpr std::string_view kRecordNotifications[] = {
     notify::kScanDelMessageInfo,  notify::kScanDelNoteInfo,     notify::kScanDelCallHistoryInfo,
     notify::kScanDelBookMarkInfo, notify::kScanDelCalenderInfo};
 
-// One of the phone's databases as the steps pick it: the first of `names` the backup holds.
+// One of the phone's databases as the steps pick it: the first of `names` the backup holds;
+// read only when the backup also holds `with` (when given).
 struct PhoneDatabase {
   const char* what;
   std::vector<const StoredDatabase*> names;
+  const StoredDatabase* with = nullptr;
 };
 
 const std::vector<PhoneDatabase>& phoneDatabases() {
   static const std::vector<PhoneDatabase> k = {
       {"address book", {&stored::kAddressBook}},
-      {"contact pictures", {&stored::kAddressBookImages, &stored::kAddressBookImagesOld}},
+      {"contact pictures",
+       {&stored::kAddressBookImages, &stored::kAddressBookImagesOld},
+       &stored::kAddressBook},
       {"messages", {&stored::kMessages}},
       {"call history", {&stored::kCallHistory, &stored::kCallHistoryOld}},
       {"notes", {&stored::kNotes, &stored::kNotesOld}},
@@ -175,12 +179,8 @@ ScanOutcome scanPhoneBackup(const std::string& path, ScanContext& ctx) {
       {"calendar", [&] { scanCalenderThread(path, ctx); }},
   };
   RecordCounter counter(ctx.nc);
-  bool finished = true;
   for (const auto& [what, step] : steps) {
-    if (ctx.stopped()) {
-      finished = false;
-      break;
-    }
+    if (ctx.stopped()) break;
     // A step that fails (out of memory, say) ends that step, not the scan.
     try {
       step();
@@ -189,12 +189,13 @@ ScanOutcome scanPhoneBackup(const std::string& path, ScanContext& ctx) {
     }
   }
   o.recordsPosted = counter.count();
+  const bool stopped = ctx.stopped();
 
   // The databases the steps had to skip. After a stop some were never meant to be read.
-  if (finished && !ctx.runDir.empty()) {
+  if (!stopped && !ctx.runDir.empty()) {
     for (const PhoneDatabase& db : phoneDatabases()) {
       const std::optional<std::string_view> name = storedName(folder, db);
-      if (!name) continue;
+      if (!name || (db.with && !findStoredFile(folder, db.with->name))) continue;
       auto copy = ctx.databaseCopies.find(*name);
       if (copy == ctx.databaseCopies.end()) {
         o.warnings.push_back(path + ": the " + db.what + " database (" + std::string(*name) +
@@ -205,7 +206,7 @@ ScanOutcome scanPhoneBackup(const std::string& path, ScanContext& ctx) {
       }
     }
   }
-  if (!finished) logLine(path + ": scan stopped");
+  if (stopped) logLine(path + ": scan stopped");
   return o;
 }
 

@@ -13,6 +13,7 @@
 #include "app/scan_sources.h"
 #include "events/notification_names.h"
 #include "ios/backup_files.h"
+#include "tests/fixtures/ios_people_db_writer.h"
 #include "tests/fixtures/ios_sample_backup.h"
 #include "tests/fixtures/temp_folder.h"
 #include "tests/fixtures/zip_writer.h"
@@ -225,6 +226,23 @@ TEST_F(IphoneSourceTest, UnreadableIndexAndDatabasesAreReported) {
   EXPECT_EQ(rec.count(notify::kScanContactInfo), sample.contacts);
   EXPECT_EQ(rec.count(notify::kScanMessageInfo), 0u);
   EXPECT_EQ(rec.count(notify::kScanPhotoAndVideo), 0u);
+}
+
+// The contact pictures are read with the address book only: without it, their database is
+// left alone and that is no damage.
+TEST_F(IphoneSourceTest, PicturesWithoutAnAddressBookAreNoWarning) {
+  TempFolder backup;
+  IosBackupWriter w(backup.path());
+  w.writeInfoPlist({{"Device Name", "x"}, {"Product Version", "6.0"}});
+  ASSERT_TRUE(testing::writePictureDatabase(
+      w.pathFor("HomeDomain", "Library/AddressBook/AddressBookImages.sqlitedb"), {{1, {1, 2}}},
+      false));
+  w.finish();
+  NotificationCenter nc;
+  ScanContext ctx(nc);
+  const ScanOutcome o = scan(backup.path(), ctx);
+  ASSERT_TRUE(o.readable) << o.error;
+  EXPECT_TRUE(o.warnings.empty()) << ::testing::PrintToString(o.warnings);
 }
 
 TEST_F(IphoneSourceTest, StopIsHonouredBetweenSteps) {
