@@ -485,24 +485,6 @@ TEST_F(ControllerTest, NewScanIsRefusedWhileTheWorkerLives) {
   EXPECT_EQ(app.lastOutcome().recordsPosted, 1u);
 }
 
-TEST_F(ControllerTest, BackupListComesFromTheBackupRoot) {
-  const fs::path backups = root_ / "backups";
-  fs::create_directories(backups / ".hidden");
-  RecordingView view;
-  OrliskAppDelegate app(&view, root_ / "work");
-  app.setBackupRoot(backups);
-  app.applicationDidFinishLaunching();
-  EXPECT_EQ(app.deviceController.count(), 0u);
-  EXPECT_EQ(view.listedRoot, backups.string());
-  EXPECT_FALSE(app.actScanIOSBackupFile(0));
-  EXPECT_FALSE(app.scanRunning());
-
-  testing::writeSampleBackup(backups / "one");
-  app.showIphoneDiskView();
-  EXPECT_EQ(app.deviceController.count(), 1u);
-  EXPECT_EQ(view.listed, 1u);
-}
-
 TEST_F(ControllerTest, TheSelectedBackupIsScannedNotTheFirst) {
   const fs::path backups = root_ / "backups";
   testing::SampleBackupOptions first;
@@ -519,6 +501,9 @@ TEST_F(ControllerTest, TheSelectedBackupIsScannedNotTheFirst) {
   app.setBackupRoot(backups);
   app.applicationDidFinishLaunching();
   ASSERT_EQ(app.deviceController.count(), 2u);
+  EXPECT_EQ(view.listed, 2u);
+  EXPECT_EQ(view.listedRoot, backups.string());
+  EXPECT_FALSE(app.actScanIOSBackupFile(2));
   ASSERT_TRUE(app.actScanIOSBackupFile(1));
   app.waitForScan();
   EXPECT_EQ(app.currentNode, app.deviceController.at(1));
