@@ -137,8 +137,7 @@ int scanOrFail(tamsel::cli::ScanSession& session, const std::string& path, bool 
   return -1;
 }
 
-int writeTicked(tamsel::PRResultViewController& results, const std::string& outDir,
-                int tickedHere = 0);
+int writeTicked(tamsel::PRResultViewController& results, const std::string& outDir);
 
 // The "device" member of a phone backup's JSON document: its node, or null when the folder
 // has no property list to read it from.
@@ -204,22 +203,7 @@ int runRecover(tamsel::cli::ScanSession& session, const std::string& outDir,
       }
     }
   }
-  // The phone's photos, videos and app files are files, never deleted records; those the
-  // result screen's category ticking leaves are ticked here on the records themselves.
-  int tickedHere = 0;
-  auto tickFiles = [&](const char* cls, const auto& list) {
-    if (deletedOnly || (!wanted.empty() && !wanted.count(cls))) return;
-    for (const auto& r : list) {
-      if (r && !r->bSelected.get()) {
-        r->bSelected = true;
-        ++tickedHere;
-      }
-    }
-  };
-  const tamsel::ResultLists lists = results.snapshot();
-  tickFiles("PRPhotoAndVideoNode", lists.photoAndVideoArray);
-  tickFiles("PRFaceTwitterNode", lists.faceTwitterArray);
-  return writeTicked(results, outDir, tickedHere);
+  return writeTicked(results, outDir);
 }
 
 // The raw-scan kinds and the result screen's categories that hold them.
@@ -277,8 +261,7 @@ int runRawRecover(tamsel::cli::ScanSession& session, const std::string& outDir,
   return writeTicked(results, outDir);
 }
 
-int writeTicked(tamsel::PRResultViewController& results, const std::string& outDir,
-                int tickedHere) {
+int writeTicked(tamsel::PRResultViewController& results, const std::string& outDir) {
   std::error_code ec;
   std::filesystem::create_directories(outDir, ec);
   if (ec) {
@@ -286,7 +269,7 @@ int writeTicked(tamsel::PRResultViewController& results, const std::string& outD
                  ec.message().c_str());
     return 2;
   }
-  const int ticked = results.selectedFilesNum() + tickedHere;
+  const int ticked = results.selectedFilesNum();
   results.savePanelDidEnd(1, outDir);
   results.waitForRecovery();
   tamsel::RecoveryReport report = results.lastRecoveryReport();
