@@ -60,6 +60,9 @@ struct PRContactNode : PRNode {
   std::string contactJobtitle;
   std::string contactNote;
   std::string contactAdress;
+  // Each phone number as the address book stores it, in order (contactPhone holds them
+  // joined by blanks, which numbers contain too); empty when the reader did not keep them.
+  std::vector<std::string> phoneNumbers;
   ByteRef imageData;
   Flag bDeleted;
   Flag bSelected;

@@ -1,16 +1,18 @@
 // Writes the bundled sample backups: one realistic BlackBerry backup with a few dozen
 // records of all seven databases, as a plain IPD file, a Mac-layout .bbb and a
-// Windows-layout .bbb.
+// Windows-layout .bbb; and a sample iPhone backup folder.
 //
-//   make_sample OUTDIR   ->  OUTDIR/sample.ipd, OUTDIR/sample.bbb, OUTDIR/sample-windows.bbb
+//   make_sample OUTDIR   ->  OUTDIR/sample.ipd, OUTDIR/sample.bbb, OUTDIR/sample-windows.bbb,
+//                            OUTDIR/sample-iphone/
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "tests/fixtures/png_writer.h"
+#include "examples/iphone_sample.h"
 #include "tests/fixtures/ipd_writer.h"
+#include "tests/fixtures/png_writer.h"
 #include "tests/fixtures/zip_writer.h"
 
 namespace fx = tamsel::fixtures;
@@ -235,5 +237,10 @@ int main(int argc, char** argv) {
   fx::writeWindowsBbb(out / "sample-windows.bbb", files);
   std::printf("wrote %s/{sample.ipd,sample.bbb,sample-windows.bbb} (%zu records)\n", out.c_str(),
               all.recordCount());
+
+  const std::filesystem::path iphone = out / "sample-iphone";
+  std::filesystem::remove_all(iphone);
+  tamsel::examples::writeIphoneSample(iphone);
+  std::printf("wrote %s/\n", iphone.c_str());
   return 0;
 }

@@ -261,6 +261,7 @@ void scanContactThread(const std::string& backup, ScanContext& ctx) {
           switch (property) {
             case kPropertyPhone:
               append(contact->contactPhone, value);
+              if (value) contact->phoneNumbers.push_back(*value);
               break;
             case kPropertyEmail:
               append(contact->contactEmail, value);

@@ -342,10 +342,13 @@ void RecoveryWriter::writeCard(const std::string& name, const std::string& card)
 void RecoveryWriter::recoverContactNode(const PRContactNode& node, PRRtfController& rtf) {
   count();
   rtf.addRtfContent(contactEntry(node));
-  const std::string& name = !node.contactName.empty() ? node.contactName : node.contactCompany;
+  // The address book's appended fields begin with a blank, which a file name does without.
+  std::string_view name = !node.contactName.empty() ? node.contactName : node.contactCompany;
+  while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
+  while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
   if (name.empty()) return;  // nothing to name the card after
   PRVCFController vcf;
-  writeCard(name, vcf.buildCard(node));
+  writeCard(std::string(name), vcf.buildCard(node));
 }
 
 void RecoveryWriter::recoverMessageNode(const PRMessageNode& node, PRRtfController& rtf) {

@@ -51,6 +51,13 @@ void eachWord(std::string& out, std::string_view label, std::string_view values)
   }
 }
 
+// Without the blanks around it (the address book's appended fields begin with one).
+std::string_view trimmed(std::string_view v) {
+  while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+  while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
+  return v;
+}
+
 void lineIfAny(std::string& out, std::string_view label, std::string_view value) {
   if (!value.empty()) line(out, label, PRVCFController::escapeValue(value));
 }
@@ -125,10 +132,16 @@ const std::string& PRVCFController::buildCard(const PRContactNode& node) {
   s += "BEGIN:VCARD\r\nVERSION:3.0\r\n";
   const std::string name = escapeValue(node.contactName);
   line(s, "N:", name);
-  line(s, "FN:", node.contactName.empty() ? escapeValue(node.contactCompany) : name);
-  lineIfAny(s, "ORG:", node.contactCompany);
+  line(s, "FN:", node.contactName.empty() ? escapeValue(trimmed(node.contactCompany)) : name);
+  lineIfAny(s, "ORG:", trimmed(node.contactCompany));
   lineIfAny(s, "TITLE:", node.contactJobtitle);
-  eachWord(s, "TEL:", node.contactPhone);
+  // A number may hold blanks ("+46 70 123 45 67"): one line per stored number when the
+  // reader kept them, otherwise per blank-separated piece.
+  if (!node.phoneNumbers.empty()) {
+    for (const std::string& number : node.phoneNumbers) lineIfAny(s, "TEL:", trimmed(number));
+  } else {
+    eachWord(s, "TEL:", node.contactPhone);
+  }
   eachWord(s, "EMAIL;TYPE=INTERNET:", node.contactEmail);
   eachWord(s, "URL:", node.contactHomepage);
   if (!node.contactAdress.empty()) line(s, "ADR:;;", escapeValue(node.contactAdress) + ";;;;");

@@ -146,6 +146,9 @@ TEST_F(PeopleScanTest, ContactFieldsAndAppendedValues) {
         {5, "Ren\xef\xbf\xbd", "", "", "", "", "", "", ""},
     };
     ASSERT_EQ(contacts_.size(), std::size(expected));
+    // Each number is kept as stored too, blanks and all, for the vCard.
+    EXPECT_EQ(contacts_[0]->phoneNumbers, (std::vector<std::string>{"555-0100", "(555) 0199"}));
+    EXPECT_TRUE(contacts_[1]->phoneNumbers.empty());
     for (size_t i = 0; i < contacts_.size(); ++i) {
       const PRContactNode& c = *contacts_[i];
       const Expected& e = expected[i];

@@ -57,7 +57,10 @@ TEST(PhoneRecovery, EveryClassGoesToItsFolderAndFilesAreExactCopies) {
   ann->contactJobtitle = "Boss";
   ann->imageData = ByteRef::fromBytes(testing::tinyPng());
   auto firm = ticked<PRContactNode>(true);
-  firm->contactCompany = "Firm; Ltd";
+  // As the address book appends it, after a blank; numbers with blanks in them.
+  firm->contactCompany = " Firm; Ltd";
+  firm->contactPhone = " +46 70 123 45 67 +46 8 555";
+  firm->phoneNumbers = {"+46 70 123 45 67", "+46 8 555"};
   l.contactArray = {ann, firm, ticked<PRContactNode>(), ticked<PRContactNode>(false, false)};
   auto chat = ticked<PRMessageNode>(true);
   chat->bImessage = true;
@@ -112,7 +115,8 @@ TEST(PhoneRecovery, EveryClassGoesToItsFolderAndFilesAreExactCopies) {
   EXPECT_EQ(readWholeFile(root / "Contact/Contacts.txt"),
             "Name:Ann Lee  Phone:555  556  Email:a@b.c d@e.f  HomePage:  Company:ACME  "
             "Job Title:Boss  Birthday:  Address:  Note:  Picture:Yes  Deleted:No  \n\n"
-            "Name:  Phone:  Email:  HomePage:  Company:Firm; Ltd  Job Title:  Birthday:  "
+            "Name:  Phone: +46 70 123 45 67 +46 8 555  Email:  HomePage:  Company: Firm; Ltd  "
+            "Job Title:  Birthday:  "
             "Address:  Note:  Picture:No  Deleted:Yes  \n\n"
             "Name:  Phone:  Email:  HomePage:  Company:  Job Title:  Birthday:  Address:  "
             "Note:  Picture:No  Deleted:No  \n\n");
@@ -122,7 +126,8 @@ TEST(PhoneRecovery, EveryClassGoesToItsFolderAndFilesAreExactCopies) {
             "PHOTO;ENCODING=b;TYPE=PNG:" +
                 base64Encode(testing::tinyPng()) + "\r\nEND:VCARD");
   EXPECT_EQ(readWholeFile(root / "Contact/Firm; Ltd.vcf"),
-            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:\r\nFN:Firm\\; Ltd\r\nORG:Firm\\; Ltd\r\nEND:VCARD");
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:\r\nFN:Firm\\; Ltd\r\nORG:Firm\\; Ltd\r\n"
+            "TEL:+46 70 123 45 67\r\nTEL:+46 8 555\r\nEND:VCARD");
   EXPECT_EQ(readWholeFile(root / "Message/Messages.txt"),
             "Name:  Phone:  Date:05-12-2014 10:20  Type:  iMessage:Yes  Content:gone  "
             "Deleted:Yes  \n\n");
