@@ -4,9 +4,12 @@
 #include <QDir>
 #include <QEnterEvent>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QMessageBox>
 #include <QStackedWidget>
+#include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -70,20 +73,22 @@ QWidget* MainWindow::buildHome() {
   homeContent_ = new QWidget(page);
   outer->addWidget(homeContent_);
   auto* v = new QVBoxLayout(homeContent_);
-  v->setContentsMargins(40, 30, 40, 24);
+  v->setContentsMargins(40, 18, 40, 12);
+  v->setSpacing(4);
 
   auto* title = new QLabel(QStringLiteral("Tamsel"), homeContent_);
   QFont f = title->font();
   f.setPointSize(26);
   f.setBold(true);
   title->setFont(f);
-  auto* subtitle = new QLabel(QStringLiteral("BlackBerry Data Recovery"), homeContent_);
+  auto* subtitle =
+      new QLabel(QStringLiteral("BlackBerry and phone backup data recovery"), homeContent_);
   QFont sf = subtitle->font();
   sf.setPointSize(14);
   subtitle->setFont(sf);
   v->addWidget(title);
   v->addWidget(subtitle);
-  v->addSpacing(36);
+  v->addSpacing(14);
 
   auto* buttons = new QHBoxLayout();
   backupButton_ = new HoverButton(QStringLiteral("Backup File"), homeContent_,
@@ -91,19 +96,19 @@ QWidget* MainWindow::buildHome() {
   cardButton_ = new HoverButton(QStringLiteral("Memory Card"), homeContent_,
                                 [this](bool in) { postHover(kMemoryCardButton, in); });
   for (QPushButton* b : {backupButton_, cardButton_}) {
-    b->setMinimumSize(300, 150);
+    b->setMinimumSize(300, 96);
     styleSourceButton(b, false);
     buttons->addWidget(b);
   }
   v->addLayout(buttons);
-  v->addSpacing(24);
+  v->addSpacing(6);
 
   hint_ = new QLabel(homeContent_);
   hint_->setWordWrap(true);
-  hint_->setMinimumHeight(44);
+  hint_->setMinimumHeight(36);
   hint_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   v->addWidget(hint_);
-  v->addStretch(1);
+  v->addWidget(buildBackupSection(homeContent_), 1);
 
   auto* feedback =
       new QLabel(QStringLiteral("Please help me get BETTER with your <span style=\"color:#d9511e\">"
@@ -117,6 +122,116 @@ QWidget* MainWindow::buildHome() {
     if (controller_) controller_->ClickRawRecover();
   });
   return page;
+}
+
+QWidget* MainWindow::buildBackupSection(QWidget* parent) {
+  auto* section = new QWidget(parent);
+  auto* v = new QVBoxLayout(section);
+  v->setContentsMargins(0, 0, 0, 0);
+  v->setSpacing(4);
+  auto* header = new QHBoxLayout();
+  auto* title = new QLabel(QStringLiteral("Phone backups on this computer"), section);
+  QFont f = title->font();
+  f.setBold(true);
+  title->setFont(f);
+  header->addWidget(title, 1);
+  chooseFolder_ = new QPushButton(QString::fromUtf8("Choose backup folder\u2026"), section);
+  backupScan_ = new QPushButton(QStringLiteral("Scan"), section);
+  backupScan_->setEnabled(false);  // until a row is selected
+  header->addWidget(chooseFolder_);
+  header->addWidget(backupScan_);
+  v->addLayout(header);
+
+  backupModel_ = new BackupTableModel(section);
+  backupTable_ = new QTableView(section);
+  backupTable_->setModel(backupModel_);
+  backupTable_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  backupTable_->setSelectionMode(QAbstractItemView::SingleSelection);
+  backupTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  backupTable_->setAlternatingRowColors(true);
+  backupTable_->setWordWrap(false);
+  backupTable_->setTextElideMode(Qt::ElideRight);
+  backupTable_->setIconSize(QSize(16, 16));
+  backupTable_->verticalHeader()->hide();
+  backupTable_->verticalHeader()->setDefaultSectionSize(22);
+  backupTable_->horizontalHeader()->setStretchLastSection(true);
+  backupTable_->horizontalHeader()->setHighlightSections(false);
+  backupTable_->setColumnWidth(BackupTableModel::kName, 250);
+  backupTable_->setColumnWidth(BackupTableModel::kModel, 110);
+  backupTable_->setColumnWidth(BackupTableModel::kVersion, 80);
+  backupTable_->setColumnWidth(BackupTableModel::kBackupTime, 160);
+  backupTable_->setMinimumHeight(110);
+  v->addWidget(backupTable_, 1);
+
+  backupHint_ = new QLabel(section);
+  backupHint_->setWordWrap(true);
+  backupHint_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  backupHint_->setStyleSheet(QStringLiteral("QLabel { color: #666666; }"));
+  v->addWidget(backupHint_);
+
+  // tableViewSelectionDidChange: the scan button is enabled exactly when a row is selected.
+  connect(backupTable_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this] { setScanButtonEnabled(selectedBackupRow() >= 0); });
+  connect(backupScan_, &QPushButton::clicked, this, [this] { scanSelectedBackup(); });
+  connect(backupTable_, &QTableView::doubleClicked, this, [this] { scanSelectedBackup(); });
+  connect(chooseFolder_, &QPushButton::clicked, this, [this] { chooseBackupFolder(); });
+  return section;
+}
+
+int MainWindow::selectedBackupRow() const {
+  const QModelIndexList rows = backupTable_->selectionModel()->selectedRows();
+  return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void MainWindow::showBackupList(const std::vector<std::shared_ptr<PRIOSDeviceNode>>& nodes,
+                                const std::string& root) {
+  backupRoot_ = qs(root);
+  backupModel_->setNodes(nodes);  // a reset: no row stays selected
+  setScanButtonEnabled(selectedBackupRow() >= 0);
+  if (nodes.empty()) {
+    backupHint_->setText(
+        QStringLiteral("No phone backups found. Backups are looked for in %1.")
+            .arg(backupRoot_.isEmpty() ? QStringLiteral("(no folder)") : backupRoot_));
+    backupHint_->show();
+  } else {
+    backupHint_->clear();
+    backupHint_->hide();
+  }
+}
+
+void MainWindow::setScanButtonEnabled(bool enabled) {
+  backupScan_->setEnabled(enabled);
+}
+
+void MainWindow::scanSelectedBackup() {
+  const int row = selectedBackupRow();
+  if (row < 0 || !controller_ || closing_) return;
+  if (!controller_->actScanIOSBackupFile(static_cast<size_t>(row))) {
+    showStillEnding(QStringLiteral("Please press Scan again in a moment."));
+  }
+}
+
+void MainWindow::chooseBackupFolder() {
+  QString start = backupRoot_;
+  if (start.isEmpty() || !QDir(start).exists()) start = QDir::homePath();
+  auto* dialog = new QFileDialog(this, QStringLiteral("Choose a phone backup folder"), start);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setFileMode(QFileDialog::Directory);
+  dialog->setOption(QFileDialog::ShowDirsOnly, true);
+  dialog->setAcceptMode(QFileDialog::AcceptOpen);
+  dialog->setWindowModality(Qt::WindowModal);
+  connect(dialog, &QFileDialog::fileSelected, this,
+          [this](const QString& path) { backupFileChosen(path); });
+  dialog->open();
+}
+
+void MainWindow::showStillEnding(const QString& again) {
+  auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Tamsel"),
+                              QStringLiteral("The previous scan is still ending. ") + again,
+                              QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowModality(Qt::WindowModal);
+  box->open();
 }
 
 void MainWindow::attach(OrliskAppDelegate& controller) {
@@ -156,13 +271,7 @@ void MainWindow::backupFileChosen(const QString& path) {
   const std::string chosen = path.toStdString();
   QTimer::singleShot(100, this, [this, chosen] {
     if (!controller_ || closing_ || controller_->openPanelDidEnd(chosen, 1)) return;
-    auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Tamsel"),
-                                QStringLiteral("The previous scan is still ending. Please choose "
-                                               "the backup again in a moment."),
-                                QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
-    box->open();
+    showStillEnding(QStringLiteral("Please choose the backup again in a moment."));
   });
 }
 

@@ -1,6 +1,7 @@
-// The main window: the home view with its two sources, the disk view of the memory-card
-// source and the result screen. It implements the controller's MainView and hands the user's
-// choices to the controller (OrliskAppDelegate); the scanning itself happens in the core.
+// The main window: the home view with its two sources and the table of the phone backups
+// found on the computer, the disk view of the memory-card source and the result screen. It
+// implements the controller's MainView and hands the user's choices to the controller
+// (OrliskAppDelegate); the scanning itself happens in the core.
 #pragma once
 
 #include <QMainWindow>
@@ -11,11 +12,13 @@
 #include <string>
 
 #include "app/main_view.h"
+#include "gui/backup_table_model.h"
 #include "gui/disk_view_widget.h"
 #include "gui/result_widget.h"
 
 class QLabel;
 class QStackedWidget;
+class QTableView;
 
 namespace tamsel {
 
@@ -48,6 +51,13 @@ class MainWindow : public QMainWindow, public MainView {
   // The backup-file button: a file chooser limited to .bbb and .ipd files, starting in the
   // Documents folder, shown as a sheet.
   void chooseBackupFile();
+  // "Choose backup folder…": a folder chooser (folders only) starting in the backup root; the
+  // chosen folder is scanned as a chosen backup file is.
+  void chooseBackupFolder();
+  // The Scan button under the backup table: the controller scans the selected row's backup.
+  void scanSelectedBackup();
+  // The selected row of the backup table, or -1.
+  int selectedBackupRow() const;
   // A chosen backup: 0.1 s later the controller starts the scan (or, while the previous scan
   // is still ending, an alert says so).
   void backupFileChosen(const QString& path);
@@ -69,6 +79,13 @@ class MainWindow : public QMainWindow, public MainView {
   QPushButton* backupFileButton() const { return backupButton_; }
   QPushButton* memoryCardButton() const { return cardButton_; }
   QLabel* hintLabel() const { return hint_; }
+  QTableView* backupTable() const { return backupTable_; }
+  BackupTableModel* backupModel() const { return backupModel_; }
+  QPushButton* backupScanButton() const { return backupScan_; }
+  QPushButton* chooseFolderButton() const { return chooseFolder_; }
+  // The line under the backup table that says where backups are looked for when there is
+  // none.
+  QLabel* backupListHint() const { return backupHint_; }
 
   // MainView.
   void hideMainView() override;
@@ -79,6 +96,9 @@ class MainWindow : public QMainWindow, public MainView {
   void setHintText(const std::string& text) override;
   void setButtonPictures(std::string_view button, const std::string& frame,
                          const std::string& picture) override;
+  void setScanButtonEnabled(bool enabled) override;
+  void showBackupList(const std::vector<std::shared_ptr<PRIOSDeviceNode>>& nodes,
+                      const std::string& root) override;
   // From the scan's worker: handed to the UI thread (showScanOutcome).
   void scanEnded(const ScanOutcome& outcome) override;
 
@@ -87,6 +107,9 @@ class MainWindow : public QMainWindow, public MainView {
 
  private:
   QWidget* buildHome();
+  QWidget* buildBackupSection(QWidget* parent);
+  // The alert shown when a scan is refused because the previous one is still ending.
+  void showStillEnding(const QString& again);
   void postHover(std::string_view button, bool entered);
 
   OrliskAppDelegate* controller_ = nullptr;
@@ -98,6 +121,12 @@ class MainWindow : public QMainWindow, public MainView {
   HoverButton* backupButton_ = nullptr;
   HoverButton* cardButton_ = nullptr;
   QLabel* hint_ = nullptr;
+  QTableView* backupTable_ = nullptr;
+  BackupTableModel* backupModel_ = nullptr;
+  QPushButton* backupScan_ = nullptr;
+  QPushButton* chooseFolder_ = nullptr;
+  QLabel* backupHint_ = nullptr;
+  QString backupRoot_;
   QPointer<QMessageBox> outcomeAlert_;  // null again once the alert is closed
   bool closing_ = false;
 };

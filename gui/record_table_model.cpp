@@ -52,6 +52,19 @@ RecordTableModel::Column col(std::string_view id, const char* title,
   return {std::string(id), QString::fromUtf8(title), std::move(text)};
 }
 
+RecordTableModel::Column phoneCol(std::string_view id, const char* title,
+                                  std::function<QString(const PRNode&)> text) {
+  return {std::string(id), QString::fromUtf8(title), std::move(text), true};
+}
+
+// The kind of a phone-backup media file: "Picture", or "Audio/Video" for the sound and video
+// files (bmov).
+QString mediaKind(const PRNode& n) {
+  const auto* p = dynamic_cast<const PRPhotoAndVideoNode*>(&n);
+  if (!p) return {};
+  return p->bmov.get() ? QStringLiteral("Audio/Video") : QStringLiteral("Picture");
+}
+
 std::vector<RecordTableModel::Column> rawColumns() {
   using N = PRScanListNode;
   return {col(kColumnName, "Name", field(&N::nodeName)),
@@ -73,7 +86,7 @@ std::vector<RecordTableModel::Column> RecordTableModel::columnsFor(Category cate
       using N = PRBlackBerryContentNode;
       using P = PRPhotoAndVideoNode;
       add({col(kColumnName, "Name", either(baseName(&N::filePathName), field(&P::fileNodeName))),
-           col("Type", "Type", field(&N::ContentFileType)),
+           col("Type", "Type", either(field(&N::ContentFileType), mediaKind)),
            col(kColumnSize, "Size", either(field(&N::contentFileSize), field(&P::fileNodeSize)))});
       break;
     }
@@ -89,7 +102,8 @@ std::vector<RecordTableModel::Column> RecordTableModel::columnsFor(Category cate
     case Category::Message: {
       using N = PRBlackBerrySMSMessageNode;
       using P = PRMessageNode;
-      add({col(kColumnPhone, "Phone", either(field(&N::numberString), field(&P::messagePhone))),
+      add({phoneCol("Contact", "Name", field(&P::messageName)),
+           col(kColumnPhone, "Phone", either(field(&N::numberString), field(&P::messagePhone))),
            col("Type", "Type", either(field(&N::type), field(&P::messageType))),
            col(kColumnDate, "Date", either(field(&N::dateTime), field(&P::messageDate))),
            col(kColumnContent, "Content",
@@ -108,7 +122,8 @@ std::vector<RecordTableModel::Column> RecordTableModel::columnsFor(Category cate
       using N = PRBlackBerryNoteNode;
       using P = PRNoteNode;
       add({col(kColumnName, "Title", either(field(&N::noteTittle), field(&P::noteTitle))),
-           col(kColumnContent, "Content", either(field(&N::noteContent), field(&P::noteContent)))});
+           col(kColumnContent, "Content", either(field(&N::noteContent), field(&P::noteContent))),
+           phoneCol(kColumnDate, "Date", field(&P::noteDate))});
       break;
     }
     case Category::CallHistory: {
@@ -125,6 +140,9 @@ std::vector<RecordTableModel::Column> RecordTableModel::columnsFor(Category cate
       using N = PRBlackBerryCalenderNode;
       using P = PRCalenderNode;
       add({col(kColumnName, "Subject", either(field(&N::bbCalSubject), field(&P::calTitle))),
+           phoneCol("Location", "Location", field(&P::location)),
+           phoneCol(kColumnDate, "Start", field(&P::startDate)),
+           phoneCol("End", "End", field(&P::endDate)),
            col(kColumnContent, "Information",
                either(field(&N::bbCalInformation), field(&P::calNote)))});
       break;
@@ -165,6 +183,13 @@ const Flag* RecordTableModel::tickOf(const PRNode& n) {
   return f;
 }
 
+bool RecordTableModel::isPhoneRecord(const PRNode& n) {
+  return dynamic_cast<const PRPhotoAndVideoNode*>(&n) || dynamic_cast<const PRContactNode*>(&n) ||
+         dynamic_cast<const PRMessageNode*>(&n) || dynamic_cast<const PRNoteNode*>(&n) ||
+         dynamic_cast<const PRCallHistoryNode*>(&n) || dynamic_cast<const PRBookMarkNode*>(&n) ||
+         dynamic_cast<const PRCalenderNode*>(&n) || dynamic_cast<const PRFaceTwitterNode*>(&n);
+}
+
 RecordTableModel::RecordTableModel(Category category, PresenterSource presenter, QObject* parent)
     : QAbstractTableModel(parent),
       category_(category),
@@ -174,7 +199,19 @@ RecordTableModel::RecordTableModel(Category category, PresenterSource presenter,
 void RecordTableModel::setRows(const ResultRows& rows) {
   beginResetModel();
   rows_ = rows;
+  // One scan's lists hold records of one kind, so the first record tells.
+  phoneRows_ = false;
+  for (const auto& r : rows_) {
+    if (!r) continue;
+    phoneRows_ = isPhoneRecord(*r);
+    break;
+  }
   endResetModel();
+}
+
+bool RecordTableModel::columnShown(int column) const {
+  if (column < 0 || column >= static_cast<int>(columns_.size())) return false;
+  return !columns_[column].phoneOnly || phoneRows_;
 }
 
 void RecordTableModel::refresh() {

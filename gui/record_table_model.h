@@ -24,6 +24,8 @@ class RecordTableModel : public QAbstractTableModel {
     std::string id;
     QString title;
     std::function<QString(const PRNode&)> text;
+    // Only phone-backup records fill it: hidden while the rows hold none.
+    bool phoneOnly = false;
   };
   using PresenterSource = std::function<PRResultViewController*()>;
 
@@ -39,6 +41,8 @@ class RecordTableModel : public QAbstractTableModel {
   // The column with this identifier, or -1.
   int columnOf(std::string_view id) const;
   const std::string& columnId(int column) const { return columns_.at(column).id; }
+  // False for a phone-only column while no row is a phone-backup record.
+  bool columnShown(int column) const;
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -53,12 +57,15 @@ class RecordTableModel : public QAbstractTableModel {
   static std::vector<Column> columnsFor(Category category);
   // The tick of a record shown in any table; null for a record without one.
   static const Flag* tickOf(const PRNode& node);
+  // True for the records of a phone-backup scan.
+  static bool isPhoneRecord(const PRNode& node);
 
  private:
   Category category_;
   PresenterSource presenter_;
   std::vector<Column> columns_;
   ResultRows rows_;
+  bool phoneRows_ = false;
 };
 
 }  // namespace tamsel

@@ -462,9 +462,12 @@ void ResultWidget::setColumnWidth(Category t, std::string_view column, int width
 }
 
 void ResultWidget::setTableRows(Category t, const ResultRows& rows) {
+  RecordTableModel* m = models_[static_cast<int>(t)];
+  QTableView* view = tables_[static_cast<int>(t)];
   applyingSelection_ = true;
-  models_[static_cast<int>(t)]->setRows(rows);
+  m->setRows(rows);
   applyingSelection_ = false;
+  for (int col = 0; col < m->columnCount(); ++col) view->setColumnHidden(col, !m->columnShown(col));
 }
 
 void ResultWidget::setSelectedRows(Category t, const std::vector<int>& rows) {

@@ -35,53 +35,11 @@ namespace tamsel {
 namespace {
 
 using testing::answerNextAlert;
+using testing::chooseInNextFileDialog;
 using testing::kWaitMs;
 using testing::whenDialogAppears;
 
 const fs::path kSample = fs::path(TAMSEL_SOURCE_DIR) / "examples" / "sample.bbb";
-
-// Chooses `path` in the next file dialog, as the user does, and accepts it only once the
-// dialog reports it as its selection: accepted before that, the dialog stays open and the
-// test waits on it for ever. selectFile leaves the name field alone while that field has the
-// keyboard focus (which it gets at some point after the dialog shows), so the path is typed
-// into the field whenever the selection is not yet the path. Keeps going until the dialog
-// has closed. `opened` (if any) sees the dialog first, as it opened.
-void chooseInNextFileDialog(const fs::path& path,
-                            std::function<void(QFileDialog*)> opened = nullptr) {
-  const QString wanted = QString::fromStdString(path.string());
-  auto* timer = new QTimer(qApp);
-  timer->setInterval(5);
-  QObject::connect(
-      timer, &QTimer::timeout, qApp,
-      [timer, wanted, opened, dialog = QPointer<QFileDialog>(), seen = false]() mutable {
-        if (!seen) {
-          for (QWidget* w : QApplication::topLevelWidgets()) {
-            auto* d = qobject_cast<QFileDialog*>(w);
-            if (d && d->isVisible()) dialog = d;
-          }
-          if (!dialog) return;
-          seen = true;
-          if (opened) opened(dialog);
-          dialog->selectFile(wanted);
-          return;
-        }
-        if (!dialog || !dialog->isVisible()) {
-          timer->stop();
-          timer->deleteLater();
-          return;
-        }
-        if (dialog->selectedFiles().value(0) != wanted) {
-          if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
-            name->setText(wanted);
-          } else {
-            dialog->selectFile(wanted);
-          }
-          return;
-        }
-        static_cast<QDialog*>(dialog.data())->accept();
-      });
-  timer->start();
-}
 
 class GuiSampleScan : public testing::WindowTest {
  protected:
