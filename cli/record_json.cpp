@@ -104,6 +104,7 @@ Json toJson(const PRContactNode& r, const ByteFields& bytesJson) {
               {"contactJobtitle", r.contactJobtitle},
               {"contactNote", r.contactNote},
               {"contactAdress", r.contactAdress},
+              {"phoneNumbers", r.phoneNumbers},
               {"imageData", bytesJson(r.imageData)},
               {"bDeleted", r.bDeleted.get()},
               {"bSelected", r.bSelected.get()}};

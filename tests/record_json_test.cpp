@@ -126,6 +126,7 @@ TEST(RecordJson, PhoneRecordsAndDeviceAreWritten) {
   contact->rowid = 7;
   contact->contactName = "Anna Smith";
   contact->imageData = ByteRef::fromBytes({9, 8, 7});
+  contact->phoneNumbers = {"+46 70 123", "555"};
   auto photo = std::make_shared<PRPhotoAndVideoNode>();
   photo->fileNodeName = "IMG_0001.JPG";
   photo->filePath = "/backup/ab/abcdef";
@@ -173,6 +174,7 @@ TEST(RecordJson, PhoneRecordsAndDeviceAreWritten) {
   const Json& c = doc["records"]["PRContactNode"][0];
   EXPECT_EQ(c["rowid"], 7);
   EXPECT_EQ(c["imageData"]["sha256"], sha256Hex(std::vector<uint8_t>{9, 8, 7}));
+  EXPECT_EQ(c["phoneNumbers"], Json::array({"+46 70 123", "555"}));
   EXPECT_EQ(doc["records"]["PRCallHistoryNode"][0]["bDeleted"], true);
   EXPECT_EQ(doc["records"]["PRPhotoAndVideoNode"][0]["filePath"], "/backup/ab/abcdef");
 
