@@ -220,6 +220,28 @@ TEST_F(PhoneCli, RealModernBackupScans) {
   EXPECT_TRUE(doc["device"].is_object());
   ASSERT_TRUE(doc["records"].contains("PRMessageNode")) << r.err;
   EXPECT_EQ(doc["records"]["PRMessageNode"].size(), 1u);
+  // A phone of system 14 keeps its calendar in the tables of system 6.
+  ASSERT_TRUE(doc["records"].contains("PRCalenderNode")) << r.err;
+  EXPECT_EQ(doc["records"]["PRCalenderNode"].size(), 1u);
+}
+
+// The sample backup the README's first command scans: every kind of record, listed by
+// `backups`, and left as it was.
+TEST_F(PhoneCli, BundledSampleHoldsEveryKind) {
+  const fs::path examples = fs::path(TAMSEL_SOURCE_DIR) / "examples";
+  const fs::path backup = examples / "sample-iphone";
+  const auto before = snapshot(backup);
+  CliRun list = run("backups --backup-root " + quote(examples.string()));
+  EXPECT_EQ(list.status, 0) << list.err;
+  EXPECT_NE(list.out.find("Anna's iPhone"), std::string::npos) << list.out;
+  CliRun r = run("scan " + quote(backup.string()));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::map<std::string, long> expected = {
+      {"PRContactNode", 6},       {"PRMessageNode", 12},   {"PRCallHistoryNode", 6},
+      {"PRNoteNode", 3},          {"PRBookMarkNode", 10},  {"PRCalenderNode", 4},
+      {"PRPhotoAndVideoNode", 6}, {"PRFaceTwitterNode", 2}};
+  for (const auto& [cls, n] : expected) EXPECT_EQ(countOf(r.out, cls), n) << cls << "\n" << r.out;
+  EXPECT_EQ(snapshot(backup), before) << "the sample changed";
 }
 
 }  // namespace
