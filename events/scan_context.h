@@ -37,6 +37,8 @@ struct ScanContext {
   // The database table of the BlackBerry backup read last (name and index of each).
   std::vector<std::shared_ptr<PRBlackBerryDataBaseNode>> blackberryDatabaseArray;
   std::atomic<bool> stopRequested{false};
+  // Damaged parts a step met and went past (one line each), for the scan's outcome.
+  std::vector<std::string> warnings;
 
   bool stopped() const { return stopRequested.load(std::memory_order_relaxed); }
 };

@@ -192,7 +192,8 @@ class MbdbCursor {
   uint64_t pos_ = 0;
 };
 
-bool walkMbdb(const fs::path& backup, const std::function<bool(const BackupIndexEntry&)>& each) {
+bool walkMbdb(const fs::path& backup, const std::function<bool(const BackupIndexEntry&)>& each,
+              std::string* damage) {
   const fs::path index = backup / "Manifest.mbdb";
   std::string error;
   // Opened read-only: the backup is evidence and is never written.
@@ -232,12 +233,17 @@ bool walkMbdb(const fs::path& backup, const std::function<bool(const BackupIndex
     }
     if (src.failed()) {
       logLine("Manifest.mbdb: read failed at offset " + std::to_string(start) + ": " + src.error());
+      if (damage) *damage = "Manifest.mbdb could not be read past offset " + std::to_string(start);
       break;
     }
     if (!whole) {
       // A record the end of the file cuts short is not an entry: the walk ends there.
       logLine("Manifest.mbdb: the record at offset " + std::to_string(start) +
               " is cut short by the end of the file");
+      if (damage) {
+        *damage = "Manifest.mbdb is cut short: the entries from offset " + std::to_string(start) +
+                  " on are missing";
+      }
       break;
     }
     entry.domain = GetStringFormChar(rawDomain);
@@ -329,7 +335,7 @@ std::string columnText(sqlite3_stmt* st, int column) {
 }
 
 bool walkManifestDb(const fs::path& backup, const fs::path& copyParent,
-                    const std::function<bool(const BackupIndexEntry&)>& each) {
+                    const std::function<bool(const BackupIndexEntry&)>& each, std::string* damage) {
   const fs::path index = backup / "Manifest.db";
   const fs::path wal = backup / "Manifest.db-wal";
   std::optional<CopyFolder> copies;
@@ -398,6 +404,10 @@ bool walkManifestDb(const fs::path& backup, const fs::path& copyParent,
   if (rc != SQLITE_DONE) {
     logLine("Manifest.db: reading stopped after " + std::to_string(read) +
             " rows: " + sqlite3_errmsg(db.get()));
+    if (damage) {
+      *damage = "Manifest.db could not be read past row " + std::to_string(read) + ": " +
+                sqlite3_errmsg(db.get());
+    }
   }
   return true;
 }
@@ -438,14 +448,14 @@ BackupIndexKind backupIndexKind(const fs::path& backup) {
 
 bool forEachIndexEntry(const fs::path& backup,
                        const std::function<bool(const BackupIndexEntry&)>& each,
-                       const fs::path& copyFolder) {
+                       const fs::path& copyFolder, std::string* damage) {
   switch (backupIndexKind(backup)) {
     case BackupIndexKind::manifestDb:
-      if (walkManifestDb(backup, copyFolder, each)) return true;
+      if (walkManifestDb(backup, copyFolder, each, damage)) return true;
       // A Manifest.db that does not read leaves an older index, when there is one.
-      return regularFileSize(backup / "Manifest.mbdb") && walkMbdb(backup, each);
+      return regularFileSize(backup / "Manifest.mbdb") && walkMbdb(backup, each, damage);
     case BackupIndexKind::mbdb:
-      return walkMbdb(backup, each);
+      return walkMbdb(backup, each, damage);
     case BackupIndexKind::none:
       break;
   }
@@ -458,6 +468,7 @@ bool forEachIndexEntry(const fs::path& backup,
 }
 
 void scanDirAnalyThread(const std::string& backup, ScanContext& ctx) {
+  std::string damage;
   forEachIndexEntry(
       backup,
       [&ctx](const BackupIndexEntry& e) {
@@ -473,7 +484,8 @@ void scanDirAnalyThread(const std::string& backup, ScanContext& ctx) {
         GetMediaFileByNode(node, ctx);
         return true;
       },
-      ctx.runDir);
+      ctx.runDir, &damage);
+  if (!damage.empty()) ctx.warnings.push_back(std::move(damage));
 }
 
 }  // namespace tamsel

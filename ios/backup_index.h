@@ -42,13 +42,15 @@ bool forEachIndexEntry(const std::filesystem::path& backup,
                        const std::function<bool(const BackupIndexEntry&)>& each);
 // The same, with the folder in which a Manifest.db whose "-wal" log holds rows is copied
 // (with its log) to be read; a private temporary folder when empty. The copy goes when the
-// walk ends; the backup folder is never written.
+// walk ends; the backup folder is never written. `damage` (when given) gets one line when
+// the index could be read only in part.
 bool forEachIndexEntry(const std::filesystem::path& backup,
                        const std::function<bool(const BackupIndexEntry&)>& each,
-                       const std::filesystem::path& copyFolder);
+                       const std::filesystem::path& copyFolder, std::string* damage = nullptr);
 
 // The index step: every entry of the six wanted domains goes to GetMediaFileByNode, with
-// "ScanProgressInfo" (position x 20 / total) posted before each.
+// "ScanProgressInfo" (position x 20 / total) posted before each. An index read only in part
+// adds a line to ctx.warnings.
 void scanDirAnalyThread(const std::string& backup, ScanContext& ctx);
 
 }  // namespace tamsel

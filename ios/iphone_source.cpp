@@ -190,6 +190,8 @@ ScanOutcome scanPhoneBackup(const std::string& path, ScanContext& ctx) {
   }
   o.recordsPosted = counter.count();
   const bool stopped = ctx.stopped();
+  for (std::string& w : ctx.warnings) o.warnings.push_back(path + ": " + std::move(w));
+  ctx.warnings.clear();
 
   // The databases the steps had to skip. After a stop some were never meant to be read.
   if (!stopped && !ctx.runDir.empty()) {

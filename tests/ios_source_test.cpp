@@ -214,6 +214,25 @@ TEST_F(IphoneSourceTest, UnreadableIndexAndDatabasesAreReported) {
   EXPECT_EQ(rec.count(notify::kScanPhotoAndVideo), 0u);
 }
 
+// An index that ends inside a record: the entries before it are listed, and the outcome says
+// the rest is missing (partial results, not a silent shortfall).
+TEST_F(IphoneSourceTest, IndexCutShortIsReported) {
+  TempFolder backup;
+  const auto sample = writeSampleBackup(backup.path());
+  const fs::path index = backup.path() / "Manifest.mbdb";
+  const std::string whole = testing::readWholeFile(index);
+  testing::writeWholeFile(index, whole.substr(0, whole.size() - 3));
+  NotificationCenter nc;
+  ScanContext ctx(nc);
+  Recorder rec(nc);
+  const ScanOutcome o = scan(backup.path(), ctx);
+  ASSERT_TRUE(o.readable) << o.error;
+  EXPECT_TRUE(o.damaged());
+  ASSERT_EQ(o.warnings.size(), 1u) << ::testing::PrintToString(o.warnings);
+  EXPECT_NE(o.warnings[0].find("Manifest.mbdb is cut short"), std::string::npos) << o.warnings[0];
+  EXPECT_EQ(rec.count(notify::kScanContactInfo), sample.contacts);
+}
+
 // The contact pictures are read with the address book only: without it, their database is
 // left alone and that is no damage.
 TEST_F(IphoneSourceTest, PicturesWithoutAnAddressBookAreNoWarning) {
