@@ -44,7 +44,9 @@ QTableView* ResultWidget::buildTable(Category c) {
   t->horizontalHeader()->setStretchLastSection(true);
   t->horizontalHeader()->setHighlightSections(false);
   t->setColumnWidth(0, 26);
-  for (int col = 1; col < models_[i]->columnCount(); ++col) t->setColumnWidth(col, 105);
+  for (int col = 1; col < models_[i]->columnCount(); ++col) {
+    t->setColumnWidth(col, models_[i]->columnId(col) == kColumnName ? 170 : 105);
+  }
   tables_[i] = t;
   return t;
 }
