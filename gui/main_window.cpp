@@ -206,6 +206,7 @@ void MainWindow::setScanButtonEnabled(bool enabled) {
 void MainWindow::scanSelectedBackup() {
   const int row = selectedBackupRow();
   if (row < 0 || !controller_ || closing_) return;
+  if (static_cast<size_t>(row) >= controller_->deviceController.count()) return;
   if (!controller_->actScanIOSBackupFile(static_cast<size_t>(row))) {
     showStillEnding(QStringLiteral("Please press Scan again in a moment."));
   }
