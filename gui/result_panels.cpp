@@ -79,6 +79,7 @@ QWidget* ResultWidget::buildPreview(Category c) {
   switch (c) {
     case Category::Photo:
       v->addWidget(addImage(ResultImage::photo, box, kPreviewWidth - 10));
+      labels({ResultField::photoFileName, ResultField::photoFileSize});
       break;
     case Category::Contact: {
       v->addWidget(addImage(ResultImage::contact, box, 96));
@@ -114,12 +115,12 @@ QWidget* ResultWidget::buildPreview(Category c) {
       }
       break;
     case Category::Calender:
-      labels({ResultField::calTitle, ResultField::calNote, ResultField::calStartDate,
-              ResultField::calEndDate});
+      labels({ResultField::calTitle, ResultField::calLocation, ResultField::calNote,
+              ResultField::calStartDate, ResultField::calEndDate});
       break;
     case Category::FaceTwitter: {
       labels({ResultField::faceTwitterPreviewPanel, ResultField::faceTwitterFileName,
-              ResultField::faceTwitterFileSize});
+              ResultField::faceTwitterFileSize, ResultField::faceTwitterFilePath});
       auto* preview = new QPushButton(QStringLiteral("Preview"), box);
       buttons_[ResultButton::preview] = preview;
       v->addWidget(preview, 0, Qt::AlignLeft);

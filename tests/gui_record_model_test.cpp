@@ -234,6 +234,16 @@ TEST_F(GuiScreen, ScanStateAndRawLayout) {
   EXPECT_FALSE(screen_.fieldWidget(ResultField::photovideoNumlab)->isHidden());
 }
 
+// Every text the presenter gives a phone record's preview has a place on its panel.
+TEST_F(GuiScreen, PhonePreviewFieldsHaveLabels) {
+  for (ResultField f : {ResultField::photoFileName, ResultField::photoFileSize,
+                        ResultField::calLocation, ResultField::faceTwitterFilePath}) {
+    ASSERT_NE(screen_.fieldWidget(f), nullptr) << static_cast<int>(f);
+    screen_.setText(f, "shown");
+    EXPECT_EQ(screen_.fieldText(f), "shown") << static_cast<int>(f);
+  }
+}
+
 TEST_F(GuiScreen, ImagesAndTheirFallbacks) {
   QImage img(40, 20, QImage::Format_RGB32);
   img.fill(Qt::red);
