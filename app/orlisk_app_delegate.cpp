@@ -171,6 +171,8 @@ void OrliskAppDelegate::showMainView() {
   // Home: the scan's results are dropped, and its run folder with them.
   dropScanResults();
   view_->setWindowScanSize(false);
+  // A backup made while the program was open is listed when the user comes back.
+  showIphoneDiskView();
   view_->showMainView();
 }
 

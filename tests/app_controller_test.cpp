@@ -524,6 +524,12 @@ TEST_F(ControllerTest, TheSelectedBackupIsScannedNotTheFirst) {
   app.waitForScan();
   EXPECT_EQ(app.currentNode, app.deviceController.at(0));
   EXPECT_FALSE(app.currentNodeIsiOS6Version);
+
+  // A backup made while the program was open is listed on the way Home.
+  testing::writeSampleBackup(backups / "third");
+  app.showMainView();
+  EXPECT_EQ(app.deviceController.count(), 3u);
+  EXPECT_EQ(view.listed, 3u);
 }
 
 }  // namespace
