@@ -1,0 +1,56 @@
+// Finding deleted rows by the tables' own shape: each table's column list is read from the
+// database's schema (through SQLite, on a private copy), and deleted cells are looked for in
+// the freeblocks and unallocated area of table-leaf pages, on freelist pages, in stale copies
+// on other pages, and in write-ahead-log frames that later frames replaced. A candidate is
+// accepted only when its record header is a valid serial-type list of the table's width
+// whose values fit the columns' type affinities; a freeblock's first four bytes (which it
+// overwrote) are rebuilt from the table's shape.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "carve/carve_pages.h"
+
+namespace tamsel {
+
+// One column value of a carved row.
+using CarvedValue = std::variant<std::monostate, int64_t, double, std::string /*text*/,
+                                 std::vector<uint8_t> /*blob*/>;
+
+enum class FoundIn { freeblock, unallocated, freelistPage, stalePage, logFrame };
+const char* foundInName(FoundIn f);  // "freeblock", "unallocated", "freelist page", ...
+
+struct CarvedRow {
+  std::string table;
+  std::optional<int64_t> rowid;     // when it could be read
+  std::vector<CarvedValue> values;  // one per column of the table, in schema order
+  FoundIn foundIn = FoundIn::unallocated;
+  uint64_t offset = 0;  // of the record in its stream (database or log)
+  bool inLog = false;
+};
+
+struct TableShape {
+  std::string name;
+  std::vector<std::string> columns;   // in schema order
+  std::vector<std::string> affinity;  // "INTEGER", "TEXT", "REAL", "BLOB", "NUMERIC"
+  int rowidAlias = -1;                // the INTEGER PRIMARY KEY column, or -1
+  uint32_t rootPage = 0;
+};
+
+// The tables of the database at `databasePath` (read-only, through SQLite), with their
+// shapes; none when it does not open.
+std::optional<std::vector<TableShape>> readTableShapes(const std::string& databasePath);
+
+// Calls `found` for every deleted row of the given tables (all tables when `tables` is
+// empty) that `input` still holds and that is not a live row (same table, rowid and values
+// as a row SQLite reads). Stops when `found` returns false.
+void carveBySchema(const CarveInput& input, const std::vector<TableShape>& shapes,
+                   const std::vector<std::string>& tables,
+                   const std::function<bool(const CarvedRow&)>& found);
+
+}  // namespace tamsel
