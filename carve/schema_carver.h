@@ -32,6 +32,9 @@ struct CarvedRow {
   FoundIn foundIn = FoundIn::unallocated;
   uint64_t offset = 0;  // of the record in its stream (database or log)
   bool inLog = false;
+  // The record ran on into overflow pages that are gone: the values are those on the page,
+  // the column cut there is shortened and later ones are null.
+  bool cut = false;
 };
 
 struct TableShape {
@@ -49,8 +52,12 @@ std::optional<std::vector<TableShape>> readTableShapes(const std::string& databa
 // Calls `found` for every deleted row of the given tables (all tables when `tables` is
 // empty) that `input` still holds and that is not a live row (same table, rowid and values
 // as a row SQLite reads). Stops when `found` returns false.
+// Live rows are those reachable from the tables' b-trees in the pages of `input` (the
+// database with the last frames of its log); when `liveDatabase` names a private copy that
+// SQLite can read, the rows SQLite returns from it count as live too.
 void carveBySchema(const CarveInput& input, const std::vector<TableShape>& shapes,
                    const std::vector<std::string>& tables,
-                   const std::function<bool(const CarvedRow&)>& found);
+                   const std::function<bool(const CarvedRow&)>& found,
+                   const std::string& liveDatabase = {});
 
 }  // namespace tamsel

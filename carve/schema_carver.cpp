@@ -1,0 +1,1026 @@
+#include "carve/schema_carver.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <map>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace tamsel {
+
+const char* foundInName(FoundIn f) {
+  switch (f) {
+    case FoundIn::freeblock:
+      return "freeblock";
+    case FoundIn::unallocated:
+      return "unallocated";
+    case FoundIn::freelistPage:
+      return "freelist page";
+    case FoundIn::stalePage:
+      return "stale page";
+    case FoundIn::logFrame:
+      return "log frame";
+  }
+  return "unknown";
+}
+
+namespace {
+
+std::string upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// The type affinity of a declared column type, by SQLite's rules.
+std::string affinityOf(const std::string& declared) {
+  const std::string t = upper(declared);
+  if (t.find("INT") != std::string::npos) return "INTEGER";
+  if (t.find("CHAR") != std::string::npos || t.find("CLOB") != std::string::npos ||
+      t.find("TEXT") != std::string::npos) {
+    return "TEXT";
+  }
+  if (t.empty() || t.find("BLOB") != std::string::npos) return "BLOB";
+  if (t.find("REAL") != std::string::npos || t.find("FLOA") != std::string::npos ||
+      t.find("DOUB") != std::string::npos) {
+    return "REAL";
+  }
+  return "NUMERIC";
+}
+
+std::string quoted(const std::string& name) {
+  std::string out = "\"";
+  for (char c : name) {
+    out += c;
+    if (c == '"') out += '"';
+  }
+  return out + "\"";
+}
+
+struct Database {
+  sqlite3* db = nullptr;
+  explicit Database(const std::string& path) {
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+      sqlite3_close(db);
+      db = nullptr;
+      return;
+    }
+    // The schema is the input's: its views and triggers may not call out.
+    sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  }
+  ~Database() { sqlite3_close(db); }
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+};
+
+struct Statement {
+  sqlite3_stmt* stmt = nullptr;
+  Statement(sqlite3* db, const std::string& sql) {
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) stmt = nullptr;
+  }
+  ~Statement() { sqlite3_finalize(stmt); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  bool step() { return stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW; }
+  std::string text(int i) {
+    const unsigned char* t = sqlite3_column_text(stmt, i);
+    return t ? std::string(reinterpret_cast<const char*>(t),
+                           static_cast<size_t>(sqlite3_column_bytes(stmt, i)))
+             : std::string();
+  }
+};
+
+// ---------------------------------------------------------------- values and hashes
+
+constexpr uint64_t kFnvOffset = 1469598103934665603ull;
+constexpr uint64_t kFnvPrime = 1099511628211ull;
+
+void mix(uint64_t& h, const void* data, size_t n) {
+  auto p = static_cast<const uint8_t*>(data);
+  for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * kFnvPrime;
+}
+
+// A value's hash contribution: an integral real counts as the integer (SQLite may keep
+// either form for a REAL column).
+void mixValue(uint64_t& h, const CarvedValue& v) {
+  uint8_t tag = static_cast<uint8_t>(v.index());
+  if (auto d = std::get_if<double>(&v)) {
+    if (*d >= -9.2e18 && *d <= 9.2e18 && static_cast<double>(static_cast<int64_t>(*d)) == *d) {
+      int64_t i = static_cast<int64_t>(*d);
+      tag = 1;
+      mix(h, &tag, 1);
+      mix(h, &i, sizeof i);
+      return;
+    }
+  }
+  mix(h, &tag, 1);
+  std::visit(
+      [&h](const auto& x) {
+        using T = std::decay_t<decltype(x)>;
+        if constexpr (std::is_same_v<T, int64_t> || std::is_same_v<T, double>) {
+          mix(h, &x, sizeof x);
+        } else if constexpr (std::is_same_v<T, std::string> ||
+                             std::is_same_v<T, std::vector<uint8_t>>) {
+          uint64_t n = x.size();
+          mix(h, &n, sizeof n);
+          mix(h, x.data(), x.size());
+        }
+      },
+      v);
+}
+
+// The values' hash, without the rowid alias (kept as NULL in the record).
+uint64_t valuesHash(const std::vector<CarvedValue>& values, int alias) {
+  uint64_t h = kFnvOffset;
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (static_cast<int>(i) != alias) mixValue(h, values[i]);
+  }
+  return h;
+}
+
+uint64_t keyOf(int64_t rowid, uint64_t hash) {
+  uint64_t h = hash;
+  mix(h, &rowid, sizeof rowid);
+  return h;
+}
+
+bool validUtf8(const uint8_t* p, size_t n, bool mayBeCut) {
+  size_t i = 0;
+  while (i < n) {
+    uint8_t c = p[i];
+    size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (len == 0 || (len == 2 && c < 0xc2) || (len == 4 && c > 0xf4)) return false;
+    if (i + len > n) return mayBeCut;
+    for (size_t k = 1; k < len; ++k) {
+      if ((p[i + k] & 0xc0) != 0x80) return false;
+    }
+    if (len == 3) {
+      uint8_t c1 = p[i + 1];
+      if ((c == 0xe0 && c1 < 0xa0) || (c == 0xed && c1 >= 0xa0)) return false;
+    }
+    if (len == 4) {
+      uint8_t c1 = p[i + 1];
+      if ((c == 0xf0 && c1 < 0x90) || (c == 0xf4 && c1 >= 0x90)) return false;
+    }
+    i += len;
+  }
+  return true;
+}
+
+// A varint at p (at most `avail` bytes); its length, 0 when it runs past `avail`.
+int readVarint(const uint8_t* p, size_t avail, uint64_t& v) {
+  v = 0;
+  for (int i = 0; i < 9; ++i) {
+    if (static_cast<size_t>(i) >= avail) return 0;
+    if (i == 8) {
+      v = (v << 8) | p[i];
+      return 9;
+    }
+    v = (v << 7) | (p[i] & 0x7f);
+    if ((p[i] & 0x80) == 0) return i + 1;
+  }
+  return 0;
+}
+
+uint64_t contentLength(uint64_t t) {
+  static constexpr uint8_t kFixed[] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
+  if (t < 12) return kFixed[t];
+  return (t - 12) / 2;
+}
+
+// Varints of up to 56 bits (serial types and header sizes are far smaller).
+void appendVarint(std::vector<uint8_t>& out, uint64_t v) {
+  uint8_t buf[8];
+  int n = 0;
+  do {
+    buf[n++] = static_cast<uint8_t>(v & 0x7f);
+    v >>= 7;
+  } while (v && n < 8);
+  for (int i = n - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(buf[i] | (i ? 0x80 : 0)));
+}
+
+int64_t readInteger(const uint8_t* p, size_t n) {
+  uint64_t v = (p[0] & 0x80) ? ~uint64_t{0} : 0;
+  for (size_t i = 0; i < n; ++i) v = (v << 8) | p[i];
+  return static_cast<int64_t>(v);
+}
+
+// ---------------------------------------------------------------- tables
+
+enum class Kind { any, integer, text, real, numeric };
+
+struct Table {
+  const TableShape* shape = nullptr;
+  std::vector<Kind> kinds;
+  std::vector<bool> isDate;
+  std::set<size_t> widths;  // the current width and those of live rows written earlier
+  std::unordered_set<uint64_t> liveKeys;    // rowid and values
+  std::unordered_set<uint64_t> liveHashes;  // values
+  std::unordered_set<int64_t> liveRowids;
+  std::unordered_set<uint64_t> reportedKeys;
+  std::unordered_set<uint64_t> reportedHashes;
+  std::unordered_set<uint64_t> reportedWithoutRowid;
+};
+
+bool plausibleDate(double v) {
+  constexpr double k1990 = 631152000, k2040 = 2208988800, k2001 = 978307200;
+  if (v == 0) return true;  // not set
+  if (v >= k1990 && v <= k2040) return true;
+  if (v >= k1990 - k2001 && v <= k2040 - k2001) return true;
+  return v >= (k1990 - k2001) * 1e9 && v <= (k2040 - k2001) * 1e9;
+}
+
+// The serial type a column of this kind has when its content takes `length` bytes (for a
+// length of 0: NULL).
+std::optional<uint64_t> typeOfLength(Kind kind, uint64_t length) {
+  static constexpr int kIntegerType[] = {0, 1, 2, 3, 4, -1, 5, -1, 6};
+  switch (kind) {
+    case Kind::integer:
+    case Kind::real:
+    case Kind::numeric:
+      if (length > 8 || kIntegerType[length] < 0) return std::nullopt;
+      return static_cast<uint64_t>(kIntegerType[length]);
+    case Kind::text:
+      return length ? std::optional<uint64_t>(13 + 2 * length) : 0;
+    case Kind::any:
+      return length ? std::optional<uint64_t>(12 + 2 * length) : 0;
+  }
+  return std::nullopt;
+}
+
+bool typeFits(const Table& t, size_t col, uint64_t type) {
+  if (type == 10 || type == 11) return false;
+  if (static_cast<int>(col) == t.shape->rowidAlias) return type == 0;
+  const bool number = type <= 9;
+  const bool text = type >= 13 && (type & 1);
+  switch (t.kinds[col]) {
+    case Kind::integer:
+      return number && type != 7;
+    case Kind::text:
+      return type == 0 || text;
+    case Kind::real:
+      return number;
+    case Kind::numeric:
+      return number || text;
+    case Kind::any:
+      return true;
+  }
+  return false;
+}
+
+bool typesFit(const Table& t, const std::vector<uint64_t>& types) {
+  if (!t.widths.count(types.size())) return false;
+  for (size_t c = 0; c < types.size(); ++c) {
+    if (!typeFits(t, c, types[c])) return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- the pass
+
+struct PageView {
+  const ByteSource* stream = nullptr;
+  uint64_t offset = 0;
+};
+
+class Pass {
+ public:
+  Pass(const CarveInput& input, const std::vector<TableShape>& shapes,
+       const std::vector<std::string>& wanted, const std::function<bool(const CarvedRow&)>& found)
+      : input_(input), found_(found) {
+    for (const TableShape& s : shapes) {
+      if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), s.name) == wanted.end()) {
+        continue;
+      }
+      if (s.columns.empty() || s.affinity.size() != s.columns.size()) continue;
+      Table t;
+      t.shape = &s;
+      for (size_t c = 0; c < s.columns.size(); ++c) {
+        const std::string& a = s.affinity[c];
+        t.kinds.push_back(a == "INTEGER"   ? Kind::integer
+                          : a == "TEXT"    ? Kind::text
+                          : a == "REAL"    ? Kind::real
+                          : a == "NUMERIC" ? Kind::numeric
+                                           : Kind::any);
+        t.isDate.push_back(upper(s.columns[c]).find("DATE") != std::string::npos);
+      }
+      t.widths.insert(s.columns.size());
+      tables_.push_back(std::move(t));
+    }
+    for (Table& t : tables_) {
+      if (t.shape->rootPage) byRoot_[t.shape->rootPage] = &t;
+    }
+  }
+
+  void addLiveRowsFrom(const std::string& path);
+  void run();
+
+ private:
+  // Geometry and the current view of each page.
+  bool buildView();
+  const uint8_t* page(uint32_t pgno) const;
+  size_t maxLocal(uint64_t payload, bool table) const;
+
+  // Live b-trees and the freelist.
+  void walkTree(uint32_t pgno, Table* table, int depth,
+                const std::function<void(int64_t, const std::vector<CarvedValue>&)>* row);
+  void markOverflow(uint32_t first, uint64_t remaining);
+  void walkFreelist();
+  bool readPayload(const uint8_t* local, size_t localSize, uint64_t payload, uint32_t overflow,
+                   std::vector<uint8_t>& out) const;
+  bool decodeRecord(const std::vector<uint8_t>& payload, bool cut, std::vector<CarvedValue>& out,
+                    std::vector<uint64_t>* types = nullptr) const;
+
+  // Carving one page.
+  void carvePage(const CarvePages& pages, uint64_t offset, uint32_t pgno, FoundIn whole,
+                 bool liveLeaf);
+  bool scanRegion(const uint8_t* pg, size_t begin, size_t end, const std::set<size_t>& freeStarts,
+                  const std::map<size_t, size_t>& freeSizes, const CarvePages& pages,
+                  uint64_t pageOffset, FoundIn where);
+  // Both return the bytes the cell took (0: none there); a dry run reports nothing.
+  size_t tryCell(const uint8_t* pg, size_t pos, size_t end, const CarvePages& pages,
+                 uint64_t pageOffset, FoundIn where, bool dryRun = false);
+  size_t tryFreeblock(const uint8_t* pg, size_t f, size_t size, const CarvePages& pages,
+                      uint64_t pageOffset, size_t regionEnd, bool offChain);
+  // Decodes and checks a candidate record of `table` and reports it; false when its values
+  // do not fit the table.
+  bool accept(Table& t, const std::vector<uint64_t>& types, const uint8_t* pg, size_t local,
+              size_t localSize, uint64_t payloadSize, size_t headerSize, uint32_t overflow,
+              std::optional<int64_t> rowid, const CarvePages& pages, uint64_t at, FoundIn where,
+              bool dryRun = false);
+
+  const CarveInput& input_;
+  const std::function<bool(const CarvedRow&)>& found_;
+  std::vector<Table> tables_;
+  std::map<uint32_t, Table*> byRoot_;
+  bool stopped_ = false;
+
+  uint32_t pageSize_ = 0;
+  size_t usable_ = 0;
+  std::vector<PageView> current_;  // by page number (index 0 unused)
+  std::vector<uint8_t> treePage_;  // 1: b-tree page, 2: overflow page of a live cell
+  std::vector<uint8_t> freelist_;
+  // Log frames that are the current version of their page, by offset in the log.
+  std::unordered_set<uint64_t> currentFrames_;
+  std::unordered_map<uint64_t, uint32_t> framePage_;
+};
+
+bool Pass::buildView() {
+  const auto& all = input_.pages();
+  const CarvePages* db = all.empty() ? nullptr : &all[0];
+  const CarvePages* log = all.size() > 1 ? &all[1] : nullptr;
+  pageSize_ = db && db->pageSize ? db->pageSize : log ? log->pageSize : 0;
+  if (pageSize_ == 0) return false;
+  size_t count = db && db->pageSize == pageSize_ ? db->pageOffsets.size() : 0;
+  current_.assign(count + 1, PageView{});
+  for (size_t k = 0; k < count; ++k) current_[k + 1] = {db->stream, db->pageOffsets[k]};
+  if (log && log->pageSize == pageSize_) {
+    const ByteSource& s = *log->stream;
+    const uint64_t salt = s.readBE(16, 8);
+    std::unordered_map<uint32_t, uint64_t> last;
+    for (uint64_t off : log->pageOffsets) {
+      const uint32_t pgno = static_cast<uint32_t>(s.readBE(off - 24, 4));
+      framePage_[off] = pgno;
+      // Frames of an earlier generation of the log (other salts) are only old versions.
+      if (pgno == 0 || pgno > (1u << 24) || s.readBE(off - 16, 8) != salt) continue;
+      last[pgno] = off;
+    }
+    for (auto [pgno, off] : last) {
+      if (pgno >= current_.size()) current_.resize(pgno + 1, PageView{});
+      // A database whose page equals the log's last frame of it was checkpointed: its page
+      // is the current one, and the frame a copy of it.
+      const PageView& inDb = current_[pgno];
+      if (inDb.stream &&
+          std::memcmp(inDb.stream->data() + inDb.offset, s.data() + off, pageSize_) == 0) {
+        continue;
+      }
+      current_[pgno] = {&s, off};
+      currentFrames_.insert(off);
+    }
+  }
+  if (current_.size() < 2 || !current_[1].stream) return false;
+  const uint8_t* first = page(1);
+  // Page 1 of a database starts with the file header (its page size and reserved bytes).
+  const uint8_t reserved = std::memcmp(first, "SQLite format 3", 16) == 0 ? first[20] : 0;
+  usable_ = pageSize_ > reserved + 480u ? pageSize_ - reserved : pageSize_;
+  treePage_.assign(current_.size(), 0);
+  freelist_.assign(current_.size(), 0);
+  return true;
+}
+
+const uint8_t* Pass::page(uint32_t pgno) const {
+  if (pgno == 0 || pgno >= current_.size() || !current_[pgno].stream) return nullptr;
+  return current_[pgno].stream->data() + current_[pgno].offset;
+}
+
+size_t Pass::maxLocal(uint64_t payload, bool table) const {
+  const uint64_t u = usable_;
+  const uint64_t x = table ? u - 35 : ((u - 12) * 64 / 255) - 23;
+  if (payload <= x) return static_cast<size_t>(payload);
+  const uint64_t m = ((u - 12) * 32 / 255) - 23;
+  const uint64_t k = m + ((payload - m) % (u - 4));
+  return static_cast<size_t>(k <= x ? k : m);
+}
+
+void Pass::markOverflow(uint32_t next, uint64_t remaining) {
+  for (size_t guard = 0; next && remaining && guard < current_.size(); ++guard) {
+    const uint8_t* pg = page(next);
+    if (!pg || treePage_[next]) return;
+    treePage_[next] = 2;
+    remaining -= std::min<uint64_t>(remaining, usable_ - 4);
+    next = static_cast<uint32_t>(readInteger(pg, 4) & 0xffffffff);
+  }
+}
+
+bool Pass::readPayload(const uint8_t* local, size_t localSize, uint64_t payload, uint32_t next,
+                       std::vector<uint8_t>& out) const {
+  // More than the pages could hold: a length read from chance bytes.
+  if (payload > static_cast<uint64_t>(current_.size()) * usable_) return false;
+  out.assign(local, local + std::min<uint64_t>(localSize, payload));
+  for (size_t guard = 0; out.size() < payload && guard < current_.size(); ++guard) {
+    const uint8_t* pg = page(next);
+    // Pages of live b-trees were reused: what they hold now is not this record's.
+    if (!pg || treePage_[next] == 1) return false;
+    const size_t take = static_cast<size_t>(std::min<uint64_t>(payload - out.size(), usable_ - 4));
+    out.insert(out.end(), pg + 4, pg + 4 + take);
+    next = static_cast<uint32_t>(readInteger(pg, 4) & 0xffffffff);
+  }
+  return out.size() == payload;
+}
+
+bool Pass::decodeRecord(const std::vector<uint8_t>& payload, bool cut,
+                        std::vector<CarvedValue>& out, std::vector<uint64_t>* typesOut) const {
+  uint64_t headerSize = 0;
+  const int n = readVarint(payload.data(), payload.size(), headerSize);
+  if (n == 0 || headerSize < static_cast<uint64_t>(n) || headerSize > payload.size()) return false;
+  std::vector<uint64_t> types;
+  for (size_t at = static_cast<size_t>(n); at < headerSize;) {
+    uint64_t t = 0;
+    const int k = readVarint(payload.data() + at, static_cast<size_t>(headerSize - at), t);
+    if (k == 0) return false;
+    types.push_back(t);
+    at += static_cast<size_t>(k);
+  }
+  out.clear();
+  size_t at = static_cast<size_t>(headerSize);
+  for (uint64_t t : types) {
+    const uint64_t len = contentLength(t);
+    if (at + len > payload.size()) {
+      if (!cut) return false;
+      if (t >= 13 && at < payload.size()) {
+        const size_t have = payload.size() - at;
+        if (t & 1) {
+          out.emplace_back(std::string(payload.begin() + at, payload.end()));
+        } else {
+          out.emplace_back(std::vector<uint8_t>(payload.begin() + at, payload.begin() + at + have));
+        }
+      } else {
+        out.emplace_back(std::monostate{});
+      }
+      at = payload.size();
+      continue;
+    }
+    const uint8_t* p = payload.data() + at;
+    if (t == 0 || t == 10 || t == 11) {
+      out.emplace_back(std::monostate{});
+    } else if (t <= 6) {
+      out.emplace_back(readInteger(p, static_cast<size_t>(len)));
+    } else if (t == 7) {
+      uint64_t bits = static_cast<uint64_t>(readInteger(p, 8));
+      double d;
+      std::memcpy(&d, &bits, sizeof d);
+      out.emplace_back(d);
+    } else if (t == 8 || t == 9) {
+      out.emplace_back(static_cast<int64_t>(t - 8));
+    } else if (t & 1) {
+      out.emplace_back(std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(len)));
+    } else {
+      out.emplace_back(std::vector<uint8_t>(p, p + len));
+    }
+    at += static_cast<size_t>(len);
+  }
+  if (typesOut) *typesOut = std::move(types);
+  return true;
+}
+
+void Pass::walkTree(uint32_t pgno, Table* table, int depth,
+                    const std::function<void(int64_t, const std::vector<CarvedValue>&)>* row) {
+  const uint8_t* pg = page(pgno);
+  if (!pg || depth > 40 || treePage_[pgno]) return;
+  treePage_[pgno] = 1;
+  const size_t hdr = pgno == 1 ? 100 : 0;
+  const uint8_t kind = pg[hdr];
+  const bool interior = kind == 0x05 || kind == 0x02;
+  if (kind != 0x05 && kind != 0x0d && kind != 0x02 && kind != 0x0a) return;
+  const size_t cells = (size_t{pg[hdr + 3]} << 8) | pg[hdr + 4];
+  const size_t ptrs = hdr + (interior ? 12 : 8);
+  std::vector<uint8_t> payload;
+  std::vector<CarvedValue> values;
+  for (size_t i = 0; i < cells && ptrs + 2 * i + 2 <= pageSize_; ++i) {
+    const size_t at = (size_t{pg[ptrs + 2 * i]} << 8) | pg[ptrs + 2 * i + 1];
+    if (at < ptrs || at + 4 > pageSize_) continue;
+    if (kind == 0x05 || kind == 0x02) {
+      walkTree(static_cast<uint32_t>(readInteger(pg + at, 4) & 0xffffffff), table, depth + 1, row);
+      if (kind == 0x05) continue;
+    }
+    size_t p = at + (kind == 0x02 ? 4 : 0);
+    uint64_t size = 0, rowid = 0;
+    int n = readVarint(pg + p, pageSize_ - p, size);
+    if (n == 0) continue;
+    p += static_cast<size_t>(n);
+    if (kind == 0x0d) {
+      n = readVarint(pg + p, pageSize_ - p, rowid);
+      if (n == 0) continue;
+      p += static_cast<size_t>(n);
+    }
+    const size_t local = maxLocal(size, kind == 0x0d);
+    if (p + local > pageSize_ || (local < size && p + local + 4 > pageSize_)) continue;
+    const uint32_t overflow =
+        local < size ? static_cast<uint32_t>(readInteger(pg + p + local, 4) & 0xffffffff) : 0;
+    if (local < size) markOverflow(overflow, size - local);
+    if (kind != 0x0d) continue;
+    if ((!table && !row) || !readPayload(pg + p, local, size, overflow, payload) ||
+        !decodeRecord(payload, false, values)) {
+      continue;
+    }
+    const int64_t id = static_cast<int64_t>(rowid);
+    if (row) (*row)(id, values);
+    if (table) {
+      const size_t width = values.size();
+      if (width > 0 && width < table->shape->columns.size()) table->widths.insert(width);
+      values.resize(table->shape->columns.size());
+      const uint64_t h = valuesHash(values, table->shape->rowidAlias);
+      table->liveKeys.insert(keyOf(id, h));
+      table->liveHashes.insert(h);
+      table->liveRowids.insert(id);
+    }
+  }
+  if (interior) {
+    walkTree(static_cast<uint32_t>(readInteger(pg + hdr + 8, 4) & 0xffffffff), table, depth + 1,
+             row);
+  }
+}
+
+void Pass::walkFreelist() {
+  const uint8_t* first = page(1);
+  uint32_t trunk = static_cast<uint32_t>(readInteger(first + 32, 4) & 0xffffffff);
+  for (size_t guard = 0; trunk && guard < current_.size(); ++guard) {
+    const uint8_t* pg = page(trunk);
+    if (!pg || freelist_[trunk]) return;
+    freelist_[trunk] = 1;
+    const size_t leaves = std::min<size_t>(readInteger(pg + 4, 4) & 0xffffffff, usable_ / 4 - 2);
+    for (size_t i = 0; i < leaves; ++i) {
+      const uint32_t leaf = static_cast<uint32_t>(readInteger(pg + 8 + 4 * i, 4) & 0xffffffff);
+      if (leaf < freelist_.size()) freelist_[leaf] = 1;
+    }
+    trunk = static_cast<uint32_t>(readInteger(pg, 4) & 0xffffffff);
+  }
+}
+
+bool Pass::accept(Table& t, const std::vector<uint64_t>& types, const uint8_t* pg, size_t local,
+                  size_t localSize, uint64_t payloadSize, size_t headerSize, uint32_t overflow,
+                  std::optional<int64_t> rowid, const CarvePages& pages, uint64_t at, FoundIn where,
+                  bool dryRun) {
+  std::vector<uint8_t> payload;
+  bool cut = false;
+  if (localSize < payloadSize) {
+    cut = !readPayload(pg + local, localSize, payloadSize, overflow, payload);
+    if (cut) payload.assign(pg + local, pg + local + localSize);
+  } else {
+    payload.assign(pg + local, pg + local + static_cast<size_t>(payloadSize));
+  }
+  // The header as the candidate read it (a rebuilt one replaces what the freeblock overwrote).
+  std::vector<uint8_t> head;
+  appendVarint(head, headerSize);
+  for (uint64_t type : types) appendVarint(head, type);
+  if (head.size() != headerSize || payload.size() < headerSize) return false;
+  std::copy(head.begin(), head.end(), payload.begin());
+  std::vector<CarvedValue> values;
+  if (!decodeRecord(payload, cut, values)) return false;
+  const size_t width = t.shape->columns.size();
+  for (size_t c = 0; c < values.size(); ++c) {
+    if (auto s = std::get_if<std::string>(&values[c])) {
+      // Texts the tables hold are UTF-8 without zero bytes.
+      if (!validUtf8(reinterpret_cast<const uint8_t*>(s->data()), s->size(), cut) ||
+          s->find('\0') != std::string::npos) {
+        return false;
+      }
+    }
+    if (t.isDate[c]) {
+      if (auto i = std::get_if<int64_t>(&values[c]); i && !plausibleDate(static_cast<double>(*i))) {
+        return false;
+      }
+      if (auto d = std::get_if<double>(&values[c]); d && !plausibleDate(*d)) return false;
+    }
+  }
+  values.resize(width);
+  // A row of little but NULLs and empty values says nothing and is most likely noise: at
+  // least two values (one in a table of one column besides the rowid) must hold something.
+  size_t filled = 0, columns = 0;
+  for (size_t c = 0; c < width; ++c) {
+    if (static_cast<int>(c) == t.shape->rowidAlias) continue;
+    ++columns;
+    const CarvedValue& v = values[c];
+    if (auto s = std::get_if<std::string>(&v)) {
+      filled += !s->empty();
+    } else if (auto b = std::get_if<std::vector<uint8_t>>(&v)) {
+      filled += !b->empty();
+    } else {
+      filled += !std::holds_alternative<std::monostate>(v);
+    }
+  }
+  if (filled < std::min<size_t>(cut ? 1 : 2, columns)) return false;
+  if (dryRun) return true;
+  const uint64_t h = valuesHash(values, t.shape->rowidAlias);
+  if (rowid) {
+    if (t.liveKeys.count(keyOf(*rowid, h)) || (cut && t.liveRowids.count(*rowid))) return true;
+    if (t.reportedKeys.count(keyOf(*rowid, h)) || t.reportedWithoutRowid.count(h)) return true;
+  } else if (t.liveHashes.count(h) || t.reportedHashes.count(h)) {
+    return true;
+  }
+  if (rowid) {
+    t.reportedKeys.insert(keyOf(*rowid, h));
+    if (t.shape->rowidAlias >= 0) values[static_cast<size_t>(t.shape->rowidAlias)] = *rowid;
+  } else {
+    t.reportedWithoutRowid.insert(h);
+  }
+  t.reportedHashes.insert(h);
+  CarvedRow row;
+  row.table = t.shape->name;
+  row.rowid = rowid;
+  row.values = std::move(values);
+  row.foundIn = where;
+  row.offset = at;
+  row.inLog = pages.fromLog;
+  row.cut = cut;
+  if (!found_(row)) stopped_ = true;
+  return true;
+}
+
+// Parses the serial types of a record header: `count` of them from `p`, within `avail`
+// bytes. Returns the bytes used, 0 when they do not parse.
+size_t parseTypes(const uint8_t* p, size_t avail, size_t limitBytes, std::vector<uint64_t>& types,
+                  size_t count) {
+  types.clear();
+  size_t at = 0;
+  while (types.size() < count) {
+    uint64_t t = 0;
+    const int n = readVarint(p + at, std::min(avail, limitBytes) - std::min(at, avail), t);
+    if (n == 0 || t == 10 || t == 11 || t > (uint64_t{1} << 32)) return 0;
+    types.push_back(t);
+    at += static_cast<size_t>(n);
+    if (at > limitBytes || at > avail) return 0;
+  }
+  return at;
+}
+
+size_t Pass::tryCell(const uint8_t* pg, size_t pos, size_t end, const CarvePages& pages,
+                     uint64_t pageOffset, FoundIn where, bool dryRun) {
+  uint64_t payload = 0, rowid = 0, headerSize = 0;
+  int a = readVarint(pg + pos, end - pos, payload);
+  if (a == 0 || payload < 2 || payload > (uint64_t{1} << 31)) return 0;
+  int b = readVarint(pg + pos + a, end - pos - a, rowid);
+  if (b == 0) return 0;
+  const size_t rec = pos + static_cast<size_t>(a + b);
+  int c = readVarint(pg + rec, end - rec, headerSize);
+  if (c == 0 || c > 2 || headerSize < 2 || headerSize > payload) return 0;
+  const size_t local = maxLocal(payload, true);
+  const size_t cellEnd = rec + local + (local < payload ? 4 : 0);
+  if (cellEnd > end || headerSize > local) return 0;
+  std::vector<uint64_t> types;
+  for (Table& t : tables_) {
+    // Every header of this size holds the same types: parse once per width.
+    const size_t typeBytes = static_cast<size_t>(headerSize) - static_cast<size_t>(c);
+    const size_t used =
+        parseTypes(pg + rec + c, end - rec - c, typeBytes, types, t.shape->columns.size());
+    if (used != typeBytes) {
+      // A shorter row of an earlier width.
+      bool ok = false;
+      for (size_t w : t.widths) {
+        if (w == t.shape->columns.size()) continue;
+        if (parseTypes(pg + rec + c, end - rec - c, typeBytes, types, w) == typeBytes) {
+          ok = true;
+          break;
+        }
+      }
+      if (!ok) continue;
+    }
+    if (!typesFit(t, types)) continue;
+    uint64_t content = headerSize;
+    for (uint64_t ty : types) content += contentLength(ty);
+    if (content != payload) continue;
+    const uint32_t overflow =
+        local < payload ? static_cast<uint32_t>(readInteger(pg + rec + local, 4) & 0xffffffff) : 0;
+    if (accept(t, types, pg, rec, local, payload, static_cast<size_t>(headerSize), overflow,
+               static_cast<int64_t>(rowid), pages, pageOffset + pos, where, dryRun)) {
+      return cellEnd - pos;
+    }
+  }
+  return 0;
+}
+
+// A freeblock holds exactly its cell, or its cell and more cells freed next to it (each of
+// which the freeing also overwrote with a link and a size), with up to three bytes of
+// fragment between them.
+bool freedTogether(const uint8_t* pg, size_t pos, size_t end) {
+  if (pos == end) return true;
+  for (size_t at = pos; at <= pos + 3 && at + 4 <= end; ++at) {
+    const size_t size = (size_t{pg[at + 2]} << 8) | pg[at + 3];
+    if (size >= 4 && size <= end - at) return true;
+  }
+  return end - pos <= 3;
+}
+
+size_t Pass::tryFreeblock(const uint8_t* pg, size_t f, size_t size, const CarvePages& pages,
+                          uint64_t pageOffset, size_t regionEnd, bool offChain) {
+  // The cell's payload length and rowid took k bytes; the record header follows. The first
+  // four bytes of the cell now hold the freeblock's link and size: what they held of the
+  // header (its length byte, and for k = 2 the first type) is rebuilt from the table's shape.
+  const size_t end = f + size;
+  std::vector<uint64_t> types;
+  for (size_t k : {4, 3, 2, 5, 6, 7, 8, 9, 10, 11, 12}) {
+    const size_t rec = f + k;
+    if (rec + 2 > end) break;
+    const size_t lost = rec < f + 4 ? f + 4 - rec : 0;  // header bytes overwritten
+    for (Table& t : tables_) {
+      for (auto w = t.widths.rbegin(); w != t.widths.rend(); ++w) {
+        size_t headerSize = 0;
+        bool guessedFirst = false;
+        if (lost == 0) {
+          uint64_t h = 0;
+          const int c = readVarint(pg + rec, end - rec, h);
+          if (c == 0 || c > 2 || h < 2 || h > 16383 ||
+              parseTypes(pg + rec + c, end - rec - c, h - c, types, *w) != h - c) {
+            continue;
+          }
+          headerSize = static_cast<size_t>(h);
+        } else {
+          // lost == 1: the header length; lost == 2: also the first type (the rowid alias's
+          // NULL; other first columns cannot be rebuilt).
+          const size_t skip = lost - 1;
+          if (*w <= skip) continue;
+          const size_t used = parseTypes(pg + f + 4, end - f - 4, 126, types, *w - skip);
+          if (used == 0) continue;
+          headerSize = 1 + skip + used;
+          if (headerSize > 127) continue;
+          if (skip == 1) {
+            // The first type: the rowid alias's NULL, or what the freeblock's size leaves
+            // for the first column.
+            uint64_t first = 0;
+            if (t.shape->rowidAlias != 0) {
+              uint64_t rest = k + headerSize;
+              for (uint64_t ty : types) rest += contentLength(ty);
+              if (rest > size) continue;
+              // Only a freeblock that holds this one cell gives its length.
+              auto guessed = typeOfLength(t.kinds[0], size - rest);
+              if (guessed) guessedFirst = true;
+              if (!guessed) continue;
+              first = *guessed;
+            }
+            types.insert(types.begin(), first);
+          }
+        }
+        if (!typesFit(t, types)) continue;
+        uint64_t payload = headerSize;
+        for (uint64_t ty : types) payload += contentLength(ty);
+        const size_t local = maxLocal(payload, true);
+        const size_t cellSize = k + local + (local < payload ? 4 : 0);
+        if (cellSize > size || headerSize > local || !freedTogether(pg, f + cellSize, end) ||
+            (guessedFirst && cellSize != size)) {
+          continue;
+        }
+        const uint32_t overflow =
+            local < payload ? static_cast<uint32_t>(readInteger(pg + rec + local, 4) & 0xffffffff)
+                            : 0;
+        // The bytes before the header are no longer the cell's: the header is written over
+        // them in the decoded copy only.
+        // A link and size found outside the chain may be chance bytes: an intact cell
+        // starting inside the rebuilt one wins.
+        if (offChain) {
+          bool intact = false;
+          for (size_t q = f + 1; q < f + cellSize && !intact; ++q) {
+            intact = tryCell(pg, q, regionEnd, pages, pageOffset, FoundIn::unallocated, true) > 0;
+          }
+          if (intact) continue;
+        }
+        std::vector<uint8_t> copy(pg + rec, pg + rec + local + (local < payload ? 4 : 0));
+        if (accept(t, types, copy.data(), 0, local, payload, headerSize, overflow, std::nullopt,
+                   pages, pageOffset + f, FoundIn::freeblock)) {
+          return cellSize;
+        }
+      }
+    }
+  }
+  return 0;
+}
+
+bool Pass::scanRegion(const uint8_t* pg, size_t begin, size_t end,
+                      const std::set<size_t>& freeStarts, const std::map<size_t, size_t>& freeSizes,
+                      const CarvePages& pages, uint64_t pageOffset, FoundIn where) {
+  for (size_t pos = begin; pos + 3 < end && !stopped_;) {
+    size_t used = 0;
+    if (freeStarts.count(pos)) {
+      used = tryFreeblock(pg, pos, freeSizes.at(pos), pages, pageOffset, end, false);
+    } else {
+      // A freeblock that is no longer in the chain (the page was rebuilt, or its content
+      // area grew over it) still starts with its link and size.
+      const size_t next = (size_t{pg[pos]} << 8) | pg[pos + 1];
+      const size_t size = (size_t{pg[pos + 2]} << 8) | pg[pos + 3];
+      if (size >= 6 && size <= end - pos && (next == 0 || (next > pos && next < pageSize_))) {
+        used = tryFreeblock(pg, pos, size, pages, pageOffset, end, true);
+      }
+    }
+    if (used == 0) used = tryCell(pg, pos, end, pages, pageOffset, where);
+    pos += used ? used : 1;
+  }
+  return !stopped_;
+}
+
+void Pass::carvePage(const CarvePages& pages, uint64_t offset, uint32_t pgno, FoundIn whole,
+                     bool livePage) {
+  const uint8_t* pg = pages.stream->data() + offset;
+  const size_t hdr = pgno == 1 ? 100 : 0;
+  std::set<size_t> freeStarts;
+  std::map<size_t, size_t> freeSizes;
+  const uint8_t kind = pg[hdr];
+  const bool btree = kind == 0x0d || kind == 0x05 || kind == 0x0a || kind == 0x02;
+  size_t ptrEnd = hdr;
+  if (btree) {
+    size_t f = (size_t{pg[hdr + 1]} << 8) | pg[hdr + 2];
+    for (size_t guard = 0; f && f + 4 <= pageSize_ && guard < pageSize_ / 4; ++guard) {
+      const size_t size = (size_t{pg[f + 2]} << 8) | pg[f + 3];
+      if (size < 4 || f + size > pageSize_ || freeSizes.count(f)) break;
+      freeStarts.insert(f);
+      freeSizes[f] = size;
+      const size_t next = (size_t{pg[f]} << 8) | pg[f + 1];
+      if (next && next <= f) break;
+      f = next;
+    }
+    ptrEnd +=
+        (kind == 0x05 || kind == 0x02 ? 12 : 8) + 2 * ((size_t{pg[hdr + 3]} << 8) | pg[hdr + 4]);
+  }
+  if (livePage) {
+    // Deleted cells lie in the page's free space: between the cell pointers and the cell
+    // content (where a page that was rebuilt or turned interior also keeps old cells), and
+    // in its freeblocks.
+    size_t contentStart = (size_t{pg[hdr + 5]} << 8) | pg[hdr + 6];
+    if (contentStart == 0) contentStart = 65536;
+    contentStart = std::min<size_t>(contentStart, pageSize_);
+    if (ptrEnd < contentStart) {
+      scanRegion(pg, ptrEnd, contentStart, freeStarts, freeSizes, pages, offset,
+                 FoundIn::unallocated);
+    }
+    for (auto [f, size] : freeSizes) {
+      if (stopped_) return;
+      scanRegion(pg, f, f + size, freeStarts, freeSizes, pages, offset, FoundIn::freeblock);
+    }
+    return;
+  }
+  scanRegion(pg, btree ? std::min<size_t>(hdr + 8, pageSize_) : hdr, pageSize_, freeStarts,
+             freeSizes, pages, offset, whole);
+}
+
+void Pass::addLiveRowsFrom(const std::string& path) {
+  Database db(path);
+  if (!db.db) return;
+  for (Table& t : tables_) {
+    Statement st(db.db, "SELECT rowid, * FROM " + quoted(t.shape->name));
+    const int alias = t.shape->rowidAlias;
+    std::vector<CarvedValue> values;
+    while (st.step()) {
+      const int n = sqlite3_column_count(st.stmt) - 1;
+      values.assign(t.shape->columns.size(), std::monostate{});
+      for (int c = 0; c < n && static_cast<size_t>(c) < values.size(); ++c) {
+        sqlite3_stmt* s = st.stmt;
+        switch (sqlite3_column_type(s, c + 1)) {
+          case SQLITE_INTEGER:
+            values[c] = static_cast<int64_t>(sqlite3_column_int64(s, c + 1));
+            break;
+          case SQLITE_FLOAT:
+            values[c] = sqlite3_column_double(s, c + 1);
+            break;
+          case SQLITE_TEXT:
+            values[c] = st.text(c + 1);
+            break;
+          case SQLITE_BLOB: {
+            auto p = static_cast<const uint8_t*>(sqlite3_column_blob(s, c + 1));
+            values[c] = std::vector<uint8_t>(p, p + sqlite3_column_bytes(s, c + 1));
+            break;
+          }
+          default:
+            break;
+        }
+      }
+      const int64_t rowid = sqlite3_column_int64(st.stmt, 0);
+      const uint64_t h = valuesHash(values, alias);
+      t.liveKeys.insert(keyOf(rowid, h));
+      t.liveHashes.insert(h);
+      t.liveRowids.insert(rowid);
+    }
+  }
+}
+
+void Pass::run() {
+  if (tables_.empty() || !buildView()) return;
+  // The schema table (page 1) names every b-tree: tables and indexes alike are live pages.
+  std::vector<uint32_t> roots;
+  std::function<void(int64_t, const std::vector<CarvedValue>&)> schemaRow =
+      [&roots](int64_t, const std::vector<CarvedValue>& v) {
+        if (v.size() < 4) return;
+        if (auto r = std::get_if<int64_t>(&v[3]); r && *r > 1 && *r < (int64_t{1} << 31)) {
+          roots.push_back(static_cast<uint32_t>(*r));
+        }
+      };
+  walkTree(1, nullptr, 0, &schemaRow);
+  for (auto [root, table] : byRoot_) {
+    if (root < current_.size()) walkTree(root, table, 0, nullptr);
+  }
+  for (uint32_t root : roots) {
+    if (root < current_.size()) walkTree(root, nullptr, 0, nullptr);
+  }
+  walkFreelist();
+
+  for (const CarvePages& pages : input_.pages()) {
+    if (pages.pageSize != pageSize_) continue;
+    for (size_t i = 0; i < pages.pageOffsets.size() && !stopped_; ++i) {
+      const uint64_t off = pages.pageOffsets[i];
+      uint32_t pgno = 0;
+      bool current = false;
+      if (pages.fromLog) {
+        auto it = framePage_.find(off);
+        pgno = it == framePage_.end() ? 0 : it->second;
+        current = currentFrames_.count(off) > 0;
+      } else {
+        pgno = static_cast<uint32_t>(i + 1);
+        current = pgno < current_.size() && current_[pgno].stream == pages.stream &&
+                  current_[pgno].offset == off;
+      }
+      const bool known = pgno > 0 && pgno < current_.size();
+      if (current && known && treePage_[pgno]) {
+        // A page of a live b-tree: its cells are live; deleted ones lie in its free space.
+        if (treePage_[pgno] == 1) carvePage(pages, off, pgno, FoundIn::unallocated, true);
+        continue;
+      }
+      FoundIn where = pages.fromLog && !current             ? FoundIn::logFrame
+                      : current && known && freelist_[pgno] ? FoundIn::freelistPage
+                                                            : FoundIn::stalePage;
+      carvePage(pages, off, pgno, where, false);
+    }
+  }
+}
+
+}  // namespace
+
+std::optional<std::vector<TableShape>> readTableShapes(const std::string& databasePath) {
+  Database db(databasePath);
+  if (!db.db) return std::nullopt;
+  Statement list(db.db,
+                 "SELECT name, rootpage, sql FROM sqlite_master WHERE type = 'table' AND name NOT "
+                 "LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY rootpage");
+  if (!list.stmt) return std::nullopt;
+  std::vector<TableShape> shapes;
+  while (list.step()) {
+    TableShape shape;
+    shape.name = list.text(0);
+    const int64_t root = sqlite3_column_int64(list.stmt, 1);
+    const std::string sql = upper(list.text(2));
+    // Virtual tables have no pages; tables without rowid keep their rows in an index b-tree.
+    const size_t close = sql.rfind(')');
+    if (root <= 0 || root > UINT32_MAX ||
+        (close != std::string::npos && sql.find("WITHOUT", close) != std::string::npos)) {
+      continue;
+    }
+    shape.rootPage = static_cast<uint32_t>(root);
+    Statement info(db.db, "PRAGMA table_info(" + quoted(shape.name) + ")");
+    int keys = 0, keyColumn = -1;
+    std::string keyType;
+    while (info.step()) {
+      shape.columns.push_back(info.text(1));
+      const std::string declared = info.text(2);
+      shape.affinity.push_back(affinityOf(declared));
+      if (sqlite3_column_int(info.stmt, 5) > 0) {
+        ++keys;
+        keyColumn = static_cast<int>(shape.columns.size()) - 1;
+        keyType = upper(declared);
+      }
+    }
+    if (keys == 1 && keyType == "INTEGER") shape.rowidAlias = keyColumn;
+    if (!shape.columns.empty()) shapes.push_back(std::move(shape));
+  }
+  return shapes;
+}
+
+void carveBySchema(const CarveInput& input, const std::vector<TableShape>& shapes,
+                   const std::vector<std::string>& tables,
+                   const std::function<bool(const CarvedRow&)>& found,
+                   const std::string& liveDatabase) {
+  Pass pass(input, shapes, tables, found);
+  if (!liveDatabase.empty()) pass.addLiveRowsFrom(liveDatabase);
+  pass.run();
+}
+
+}  // namespace tamsel
