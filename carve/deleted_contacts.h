@@ -8,8 +8,9 @@
 
 namespace tamsel {
 
-// Posts one record per carved row through ctx.nc; posts no progress. Reads only `input`;
-// stops between pages when ctx.stopped().
+// Posts one record per carved person through ctx.nc, after the walk, in the order found (its
+// numbers, e-mail addresses and web pages joined from the value rows by row identifier); posts
+// no progress. Reads only `input`; stops between pages when ctx.stopped(), then posts nothing.
 void carveDeletedContacts(const CarveInput& input, ScanContext& ctx);
 
 }  // namespace tamsel
