@@ -10,6 +10,7 @@
 
 #include "carve/deleted_contacts.h"
 #include "events/notification_names.h"
+#include "tests/fixtures/carve_db_contacts.h"
 #include "tests/fixtures/ios_people_db_writer.h"
 #include "tests/fixtures/temp_folder.h"
 
@@ -19,39 +20,9 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Contacts = std::vector<std::shared_ptr<PRContactNode>>;
 
-// The address book as phones of system 5 and 6 keep it: 34 person columns, six value columns.
-const std::string kSchema =
-    "CREATE TABLE ABPerson (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, First TEXT, Last TEXT, "
-    "Middle TEXT, FirstPhonetic TEXT, MiddlePhonetic TEXT, LastPhonetic TEXT, Organization TEXT, "
-    "Department TEXT, Note TEXT, Kind INTEGER, Birthday TEXT, JobTitle TEXT, Nickname TEXT, "
-    "Prefix TEXT, Suffix TEXT, FirstSort TEXT, LastSort TEXT, CreationDate INTEGER, "
-    "ModificationDate INTEGER, CompositeNameFallback TEXT, ExternalIdentifier TEXT, "
-    "ExternalModificationTag TEXT, ExternalUUID TEXT, StoreID INTEGER, DisplayName TEXT, "
-    "ExternalRepresentation BLOB, FirstSortSection TEXT, LastSortSection TEXT, "
-    "FirstSortLanguageIndex INTEGER DEFAULT 2147483647, LastSortLanguageIndex INTEGER DEFAULT "
-    "2147483647, PersonLink INTEGER DEFAULT -1, ImageURI TEXT, IsPreferredName INTEGER DEFAULT "
-    "1);"
-    "CREATE TABLE ABMultiValue (UID INTEGER PRIMARY KEY, record_id INTEGER, property INTEGER, "
-    "identifier INTEGER, label INTEGER, value TEXT);";
-
-// An INSERT of person `rowid` with the named columns (NULL for the empty texts).
-std::string person(int rowid, std::vector<std::pair<std::string, std::string>> columns) {
-  std::string names = "ROWID", values = std::to_string(rowid);
-  for (const auto& [name, text] : columns) {
-    names += "," + name;
-    values += text.empty() ? ",NULL" : ",'" + text + "'";
-  }
-  return "INSERT INTO ABPerson (" + names + ") VALUES (" + values + ");";
-}
-// property: 3 phone, 4 e-mail, 5 address (not joined), 22 web page.
-std::string value(int uid, int owner, int property, const std::string& text) {
-  return "INSERT INTO ABMultiValue VALUES (" + std::to_string(uid) + "," + std::to_string(owner) +
-         "," + std::to_string(property) + ",0,1,'" + text + "');";
-}
-std::string deletePerson(int rowid) {
-  return "DELETE FROM ABMultiValue WHERE record_id=" + std::to_string(rowid) +
-         ";DELETE FROM ABPerson WHERE ROWID=" + std::to_string(rowid) + ";";
-}
+using fixtures::carvePersonDelete;
+using fixtures::carvePersonInsert;
+using fixtures::carveValueInsert;
 
 Contacts carve(const CarveInput& input, bool stop = false) {
   NotificationCenter nc;
@@ -92,7 +63,7 @@ std::unique_ptr<CarveInput> sqliteInput(const testing::TempFolder& folder, const
                                         const std::string& walSql = "", bool withLog = false) {
   const auto db = folder.path() / "AddressBook.sqlitedb";
   std::string error;
-  EXPECT_TRUE(testing::writeSqliteFile(db, "PRAGMA secure_delete=OFF;" + sql, walSql, &error))
+  EXPECT_TRUE(testing::writeSqliteFile(db, fixtures::kCarveKeepDeletedBytes + sql, walSql, &error))
       << error;
   auto input = CarveInput::open(db.string(), withLog ? db.string() + "-wal" : "", &error);
   EXPECT_NE(input, nullptr) << error;
@@ -101,25 +72,27 @@ std::unique_ptr<CarveInput> sqliteInput(const testing::TempFolder& folder, const
 
 TEST(CarveContactsDb, LiveAndDeletedPersonsWithTheirValues) {
   const std::string longNote(80, 'n');  // its serial-type code takes two bytes
-  std::string sql = kSchema;
-  sql += person(1, {{"First", "Ann"},
-                    {"Last", "Lee"},
-                    {"Organization", "Acme"},
-                    {"Department", "Sales"},
-                    {"Note", "short note"},
-                    {"JobTitle", "Clerk"},
-                    {"Nickname", "Annie"}}) +
-         person(2, {{"First", "Bob"}}) +
-         person(3, {{"Last", "Cruz"}, {"Note", longNote}, {"JobTitle", "Eng"}, {"Nickname", "C"}}) +
-         person(4, {{"First", "Dee"}, {"Last", "Ng"}, {"Middle", "M"}}) +
-         person(5, {{"First", "Eve"}}) + person(133, {{"First", "Gus"}, {"Organization", "Fab"}}) +
-         person(134, {{"First", "Hal"}});
-  sql += value(1, 1, 3, "555-0101") + value(2, 1, 4, "ann@example.com") +
-         value(3, 2, 3, "555-0201") + value(4, 2, 3, "555-0202") +
-         value(5, 2, 22, "http://bob.example") + value(6, 3, 3, "555-0301") +
-         value(7, 4, 3, "555-0401") + value(8, 4, 5, "an address") +
-         value(9, 5, 4, "eve@example.com") + value(10, 133, 3, "555-1330") +
-         value(11, 134, 3, "555-1340");
+  std::string sql = fixtures::kCarveAddressBookSchema;
+  sql += carvePersonInsert(1, {{"First", "Ann"},
+                               {"Last", "Lee"},
+                               {"Organization", "Acme"},
+                               {"Department", "Sales"},
+                               {"Note", "short note"},
+                               {"JobTitle", "Clerk"},
+                               {"Nickname", "Annie"}}) +
+         carvePersonInsert(2, {{"First", "Bob"}}) +
+         carvePersonInsert(
+             3, {{"Last", "Cruz"}, {"Note", longNote}, {"JobTitle", "Eng"}, {"Nickname", "C"}}) +
+         carvePersonInsert(4, {{"First", "Dee"}, {"Last", "Ng"}, {"Middle", "M"}}) +
+         carvePersonInsert(5, {{"First", "Eve"}}) +
+         carvePersonInsert(133, {{"First", "Gus"}, {"Organization", "Fab"}}) +
+         carvePersonInsert(134, {{"First", "Hal"}});
+  sql += carveValueInsert(1, 1, 3, "555-0101") + carveValueInsert(2, 1, 4, "ann@example.com") +
+         carveValueInsert(3, 2, 3, "555-0201") + carveValueInsert(4, 2, 3, "555-0202") +
+         carveValueInsert(5, 2, 22, "http://bob.example") + carveValueInsert(6, 3, 3, "555-0301") +
+         carveValueInsert(7, 4, 3, "555-0401") + carveValueInsert(8, 4, 5, "an address") +
+         carveValueInsert(9, 5, 4, "eve@example.com") + carveValueInsert(10, 133, 3, "555-1330") +
+         carveValueInsert(11, 134, 3, "555-1340");
   // The last page: the run after the first "Eve" is longer than 20 characters.
   sql +=
       "CREATE TABLE Keys (k TEXT);"
@@ -128,7 +101,7 @@ TEST(CarveContactsDb, LiveAndDeletedPersonsWithTheirValues) {
   // key's code): person 3 follows the identifier of the row found before it; person 134, the
   // last one added and so the first found on its page, is numbered after the largest
   // identifier (133, from the cell head 0x81 0x05) when the page is done.
-  sql += deletePerson(3) + deletePerson(134);
+  sql += carvePersonDelete(3) + carvePersonDelete(134);
   testing::TempFolder folder;
   const Contacts found = carve(*sqliteInput(folder, sql));
   expectContacts(found, {
@@ -149,10 +122,13 @@ TEST(CarveContactsDb, LiveAndDeletedPersonsWithTheirValues) {
 // Rows added and deleted again before a checkpoint exist only in the log's frames; the live
 // row seen in both files gets its number once.
 TEST(CarveContactsDb, RowsOnlyInTheLogAreFoundThroughIt) {
-  const std::string sql = kSchema + person(1, {{"First", "Ida"}}) + value(1, 1, 3, "555-0001");
-  const std::string walSql = person(2, {{"First", "Jon"}}) + value(2, 2, 3, "555-0002") +
-                             person(3, {{"First", "Kim"}}) + value(3, 3, 4, "kim@example.com") +
-                             deletePerson(3);
+  const std::string sql = fixtures::kCarveAddressBookSchema +
+                          carvePersonInsert(1, {{"First", "Ida"}}) +
+                          carveValueInsert(1, 1, 3, "555-0001");
+  const std::string walSql = carvePersonInsert(2, {{"First", "Jon"}}) +
+                             carveValueInsert(2, 2, 3, "555-0002") +
+                             carvePersonInsert(3, {{"First", "Kim"}}) +
+                             carveValueInsert(3, 3, 4, "kim@example.com") + carvePersonDelete(3);
   for (bool withLog : {false, true}) {
     SCOPED_TRACE(withLog ? "with the log" : "database only");
     testing::TempFolder folder;
