@@ -363,6 +363,16 @@ int classOf(const PRNode& r, const ByteFields& bytes, std::string* text) {
   return -1;
 }
 
+// Sets the deleted mark of a phone record, as the result presenter does when it lists one.
+void markDeleted(PRNode& r) {
+  if (auto* c = dynamic_cast<PRContactNode*>(&r)) c->bDeleted = true;
+  if (auto* m = dynamic_cast<PRMessageNode*>(&r)) m->bDeleted = true;
+  if (auto* n = dynamic_cast<PRNoteNode*>(&r)) n->bDeleted = true;
+  if (auto* call = dynamic_cast<PRCallHistoryNode*>(&r)) call->bDeleted = true;
+  if (auto* b = dynamic_cast<PRBookMarkNode*>(&r)) b->bDeleted = true;
+  if (auto* e = dynamic_cast<PRCalenderNode*>(&r)) e->bDeleted = true;
+}
+
 // An unnamed file in `dir` (gone when closed, never seen by another run), else one in the
 // system's temporary folder.
 std::FILE* openSpoolFile(const std::filesystem::path& dir) {
@@ -392,7 +402,13 @@ RecordJsonSpool::~RecordJsonSpool() {
   }
 }
 
-void RecordJsonSpool::add(const PRNode& record) {
+void RecordJsonSpool::add(PRNode& record, bool deleted) {
+  if (deleted) {
+    if (keys_.admitDeleted(record) != DeletedRecordKeys::Verdict::listed) return;
+    markDeleted(record);
+  } else {
+    keys_.noteLive(record);
+  }
   ByteFields bytes(warn_);
   std::string text;
   const int i = classOf(record, bytes, writeJson_ ? &text : nullptr);

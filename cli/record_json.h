@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "events/deleted_keys.h"
 #include "ios/device_list.h"
 #include "results/result_lists.h"
 
@@ -46,8 +47,10 @@ class RecordJsonSpool {
   RecordJsonSpool(const RecordJsonSpool&) = delete;
   RecordJsonSpool& operator=(const RecordJsonSpool&) = delete;
 
-  // A posted record; classes other than the fifteen are ignored.
-  void add(const PRNode& record);
+  // A posted record; classes other than the fifteen are ignored. A deleted phone record
+  // (posted as one) is left out when it is empty or already listed, by the result presenter's
+  // rule, and is marked deleted otherwise.
+  void add(PRNode& record, bool deleted = false);
   // Records of class `i` (the document's order: BlackBerry contact, call, SMS, MMS, memo,
   // calendar, content store; phone contact, message, call, note, bookmark, calendar entry,
   // photo or video, app file) seen so far.
@@ -67,6 +70,7 @@ class RecordJsonSpool {
   bool writeJson_;
   std::array<size_t, kClassCount> counts_{};
   std::array<std::FILE*, kClassCount> spools_{};
+  DeletedRecordKeys keys_;
   std::string error_;
 };
 

@@ -2,9 +2,15 @@
 // software backed it up (Info.plist, Manifest.plist, Manifest.mbdb and every file flat under
 // its hashed name), with a few records of every kind: contacts with portraits, messages
 // (SMS and chat), calls, notes, bookmarks and browser history, calendar events, camera-roll
-// pictures and a video, a voice memo and two social-network app files.
+// pictures and a video, a voice memo and two social-network app files. Each database also
+// holds rows the phone deleted (SQLite's secure_delete off, never vacuumed), and the message
+// database keeps its latest rows only in its write-ahead log, stored under a hashed name of its
+// own ("HomeDomain-Library/SMS/sms.db-wal"), one of them deleted there too.
 #include "examples/iphone_sample.h"
 
+#include <sqlite3.h>
+
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -23,6 +29,28 @@ using tt::IosBackupWriter;
 
 void check(bool ok, const std::string& what, const std::string& error) {
   if (!ok) throw std::runtime_error(what + ": " + error);
+}
+
+// Runs `sql` on the database at `path` as the phone would: deleted cells keep their bytes.
+// With `inLog` the changes stay in "<path>-wal" (no checkpoint, not even when closing).
+void change(const std::filesystem::path& path, const std::string& sql, bool inLog = false) {
+  sqlite3* db = nullptr;
+  bool ok = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK;
+  std::string mode = inLog ? "PRAGMA journal_mode=WAL;" : "";
+  ok = ok && sqlite3_exec(db, ("PRAGMA secure_delete=0;" + mode).c_str(), nullptr, nullptr,
+                          nullptr) == SQLITE_OK;
+  if (ok && inLog) {
+    ok = sqlite3_wal_autocheckpoint(db, 0) == SQLITE_OK &&
+         sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr) == SQLITE_OK;
+  }
+  char* message = nullptr;
+  ok = ok && sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK;
+  const std::string error = message ? message : (db ? sqlite3_errmsg(db) : "out of memory");
+  sqlite3_free(message);
+  sqlite3_close(db);
+  std::error_code ec;
+  std::filesystem::remove(path.string() + "-shm", ec);
+  check(ok, "changing " + path.string(), error);
 }
 
 std::string picture(int w, int h, int seed) {
@@ -96,10 +124,18 @@ void writePeople(IosBackupWriter& w) {
       pictures.push_back({id, std::vector<uint8_t>(png.begin(), png.end())});
     }
   }
+  // Two people the phone's owner deleted.
+  book.people.push_back({.rowid = 7, .first = "Erik", .last = "Sandberg"});
+  book.values.push_back({7, 3, "_$!<Mobile>!$_", "+46 73 555 01 99"});
+  book.people.push_back({.rowid = 8, .first = "Greta", .last = "Holm", .organization = "Holm AB"});
+  book.values.push_back({8, 3, "_$!<Work>!$_", "+46 8 555 019 77"});
   std::string error;
-  check(tt::writeAddressBook(w.pathFor("HomeDomain", "Library/AddressBook/AddressBook.sqlitedb"),
-                             book, &error),
-        "address book", error);
+  const std::filesystem::path addressBook =
+      w.pathFor("HomeDomain", "Library/AddressBook/AddressBook.sqlitedb");
+  check(tt::writeAddressBook(addressBook, book, &error), "address book", error);
+  change(addressBook,
+         "DELETE FROM ABMultiValue WHERE record_id IN (7, 8);"
+         "DELETE FROM ABPerson WHERE ROWID IN (7, 8);");
   check(tt::writePictureDatabase(
             w.pathFor("HomeDomain", "Library/AddressBook/AddressBookImages.sqlitedb"), pictures,
             false, &error),
@@ -126,6 +162,10 @@ void writePeople(IosBackupWriter& w) {
       {"Your parcel is ready for pickup. Code 4471", stranger, 0},
       {"Happy birthday Bob 🎉", 1, 1},
       {"Photos from the trip are uploaded", 0, 0},
+      // Deleted by the phone's owner.
+      {"The spare key is under the blue flowerpot", 0, 1},
+      {"Can you lend me 200 until Friday?", stranger, 0},
+      {"Don't tell Bob about the party", 2, 1},
   };
   std::vector<tt::MessageRow> rows;
   for (size_t i = 0; i < msgs.size(); ++i) {
@@ -138,49 +178,82 @@ void writePeople(IosBackupWriter& w) {
     m.isFromMe = msgs[i].fromMe;
     rows.push_back(std::move(m));
   }
-  check(tt::writeMessageDatabase(w.pathFor("HomeDomain", "Library/SMS/sms.db"),
-                                 tt::MessageSchema::kIOS6, rows, 0, &error),
-        "messages", error);
+  const std::filesystem::path sms = w.pathFor("HomeDomain", "Library/SMS/sms.db");
+  check(tt::writeMessageDatabase(sms, tt::MessageSchema::kIOS6, rows, 0, &error), "messages",
+        error);
+  change(sms, "DELETE FROM message WHERE ROWID IN (13, 14, 15);");
+  // The latest messages, not yet checkpointed: two kept, one deleted again at once.
+  const int64_t t1 = t0 + 20 * 5400;
+  change(sms,
+         "INSERT INTO handle (ROWID, id, service) VALUES (16, '+46709876543', 'SMS');"
+         "INSERT INTO message (ROWID, guid, text, handle_id, date, is_from_me, service) VALUES "
+         "(16, 'guid-16', 'Is the boat still for sale?', 16, " +
+             std::to_string(t1) +
+             ", 0, 'SMS'),"
+             "(17, 'guid-17', 'Yes, come and see it on Sunday', 16, " +
+             std::to_string(t1 + 600) +
+             ", 1, 'SMS'),"
+             "(18, 'guid-18', 'Delete this: the safe code is 7391', 1, " +
+             std::to_string(t1 + 1200) + ", 0, 'SMS');",
+         true);
+  change(sms, "DELETE FROM message WHERE ROWID = 18;", true);
+  // The log goes under its own hashed name, as the backup stores it.
+  std::filesystem::rename(sms.string() + "-wal", w.pathFor("HomeDomain", "Library/SMS/sms.db-wal"));
 }
 
 void writeRecords(IosBackupWriter& w) {
   // Calls: seconds since 1970 (2013-02-14 onwards).
   const int64_t c0 = 1360836000;
-  fx::writeCallHistoryDb(w.pathFor("WirelessDomain", "Library/CallHistory/call_history.db"),
+  const std::filesystem::path calls =
+      w.pathFor("WirelessDomain", "Library/CallHistory/call_history.db");
+  fx::writeCallHistoryDb(calls,
                          {{delivered(kPeople[0].mobile), c0, 125, fx::kCallOutgoing},
                           {delivered(kPeople[1].mobile), c0 + 3600, 0, fx::kCallIncoming},
                           {delivered(kPeople[2].mobile), c0 + 86400, 1830, fx::kCallIncoming},
                           {delivered(kPeople[5].mobile), c0 + 90000, 0, fx::kCallOutgoing},
                           {"+447700900123", c0 + 172800, 47, fx::kCallIncoming},
-                          {delivered(kPeople[3].mobile), c0 + 200000, 3725, fx::kCallOutgoing}});
+                          {delivered(kPeople[3].mobile), c0 + 200000, 3725, fx::kCallOutgoing},
+                          {"+46735550199", c0 + 250000, 312, fx::kCallIncoming},
+                          {"+4685550197", c0 + 260000, 0, fx::kCallOutgoing}});
+  change(calls, "DELETE FROM call WHERE ROWID IN (7, 8);");
 
   const int64_t n0 = 382600000;  // seconds since 2001
-  fx::writeNotesDb(w.pathFor("HomeDomain", "Library/Notes/notes.sqlite"),
-                   fx::NotesLayout::kCoreData,
+  const std::filesystem::path notes = w.pathFor("HomeDomain", "Library/Notes/notes.sqlite");
+  fx::writeNotesDb(notes, fx::NotesLayout::kCoreData,
                    {{"Shopping", "Milk\nBread\nCoffee beans\nTomatoes", n0 + 100, n0, "Milk"},
                     {"Gift ideas", "Bob: a good book\nAnna: ceramics class", n0 + 5000, n0 + 4000,
                      "Bob: a good book"},
                     {"Wi-Fi at the cabin", "Network: Cabin-5G\nPassword on the fridge", n0 + 9000,
-                     n0 + 8000, "Network"}});
+                     n0 + 8000, "Network"},
+                    {"Letter draft", "Dear landlord,\nthe heating has been off since Monday",
+                     n0 + 12000, n0 + 11000, "Dear landlord,"}});
+  change(notes, "DELETE FROM ZNOTEBODY WHERE Z_PK = 4; DELETE FROM ZNOTE WHERE Z_PK = 4;");
 
   std::vector<fx::BookmarkRow> marks = fx::standardBookmarkFolders();
   marks.push_back({"Weather", "https://weather.example.org/stockholm", 1});
   marks.push_back({"Recipes", "https://recipes.example.com/", 1});
   marks.push_back({"Train times", "https://trains.example.net/timetable", 1});
-  fx::writeBookmarksDb(w.pathFor("HomeDomain", "Library/Safari/Bookmarks.db"), marks);
+  marks.push_back({"Flat listings", "https://flats.example.com/stockholm?rooms=2", 1});
+  const std::filesystem::path bookmarks = w.pathFor("HomeDomain", "Library/Safari/Bookmarks.db");
+  fx::writeBookmarksDb(bookmarks, marks);
+  change(bookmarks, "DELETE FROM bookmarks WHERE title = 'Flat listings';");
   fx::writeHistoryPlist(w.pathFor("HomeDomain", "Library/Safari/History.plist"),
                         {{"https://news.example.org/today", "Today's news"},
                          {"https://maps.example.com/?q=cafe", "Cafés nearby"}},
                         fx::PlistFormat::kBinary);
 
   const double k0 = 382700000;
+  const std::filesystem::path calendar =
+      w.pathFor("HomeDomain", "Library/Calendar/Calendar.sqlitedb");
   fx::writeCalendarDb(
-      w.pathFor("HomeDomain", "Library/Calendar/Calendar.sqlitedb"), fx::CalendarLayout::kIos6,
-      {{"Home", fx::kCalendarEvents}},
+      calendar, fx::CalendarLayout::kIos6, {{"Home", fx::kCalendarEvents}},
       {{"Dentist", "City Dental Clinic", "Check-up", k0, k0 + 3600},
        {"Lunch with Anna", "Café de Flore", std::nullopt, k0 + 86400, k0 + 90000},
        {"Flight to Tokyo", "Terminal 5", "Booking ABC123", k0 + 604800, k0 + 651600},
-       {"Bob's birthday", std::nullopt, "Bring the book", k0 + 900000, k0 + 986400, {}, 1}});
+       {"Bob's birthday", std::nullopt, "Bring the book", k0 + 900000, k0 + 986400, {}, 1},
+       {"Job interview", "Kungsgatan 12", "Ask about the notice period", k0 + 1200000,
+        k0 + 1203600}});
+  change(calendar, "DELETE FROM CalendarItem WHERE summary = 'Job interview';");
 }
 
 void writeFiles(IosBackupWriter& w) {

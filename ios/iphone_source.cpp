@@ -8,10 +8,13 @@
 #include <optional>
 #include <vector>
 
+#include "events/deleted_keys.h"
 #include "events/notification_names.h"
 #include "ios/backup_files.h"
 #include "ios/backup_index.h"
 #include "ios/contacts_messages.h"
+#include "ios/deleted_rows.h"
+#include "ios/deleted_steps.h"
 #include "ios/device_list.h"
 #include "ios/media_files.h"
 #include "ios/phone_db.h"
@@ -104,6 +107,36 @@ class RecordCounter {
   std::atomic<uint64_t> count_{0};
 };
 
+// Keeps the keys of the records posted on `nc` while it lives, by the result presenter's
+// duplicate rule, for the schema-aware pass that comes after the steps.
+class PostedKeys {
+ public:
+  explicit PostedKeys(NotificationCenter& nc) : nc_(nc) {
+    for (std::string_view name : kRecordNotifications) {
+      const bool deleted = name.substr(1, 6) == "canDel";
+      nc_.addObserver(this, name, [this, deleted](const Notification& n) {
+        auto record = n.record<PRNode>();
+        if (!record) return;
+        if (deleted) {
+          keys_.admitDeleted(*record);
+        } else {
+          keys_.noteLive(*record);
+        }
+      });
+    }
+  }
+  ~PostedKeys() { stop(); }
+  PostedKeys(const PostedKeys&) = delete;
+  PostedKeys& operator=(const PostedKeys&) = delete;
+  // Stops keeping keys (the pass keeps its own from then on).
+  void stop() { nc_.removeObserver(this); }
+  DeletedRecordKeys& keys() { return keys_; }
+
+ private:
+  NotificationCenter& nc_;
+  DeletedRecordKeys keys_;
+};
+
 }  // namespace
 
 int majorVersion(std::string_view version) {
@@ -167,6 +200,7 @@ ScanOutcome scanPhoneBackup(const std::string& path, ScanContext& ctx) {
                          "messages, calls, notes, bookmarks and calendar are not read");
   }
 
+  PostedKeys posted(ctx.nc);
   using Step = std::function<void()>;
   const std::pair<const char*, Step> steps[] = {
       {"index", [&] { scanDirAnalyThread(path, ctx); }},
@@ -177,6 +211,17 @@ ScanOutcome scanPhoneBackup(const std::string& path, ScanContext& ctx) {
       {"notes", [&] { scanNoteThread(path, ctx); }},
       {"bookmarks", [&] { scanBookMarkThread(path, ctx); }},
       {"calendar", [&] { scanCalenderThread(path, ctx); }},
+      {"deleted contacts", [&] { scanDelContactThread(path, ctx); }},
+      {"deleted messages", [&] { scanDelMessageThread(path, ctx); }},
+      {"deleted notes", [&] { scanDelNoteThread(path, ctx); }},
+      {"deleted call history", [&] { scanDelCallHistoryThread(path, ctx); }},
+      {"deleted bookmarks", [&] { ScanDelBookMarkThread(path, ctx); }},
+      {"deleted calendar", [&] { ScanDelCalenderThread(path, ctx); }},
+      {"deleted rows",
+       [&] {
+         posted.stop();
+         scanDeletedRows(path, ctx, posted.keys());
+       }},
   };
   RecordCounter counter(ctx.nc);
   for (const auto& [what, step] : steps) {

@@ -12,59 +12,6 @@ namespace tamsel {
 
 namespace {
 
-// A key that keeps the field boundaries: each part is preceded by its length.
-std::string joinKey(std::initializer_list<std::string_view> parts) {
-  std::string k;
-  for (std::string_view p : parts) {
-    const uint64_t n = p.size();
-    k.append(reinterpret_cast<const char*>(&n), sizeof n);
-    k.append(p);
-  }
-  return k;
-}
-
-// The fields by which a deleted record counts as already listed.
-std::string keyOf(const PRContactNode& r) {
-  return joinKey({r.contactName, r.contactPhone});
-}
-std::string keyOf(const PRMessageNode& r) {
-  return joinKey({r.messagePhone, r.messageContent, r.messageDate});
-}
-std::string keyOf(const PRNoteNode& r) {
-  return joinKey({r.noteContent});
-}
-std::string keyOf(const PRCallHistoryNode& r) {
-  return joinKey({r.callPhone, r.callDate});
-}
-std::string keyOf(const PRBookMarkNode& r) {
-  return joinKey({r.bookMarkURL, r.bookMarkTitle});
-}
-std::string keyOf(const PRCalenderNode& r) {
-  return joinKey({r.calTitle, r.calNote, r.startDate});
-}
-
-// When a deleted record carries nothing worth listing.
-bool isEmptyRecord(const PRContactNode&) {
-  return false;
-}
-bool isEmptyRecord(const PRMessageNode& r) {
-  return r.messagePhone.empty() && r.messageContent.empty();
-}
-// A note is dropped only when both texts are missing, which our records never are; an empty
-// deleted note still meets the duplicate test on its content.
-bool isEmptyRecord(const PRNoteNode&) {
-  return false;
-}
-bool isEmptyRecord(const PRCallHistoryNode& r) {
-  return r.callName.empty() && r.callPhone.empty();
-}
-bool isEmptyRecord(const PRBookMarkNode& r) {
-  return r.bookMarkURL.empty() && r.bookMarkTitle.empty();
-}
-bool isEmptyRecord(const PRCalenderNode& r) {
-  return r.calTitle.empty() && r.calNote.empty() && r.startDate.empty();
-}
-
 template <class T>
 std::shared_ptr<T> recordOrLog(const Notification& n) {
   auto rec = n.record<T>();
@@ -78,19 +25,15 @@ std::shared_ptr<T> recordOrLog(const Notification& n) {
 
 namespace {
 
-// Appends a live record without any check, and indexes its key for the deleted records.
+// Appends a live record without any check, and keeps its key for the deleted records.
 template <class T>
 void appendLive(std::mutex& m, const bool& open, RecordList<T>& list, int32_t& counter,
-                std::unordered_set<std::string>* index, const Notification& n) {
+                DeletedRecordKeys* keys, const Notification& n) {
   auto rec = recordOrLog<T>(n);
   if (!rec) return;
-  std::string key;
-  if constexpr (requires { keyOf(*rec); }) {
-    if (index) key = keyOf(*rec);
-  }
   std::lock_guard lock(m);
   if (!open) return;
-  if (index) index->insert(std::move(key));
+  if (keys) keys->noteLive(*rec);
   list.push_back(std::move(rec));
   ++counter;
 }
@@ -98,12 +41,11 @@ void appendLive(std::mutex& m, const bool& open, RecordList<T>& list, int32_t& c
 // Appends a deleted record unless it is empty or equal to a listed (live or deleted) one.
 template <class T>
 void appendDeleted(std::mutex& m, const bool& open, RecordList<T>& list, int32_t& counter,
-                   std::unordered_set<std::string>& index, const Notification& n) {
+                   DeletedRecordKeys& keys, const Notification& n) {
   auto rec = recordOrLog<T>(n);
-  if (!rec || isEmptyRecord(*rec)) return;
-  std::string key = keyOf(*rec);
+  if (!rec) return;
   std::lock_guard lock(m);
-  if (!open || !index.insert(std::move(key)).second) return;
+  if (!open || keys.admitDeleted(*rec) != DeletedRecordKeys::Verdict::listed) return;
   rec->bDeleted = true;
   list.push_back(std::move(rec));
   ++counter;
@@ -126,60 +68,60 @@ void PRResultViewController::scanFaceTwitterInfoHandle(const Notification& n) {
 
 void PRResultViewController::ScanContactInfomationHandle(const Notification& n) {
   appendLive<PRContactNode>(mutex_, filing_, lists_.contactArray, counters_.contactNum,
-                            &dup_.contact, n);
+                            &dup_, n);
 }
 
 void PRResultViewController::ScanMessageInfomationHandle(const Notification& n) {
   appendLive<PRMessageNode>(mutex_, filing_, lists_.messageArray, counters_.messageNum,
-                            &dup_.message, n);
+                            &dup_, n);
 }
 
 void PRResultViewController::ScanCallHistoryInfomationHandle(const Notification& n) {
   appendLive<PRCallHistoryNode>(mutex_, filing_, lists_.callHistoryArray, counters_.callNum,
-                                &dup_.call, n);
+                                &dup_, n);
 }
 
 void PRResultViewController::ScanNoteInfomationHandle(const Notification& n) {
-  appendLive<PRNoteNode>(mutex_, filing_, lists_.noteArray, counters_.noteNum, &dup_.note, n);
+  appendLive<PRNoteNode>(mutex_, filing_, lists_.noteArray, counters_.noteNum, &dup_, n);
 }
 
 void PRResultViewController::scanBookMarkInfoHandle(const Notification& n) {
   appendLive<PRBookMarkNode>(mutex_, filing_, lists_.bookMarkArray, counters_.bookMarkNum,
-                             &dup_.bookMark, n);
+                             &dup_, n);
 }
 
 void PRResultViewController::scanCalenderInfoHandle(const Notification& n) {
   appendLive<PRCalenderNode>(mutex_, filing_, lists_.calenderArray, counters_.calenderNum,
-                             &dup_.calender, n);
+                             &dup_, n);
 }
 
 void PRResultViewController::ScanDelContactInfomationHandle(const Notification& n) {
   appendDeleted<PRContactNode>(mutex_, filing_, lists_.contactArray, counters_.delContactNum,
-                               dup_.contact, n);
+                               dup_, n);
 }
 
 void PRResultViewController::ScanDelMessageInfomationHandle(const Notification& n) {
   appendDeleted<PRMessageNode>(mutex_, filing_, lists_.messageArray, counters_.delMessageNum,
-                               dup_.message, n);
+                               dup_, n);
 }
 
 void PRResultViewController::ScanDelNoteInfomationHandle(const Notification& n) {
-  appendDeleted<PRNoteNode>(mutex_, filing_, lists_.noteArray, counters_.delNoteNum, dup_.note, n);
+  appendDeleted<PRNoteNode>(mutex_, filing_, lists_.noteArray, counters_.delNoteNum, dup_, n);
 }
 
 void PRResultViewController::ScanDelCallHistoryInfomationHandle(const Notification& n) {
   appendDeleted<PRCallHistoryNode>(mutex_, filing_, lists_.callHistoryArray, counters_.delCallNum,
-                                   dup_.call, n);
+                                   dup_, n);
 }
 
 void PRResultViewController::scanDelBookMarkInfoHandle(const Notification& n) {
   appendDeleted<PRBookMarkNode>(mutex_, filing_, lists_.bookMarkArray, counters_.delBookMarkNum,
-                                dup_.bookMark, n);
+                                dup_, n);
 }
 
 void PRResultViewController::scanDelCalenderInfoHandle(const Notification& n) {
   appendDeleted<PRCalenderNode>(mutex_, filing_, lists_.calenderArray, counters_.delCalenderNum,
-                                dup_.calender, n);
+                                dup_, n);
 }
 
 // ---------------------------------------------------------------- BlackBerry and raw records

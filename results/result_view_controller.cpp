@@ -406,7 +406,7 @@ void PRResultViewController::releaseUIMemory() {
     accepting_ = false;
     filing_ = false;
     lists_ = ResultLists{};
-    dup_ = DuplicateIndex{};
+    dup_.clear();
   }
   // Every table shows phone-backup records too, so every display list lets its records go.
   for (auto& rows : display_) rows.clear();

@@ -19,6 +19,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "events/deleted_keys.h"
 #include "events/notification_center.h"
 #include "results/recovery_writer.h"
 #include "results/result_lists.h"
@@ -222,10 +223,6 @@ class PRResultViewController : private RecoveryObserver {
  private:
   // Indexes of the equality keys of each deletable category (live and deleted records), so
   // that the duplicate test of a deleted record does not walk the list.
-  struct DuplicateIndex {
-    std::unordered_set<std::string> contact, message, note, call, bookMark, calender;
-  };
-
   void subscribe();
   void rewriteCountLabels(int progress);
   void writeFinalCountLabels(const ScanCounters& c);
@@ -250,7 +247,7 @@ class PRResultViewController : private RecoveryObserver {
   bool filing_ = true;  // accepting_ && retain_: posted records go into the lists
   ResultLists lists_;
   ScanCounters counters_;
-  DuplicateIndex dup_;
+  DeletedRecordKeys dup_;  // the duplicate rule of the deleted phone records
   int phoneProgress_ = 1;  // the highest "ScanProgressInfo" value of this scan
 
   std::atomic<int> selectedFilesNum_{0};

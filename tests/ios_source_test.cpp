@@ -36,7 +36,9 @@ struct Recorder {
          {notify::kScanPhotoAndVideo, notify::kScanPhotoAndVideoInfo, notify::kScanFaceTwitterInfo,
           notify::kScanContactInfo, notify::kScanMessageInfo, notify::kScanCallHistoryInfo,
           notify::kScanNoteInfo, notify::kScanBookMarkInfo, notify::kScanCalenderInfo,
-          notify::kScanProgressInfo}) {
+          notify::kScanDelContactInfo, notify::kScanDelMessageInfo, notify::kScanDelNoteInfo,
+          notify::kScanDelCallHistoryInfo, notify::kScanDelBookMarkInfo,
+          notify::kScanDelCalenderInfo, notify::kScanProgressInfo}) {
       nc_.addObserver(this, name, [this](const Notification& n) {
         names.emplace_back(n.name);
         if (n.name == notify::kScanProgressInfo) progress.push_back(n.number(-1));
@@ -150,15 +152,16 @@ TEST_F(IphoneSourceTest, StepsPostInTheOrderOfTheirProgressValues) {
     EXPECT_EQ(rec.count(notify::kScanCalenderInfo), sample.calendar);
 
     // Progress: the index's 0..20 (never falling, up to 20 as its last entry is a wanted
-    // one), the folder listing's counter from 1, then 40, 50, 60, 70.
+    // one), the folder listing's counter from 1, then 40, 50, 60, 70 and the deleted-record
+    // steps' 75 to 100.
     const std::vector<int64_t>& p = rec.progress;
-    ASSERT_GE(p.size(), 5u);
-    const std::vector<int64_t> tail(p.end() - 4, p.end());
-    EXPECT_EQ(tail, (std::vector<int64_t>{40, 50, 60, 70}));
+    ASSERT_GE(p.size(), 11u);
+    const std::vector<int64_t> tail(p.end() - 10, p.end());
+    EXPECT_EQ(tail, (std::vector<int64_t>{40, 50, 60, 70, 75, 80, 85, 90, 95, 100}));
     size_t i = 0;
-    for (int64_t last = 0; i < p.size() - 4 && p[i] >= last && p[i] <= 20; ++i) last = p[i];
+    for (int64_t last = 0; i < p.size() - 10 && p[i] >= last && p[i] <= 20; ++i) last = p[i];
     ASSERT_GT(i, 0u) << "no index progress";
-    for (int64_t expect = 1; i < p.size() - 4; ++i, ++expect) EXPECT_EQ(p[i], expect);
+    for (int64_t expect = 1; i < p.size() - 10; ++i, ++expect) EXPECT_EQ(p[i], expect);
   }
 }
 
