@@ -67,18 +67,16 @@ void PRResultViewController::scanFaceTwitterInfoHandle(const Notification& n) {
 }
 
 void PRResultViewController::ScanContactInfomationHandle(const Notification& n) {
-  appendLive<PRContactNode>(mutex_, filing_, lists_.contactArray, counters_.contactNum,
-                            &dup_, n);
+  appendLive<PRContactNode>(mutex_, filing_, lists_.contactArray, counters_.contactNum, &dup_, n);
 }
 
 void PRResultViewController::ScanMessageInfomationHandle(const Notification& n) {
-  appendLive<PRMessageNode>(mutex_, filing_, lists_.messageArray, counters_.messageNum,
-                            &dup_, n);
+  appendLive<PRMessageNode>(mutex_, filing_, lists_.messageArray, counters_.messageNum, &dup_, n);
 }
 
 void PRResultViewController::ScanCallHistoryInfomationHandle(const Notification& n) {
-  appendLive<PRCallHistoryNode>(mutex_, filing_, lists_.callHistoryArray, counters_.callNum,
-                                &dup_, n);
+  appendLive<PRCallHistoryNode>(mutex_, filing_, lists_.callHistoryArray, counters_.callNum, &dup_,
+                                n);
 }
 
 void PRResultViewController::ScanNoteInfomationHandle(const Notification& n) {
@@ -86,23 +84,23 @@ void PRResultViewController::ScanNoteInfomationHandle(const Notification& n) {
 }
 
 void PRResultViewController::scanBookMarkInfoHandle(const Notification& n) {
-  appendLive<PRBookMarkNode>(mutex_, filing_, lists_.bookMarkArray, counters_.bookMarkNum,
-                             &dup_, n);
+  appendLive<PRBookMarkNode>(mutex_, filing_, lists_.bookMarkArray, counters_.bookMarkNum, &dup_,
+                             n);
 }
 
 void PRResultViewController::scanCalenderInfoHandle(const Notification& n) {
-  appendLive<PRCalenderNode>(mutex_, filing_, lists_.calenderArray, counters_.calenderNum,
-                             &dup_, n);
+  appendLive<PRCalenderNode>(mutex_, filing_, lists_.calenderArray, counters_.calenderNum, &dup_,
+                             n);
 }
 
 void PRResultViewController::ScanDelContactInfomationHandle(const Notification& n) {
-  appendDeleted<PRContactNode>(mutex_, filing_, lists_.contactArray, counters_.delContactNum,
-                               dup_, n);
+  appendDeleted<PRContactNode>(mutex_, filing_, lists_.contactArray, counters_.delContactNum, dup_,
+                               n);
 }
 
 void PRResultViewController::ScanDelMessageInfomationHandle(const Notification& n) {
-  appendDeleted<PRMessageNode>(mutex_, filing_, lists_.messageArray, counters_.delMessageNum,
-                               dup_, n);
+  appendDeleted<PRMessageNode>(mutex_, filing_, lists_.messageArray, counters_.delMessageNum, dup_,
+                               n);
 }
 
 void PRResultViewController::ScanDelNoteInfomationHandle(const Notification& n) {
