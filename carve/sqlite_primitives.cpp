@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdio>
 
 namespace tamsel {
@@ -138,9 +139,10 @@ std::optional<std::string> readOneByteColumn(const ByteSource& stream, uint64_t 
   dataOffset += static_cast<uint64_t>(n);
   if (!numeric) return asText(*bytes);
   uint64_t value = readBigEndian(*bytes, 0, bytes->size());
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%d", static_cast<int32_t>(static_cast<uint32_t>(value)));
-  return std::string(buf);
+  char buf[16];
+  const auto end =
+      std::to_chars(buf, buf + sizeof buf, static_cast<int32_t>(static_cast<uint32_t>(value)));
+  return std::string(buf, end.ptr);
 }
 
 // Two-byte serial type at `codeAt`, content copied raw from `contentAt`.

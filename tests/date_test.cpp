@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "util/date.h"
 
@@ -34,6 +36,41 @@ class DateTest : public ::testing::Test {
     return unixTime(year, month, day, hour, minute) - kSecondsFrom1970To2001;
   }
 };
+
+// The date texts are made without asking the C library for every time: they must still be
+// the library's local times, in zones with clock changes (at whole and half hours) and
+// without, on both sides of each change, and after the zone setting changes.
+TEST_F(DateTest, LocalTimesAgreeWithTheLibraryInEveryZone) {
+  auto library = [](int64_t t) {
+    std::time_t tt = static_cast<std::time_t>(t);
+    std::tm tm{};
+    localtime_r(&tt, &tm);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%02d-%02d-%04d %02d:%02d", tm.tm_mon + 1, tm.tm_mday,
+                  tm.tm_year + 1900, tm.tm_hour, tm.tm_min);
+    return std::string(buf);
+  };
+  uint64_t seed = 88172645463325252ull;
+  for (const char* zone : {"UTC", "Europe/London", "America/New_York", "Australia/Lord_Howe",
+                           "Asia/Kolkata", "Pacific/Chatham", "UTC"}) {
+    SCOPED_TRACE(zone);
+    setenv("TZ", zone, 1);
+    tzset();
+    // Every quarter hour around the 2013 clock changes of both hemispheres, then random times.
+    std::vector<int64_t> times;
+    for (int64_t t = unixTime(2013, 3, 29); t < unixTime(2013, 4, 8); t += 900) times.push_back(t);
+    for (int64_t t = unixTime(2013, 10, 5); t < unixTime(2013, 11, 5); t += 900) times.push_back(t);
+    for (int i = 0; i < 20000; ++i) {
+      seed ^= seed << 13, seed ^= seed >> 7, seed ^= seed << 17;
+      times.push_back(static_cast<int64_t>(seed % 2200000000ull) - 100000000);
+    }
+    for (int64_t t : times) {
+      if (t <= 0) continue;
+      ASSERT_EQ(GetDateTime(t + 1, 1), library(t + 1 + kSecondsFrom1970To2001)) << t;
+      ASSERT_EQ(formatUnixTime(t), library(t)) << t;
+    }
+  }
+}
 
 TEST_F(DateTest, NothingForZeroNegativeOrUnknownKind) {
   for (int kind : {0, 1}) {

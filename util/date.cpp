@@ -1,15 +1,88 @@
 #include "util/date.h"
 
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <string>
+#include <string_view>
 
 namespace tamsel {
 namespace {
 
-bool localBreakdown(int64_t secondsSince1970, std::tm* tm) {
+constexpr int64_t kDay = 86400;
+
+int64_t floorDiv(int64_t a, int64_t b) {
+  return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
+
+bool libcBreakdown(int64_t secondsSince1970, std::tm* tm) {
   std::time_t t = static_cast<std::time_t>(secondsSince1970);
   *tm = std::tm{};
   return localtime_r(&t, tm) != nullptr;
+}
+
+// Year, month and day of a count of days since 1970-01-01 (proleptic Gregorian calendar).
+void civilFromDays(int64_t z, std::tm* tm) {
+  z += 719468;
+  const int64_t era = floorDiv(z, 146097);
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int64_t d = doy - (153 * mp + 2) / 5 + 1;
+  const int64_t m = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+  tm->tm_year = static_cast<int>(y - 1900);
+  tm->tm_mon = static_cast<int>(m - 1);
+  tm->tm_mday = static_cast<int>(d);
+}
+
+// The local breakdown of many times (a carver formats millions) without asking the C library
+// each time: the offset from UTC is kept per day, for days whose first and last second have
+// the same offset (every day but those of a clock change, which go to the library), and per
+// time zone setting, so a changed TZ is noticed.
+struct DayOffsets {
+  static constexpr int kSlots = 64;
+  int64_t day[kSlots];
+  long offset[kSlots];
+  bool steady[kSlots];
+  std::string zone;
+  DayOffsets() { clear(); }
+  void clear() {
+    for (int i = 0; i < kSlots; ++i) day[i] = INT64_MIN;
+  }
+};
+
+bool localBreakdown(int64_t secondsSince1970, std::tm* tm) {
+  thread_local DayOffsets cache;
+  const char* tz = std::getenv("TZ");
+  const std::string_view zone = tz != nullptr ? std::string_view(tz) : std::string_view("\x01");
+  if (zone != cache.zone) {
+    cache.zone = std::string(zone);
+    cache.clear();
+  }
+  const int64_t day = floorDiv(secondsSince1970, kDay);
+  const int slot = static_cast<int>(static_cast<uint64_t>(day) % DayOffsets::kSlots);
+  if (cache.day[slot] != day) {
+    std::tm first{}, last{};
+    const bool ok =
+        libcBreakdown(day * kDay, &first) && libcBreakdown(day * kDay + kDay - 1, &last);
+    cache.day[slot] = day;
+    cache.steady[slot] = ok && first.tm_gmtoff == last.tm_gmtoff;
+    cache.offset[slot] = first.tm_gmtoff;
+  }
+  if (!cache.steady[slot]) return libcBreakdown(secondsSince1970, tm);
+  const int64_t local = secondsSince1970 + cache.offset[slot];
+  const int64_t localDay = floorDiv(local, kDay);
+  const int64_t secs = local - localDay * kDay;
+  *tm = std::tm{};
+  civilFromDays(localDay, tm);
+  tm->tm_hour = static_cast<int>(secs / 3600);
+  tm->tm_min = static_cast<int>(secs / 60 % 60);
+  tm->tm_sec = static_cast<int>(secs % 60);
+  tm->tm_gmtoff = cache.offset[slot];
+  return true;
 }
 
 std::string formatBreakdown(const std::tm& tm) {
