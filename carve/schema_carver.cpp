@@ -99,9 +99,17 @@ struct Statement {
 constexpr uint64_t kFnvOffset = 1469598103934665603ull;
 constexpr uint64_t kFnvPrime = 1099511628211ull;
 
+// Eight bytes at a time, the tail byte by byte.
 void mix(uint64_t& h, const void* data, size_t n) {
   auto p = static_cast<const uint8_t*>(data);
-  for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * kFnvPrime;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    h = (h ^ word) * kFnvPrime;
+    h ^= h >> 29;
+  }
+  for (; i < n; ++i) h = (h ^ p[i]) * kFnvPrime;
 }
 
 // A value's hash contribution: an integral real counts as the integer (SQLite may keep
@@ -211,6 +219,17 @@ int64_t readInteger(const uint8_t* p, size_t n) {
 
 // ---------------------------------------------------------------- tables
 
+template <class T>
+void sortUnique(std::vector<T>& v) {
+  std::sort(v.begin(), v.end());
+  v.erase(std::unique(v.begin(), v.end()), v.end());
+}
+
+template <class T>
+bool has(const std::vector<T>& sorted, T value) {
+  return std::binary_search(sorted.begin(), sorted.end(), value);
+}
+
 enum class Kind { any, integer, text, real, numeric };
 
 struct Table {
@@ -218,9 +237,10 @@ struct Table {
   std::vector<Kind> kinds;
   std::vector<bool> isDate;
   std::set<size_t> widths;  // the current width and those of live rows written earlier
-  std::unordered_set<uint64_t> liveKeys;    // rowid and values
-  std::unordered_set<uint64_t> liveHashes;  // values
-  std::unordered_set<int64_t> liveRowids;
+  // The live rows (sorted once collected): by rowid and values, by values, by rowid.
+  std::vector<uint64_t> liveKeys;
+  std::vector<uint64_t> liveHashes;
+  std::vector<int64_t> liveRowids;
   std::unordered_set<uint64_t> reportedKeys;
   std::unordered_set<uint64_t> reportedHashes;
   std::unordered_set<uint64_t> reportedWithoutRowid;
@@ -554,9 +574,9 @@ void Pass::walkTree(uint32_t pgno, Table* table, int depth,
       if (width > 0 && width < table->shape->columns.size()) table->widths.insert(width);
       values.resize(table->shape->columns.size());
       const uint64_t h = valuesHash(values, table->shape->rowidAlias);
-      table->liveKeys.insert(keyOf(id, h));
-      table->liveHashes.insert(h);
-      table->liveRowids.insert(id);
+      table->liveKeys.push_back(keyOf(id, h));
+      table->liveHashes.push_back(h);
+      table->liveRowids.push_back(id);
     }
   }
   if (interior) {
@@ -637,9 +657,9 @@ bool Pass::accept(Table& t, const std::vector<uint64_t>& types, const uint8_t* p
   if (dryRun) return true;
   const uint64_t h = valuesHash(values, t.shape->rowidAlias);
   if (rowid) {
-    if (t.liveKeys.count(keyOf(*rowid, h)) || (cut && t.liveRowids.count(*rowid))) return true;
+    if (has(t.liveKeys, keyOf(*rowid, h)) || (cut && has(t.liveRowids, *rowid))) return true;
     if (t.reportedKeys.count(keyOf(*rowid, h)) || t.reportedWithoutRowid.count(h)) return true;
-  } else if (t.liveHashes.count(h) || t.reportedHashes.count(h)) {
+  } else if (has(t.liveHashes, h) || t.reportedHashes.count(h)) {
     return true;
   }
   if (rowid) {
@@ -917,9 +937,9 @@ void Pass::addLiveRowsFrom(const std::string& path) {
       }
       const int64_t rowid = sqlite3_column_int64(st.stmt, 0);
       const uint64_t h = valuesHash(values, alias);
-      t.liveKeys.insert(keyOf(rowid, h));
-      t.liveHashes.insert(h);
-      t.liveRowids.insert(rowid);
+      t.liveKeys.push_back(keyOf(rowid, h));
+      t.liveHashes.push_back(h);
+      t.liveRowids.push_back(rowid);
     }
   }
 }
@@ -943,6 +963,11 @@ void Pass::run() {
     if (root < current_.size()) walkTree(root, nullptr, 0, nullptr);
   }
   walkFreelist();
+  for (Table& t : tables_) {
+    sortUnique(t.liveKeys);
+    sortUnique(t.liveHashes);
+    sortUnique(t.liveRowids);
+  }
 
   for (const CarvePages& pages : input_.pages()) {
     if (pages.pageSize != pageSize_) continue;
