@@ -360,7 +360,7 @@ class Pass {
                  bool liveLeaf);
   bool scanRegion(const uint8_t* pg, size_t begin, size_t end, const std::set<size_t>& freeStarts,
                   const std::map<size_t, size_t>& freeSizes, const CarvePages& pages,
-                  uint64_t pageOffset, FoundIn where);
+                  uint64_t pageOffset, FoundIn where, bool rebuild);
   // Both return the bytes the cell took (0: none there); a dry run reports nothing.
   size_t tryCell(const uint8_t* pg, size_t pos, size_t end, const CarvePages& pages,
                  uint64_t pageOffset, FoundIn where, bool dryRun = false);
@@ -384,6 +384,8 @@ class Pass {
   std::vector<PageView> current_;  // by page number (index 0 unused)
   std::vector<uint8_t> treePage_;  // 1: b-tree page, 2: overflow page of a live cell
   std::vector<uint8_t> freelist_;
+  std::vector<Table*> owner_;  // the wanted table whose b-tree holds the page, by page number
+  Table* only_ = nullptr;      // while a live page is carved: its table
   // Log frames that are the current version of their page, by offset in the log.
   std::unordered_set<uint64_t> currentFrames_;
   std::unordered_map<uint64_t, uint32_t> framePage_;
@@ -429,6 +431,7 @@ bool Pass::buildView() {
   usable_ = pageSize_ > reserved + 480u ? pageSize_ - reserved : pageSize_;
   treePage_.assign(current_.size(), 0);
   freelist_.assign(current_.size(), 0);
+  owner_.assign(current_.size(), nullptr);
   return true;
 }
 
@@ -532,6 +535,7 @@ void Pass::walkTree(uint32_t pgno, Table* table, int depth,
   const uint8_t* pg = page(pgno);
   if (!pg || depth > 40 || treePage_[pgno]) return;
   treePage_[pgno] = 1;
+  owner_[pgno] = table;
   const size_t hdr = pgno == 1 ? 100 : 0;
   const uint8_t kind = pg[hdr];
   const bool interior = kind == 0x05 || kind == 0x02;
@@ -654,6 +658,15 @@ bool Pass::accept(Table& t, const std::vector<uint64_t>& types, const uint8_t* p
     }
   }
   if (filled < std::min<size_t>(cut ? 1 : 2, columns)) return false;
+  // A rebuilt row (no rowid: its first bytes were overwritten) of a table with text columns
+  // holds some text: numbers alone are too easily read from other bytes.
+  if (!rowid && std::find(t.kinds.begin(), t.kinds.end(), Kind::text) != t.kinds.end() &&
+      std::none_of(values.begin(), values.end(), [](const CarvedValue& v) {
+        auto s = std::get_if<std::string>(&v);
+        return s && !s->empty();
+      })) {
+    return false;
+  }
   if (dryRun) return true;
   const uint64_t h = valuesHash(values, t.shape->rowidAlias);
   if (rowid) {
@@ -713,7 +726,8 @@ size_t Pass::tryCell(const uint8_t* pg, size_t pos, size_t end, const CarvePages
   if (cellEnd > end || headerSize > local) return 0;
   std::vector<uint64_t> types;
   for (Table& t : tables_) {
-    // Every header of this size holds the same types: parse once per width.
+    if (only_ && &t != only_) continue;
+    // The types the header holds, as many as the table has columns.
     const size_t typeBytes = static_cast<size_t>(headerSize) - static_cast<size_t>(c);
     const size_t used =
         parseTypes(pg + rec + c, end - rec - c, typeBytes, types, t.shape->columns.size());
@@ -767,6 +781,7 @@ size_t Pass::tryFreeblock(const uint8_t* pg, size_t f, size_t size, const CarveP
     if (rec + 2 > end) break;
     const size_t lost = rec < f + 4 ? f + 4 - rec : 0;  // header bytes overwritten
     for (Table& t : tables_) {
+      if (only_ && &t != only_) continue;
       for (auto w = t.widths.rbegin(); w != t.widths.rend(); ++w) {
         size_t headerSize = 0;
         bool guessedFirst = false;
@@ -840,10 +855,12 @@ size_t Pass::tryFreeblock(const uint8_t* pg, size_t f, size_t size, const CarveP
 
 bool Pass::scanRegion(const uint8_t* pg, size_t begin, size_t end,
                       const std::set<size_t>& freeStarts, const std::map<size_t, size_t>& freeSizes,
-                      const CarvePages& pages, uint64_t pageOffset, FoundIn where) {
+                      const CarvePages& pages, uint64_t pageOffset, FoundIn where, bool rebuild) {
   for (size_t pos = begin; pos + 3 < end && !stopped_;) {
     size_t used = 0;
-    if (freeStarts.count(pos)) {
+    if (!rebuild) {
+      // Freed cells of index and interior pages are no table rows.
+    } else if (freeStarts.count(pos)) {
       used = tryFreeblock(pg, pos, freeSizes.at(pos), pages, pageOffset, end, false);
     } else {
       // A freeblock that is no longer in the chain (the page was rebuilt, or its content
@@ -868,6 +885,9 @@ void Pass::carvePage(const CarvePages& pages, uint64_t offset, uint32_t pgno, Fo
   std::map<size_t, size_t> freeSizes;
   const uint8_t kind = pg[hdr];
   const bool btree = kind == 0x0d || kind == 0x05 || kind == 0x0a || kind == 0x02;
+  // Freeblocks are rebuilt as table rows on table leaves, and on pages of unknown kind (a
+  // freelist trunk overwrote the header of what it was).
+  const bool rebuild = kind == 0x0d || !btree;
   size_t ptrEnd = hdr;
   if (btree) {
     size_t f = (size_t{pg[hdr + 1]} << 8) | pg[hdr + 2];
@@ -884,6 +904,14 @@ void Pass::carvePage(const CarvePages& pages, uint64_t offset, uint32_t pgno, Fo
         (kind == 0x05 || kind == 0x02 ? 12 : 8) + 2 * ((size_t{pg[hdr + 3]} << 8) | pg[hdr + 4]);
   }
   if (livePage) {
+    // A page of a table's b-tree holds that table's rows only; pages of other tables and
+    // of indexes are passed by.
+    only_ = owner_[pgno];
+    if (!only_) return;
+    struct Reset {
+      Table*& only;
+      ~Reset() { only = nullptr; }
+    } reset{only_};
     // Deleted cells lie in the page's free space: between the cell pointers and the cell
     // content (where a page that was rebuilt or turned interior also keeps old cells), and
     // in its freeblocks.
@@ -892,16 +920,17 @@ void Pass::carvePage(const CarvePages& pages, uint64_t offset, uint32_t pgno, Fo
     contentStart = std::min<size_t>(contentStart, pageSize_);
     if (ptrEnd < contentStart) {
       scanRegion(pg, ptrEnd, contentStart, freeStarts, freeSizes, pages, offset,
-                 FoundIn::unallocated);
+                 FoundIn::unallocated, rebuild);
     }
     for (auto [f, size] : freeSizes) {
       if (stopped_) return;
-      scanRegion(pg, f, f + size, freeStarts, freeSizes, pages, offset, FoundIn::freeblock);
+      scanRegion(pg, f, f + size, freeStarts, freeSizes, pages, offset, FoundIn::freeblock,
+                 rebuild);
     }
     return;
   }
   scanRegion(pg, btree ? std::min<size_t>(hdr + 8, pageSize_) : hdr, pageSize_, freeStarts,
-             freeSizes, pages, offset, whole);
+             freeSizes, pages, offset, whole, rebuild);
 }
 
 void Pass::addLiveRowsFrom(const std::string& path) {
