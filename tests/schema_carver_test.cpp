@@ -348,6 +348,34 @@ INSTANTIATE_TEST_SUITE_P(HeadLengths, FreeblockRebuild,
                                            FreeblockCase{"two-byte length and rowid", 300, 200}),
                          [](const auto& info) { return "Case" + std::to_string(info.index); });
 
+TEST(SchemaCarver, FreeSpaceOfAnIndexPageHoldsNoTableRows) {
+  // The schema names an index of t whose b-tree is page 3, a leaf with a freeblock that
+  // reads as a row of t.
+  Bytes b = twoPages();
+  Bytes record = {6, 13 + 2 * 5, 15, 15, 1, 0, 'i', 'n', 'd', 'e', 'x', 'i', 't', 3};
+  Bytes schemaCell;
+  putVarint(schemaCell, record.size());
+  putVarint(schemaCell, 1);
+  schemaCell.insert(schemaCell.end(), record.begin(), record.end());
+  const size_t at = kPage - schemaCell.size();
+  std::copy(schemaCell.begin(), schemaCell.end(), b.begin() + at);
+  put16(b, 103, 1);
+  put16(b, 105, at);
+  put16(b, 108, at);
+  b.resize(3 * kPage);
+  b[2 * kPage] = 0x0a;
+  put16(b, 2 * kPage + 5, kPage);
+  const Bytes gone = cell(5, "in the index page", 7);
+  std::copy(gone.begin(), gone.end(), b.begin() + 2 * kPage + 200);
+  put16(b, 2 * kPage + 200, 0);
+  put16(b, 2 * kPage + 202, gone.size());
+  put16(b, 2 * kPage + 1, 200);
+  EXPECT_TRUE(carve(b).empty());
+  // The same bytes freed on the table's own leaf are its row.
+  addFreeblock(b, 200, gone, gone.size());
+  EXPECT_EQ(carve(b).size(), 1u);
+}
+
 TEST(SchemaCarver, FindsAnIntactCellInTheUnallocatedAreaWithItsRowid) {
   Bytes b = twoPages();
   Bytes gone = cell(9, "between", 3);
