@@ -5,6 +5,7 @@
 //   tamsel-cli recover PATH OUTDIR [options]    write the records into OUTDIR
 //   tamsel-cli rawscan DEVICE [--json FILE|-]   list the files found on a memory card
 //   tamsel-cli rawrecover DEVICE OUTDIR [--kind K]...  write the found files into OUTDIR
+//   tamsel-cli carve DATABASE [--wal FILE] [--json FILE|-]  deleted rows of an SQLite file
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <map>
 #include <set>
 
+#include "cli/carve_command.h"
 #include "cli/json_export.h"
 #include "cli/record_json.h"
 #include "cli/scan_session.h"
@@ -154,8 +156,10 @@ int scanBackup(tamsel::cli::ScanSession& session, const std::string& path,
                                      tamsel::cli::reportUnreadableField, !jsonDest.empty());
   tamsel::NotificationCenter& nc = session.controller().nc;
   for (std::string_view name : kRecordNotifications) {
-    nc.addObserver(&spool, name, [&spool](const tamsel::Notification& n) {
-      if (auto record = n.record<tamsel::PRNode>()) spool.add(*record);
+    // Deleted phone records come under names of their own ("ScanDel...", "scanDel...").
+    const bool deleted = name.substr(1, 6) == "canDel";
+    nc.addObserver(&spool, name, [&spool, deleted](const tamsel::Notification& n) {
+      if (auto record = n.record<tamsel::PRNode>()) spool.add(*record, deleted);
     });
   }
   session.controller().setRetainResults(false);
@@ -375,6 +379,14 @@ int main(int argc, char** argv) {
   rawrecover->add_option("--kind", rawKindsWanted,
                          "Only files of this kind (repeatable): Image, Video, Audio, Document");
 
+  auto* carve = app.add_subcommand(
+      "carve", "List the deleted rows of every table of an SQLite database (read from a copy)");
+  tamsel::cli::CarveCommand carving;
+  carve->add_option("DATABASE", carving.database, "SQLite database file, read only")->required();
+  carve->add_option("--wal", carving.log, "Its write-ahead log (default DATABASE-wal if present)");
+  carve->add_option("--json", carving.jsonDest, "Write the rows as JSON to FILE ('-' for stdout)");
+  carve->add_flag("--force", carving.force, "Let --json replace an existing file");
+
   CLI11_PARSE(app, argc, argv);
   // What went wrong reaches the user as the scan's warnings and errors; the readers' free-text
   // diagnostics (which repeat them, with more detail) only with --verbose, on stderr.
@@ -384,6 +396,10 @@ int main(int argc, char** argv) {
   if (!workDir.empty()) wd = workDir;
 
   if (backups->parsed()) return listBackups(wd, backupRoot);
+  if (carve->parsed()) {
+    carving.workDir = wd;
+    return tamsel::cli::runCarveCommand(carving);
+  }
   if (scan->parsed()) {
     if (int rc = refuseJsonDestination(jsonDest, scanPath, jsonForce); rc >= 0) return rc;
     tamsel::cli::ScanSession session(wd);
