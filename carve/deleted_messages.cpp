@@ -436,38 +436,59 @@ class MessageCarver {
     }
   }
 
+  // The columns of a message row that are read: the text, handle_id, service, date and
+  // is_from_me. The anchor is the code of column 3 (replace).
+  static constexpr size_t kTextColumn = 2, kAnchorColumn = 3, kHandleColumn = 5,
+                          kServiceColumn = 11, kDateColumn = 15, kFromMeColumn = 21;
+
   void ios6Message(const Page& page, uint64_t a) {
     const auto& src = page.src;
     const bool prop = ISAlterPropertFiled(src, a + 5) == 1;
     const bool cont = ISAlterMessageContentFiled(src, a - 2) == 1;
-    Record r(page, a - 3 - (cont ? 1 : 0), 38 + (prop ? 1 : 0) + (cont ? 1 : 0));
+    const uint64_t h = a - 3 - (cont ? 1 : 0);
+    // Where each column's serial-type code lies, walked from the code base: a code of 0x80 or
+    // more takes two bytes and moves every later code one byte on. Any column may have one
+    // (the attributedBody blob is NULL, short or long), so no position is fixed beforehand.
+    // Column 0 is the integer primary key, whose code is a single NULL byte; in a freed cell
+    // that byte may have been overwritten, so it is not read.
+    std::array<uint64_t, kFromMeColumn + 2> at{};
+    at[1] = 1;
+    for (size_t c = 1; c <= kFromMeColumn; ++c) {
+      at[c + 1] = at[c] + (src.byteAt(h + at[c]) < 0x80 ? 1 : 2);
+    }
+    // Between the code base and the anchor lie the codes of the key, of the identifier (a
+    // text, one-byte code) and of the message text, nothing else. When they do not fit (an
+    // identifier that is not 36 characters long puts `cont` wrong, and the byte then taken for
+    // its code may be a freed cell's overwritten header), these bytes are no message row and
+    // every column after them would be misread.
+    const uint8_t idCode = src.byteAt(h + at[1]);
+    const bool idIsText = idCode >= 13 && idCode < 0x80 && idCode % 2 == 1;
+    if (!idIsText || at[kTextColumn] != 2 || h + at[kAnchorColumn] != a) return;
+    Record r(page, h, 38 + (prop ? 1 : 0) + (cont ? 1 : 0));
     auto m = std::make_shared<PRMessageNode>();
-    // Positions of the columns read, by whether the text's code takes two bytes.
-    const uint64_t handleAt = cont ? 6 : 5;
-    const uint64_t serviceAt = cont ? 13 : 12;
-    const uint64_t dateAt = cont ? 17 : 16;
-    const uint64_t fromMeAt = cont ? 23 : 22;
-    for (uint64_t p = 1; p <= 23; ++p) {
-      if (p == 2) {
-        m->messageContent = carvedText(cont ? r.two(p) : r.one(p));
-      } else if (p == handleAt) {
-        auto v = r.one(p);
-        m->handle_id = static_cast<int32_t>(r.integer(v, r.codeAt(p)));
-      } else if (p == serviceAt) {
-        m->bImessage = carvedText(r.one(p)) != "SMS";
-      } else if (p == dateAt) {
-        m->messageDate = dateOf(r.one(p));
-      } else if (p == fromMeAt) {
-        auto v = r.one(p);
-        m->messageType = ios6Kind(r.integer(v, r.codeAt(p)));
-      } else if (!cont && p == 8) {
-        if (prop) r.two(p);
-      } else if (cont && p == 9) {
-        r.two(p);
-      } else if ((!cont && p == 9) || (cont && (p == 3 || p == 4 || p == 5 || p == 10))) {
-        // the second byte of a two-byte code, or a column not read in this layout
-      } else {
-        r.one(p);
+    // Every column up to is_from_me is read in order, so that each content is taken where
+    // the contents before it end.
+    for (size_t c = 1; c <= kFromMeColumn; ++c) {
+      const uint64_t p = at[c];
+      auto v = at[c + 1] - p == 2 ? r.two(p) : r.one(p);
+      switch (c) {
+        case kTextColumn:
+          m->messageContent = carvedText(v);
+          break;
+        case kHandleColumn:
+          m->handle_id = static_cast<int32_t>(r.integer(v, r.codeAt(p)));
+          break;
+        case kServiceColumn:
+          m->bImessage = carvedText(v) != "SMS";
+          break;
+        case kDateColumn:
+          m->messageDate = dateOf(v);
+          break;
+        case kFromMeColumn:
+          m->messageType = ios6Kind(r.integer(v, r.codeAt(p)));
+          break;
+        default:
+          break;
       }
     }
     messages_.push_back(std::move(m));

@@ -76,7 +76,11 @@ std::string table(int n, const std::map<int, std::string>& named) {
   return sql + ");";
 }
 
-TEST(CarveMessagesIos6, DeletedRowsJoinedWithHandleRowsFoundLaterInTheLog) {
+// The phone's message table (38 columns). The attributedBody blob is NULL, short (a one-byte
+// code) or long (a two-byte code), and the codes of every later column move with it; rows are
+// read alike from freed and from live cells. A row whose identifier is not 36 characters long
+// does not fit the layout and is not reported, rather than reported garbled.
+TEST(CarveMessagesIos6, RowsJoinedWithHandleRowsFoundLaterInTheLog) {
   struct Row {
     int handle;
     std::string text;
@@ -91,48 +95,61 @@ TEST(CarveMessagesIos6, DeletedRowsJoinedWithHandleRowsFoundLaterInTheLog) {
       {9, "no handle row", 0, "SMS", true, "", "", "Received"},
       {5, "x", 0, "SMS", false, "", "", ""},
       {5, "  y  ", 0, "SMS", false, "", "", ""},
+      {5, "short identifier", 0, "SMS", false, "", "", ""},
   };
-  Db db;
-  db.exec(
-      "PRAGMA journal_mode=WAL; CREATE TABLE handle (ROWID INTEGER PRIMARY KEY, id TEXT, "
-      "country TEXT, service TEXT, uncanonicalized_id TEXT);" +
-      table(38, {{1, "guid TEXT UNIQUE"},
-                 {2, "text"},
-                 {3, "replace INTEGER DEFAULT 0"},
-                 {5, "handle_id"},
-                 {8, "attributedBody"},
-                 {11, "service"},
-                 {15, "date"},
-                 {21, "is_from_me"}}));
-  for (size_t i = 0; i < rows.size(); ++i) {
+  const struct {
+    const char* attributedBody;
+    bool deleted;
+  } cases[] = {{"NULL", true}, {"zeroblob(20)", true}, {"zeroblob(100)", true}, {"NULL", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.attributedBody) + (c.deleted ? ", deleted" : ", live"));
+    Db db;
     db.exec(
-        "INSERT INTO message (guid, text, handle_id, attributedBody, service, date, "
-        "is_from_me) VALUES (printf('%036d', " +
-        std::to_string(i) + "), '" + rows[i].text + "', " + std::to_string(rows[i].handle) +
-        ", zeroblob(100), '" + rows[i].service + "', " + std::to_string(400000000 + i) + ", " +
-        std::to_string(rows[i].fromMe) + ");");
-  }
-  db.exec("DELETE FROM message WHERE ROWID > 0; PRAGMA wal_checkpoint(TRUNCATE);");
-  db.exec(
-      "INSERT INTO handle VALUES (5, '+1 555 0100', 'us', 'SMS', NULL), "
-      "(6, 'friend@example.com', 'us', 'iMessage', NULL);");  // only in the log
-  for (bool withLog : {false, true}) {
-    auto found =
-        carve(*CarveInput::fromBytes(db.file(), withLog ? db.file("-wal") : Bytes{}), true);
-    size_t expected = 0;
+        "PRAGMA journal_mode=WAL; CREATE TABLE handle (ROWID INTEGER PRIMARY KEY, id TEXT, "
+        "country TEXT, service TEXT, uncanonicalized_id TEXT);" +
+        table(38, {{1, "guid TEXT UNIQUE"},
+                   {2, "text"},
+                   {3, "replace INTEGER DEFAULT 0"},
+                   {5, "handle_id"},
+                   {8, "attributedBody"},
+                   {9, "version"},
+                   {11, "service"},
+                   {15, "date"},
+                   {21, "is_from_me"}}));
     for (size_t i = 0; i < rows.size(); ++i) {
-      SCOPED_TRACE(rows[i].text);
-      auto m = withContent(found, rows[i].text);
-      ASSERT_EQ(m != nullptr, rows[i].reported);
-      if (!m) continue;
-      ++expected;
-      EXPECT_EQ((*m)->messagePhone, withLog ? rows[i].phone : "");
-      EXPECT_EQ((*m)->messageName, withLog ? rows[i].name : "");
-      EXPECT_EQ((*m)->messageType, rows[i].type);
-      EXPECT_EQ((*m)->bImessage, rows[i].service != "SMS");
-      EXPECT_EQ((*m)->messageDate, date(400000000 + int64_t(i)));
+      const std::string guid = rows[i].text == "short identifier"
+                                   ? "'guid-9'"
+                                   : "printf('%036d', " + std::to_string(i) + ")";
+      db.exec(
+          "INSERT INTO message (guid, text, handle_id, attributedBody, version, service, date, "
+          "is_from_me) VALUES (" +
+          guid + ", '" + rows[i].text + "', " + std::to_string(rows[i].handle) + ", " +
+          c.attributedBody + ", 10, '" + rows[i].service + "', " + std::to_string(400000000 + i) +
+          ", " + std::to_string(rows[i].fromMe) + ");");
     }
-    EXPECT_EQ(found.size(), expected);
+    if (c.deleted) db.exec("DELETE FROM message WHERE ROWID > 0;");
+    db.exec("PRAGMA wal_checkpoint(TRUNCATE);");
+    db.exec(
+        "INSERT INTO handle VALUES (5, '+1 555 0100', 'us', 'SMS', NULL), "
+        "(6, 'friend@example.com', 'us', 'iMessage', NULL);");  // only in the log
+    for (bool withLog : {false, true}) {
+      auto found =
+          carve(*CarveInput::fromBytes(db.file(), withLog ? db.file("-wal") : Bytes{}), true);
+      size_t expected = 0;
+      for (size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(rows[i].text);
+        auto m = withContent(found, rows[i].text);
+        ASSERT_EQ(m != nullptr, rows[i].reported);
+        if (!m) continue;
+        ++expected;
+        EXPECT_EQ((*m)->messagePhone, withLog ? rows[i].phone : "");
+        EXPECT_EQ((*m)->messageName, withLog ? rows[i].name : "");
+        EXPECT_EQ((*m)->messageType, rows[i].type);
+        EXPECT_EQ((*m)->bImessage, rows[i].service != "SMS");
+        EXPECT_EQ((*m)->messageDate, date(400000000 + int64_t(i)));
+      }
+      EXPECT_EQ(found.size(), expected);
+    }
   }
 }
 
