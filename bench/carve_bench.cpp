@@ -1,18 +1,29 @@
-// Speed of the deleted-record carvers: a generated message database of about 100 MB (a
-// message table of the phone's layout with texts of mixed sizes, a few running into overflow
-// pages, and its handle table; a quarter of the messages deleted without wiping) is walked
-// by each carver and by the schema-aware pass, with observers counting what they post.
+// Speed of the deleted-record carvers, each on a database of its own kind: for every carver a
+// database of about 100 MB in the layout it reads (messages of system 6 and of system 5,
+// address book, notes, calls, calendar, bookmarks) is written through SQLite with texts of
+// mixed sizes (a few running into overflow pages), and a quarter of its rows are deleted with
+// secure delete off, so that their bytes stay in the pages. Each carver walks its own
+// database, and the schema-aware pass walks the system 6 message one; observers count what
+// they post. The databases are made once, when a benchmark first needs them, in the temporary
+// folder, and removed at the end.
 //
 //   carve_bench [--carve_bench_mb=N] [benchmark options]
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <random>
 #include <string>
+#include <variant>
+#include <vector>
 
 #include "carve/deleted_bookmarks.h"
 #include "carve/deleted_calendar.h"
@@ -21,7 +32,10 @@
 #include "carve/deleted_messages.h"
 #include "carve/deleted_notes.h"
 #include "carve/schema_carver.h"
+#include "events/name_lookup.h"
 #include "events/notification_names.h"
+#include "tests/fixtures/carve_db_contacts.h"
+#include "tests/fixtures/carve_db_notes_calls.h"
 #include "util/log.h"
 
 namespace {
@@ -29,153 +43,498 @@ namespace {
 namespace fs = std::filesystem;
 using namespace tamsel;
 
-std::string g_path;
-uint64_t g_size = 0;
 uint64_t g_targetMb = 100;
-uint64_t g_deleted = 0;  // messages deleted after the inserts
 
-bool exec(sqlite3* db, const char* sql) {
-  return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+// ---------------------------------------------------------------- database layouts
+
+struct ZeroBlob {
+  int size;
+};
+using Value = std::variant<std::monostate, int64_t, double, std::string, ZeroBlob>;
+using Row = std::vector<Value>;
+using Rng = std::mt19937;
+
+// One insert per step of the generator; `row` fills the values of step i, or returns false
+// to insert nothing at that step.
+struct Insert {
+  std::string sql;
+  std::function<bool(int64_t i, Rng& rng, Row& row)> row;
+};
+
+using Carver = void (*)(const CarveInput&, ScanContext&);
+
+struct Kind {
+  const char* name;
+  Carver carve;
+  bool ios6;
+  bool wal;           // write-ahead-log mode (header write version 2)
+  bool legacyFormat;  // 0 and 1 stored as one-byte integers, as older files do
+  std::string schema;
+  std::vector<Insert> inserts;
+  std::vector<std::string> deletes;  // the first one's count is reported
+  // Whether a posted record is one of the deleted rows (their texts carry the mark).
+  std::function<bool(const Notification&)> isDeleted;
+};
+
+// Texts of words, mostly short, some of a few hundred bytes, one in fifty longer than a page.
+std::string words(Rng& rng, size_t length) {
+  static const char* const kWords[] = {"see",     "you",    "at",    "the",   "station",
+                                       "call",    "me",     "when",  "ready", "dinner",
+                                       "meeting", "thanks", "ok",    "later", "home",
+                                       "running", "late",   "great", "train", "tomorrow"};
+  std::string s;
+  while (s.size() < length) {
+    if (!s.empty()) s += ' ';
+    s += kWords[rng() % 20];
+  }
+  s.resize(length);
+  return s;
+}
+size_t mixedLength(Rng& rng) {
+  const uint32_t r = rng();
+  return r % 50 == 0 ? 4500 + r % 3000 : r % 7 == 0 ? 300 + r % 900 : 10 + r % 140;
+}
+std::string uuid(int64_t i) {
+  char s[40];
+  std::snprintf(s, sizeof s, "%08X-2C9A-4E1B-8B3D-%012llX", static_cast<unsigned>(i * 2654435761u),
+                static_cast<unsigned long long>(i));
+  return s;
+}
+// The rows deleted later (step i a multiple of 4) carry a mark at the start of a text that
+// the carver reports, so that the deleted rows among those posted can be counted.
+constexpr const char* kMark = "gone";
+std::string marked(int64_t i, std::string text) {
+  if (i % 4 == 0) text.replace(0, std::min<size_t>(text.size(), 4), kMark);
+  return text;
+}
+template <class Node>
+std::function<bool(const Notification&)> marks(std::string Node::*field) {
+  return [field](const Notification& n) {
+    auto node = n.record<Node>();
+    return node && (node.get()->*field).find(kMark) != std::string::npos;
+  };
+}
+std::string phone(int64_t i) {
+  return "+1555" + std::to_string(1000000 + i % 500);
 }
 
-std::string generate() {
-  g_path = (fs::temp_directory_path() / ("tamsel_carve_bench_" + std::to_string(getpid()) + ".db"))
-               .string();
-  sqlite3* db = nullptr;
-  if (sqlite3_open(g_path.c_str(), &db) != SQLITE_OK) return "cannot create " + g_path;
-  bool ok = exec(db,
-                 "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA secure_delete=OFF;"
-                 "CREATE TABLE message (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT UNIQUE "
-                 "NOT NULL, text TEXT, replace INTEGER DEFAULT 0, service_center TEXT, handle_id "
-                 "INTEGER DEFAULT 0, subject TEXT, country TEXT, attributedBody BLOB, version "
-                 "INTEGER DEFAULT 0, type INTEGER DEFAULT 0, service TEXT, account TEXT, error "
-                 "INTEGER DEFAULT 0, date INTEGER, date_read INTEGER, date_delivered INTEGER, "
-                 "is_delivered INTEGER DEFAULT 0, is_from_me INTEGER DEFAULT 0, is_read INTEGER "
-                 "DEFAULT 0, is_sent INTEGER DEFAULT 0);"
-                 "CREATE TABLE handle (ROWID INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE, id TEXT NOT "
-                 "NULL, country TEXT, service TEXT NOT NULL, uncanonicalized_id TEXT, UNIQUE (id, "
-                 "service));"
-                 "BEGIN;");
-  for (int h = 1; ok && h <= 500; ++h) {
-    const std::string sql = "INSERT INTO handle (id, country, service) VALUES ('+1555" +
-                            std::to_string(100000 + h) + "', 'us', 'SMS')";
-    ok = exec(db, sql.c_str());
+// "CREATE TABLE message (...)" of `n` columns: the integer primary key, then column p as
+// `named` gives it, or "cP" without a type.
+std::string messageTable(int n, const std::map<int, std::string>& named) {
+  std::string sql = "CREATE TABLE message (ROWID INTEGER PRIMARY KEY";
+  for (int p = 1; p < n; ++p)
+    sql += ", " + (named.count(p) ? named.at(p) : "c" + std::to_string(p));
+  return sql + ");";
+}
+
+Kind messagesIos6() {
+  return {"messages_ios6",
+          carveDeletedMessages,
+          true,
+          true,
+          false,
+          "CREATE TABLE handle (ROWID INTEGER PRIMARY KEY, id TEXT, country TEXT, service TEXT, "
+          "uncanonicalized_id TEXT);" +
+              messageTable(38, {{1, "guid TEXT UNIQUE"},
+                                {2, "text"},
+                                {3, "replace INTEGER DEFAULT 0"},
+                                {5, "handle_id"},
+                                {8, "attributedBody"},
+                                {9, "version"},
+                                {11, "service"},
+                                {15, "date"},
+                                {21, "is_from_me"}}),
+          {{"INSERT INTO handle VALUES (?, ?, 'us', ?, NULL)",
+            [](int64_t i, Rng&, Row& r) {
+              if (i > 500) return false;
+              r = {i, phone(i), std::string(i % 3 ? "SMS" : "iMessage")};
+              return true;
+            }},
+           {"INSERT INTO message (guid, text, handle_id, attributedBody, version, service, date, "
+            "is_from_me) VALUES (?, ?, ?, ?, 10, ?, ?, ?)",
+            [](int64_t i, Rng& rng, Row& r) {
+              const uint32_t body = rng() % 3;
+              r = {uuid(i),
+                   marked(i, words(rng, mixedLength(rng))),
+                   int64_t{1 + i % 500},
+                   body == 0 ? Value{} : Value{ZeroBlob{body == 1 ? 20 : 100}},
+                   std::string(i % 3 ? "SMS" : "iMessage"),
+                   int64_t{400000000 + i * 7},
+                   int64_t{i % 2}};
+              return true;
+            }}},
+          {"DELETE FROM message WHERE ROWID % 4 = 0"},
+          marks(&PRMessageNode::messageContent)};
+}
+
+Kind messagesIos5() {
+  return {
+      "messages_ios5",
+      carveDeletedMessages,
+      false,
+      false,
+      false,
+      messageTable(17, {{1, "address"}, {2, "date"}, {3, "text"}, {4, "flags"}, {13, "country"}}),
+      {{"INSERT INTO message (address, date, text, flags, country) VALUES (?, ?, ?, ?, 'us')",
+        [](int64_t i, Rng& rng, Row& r) {
+          r = {phone(i), int64_t{400000000 + i * 7}, marked(i, words(rng, mixedLength(rng))),
+               int64_t{2 + i % 2}};
+          return true;
+        }}},
+      {"DELETE FROM message WHERE ROWID % 4 = 0"},
+      marks(&PRMessageNode::messageContent)};
+}
+
+Kind contacts() {
+  return {"contacts",
+          carveDeletedContacts,
+          true,
+          false,
+          false,
+          fixtures::kCarveAddressBookSchema,
+          {{"INSERT INTO ABPerson (ROWID, First, Last, Organization, Note, JobTitle) VALUES (?, "
+            "?, ?, ?, ?, ?)",
+            [](int64_t i, Rng& rng, Row& r) {
+              const uint32_t n = rng();
+              r = {i,
+                   marked(i, words(rng, 4 + n % 8)),
+                   words(rng, 4 + n % 10),
+                   n % 3 ? Value{} : Value{words(rng, 12)},
+                   n % 4 ? Value{} : Value{words(rng, mixedLength(rng))},
+                   n % 5 ? Value{} : Value{std::string("Engineer")}};
+              return true;
+            }},
+           {"INSERT INTO ABMultiValue VALUES (?, ?, 3, 0, 1, ?)",
+            [](int64_t i, Rng&, Row& r) {
+              r = {2 * i, i, phone(i)};
+              return true;
+            }},
+           {"INSERT INTO ABMultiValue VALUES (?, ?, 4, 0, 1, ?)",
+            [](int64_t i, Rng&, Row& r) {
+              r = {2 * i + 1, i, "person" + std::to_string(i) + "@example.com"};
+              return true;
+            }}},
+          {"DELETE FROM ABPerson WHERE ROWID % 4 = 0",
+           "DELETE FROM ABMultiValue WHERE record_id % 4 = 0"},
+          marks(&PRContactNode::contactName)};
+}
+
+Kind notes() {
+  return {
+      "notes",
+      carveDeletedNotes,
+      true,
+      false,
+      false,
+      fixtures::kCarveNotesSchema,
+      {{"INSERT INTO ZNOTE VALUES (?, 3, 2, 2, 2, 2, 2, 1099511627776, 2, 2, ?, 2, ?, ?, NULL, "
+        "'guid', NULL, ?, ?)",
+        [](int64_t i, Rng& rng, Row& r) {
+          r = {i,
+               i,
+               int64_t{400000000 + i},
+               int64_t{500000000 + i},
+               words(rng, 40),
+               words(rng, 5 + rng() % 30)};
+          return true;
+        }},
+       {"INSERT INTO ZNOTEBODY VALUES (?, 2, 2, ?, ?, NULL, NULL)",
+        [](int64_t i, Rng& rng, Row& r) {
+          r = {i, i, "<div>" + marked(i, words(rng, mixedLength(rng))) + "</div><div><br></div>"};
+          return true;
+        }}},
+      {"DELETE FROM ZNOTE WHERE Z_PK % 4 = 0", "DELETE FROM ZNOTEBODY WHERE Z_PK % 4 = 0"},
+      marks(&PRNoteNode::noteContent)};
+}
+
+Kind calls() {
+  std::string schema =
+      "CREATE TABLE call (ROWID INTEGER PRIMARY KEY, address, date, duration, "
+      "flags, id";
+  for (int i = 6; i < 13; ++i) schema += ", c" + std::to_string(i);
+  return {"calls",
+          carveDeletedCallHistory,
+          true,
+          false,
+          false,
+          schema + ");",
+          {{"INSERT INTO call (address, date, duration, flags, id) VALUES (?, ?, ?, ?, -1)",
+            [](int64_t i, Rng& rng, Row& r) {
+              r = {marked(i, phone(i)), int64_t{1400000000 + i * 60},
+                   static_cast<int64_t>(rng() % 4000), int64_t{4 + i % 2}};
+              return true;
+            }}},
+          {"DELETE FROM call WHERE ROWID % 4 = 0"},
+          marks(&PRCallHistoryNode::callPhone)};
+}
+
+// The phone's event table of system 6 (51 columns, location by identifier, identifiers at
+// 30 and 31, the six small integers at 11 to 16 the carver anchors on), in log mode.
+Kind calendar() {
+  std::string schema =
+      "CREATE TABLE CalendarItem (ROWID INTEGER PRIMARY KEY, summary TEXT, location_id "
+      "INTEGER, description TEXT, start_date REAL, start_tz TEXT, end_date REAL, all_day, "
+      "calendar_id, orig_item_id, orig_date REAL, organizer_id, self_attendee_id, status, "
+      "invitation_status, availability, privacy_level";
+  for (int i = 17; i < 51; ++i) schema += ", c" + std::to_string(i) + " TEXT";
+  return {"calendar",
+          carveDeletedCalendar,
+          true,
+          true,
+          false,
+          schema + ");",
+          {{"INSERT INTO CalendarItem (summary, location_id, description, start_date, start_tz, "
+            "end_date, all_day, calendar_id, organizer_id, self_attendee_id, status, "
+            "invitation_status, availability, privacy_level, c30, c31) VALUES (?, 3, ?, ?, ?, ?, "
+            "0, 1, 0, 0, 0, 0, 0, 0, ?, ?)",
+            [](int64_t i, Rng& rng, Row& r) {
+              const int64_t start = 400000000 + i * 3600;
+              r = {marked(i, words(rng, 5 + rng() % 30)),
+                   words(rng, mixedLength(rng)),
+                   start,
+                   i % 5 ? Value{std::string("Europe/London")} : Value{},
+                   start + 3600,
+                   uuid(i),
+                   uuid(i + 1)};
+              return true;
+            }}},
+          {"DELETE FROM CalendarItem WHERE ROWID % 4 = 0"},
+          marks(&PRCalenderNode::calTitle)};
+}
+
+// The browser's bookmarks table of 24 columns, in the old file format.
+Kind bookmarks() {
+  return {"bookmarks",
+          carveDeletedBookmarks,
+          true,
+          false,
+          true,
+          "CREATE TABLE bookmarks (id INTEGER PRIMARY KEY, special_id INTEGER, parent INTEGER, "
+          "type INTEGER, title TEXT, url TEXT, num_children INTEGER, editable INTEGER, deletable "
+          "INTEGER, hidden INTEGER, hidden_ancestor_count INTEGER, order_index INTEGER, "
+          "external_uuid TEXT, read INTEGER, last_modified REAL, server_id TEXT, sync_key TEXT, "
+          "sync_data BLOB, added INTEGER, deleted INTEGER, extra_attributes BLOB, "
+          "local_attributes BLOB, fetched_icon BOOL, icon BLOB);",
+          {{"INSERT INTO bookmarks (special_id, parent, type, title, url, num_children, editable, "
+            "deletable, hidden, hidden_ancestor_count, order_index, external_uuid) VALUES (0, 1, "
+            "0, ?, ?, 0, 1, 1, 0, 0, ?, ?)",
+            [](int64_t i, Rng& rng, Row& r) {
+              const uint32_t n = rng();
+              r = {marked(i, words(rng, 4 + n % 60)),
+                   "http://www.example" + std::to_string(i % 997) + ".com/" +
+                       words(rng, n % 13 == 0 ? 300 + n % 2000 : 5 + n % 120),
+                   i, uuid(i)};
+              return true;
+            }}},
+          {"DELETE FROM bookmarks WHERE id % 4 = 0"},
+          marks(&PRBookMarkNode::bookMarkTitle)};
+}
+
+// ---------------------------------------------------------------- generation
+
+struct Database {
+  std::string path;
+  uint64_t size = 0;
+  uint64_t deleted = 0;
+  std::string error;
+};
+
+std::vector<Kind> g_kinds;
+std::map<std::string, Database> g_databases;  // by kind name, made on first use
+
+bool exec(sqlite3* db, const std::string& sql) {
+  return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool bindRow(sqlite3_stmt* stmt, const Row& row) {
+  for (size_t k = 0; k < row.size(); ++k) {
+    const int at = static_cast<int>(k) + 1;
+    const Value& v = row[k];
+    int rc = SQLITE_OK;
+    if (const auto* i = std::get_if<int64_t>(&v)) {
+      rc = sqlite3_bind_int64(stmt, at, *i);
+    } else if (const auto* d = std::get_if<double>(&v)) {
+      rc = sqlite3_bind_double(stmt, at, *d);
+    } else if (const auto* s = std::get_if<std::string>(&v)) {
+      rc = sqlite3_bind_text(stmt, at, s->data(), static_cast<int>(s->size()), SQLITE_TRANSIENT);
+    } else if (const auto* b = std::get_if<ZeroBlob>(&v)) {
+      rc = sqlite3_bind_zeroblob(stmt, at, b->size);
+    } else {
+      rc = sqlite3_bind_null(stmt, at);
+    }
+    if (rc != SQLITE_OK) return false;
   }
-  sqlite3_stmt* insert = nullptr;
-  ok = ok && sqlite3_prepare_v2(db,
-                                "INSERT INTO message (guid, text, handle_id, service, account, "
-                                "date, date_read, is_from_me, is_read, attributedBody) VALUES "
-                                "(?, ?, ?, 'SMS', 'p:0', ?, ?, ?, 1, ?)",
-                                -1, &insert, nullptr) == SQLITE_OK;
-  uint32_t seed = 12345;
-  std::string text;
+  return true;
+}
+
+Database generate(const Kind& kind) {
+  Database out;
+  out.path = (fs::temp_directory_path() /
+              ("tamsel_carve_bench_" + std::to_string(getpid()) + "_" + kind.name + ".db"))
+                 .string();
+  const auto started = std::chrono::steady_clock::now();
+  sqlite3* db = nullptr;
+  if (sqlite3_open(out.path.c_str(), &db) != SQLITE_OK) {
+    sqlite3_close(db);
+    out.error = "cannot create " + out.path;
+    return out;
+  }
+  sqlite3_db_config(db, SQLITE_DBCONFIG_LEGACY_FILE_FORMAT, kind.legacyFormat ? 1 : 0, nullptr);
+  bool ok = exec(db, std::string("PRAGMA page_size=4096; PRAGMA synchronous=OFF; "
+                                 "PRAGMA secure_delete=OFF;") +
+                         (kind.wal ? "PRAGMA journal_mode=WAL;" : "PRAGMA journal_mode=OFF;")) &&
+            exec(db, kind.schema) && exec(db, "BEGIN");
+  std::vector<sqlite3_stmt*> statements;
+  for (const Insert& insert : kind.inserts) {
+    sqlite3_stmt* stmt = nullptr;
+    ok = ok && sqlite3_prepare_v2(db, insert.sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK;
+    statements.push_back(stmt);
+  }
+  Rng rng(12345);
+  Row row;
   for (int64_t i = 1; ok; ++i) {
-    if (i % 4096 == 0) {
-      sqlite3_int64 pages = 0;
+    if (i % 2048 == 0) {
       sqlite3_stmt* count = nullptr;
+      sqlite3_int64 pages = 0;
       sqlite3_prepare_v2(db, "PRAGMA page_count", -1, &count, nullptr);
       if (sqlite3_step(count) == SQLITE_ROW) pages = sqlite3_column_int64(count, 0);
       sqlite3_finalize(count);
       if (static_cast<uint64_t>(pages) * 4096 >= g_targetMb * 1000000ull) break;
+      // Commit now and then, so that a log does not hold the whole database.
+      if (i % 65536 == 0) ok = exec(db, "COMMIT; BEGIN");
     }
-    seed = seed * 1103515245u + 12345u;
-    // Mostly short texts, some of a few hundred bytes, one in fifty longer than a page.
-    const size_t length = seed % 50 == 0  ? 4500 + seed % 3000
-                          : seed % 7 == 0 ? 300 + seed % 900
-                                          : 10 + seed % 140;
-    text.assign(length, static_cast<char>('a' + i % 26));
-    text.replace(0, std::min<size_t>(length, 12), "msg " + std::to_string(i) + " ");
-    const std::string guid = "guid-" + std::to_string(i);
-    const unsigned char body[16] = {0x04, 0x0b, 's', 't', 'r', 'e', 'a', 'm'};
-    sqlite3_bind_text(insert, 1, guid.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(insert, 2, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-    sqlite3_bind_int64(insert, 3, 1 + i % 500);
-    sqlite3_bind_int64(insert, 4, 400000000 + i * 7);
-    sqlite3_bind_int64(insert, 5, i % 3 ? 400000100 + i * 7 : 0);
-    sqlite3_bind_int64(insert, 6, i % 2);
-    sqlite3_bind_blob(insert, 7, body, sizeof body, SQLITE_STATIC);
-    ok = sqlite3_step(insert) == SQLITE_DONE;
-    sqlite3_reset(insert);
-    g_deleted += i % 4 == 0;
+    for (size_t k = 0; ok && k < statements.size(); ++k) {
+      row.clear();
+      if (!kind.inserts[k].row(i, rng, row)) continue;
+      ok = bindRow(statements[k], row) && sqlite3_step(statements[k]) == SQLITE_DONE;
+      sqlite3_reset(statements[k]);
+    }
   }
-  sqlite3_finalize(insert);
-  ok = ok && exec(db, "COMMIT; DELETE FROM message WHERE ROWID % 4 = 0;");
-  const std::string error = ok ? std::string() : std::string(sqlite3_errmsg(db));
-  sqlite3_close(db);
+  for (sqlite3_stmt* stmt : statements) sqlite3_finalize(stmt);
+  ok = ok && exec(db, "COMMIT; BEGIN");
+  for (size_t k = 0; ok && k < kind.deletes.size(); ++k) {
+    ok = exec(db, kind.deletes[k]);
+    if (k == 0) out.deleted = static_cast<uint64_t>(sqlite3_changes(db));
+  }
+  ok = ok && exec(db, "COMMIT");
+  if (!ok) out.error = sqlite3_errmsg(db);
+  sqlite3_close(db);  // checkpoints and removes the log
   std::error_code ec;
-  g_size = fs::file_size(g_path, ec);
-  return error;
+  out.size = fs::file_size(out.path, ec);
+  std::fprintf(stderr, "generated %s: %.1f MB, %llu rows deleted, %.1f s\n", out.path.c_str(),
+               static_cast<double>(out.size) / 1e6, static_cast<unsigned long long>(out.deleted),
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+  return out;
 }
 
-using Carver = void (*)(const CarveInput&, ScanContext&);
-struct Named {
-  const char* name;
-  Carver carve;
-};
-const Named kCarvers[] = {
-    {"messages", carveDeletedMessages}, {"contacts", carveDeletedContacts},
-    {"notes", carveDeletedNotes},       {"calls", carveDeletedCallHistory},
-    {"calendar", carveDeletedCalendar}, {"bookmarks", carveDeletedBookmarks},
-};
+const Database& databaseOf(const Kind& kind) {
+  auto it = g_databases.find(kind.name);
+  if (it == g_databases.end()) it = g_databases.emplace(kind.name, generate(kind)).first;
+  return it->second;
+}
 
-void rates(benchmark::State& state, uint64_t rows) {
-  state.counters["MB/s"] = benchmark::Counter(static_cast<double>(g_size) / 1e6,
+void removeDatabases() {
+  std::error_code ec;
+  for (const auto& [name, db] : g_databases) {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) fs::remove(db.path + suffix, ec);
+  }
+}
+
+// ---------------------------------------------------------------- benchmarks
+
+void rates(benchmark::State& state, const Database& db, uint64_t rows, uint64_t ofDeleted) {
+  state.counters["MB/s"] = benchmark::Counter(static_cast<double>(db.size) / 1e6,
                                               benchmark::Counter::kIsIterationInvariantRate);
-  state.counters["rows"] = static_cast<double>(rows);
-  state.counters["deleted"] = static_cast<double>(g_deleted);
-  state.counters["file_MB"] = static_cast<double>(g_size) / 1e6;
+  state.counters["posted"] = static_cast<double>(rows);
+  state.counters["posted_deleted"] = static_cast<double>(ofDeleted);
+  state.counters["deleted"] = static_cast<double>(db.deleted);
+  state.counters["file_MB"] = static_cast<double>(db.size) / 1e6;
 }
 
-void BM_Carver(benchmark::State& state) {
-  const Named& c = kCarvers[state.range(0)];
-  state.SetLabel(c.name);
-  uint64_t rows = 0;
+// The contacts a scan knows by the time the carvers run, with the index it looks names up in.
+std::vector<std::shared_ptr<PRContactNode>> knownContacts() {
+  std::vector<std::shared_ptr<PRContactNode>> out;
+  for (int64_t i = 0; i < 500; i += 2) {
+    auto c = std::make_shared<PRContactNode>();
+    c->contactName = "Person " + std::to_string(i);
+    c->contactPhone = phone(i);
+    out.push_back(c);
+  }
+  return out;
+}
+
+void carverBenchmark(benchmark::State& state, const Kind* kind) {
+  const Database& db = databaseOf(*kind);
+  if (!db.error.empty()) {
+    state.SkipWithError(("cannot generate the database: " + db.error).c_str());
+    return;
+  }
+  const auto contacts = knownContacts();
+  const auto index = std::make_shared<const PhoneNameIndex>(contacts);
+  uint64_t rows = 0, ofDeleted = 0;
   for (auto _ : state) {
-    auto input = CarveInput::open(g_path, "");
+    auto input = CarveInput::open(db.path, "");
     if (!input) {
       state.SkipWithError("cannot map the database");
       return;
     }
     NotificationCenter nc;
     ScanContext ctx(nc);
-    ctx.currentNodeIsiOS6Version = true;
-    ctx.iosMajorVersion = 6;
-    uint64_t posted = 0;
+    ctx.currentNodeIsiOS6Version = kind->ios6;
+    ctx.iosMajorVersion = kind->ios6 ? 6 : 5;
+    ctx.contactArray = contacts;
+    ctx.nameIndex = index;
+    uint64_t posted = 0, deleted = 0;
     for (auto name : {notify::kScanDelContactInfo, notify::kScanDelMessageInfo,
                       notify::kScanDelNoteInfo, notify::kScanDelCallHistoryInfo,
                       notify::kScanDelBookMarkInfo, notify::kScanDelCalenderInfo}) {
-      nc.addObserver(name, [&posted](const Notification&) { ++posted; });
+      nc.addObserver(name, [&](const Notification& n) {
+        ++posted;
+        deleted += kind->isDeleted(n);
+      });
     }
-    c.carve(*input, ctx);
+    kind->carve(*input, ctx);
     rows = posted;
+    ofDeleted = deleted;
   }
-  rates(state, rows);
+  rates(state, db, rows, ofDeleted);
 }
-BENCHMARK(BM_Carver)->DenseRange(0, 5)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 // The schema-aware pass, with the live rows read through SQLite as the command line does.
-void BM_SchemaPass(benchmark::State& state) {
-  auto shapes = readTableShapes(g_path);
+void schemaBenchmark(benchmark::State& state, const Kind* kind) {
+  const Database& db = databaseOf(*kind);
+  auto shapes = db.error.empty() ? readTableShapes(db.path) : std::nullopt;
   if (!shapes) {
     state.SkipWithError("cannot read the tables");
     return;
   }
-  uint64_t rows = 0;
+  uint64_t rows = 0, ofDeleted = 0;
   for (auto _ : state) {
-    auto input = CarveInput::open(g_path, "");
-    uint64_t found = 0;
+    auto input = CarveInput::open(db.path, "");
+    if (!input) {
+      state.SkipWithError("cannot map the database");
+      return;
+    }
+    uint64_t found = 0, deleted = 0;
     carveBySchema(
         *input, *shapes, {},
-        [&found](const CarvedRow&) {
+        [&](const CarvedRow& row) {
           ++found;
+          for (const CarvedValue& v : row.values) {
+            const auto* text = std::get_if<std::string>(&v);
+            if (text && text->find(kMark) != std::string::npos) {
+              ++deleted;
+              break;
+            }
+          }
           return true;
         },
-        g_path);
+        db.path);
     rows = found;
+    ofDeleted = deleted;
   }
-  rates(state, rows);
+  rates(state, db, rows, ofDeleted);
 }
-BENCHMARK(BM_SchemaPass)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 }  // namespace
 
@@ -184,17 +543,22 @@ int main(int argc, char** argv) {
     if (std::strncmp(argv[i], "--carve_bench_mb=", 17) == 0)
       g_targetMb = std::strtoull(argv[i] + 17, nullptr, 10);
   }
-  if (std::string error = generate(); !error.empty()) {
-    std::fprintf(stderr, "cannot generate the database: %s\n", error.c_str());
-    return 1;
+  g_kinds = {messagesIos6(), messagesIos5(), contacts(), notes(), calls(), calendar(), bookmarks()};
+  for (const Kind& kind : g_kinds) {
+    benchmark::RegisterBenchmark((std::string("BM_Carver/") + kind.name).c_str(), carverBenchmark,
+                                 &kind)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(2);
   }
-  std::fprintf(stderr, "generated %s: %.1f MB\n", g_path.c_str(),
-               static_cast<double>(g_size) / 1e6);
+  benchmark::RegisterBenchmark("BM_SchemaPass/messages_ios6", schemaBenchmark, &g_kinds[0])
+      ->Unit(benchmark::kMillisecond)
+      ->UseRealTime()
+      ->Iterations(2);
   tamsel::setLogSink({});
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  std::error_code ec;
-  fs::remove(g_path, ec);
+  removeDatabases();
   return 0;
 }
