@@ -85,11 +85,30 @@ bool localBreakdown(int64_t secondsSince1970, std::tm* tm) {
   return true;
 }
 
+// "MM-DD-YYYY HH:MM" written digit by digit (the carvers format millions of dates).
 std::string formatBreakdown(const std::tm& tm) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%02d-%02d-%04d %02d:%02d", tm.tm_mon + 1, tm.tm_mday,
-                tm.tm_year + 1900, tm.tm_hour, tm.tm_min);
-  return buf;
+  const int year = tm.tm_year + 1900;
+  if (year < 0 || year > 9999) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%02d-%02d-%04d %02d:%02d", tm.tm_mon + 1, tm.tm_mday, year,
+                  tm.tm_hour, tm.tm_min);
+    return buf;
+  }
+  auto two = [](char* p, int v) {
+    p[0] = static_cast<char>('0' + v / 10 % 10);
+    p[1] = static_cast<char>('0' + v % 10);
+  };
+  std::string out(16, ' ');
+  two(&out[0], tm.tm_mon + 1);
+  out[2] = '-';
+  two(&out[3], tm.tm_mday);
+  out[5] = '-';
+  two(&out[6], year / 100);
+  two(&out[8], year % 100);
+  two(&out[11], tm.tm_hour);
+  out[13] = ':';
+  two(&out[14], tm.tm_min);
+  return out;
 }
 
 }  // namespace
