@@ -385,7 +385,11 @@ class Pass {
   std::vector<uint8_t> treePage_;  // 1: b-tree page, 2: overflow page of a live cell
   std::vector<uint8_t> freelist_;
   std::vector<Table*> owner_;  // the wanted table whose b-tree holds the page, by page number
-  Table* only_ = nullptr;      // while a live page is carved: its table
+  // Scratch lists of serial types, kept so that trying a candidate at every offset of free
+  // space allocates nothing (one for cells, one for freeblocks, which try cells inside).
+  std::vector<uint64_t> cellTypes_;
+  std::vector<uint64_t> freeblockTypes_;
+  Table* only_ = nullptr;  // while a live page is carved: its table
   // Log frames that are the current version of their page, by offset in the log.
   std::unordered_set<uint64_t> currentFrames_;
   std::unordered_map<uint64_t, uint32_t> framePage_;
@@ -724,7 +728,7 @@ size_t Pass::tryCell(const uint8_t* pg, size_t pos, size_t end, const CarvePages
   const size_t local = maxLocal(payload, true);
   const size_t cellEnd = rec + local + (local < payload ? 4 : 0);
   if (cellEnd > end || headerSize > local) return 0;
-  std::vector<uint64_t> types;
+  std::vector<uint64_t>& types = cellTypes_;
   for (Table& t : tables_) {
     if (only_ && &t != only_) continue;
     // The types the header holds, as many as the table has columns.
@@ -775,7 +779,7 @@ size_t Pass::tryFreeblock(const uint8_t* pg, size_t f, size_t size, const CarveP
   // four bytes of the cell now hold the freeblock's link and size: what they held of the
   // header (its length byte, and for k = 2 the first type) is rebuilt from the table's shape.
   const size_t end = f + size;
-  std::vector<uint64_t> types;
+  std::vector<uint64_t>& types = freeblockTypes_;
   for (size_t k : {4, 3, 2, 5, 6, 7, 8, 9, 10, 11, 12}) {
     const size_t rec = f + k;
     if (rec + 2 > end) break;
