@@ -18,6 +18,12 @@ uint32_t bigEndian32(const ByteSource& s, uint64_t at) {
 
 }  // namespace
 
+PageCopy::PageCopy(const ByteSource& stream, uint64_t offset, uint32_t pageSize) : size_(pageSize) {
+  std::vector<uint8_t> bytes(kPad + pageSize + kPad, 0);
+  stream.read(offset, pageSize, bytes.data() + kPad);
+  src_ = ByteSource::fromBytes(std::move(bytes));
+}
+
 CarvePages databasePages(const ByteSource& db, std::string* error) {
   CarvePages pages;
   pages.stream = &db;

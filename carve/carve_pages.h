@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,32 @@ CarvePages databasePages(const ByteSource& db, std::string* error = nullptr);
 // The pages of a write-ahead log: header magic 0x377f0682 or 0x377f0683 and its page size
 // checked; every whole frame's page, in order. No pages (and `error` set) otherwise.
 CarvePages logPages(const ByteSource& wal, std::string* error = nullptr);
+
+// One page copied between runs of zero bytes, for a carver that takes offsets and lengths
+// from the page's own bytes: any of them can then reach outside the page only into zeros
+// (never into the next page or the previous one), and no page position is offset 0, which
+// the column readers never read.
+class PageCopy {
+ public:
+  static constexpr uint64_t kPad = 16;
+
+  PageCopy(const ByteSource& stream, uint64_t offset, uint32_t pageSize);
+
+  const ByteSource& source() const { return src_; }
+  int64_t size() const { return size_; }
+  // The source offset of page position `pos` (which may lie a few bytes outside the page).
+  uint64_t at(int64_t pos) const { return static_cast<uint64_t>(static_cast<int64_t>(kPad) + pos); }
+  // The byte at page position `pos`; zero outside the page.
+  uint8_t byte(int64_t pos) const { return pos < 0 || pos >= size_ ? 0 : src_.data()[at(pos)]; }
+  // `n` bytes from page position `pos` (0 <= pos < size, n <= kPad).
+  std::span<const uint8_t> span(int64_t pos, size_t n) const { return {src_.data() + at(pos), n}; }
+  // The page's bytes, followed by kPad zero bytes.
+  const uint8_t* bytes() const { return src_.data() + kPad; }
+
+ private:
+  ByteSource src_;
+  int64_t size_;
+};
 
 // A database and, when there is one, the log that was stored beside it, kept open (mapped)
 // for one carver: the sources live as long as this object.

@@ -23,33 +23,6 @@ uint8_t pageByte(std::span<const uint8_t> page, int64_t offset) {
              : 0;
 }
 
-// A carved text: the bytes up to the first zero byte; valid UTF-8 stays as it is and each byte
-// of an invalid sequence becomes U+FFFD, so a row cut short or overwritten in part keeps what
-// can still be read.
-std::string carvedText(const std::optional<std::string>& raw) {
-  if (!raw) return {};
-  std::string_view bytes(*raw);
-  bytes = bytes.substr(0, bytes.find('\0'));
-  std::string out;
-  out.reserve(bytes.size());
-  for (size_t i = 0; i < bytes.size();) {
-    if (static_cast<unsigned char>(bytes[i]) < 0x80) {
-      out.push_back(bytes[i++]);
-      continue;
-    }
-    char32_t cp = 0;
-    const size_t n = decodeUtf8At(bytes, i, &cp);
-    if (n == 0) {
-      appendUtf8(out, 0xFFFD);
-      ++i;
-    } else {
-      out.append(bytes.substr(i, n));
-      i += n;
-    }
-  }
-  return out;
-}
-
 // getMarkBookLength once the 0x00 byte it walks back to is known (`zero`: its offset, or none).
 int markBookLengthAt(std::span<const uint8_t> page, std::optional<int64_t> zero, int length) {
   if (length != 19 && length != 24) return -1;

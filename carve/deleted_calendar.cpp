@@ -33,33 +33,6 @@ std::array<uint8_t, N> pageBytes(std::span<const uint8_t> page, uint64_t offset)
   return out;
 }
 
-// A carved text: the bytes up to the first zero byte; valid UTF-8 stays as it is and each byte
-// of an invalid sequence becomes U+FFFD, so a row cut short or overwritten in part keeps what
-// can still be read.
-std::string carvedText(const std::optional<std::string>& raw) {
-  if (!raw) return {};
-  std::string_view bytes(*raw);
-  bytes = bytes.substr(0, bytes.find('\0'));
-  std::string out;
-  out.reserve(bytes.size());
-  for (size_t i = 0; i < bytes.size();) {
-    if (static_cast<unsigned char>(bytes[i]) < 0x80) {
-      out.push_back(bytes[i++]);
-      continue;
-    }
-    char32_t cp = 0;
-    const size_t n = decodeUtf8At(bytes, i, &cp);
-    if (n == 0) {
-      appendUtf8(out, 0xFFFD);
-      ++i;
-    } else {
-      out.append(bytes.substr(i, n));
-      i += n;
-    }
-  }
-  return out;
-}
-
 // The whole number a column reader gave (decimal text for a number column; a text column read
 // in its place gives its leading digits, usually none): 0 when there is none.
 int64_t leadingInteger(const std::optional<std::string>& raw) {

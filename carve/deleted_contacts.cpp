@@ -54,35 +54,12 @@ constexpr int32_t kPhoneValue = 3;
 constexpr int32_t kEmailValue = 4;
 constexpr int32_t kHomepageValue = 22;
 
-// The stored bytes up to the first zero byte as UTF-8, keeping every character that
-// decodes and putting U+FFFD for each byte that does not (a text cut by the page end or
-// overwritten in part still shows what is left of it).
-std::string carvedText(std::string_view raw) {
-  raw = raw.substr(0, raw.find('\0'));
-  const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(raw.data()), raw.size());
-  if (isValidUtf8(bytes)) return std::string(raw);
-  std::string out;
-  out.reserve(raw.size() + 8);
-  for (size_t i = 0; i < raw.size();) {
-    char32_t cp = 0;
-    const size_t n = decodeUtf8At(raw, i, &cp);
-    if (n == 0) {
-      appendUtf8(out, 0xFFFD);
-      ++i;
-    } else {
-      out.append(raw.substr(i, n));
-      i += n;
-    }
-  }
-  return out;
-}
-
 // The text of a column when it counts: present, not empty and shorter than `limit` bytes.
 std::optional<std::string> countingText(const std::optional<std::string>& raw, size_t limit) {
   if (!raw) return std::nullopt;
   const std::string_view bytes = std::string_view(*raw).substr(0, raw->find('\0'));
   if (bytes.empty() || bytes.size() >= limit) return std::nullopt;
-  return carvedText(bytes);
+  return readableText(bytes);
 }
 
 // The number a text starts with (blanks, a sign, digits), as C's atoi reads it; 0 when it
@@ -101,9 +78,9 @@ int32_t textInteger(std::string_view text) {
 }
 
 // A page copied behind a zero guard (see kGuard): offsets below are in the copy.
-class PageCopy {
+class GuardedPage {
  public:
-  PageCopy(const ByteSource& stream, uint64_t offset, uint32_t size) : size_(size) {
+  GuardedPage(const ByteSource& stream, uint64_t offset, uint32_t size) : size_(size) {
     std::vector<uint8_t> bytes(kGuard + size + kTail, 0);
     stream.read(offset, size, bytes.data() + kGuard);
     src_ = ByteSource::fromBytes(std::move(bytes));
@@ -146,7 +123,7 @@ class ContactCarver {
   }
 
   // One table-leaf page: persons, the numbering of persons without an identifier, values.
-  void carveLeafPage(const PageCopy& page) {
+  void carveLeafPage(const GuardedPage& page) {
     carvePersons(page);
     numberUnidentified();
     carveValues(page);
@@ -181,7 +158,7 @@ class ContactCarver {
   }
 
  private:
-  void carvePersons(const PageCopy& page) {
+  void carvePersons(const GuardedPage& page) {
     const ByteSource& src = page.source();
     const uint64_t start = page.start();
     bool used = false;
@@ -205,7 +182,7 @@ class ContactCarver {
   // A person row whose first-sort-section code is at `a`. Two-byte codes before it are
   // accounted for by the walk back from the suffix column to the nearest NULL code (`back`)
   // and by the note's code (`note`); the preferred-name code tells the header length.
-  void carvePerson(const PageCopy& page, uint64_t a) {
+  void carvePerson(const GuardedPage& page, uint64_t a) {
     const ByteSource& src = page.source();
     const auto back =
         static_cast<uint64_t>(std::max<int64_t>(0, bSortAlter(src, a - kAnchorToSortGap)));
@@ -231,7 +208,7 @@ class ContactCarver {
     // The note, whose code takes positions 9 and 10 when it is two bytes long.
     auto noteBytes = note == 1 ? AnalyseAlterbleDB(src, 9, data, h, length) : column(9);
     if (noteBytes) {
-      std::string text = carvedText(*noteBytes);
+      std::string text = readableText(*noteBytes);
       if (!text.empty()) person.note = std::move(text);
     }
     // Kind and birthday come before the job title, one code further on after a long note.
@@ -273,7 +250,7 @@ class ContactCarver {
     unidentified_.clear();
   }
 
-  void carveValues(const PageCopy& page) {
+  void carveValues(const GuardedPage& page) {
     const ByteSource& src = page.source();
     const uint64_t start = page.start();
     if (bcheckSubStringIsValid(src, start + page.cellPointer(0) + 4, 8, kCarveContacts, 8) != 1) {
@@ -385,7 +362,7 @@ void carveDeletedContacts(const CarveInput& input, ScanContext& ctx) {
         carver.setLastPageText(pages.stream->readVector(offset, pages.pageSize));
       }
       if (getPageType(*pages.stream, offset) != 1) continue;
-      carver.carveLeafPage(PageCopy(*pages.stream, offset, pages.pageSize));
+      carver.carveLeafPage(GuardedPage(*pages.stream, offset, pages.pageSize));
     }
   }
   logDebug("deleted contacts: " + std::to_string(carver.personCount()) + " persons and " +

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "carve/sqlite_primitives.h"
-#include "events/name_lookup.h"
 #include "events/notification_names.h"
 #include "util/date.h"
 #include "util/text.h"
@@ -57,30 +56,6 @@ bool matchesAt(std::span<const uint8_t> page, size_t i, std::span<const uint8_t>
          std::memcmp(page.data() + i, pattern.data(), pattern.size()) == 0;
 }
 
-// Stored text: the bytes up to the first zero byte, decoded as UTF-8; a byte that starts no
-// valid sequence becomes U+FFFD, so a text whose tail was overwritten keeps its readable part.
-std::string carvedText(const std::optional<std::string>& column) {
-  if (!column) return {};
-  std::string_view raw(*column);
-  raw = raw.substr(0, raw.find('\0'));
-  auto bytes = std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(raw.data()), raw.size());
-  if (isValidUtf8(bytes)) return std::string(raw);
-  std::string out;
-  out.reserve(raw.size());
-  for (size_t i = 0; i < raw.size();) {
-    char32_t cp = 0;
-    size_t len = decodeUtf8At(raw, i, &cp);
-    if (len == 0) {
-      appendUtf8(out, U'\uFFFD');
-      ++i;
-    } else {
-      out.append(raw.substr(i, len));
-      i += len;
-    }
-  }
-  return out;
-}
-
 // The integer at the start of a text, read as the C library's atol reads it (blanks, a
 // sign, digits; 0 when there are none), held to 64 bits.
 int64_t leadingInteger(std::string_view text) {
@@ -123,12 +98,6 @@ std::string withoutSpaces(std::string_view text) {
   return out;
 }
 
-const char* ios5Kind(int64_t flags) {
-  if (flags == 2 || flags == 22) return "Received";
-  if (flags == 3 || flags == 16387) return "Send";
-  return "unknown";
-}
-
 const char* ios6Kind(int64_t isFromMe) {
   if (isFromMe == 0) return "Received";
   if (isFromMe == 1) return "Send";
@@ -136,9 +105,7 @@ const char* ios6Kind(int64_t isFromMe) {
 }
 
 std::string nameFor(const ScanContext& ctx, std::string_view phone) {
-  auto name =
-      ctx.nameIndex ? ctx.nameIndex->find(phone) : getNameByPhoneNumber(ctx.contactArray, phone);
-  return name.value_or("");
+  return ctx.nameForPhone(phone).value_or("");
 }
 
 void post(ScanContext& ctx, std::shared_ptr<PRMessageNode> message) {
@@ -261,7 +228,7 @@ class MessageCarver {
       if (auto phone = carvedText(r.one(1)); !phone.empty()) m->messagePhone = phone;
       m->messageDate = dateOf(r.one(2));
       m->messageContent = carvedText(alt == 1 ? r.two(3) : r.one(3));
-      m->messageType = ios5Kind(integerOf(r.one(4 + alt)));
+      m->messageType = messageTypeOfFlags(integerOf(r.one(4 + alt)));
       m->messageName = nameFor(ctx_, m->messagePhone);
       post(ctx_, std::move(m));
     }
@@ -330,7 +297,8 @@ class MessageCarver {
     }
     if (!content.empty()) m->messageContent = content;
     const uint64_t typeAt = 4 + alt;
-    m->messageType = ios5Kind(integerOf(fallback ? r.one(typeAt) : r.cellOne(typeAt, s, 3)));
+    m->messageType =
+        messageTypeOfFlags(integerOf(fallback ? r.one(typeAt) : r.cellOne(typeAt, s, 3)));
     if (characterCount(m->messagePhone) > 1) m->messageName = nameFor(ctx_, m->messagePhone);
     post(ctx_, std::move(m));
   }
@@ -373,15 +341,15 @@ class MessageCarver {
           if (about) {
             m->messagePhone = carvedText(t);
           } else {
-            m->messageType = ios5Kind(integerOf(t));
+            m->messageType = messageTypeOfFlags(integerOf(t));
           }
           break;
         }
         case 26:
-          if (!about) m->messageType = ios5Kind(integerOf(r.one(p)));
+          if (!about) m->messageType = messageTypeOfFlags(integerOf(r.one(p)));
           break;
         case 27:
-          if (about) m->messageType = ios5Kind(integerOf(r.one(p)));
+          if (about) m->messageType = messageTypeOfFlags(integerOf(r.one(p)));
           break;
         default:  // 1, 6 to 16, 21 to 25: skipped
           r.one(p);

@@ -18,59 +18,6 @@
 namespace tamsel {
 namespace {
 
-// One page copied behind and ahead of zero bytes. Every read the carver makes goes through
-// this copy, so an offset or a length taken from the file can reach outside the page only
-// into zeros (never into the next page or the previous one), and no page position is offset
-// 0, which the primitives never read.
-class PageCopy {
- public:
-  static constexpr uint64_t kPad = 16;
-
-  PageCopy(const ByteSource& stream, uint64_t offset, uint32_t pageSize) : size_(pageSize) {
-    std::vector<uint8_t> bytes(kPad + pageSize + kPad, 0);
-    stream.read(offset, pageSize, bytes.data() + kPad);
-    src_ = ByteSource::fromBytes(std::move(bytes));
-  }
-
-  const ByteSource& source() const { return src_; }
-  int64_t size() const { return size_; }
-  // The source offset of page position `pos` (which may lie a few bytes outside the page).
-  uint64_t at(int64_t pos) const { return static_cast<uint64_t>(static_cast<int64_t>(kPad) + pos); }
-  // The byte at page position `pos`; zero outside the page.
-  uint8_t byte(int64_t pos) const { return pos < 0 || pos >= size_ ? 0 : src_.data()[at(pos)]; }
-  // The page's bytes followed by kPad zero bytes.
-  const uint8_t* bytes() const { return src_.data() + kPad; }
-
- private:
-  ByteSource src_;
-  int64_t size_;
-};
-
-// Text of a carved column: the bytes up to the first zero byte, with every sequence that is
-// not UTF-8 (a character cut by the page end, a stray byte) replaced by U+FFFD, so that what
-// can be read is kept.
-std::string carvedText(const std::optional<std::string>& raw) {
-  if (!raw) return {};
-  std::string_view bytes(*raw);
-  bytes = bytes.substr(0, bytes.find('\0'));
-  auto span =
-      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-  if (isValidUtf8(span)) return std::string(bytes);
-  std::string out;
-  for (size_t i = 0; i < bytes.size();) {
-    char32_t cp = 0;
-    const size_t n = decodeUtf8At(bytes, i, &cp);
-    if (n == 0) {
-      appendUtf8(out, 0xFFFD);
-      ++i;
-    } else {
-      out.append(bytes.substr(i, n));
-      i += n;
-    }
-  }
-  return out;
-}
-
 // The integer a column's text starts with (blanks, an optional sign, decimal digits), held
 // at the 32-bit limits; 0 when there is none, as for a column that read nothing (the
 // constant 0 among them).

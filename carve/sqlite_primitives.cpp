@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include "util/text.h"
+
 namespace tamsel {
 namespace {
 
@@ -519,6 +521,10 @@ void convertLitteToBigStringWithStr(std::string_view hex, std::string& target, s
   length = std::min(length, hex.size());
   if (length < 2) return;
   for (size_t group = length / 2; group-- > 0;) target.append(hex.substr(2 * group, 2));
+}
+
+std::string carvedText(const std::optional<std::string>& column) {
+  return column ? readableText(*column) : std::string();
 }
 
 }  // namespace tamsel

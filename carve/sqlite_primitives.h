@@ -118,6 +118,10 @@ std::optional<std::string> AnalyseDBDataFile(const ByteSource& stream, uint64_t 
 std::optional<std::string> AnalyseTheDBDataFile(const ByteSource& stream, uint64_t position,
                                                 uint64_t& dataOffset, uint64_t cellStart,
                                                 uint64_t head, uint64_t headerLength);
+// The text of a column a reader gave (util/text.h readableText): the bytes up to the first
+// zero byte, each byte that is no UTF-8 as U+FFFD; "" for none.
+std::string carvedText(const std::optional<std::string>& column);
+
 // Two-byte serial type at h + p, h + p + 1; content copied raw, never formatted.
 std::optional<std::string> AnalyseAlterbleDB(const ByteSource& stream, uint64_t position,
                                              uint64_t& dataOffset, uint64_t codeBase,

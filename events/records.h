@@ -80,6 +80,14 @@ struct PRMessageNode : PRNode {
   int32_t handle_id = -1;
 };
 
+// The messageType of a message of the older layout (the flags column, or the chat flags of a
+// chat message): 2 or 22 "Received", 3 or 16387 "Send", any other value "unknown".
+inline const char* messageTypeOfFlags(int64_t flags) {
+  if (flags == 2 || flags == 22) return "Received";
+  if (flags == 3 || flags == 16387) return "Send";
+  return "unknown";
+}
+
 struct PRCallHistoryNode : PRNode {
   std::string callName;
   std::string callPhone;

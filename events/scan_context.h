@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "events/name_lookup.h"
@@ -41,6 +43,12 @@ struct ScanContext {
   std::vector<std::string> warnings;
 
   bool stopped() const { return stopRequested.load(std::memory_order_relaxed); }
+
+  // The contact name for a phone number: through the prepared index once the contact step
+  // has made it, otherwise by going over contactArray (the same answers either way).
+  std::optional<std::string> nameForPhone(std::string_view phone) const {
+    return nameIndex ? nameIndex->find(phone) : getNameByPhoneNumber(contactArray, phone);
+  }
 };
 
 }  // namespace tamsel

@@ -185,30 +185,17 @@ void fillFromHandleLayout(const SqliteStatement& st, PRMessageNode& m) {
   }
 }
 
-const char* typeOfFlags(int64_t flags) {
-  switch (flags) {
-    case 2:
-    case 22:
-      return "Received";
-    case 3:
-    case 16387:
-      return "Send";
-    default:
-      return "unknown";
-  }
-}
-
 // The message fields of the rows of M5 or M4 (before iOS 6); the chat columns of M5 read as
 // NULL under M4.
 void fillFromGroupLayout(const SqliteStatement& st, PRMessageNode& m) {
   assign(m.messageContent, st.text(3));
   if (std::optional<std::string> date = GetDateTime(st.integer(4), 0)) m.messageDate = *date;
   assign(m.messagePhone, st.text(5));
-  m.messageType = typeOfFlags(st.integer(7));
+  m.messageType = messageTypeOfFlags(st.integer(7));
   if (st.integer(9) == 1) {
     m.bImessage = true;
     assign(m.messagePhone, st.text(10));
-    m.messageType = typeOfFlags(st.integer(12));
+    m.messageType = messageTypeOfFlags(st.integer(12));
     std::span<const uint8_t> info = st.blob(13);
     if (!info.empty()) {
       std::vector<uint8_t> kept;

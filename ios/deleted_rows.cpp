@@ -220,21 +220,7 @@ void postIfNew(ScanContext& ctx, DeletedRecordKeys& seen, std::string_view name,
 
 std::optional<std::string> nameFor(const ScanContext& ctx, const std::string& phone) {
   if (phone.empty()) return std::nullopt;
-  if (ctx.nameIndex) return ctx.nameIndex->find(phone);
-  return getNameByPhoneNumber(ctx.contactArray, phone);
-}
-
-const char* typeOfFlags(int64_t flags) {
-  switch (flags) {
-    case 2:
-    case 22:
-      return "Received";
-    case 3:
-    case 16387:
-      return "Send";
-    default:
-      return "unknown";
-  }
+  return ctx.nameForPhone(phone);
 }
 
 // ---------------------------------------------------------------- messages
@@ -299,11 +285,11 @@ void deletedMessages(const fs::path& backup, ScanContext& ctx, DeletedRecordKeys
       }
     } else {
       if (std::optional<std::string> a = textOf(row, addressColumn, true)) m->messagePhone = *a;
-      m->messageType = typeOfFlags(integerOf(row, flags).value_or(0));
+      m->messageType = messageTypeOfFlags(integerOf(row, flags).value_or(0));
       if (integerOf(row, isMadrid).value_or(0) == 1) {
         m->bImessage = true;
         if (std::optional<std::string> a = textOf(row, madridHandle, true)) m->messagePhone = *a;
-        m->messageType = typeOfFlags(integerOf(row, madridFlags).value_or(0));
+        m->messageType = messageTypeOfFlags(integerOf(row, madridFlags).value_or(0));
       }
     }
     if (std::optional<std::string> name = nameFor(ctx, m->messagePhone)) m->messageName = *name;

@@ -125,29 +125,7 @@ bool commitDB(const fs::path& path) {
 }
 
 std::string phoneText(std::span<const uint8_t> bytes) {
-  std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  if (size_t zero = text.find('\0'); zero != std::string_view::npos) text = text.substr(0, zero);
-  std::string out;
-  out.reserve(text.size());
-  size_t at = 0;
-  while (at < text.size()) {
-    // Runs of plain ASCII are copied as they are.
-    size_t plain = at;
-    while (plain < text.size() && static_cast<unsigned char>(text[plain]) < 0x80) ++plain;
-    out.append(text, at, plain - at);
-    at = plain;
-    if (at >= text.size()) break;
-    char32_t cp = 0;
-    const size_t n = decodeUtf8At(text, at, &cp);
-    if (n == 0) {
-      appendUtf8(out, U'\uFFFD');
-      ++at;
-    } else {
-      out.append(text, at, n);
-      at += n;
-    }
-  }
-  return out;
+  return readableText(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 // ---------------------------------------------------------------- SqliteDatabase

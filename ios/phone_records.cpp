@@ -121,11 +121,6 @@ std::unique_ptr<SqliteDatabase> openCopy(const fs::path& backup, const StoredDat
   return database;
 }
 
-std::optional<std::string> nameForNumber(const ScanContext& ctx, const std::string& phone) {
-  if (ctx.nameIndex) return ctx.nameIndex->find(phone);
-  return getNameByPhoneNumber(ctx.contactArray, phone);
-}
-
 void postBookmark(ScanContext& ctx, std::string_view title, std::string_view url) {
   auto node = std::make_shared<PRBookMarkNode>();
   node->bookMarkTitle = std::string(title);
@@ -234,7 +229,7 @@ void scanCallHistoryThread(const std::string& backup, ScanContext& ctx) {
       } else {
         node->callDuration = node->callType == "Outgoing" ? "Cancelled" : "Missed";
       }
-      if (std::optional<std::string> name = nameForNumber(ctx, node->callPhone)) {
+      if (std::optional<std::string> name = ctx.nameForPhone(node->callPhone)) {
         node->callName = *name;
       }
       ctx.nc.post(notify::kScanCallHistoryInfo, std::shared_ptr<PRNode>(node));

@@ -141,6 +141,31 @@ std::string utf16ToUtf8(std::span<const uint8_t> bytes, bool bigEndianDefault) {
   return out;
 }
 
+std::string readableText(std::string_view text) {
+  if (size_t zero = text.find('\0'); zero != std::string_view::npos) text = text.substr(0, zero);
+  std::string out;
+  out.reserve(text.size());
+  size_t at = 0;
+  while (at < text.size()) {
+    // Runs of plain ASCII are copied as they are.
+    size_t plain = at;
+    while (plain < text.size() && static_cast<unsigned char>(text[plain]) < 0x80) ++plain;
+    out.append(text, at, plain - at);
+    at = plain;
+    if (at >= text.size()) break;
+    char32_t cp = 0;
+    const size_t n = decodeUtf8At(text, at, &cp);
+    if (n == 0) {
+      appendUtf8(out, U'\uFFFD');
+      ++at;
+    } else {
+      out.append(text, at, n);
+      at += n;
+    }
+  }
+  return out;
+}
+
 size_t decodeUtf8At(std::string_view text, size_t at, char32_t* cp) {
   if (at >= text.size()) return 0;
   const auto* begin = reinterpret_cast<const uint8_t*>(text.data());

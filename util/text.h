@@ -30,6 +30,11 @@ std::optional<std::string> GetNSStringDate(const char32_t* wide);
 // True when `bytes` are well-formed UTF-8 (no overlongs, no surrogates, at most U+10FFFF).
 bool isValidUtf8(std::span<const uint8_t> bytes);
 
+// A stored text as a reader keeps it when it may be damaged: the bytes up to the first zero
+// byte; valid UTF-8 stays as it is and each byte of an invalid sequence becomes U+FFFD, so a
+// text cut short or overwritten in part keeps what can still be read.
+std::string readableText(std::string_view bytes);
+
 // UTF-16 to UTF-8. A leading byte-order mark decides the byte order and is dropped;
 // without one `bigEndianDefault` decides. Unpaired surrogates become U+FFFD; an odd last
 // byte is ignored.
