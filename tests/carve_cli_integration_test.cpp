@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 
+#include "tests/fixtures/cli_run.h"
 #include "tests/fixtures/temp_folder.h"
 
 namespace fs = std::filesystem;
@@ -18,24 +19,15 @@ namespace fs = std::filesystem;
 namespace tamsel {
 namespace {
 
+using testing::CliRun;
+const auto& quote = testing::shellQuote;
 using testing::readWholeFile;
 using Json = nlohmann::json;
-
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
 
 void exec(sqlite3* db, const std::string& sql) {
   char* err = nullptr;
   ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err), SQLITE_OK) << (err ? err : "");
 }
-
-struct CliRun {
-  int status = -1;
-  std::string out, err;
-};
 
 class CarveCli : public ::testing::Test {
  protected:
@@ -73,19 +65,8 @@ class CarveCli : public ::testing::Test {
   }
 
   CliRun run(const std::string& args) {
-    const fs::path errFile = t_.path() / "stderr.txt";
-    const std::string cmd = quote(TAMSEL_CLI_PATH) + " -q --work-dir " + quote(work().string()) +
-                            " " + args + " 2>" + quote(errFile.string()) + " </dev/null";
-    CliRun r;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (p == nullptr) return r;
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-    const int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    r.err = readWholeFile(errFile);
-    return r;
+    return testing::runCli(TAMSEL_CLI_PATH, "-q --work-dir " + quote(work().string()) + " " + args,
+                           t_.path() / "stderr.txt");
   }
 
   fs::path work() const { return t_.path() / "work"; }

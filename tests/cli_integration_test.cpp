@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/work_folder.h"
+#include "tests/fixtures/cli_run.h"
 #include "tests/fixtures/ipd_writer.h"
 #include "tests/fixtures/zip_writer.h"
 
@@ -18,17 +19,8 @@ namespace fs = std::filesystem;
 namespace tamsel {
 namespace {
 
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-struct CliRun {
-  int status = -1;
-  std::string out;  // stdout
-  std::string err;  // stderr
-};
+using testing::CliRun;
+const auto& quote = testing::shellQuote;
 
 class Cli : public ::testing::Test {
  protected:
@@ -42,19 +34,9 @@ class Cli : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   CliRun run(const std::string& args) {
-    fs::path errFile = dir_ / "stderr.txt";
-    std::string cmd = quote(TAMSEL_CLI_PATH) + " --work-dir " + quote((dir_ / "work").string()) +
-                      " " + args + " 2>" + quote(errFile.string()) + " </dev/null";
-    CliRun r;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (p == nullptr) return r;
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-    int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    r.err = read(errFile);
-    return r;
+    return testing::runCli(TAMSEL_CLI_PATH,
+                           "--work-dir " + quote((dir_ / "work").string()) + " " + args,
+                           dir_ / "stderr.txt");
   }
   static std::string read(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);

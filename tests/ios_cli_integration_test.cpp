@@ -11,6 +11,7 @@
 
 #include "ios/iphone_source.h"
 #include "results/result_view_controller.h"
+#include "tests/fixtures/cli_run.h"
 #include "tests/fixtures/fake_result_view.h"
 #include "tests/fixtures/ios_sample_backup.h"
 #include "tests/fixtures/temp_folder.h"
@@ -22,15 +23,11 @@ namespace fs = std::filesystem;
 namespace tamsel {
 namespace {
 
+using testing::CliRun;
+const auto& quote = testing::shellQuote;
 using testing::IosBackupWriter;
 using testing::readWholeFile;
 using Json = nlohmann::json;
-
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
 
 std::string digest(const std::string& bytes) {
   return sha256Hex({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
@@ -46,28 +43,12 @@ std::map<std::string, std::string> snapshot(const fs::path& root) {
   return out;
 }
 
-struct CliRun {
-  int status = -1;
-  std::string out, err;
-};
-
 class PhoneCli : public ::testing::Test {
  protected:
   CliRun run(const std::string& args) {
-    const fs::path errFile = t_.path() / "stderr.txt";
-    const std::string cmd = quote(TAMSEL_CLI_PATH) + " -q --work-dir " +
-                            quote((t_.path() / "work").string()) + " " + args + " 2>" +
-                            quote(errFile.string()) + " </dev/null";
-    CliRun r;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (p == nullptr) return r;
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-    const int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    r.err = readWholeFile(errFile);
-    return r;
+    return testing::runCli(TAMSEL_CLI_PATH,
+                           "-q --work-dir " + quote((t_.path() / "work").string()) + " " + args,
+                           t_.path() / "stderr.txt");
   }
   // The count the table gives for `cls` (-1 when the class has no row).
   static long countOf(const std::string& table, const std::string& cls) {
