@@ -123,16 +123,18 @@ Json toJson(const PRMessageNode& r, const ByteFields&) {
 }
 
 Json toJson(const PRCallHistoryNode& r, const ByteFields&) {
-  return Json{{"callName", r.callName},         {"callPhone", r.callPhone},
-              {"callDate", r.callDate},         {"callType", r.callType},
-              {"callTime", r.callTime},         {"callDuration", r.callDuration},
-              {"bSelected", r.bSelected.get()}, {"bDeleted", r.bDeleted.get()}};
+  return Json{{"callName", r.callName},       {"callPhone", r.callPhone},
+              {"callDate", r.callDate},       {"callType", r.callType},
+              {"callTime", r.callTime},       {"callDuration", r.callDuration},
+              {"callService", r.callService}, {"bSelected", r.bSelected.get()},
+              {"bDeleted", r.bDeleted.get()}};
 }
 
 Json toJson(const PRNoteNode& r, const ByteFields&) {
-  return Json{{"noteTitle", r.noteTitle},       {"noteContent", r.noteContent},
-              {"noteDate", r.noteDate},         {"uid", r.uid},
-              {"bSelected", r.bSelected.get()}, {"bDeleted", r.bDeleted.get()}};
+  return Json{{"noteTitle", r.noteTitle},    {"noteContent", r.noteContent},
+              {"noteDate", r.noteDate},      {"uid", r.uid},
+              {"bLocked", r.bLocked.get()},  {"bSelected", r.bSelected.get()},
+              {"bDeleted", r.bDeleted.get()}};
 }
 
 Json toJson(const PRBookMarkNode& r, const ByteFields&) {

@@ -95,6 +95,7 @@ struct PRCallHistoryNode : PRNode {
   std::string callType;
   int32_t callTime = -1;
   std::string callDuration;
+  std::string callService;  // "FaceTime" for FaceTime calls of newer phones, else empty
   Flag bSelected;
   Flag bDeleted;
 };
@@ -104,6 +105,7 @@ struct PRNoteNode : PRNode {
   std::string noteContent;
   std::string noteDate;
   int32_t uid = -1;
+  Flag bLocked;  // a password-protected note: its title only, the text stays locked
   Flag bSelected;
   Flag bDeleted;
 };
