@@ -98,6 +98,14 @@ struct FoundFile {
   uint64_t start = 0;
   uint64_t len = 0;
   std::vector<Extent> extents;
+  // What the directory entry said, kept for the walks' callers (the C table does not carry
+  // it yet). Carved files leave these as they are.
+  bool deleted = false;  // found through a deleted directory entry
+  int64_t created = 0;   // seconds since 1970 (UTC when the entry names its offset); 0: none
+  int64_t modified = 0;
+  bool chainDamaged = false;  // its chain looped, ended early or named a cluster outside
+  bool cutAtEnd = false;      // its data runs past the end of the device or partition
+  uint64_t declaredLen = 0;   // the length its directory entry gives (0: none, carved)
 };
 
 // Returns false to end the walk (the scan was stopped).
@@ -131,6 +139,23 @@ class WalkBudget {
 // False when there is no FAT boot sector there.
 bool walkFatVolume(const Device& device, uint64_t volumeStart, uint64_t regionEnd,
                    const std::atomic<bool>& stop, const FoundSink& sink, WalkBudget& budget);
+
+// Walks an exFAT volume whose boot region lies at `volumeStart` (the backup boot region when
+// the main one fails its checksum), as walkFatVolume does. False when there is no exFAT
+// boot sector there.
+bool walkExfatVolume(const Device& device, uint64_t volumeStart, uint64_t regionEnd,
+                     const std::atomic<bool>& stop, const FoundSink& sink, WalkBudget& budget);
+
+// Whether the first bytes of a deleted file agree with the suffix of its name: true when the
+// suffix names a format with a known signature and `head` begins with it, or when the suffix
+// names no such format. `head` holds the file's first `n` bytes (fewer when it is shorter).
+bool headAgreesWithName(const std::string& name, const uint8_t* head, size_t n);
+// The bytes headAgreesWithName looks at, at most.
+constexpr size_t kSignatureHead = 16;
+
+// A FAT or exFAT date and time (local time; two-second steps plus `tenMs` hundredths) as
+// seconds since 1970, taken as UTC less `utcOffsetMinutes`; 0 when the fields are no date.
+int64_t dosTimeToUnix(uint16_t date, uint16_t time, uint8_t tenMs = 0, int utcOffsetMinutes = 0);
 
 // Sorted, merged byte ranges that carving leaves alone (the files the FAT walk found).
 class RangeSet {

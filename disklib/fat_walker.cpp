@@ -1,9 +1,10 @@
 // The FAT walk: the directory tree of a FAT12/16/32 volume, deleted entries included.
 // Live files follow their cluster chains; a deleted file's chain is gone from the FAT, so
-// its clusters are taken as one contiguous run from its first cluster (as recovery tools
-// do). Chains that loop, leave the volume or run past the device end are cut. A cluster is
-// read as folder entries once in a scan (whatever volume or folder names it again), so a
-// folder that contains itself, or folders that share their clusters, are read once.
+// its clusters are taken as one contiguous run from its first cluster, and the file is
+// listed only when those clusters are still free and its first bytes fit its name. Chains
+// that loop, leave the volume or run past the device end are cut. A cluster is read as
+// folder entries once in a scan (whatever volume or folder names it again), so a folder
+// that contains itself, or folders that share their clusters, are read once.
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -220,6 +221,9 @@ class FatWalker {
             const FoundSink& sink, WalkBudget& budget)
       : device_(device), v_(v), fat_(device, v), stop_(stop), sink_(sink), budget_(budget) {}
 
+  // Deleted files the walk did not list by name.
+  uint64_t dropped() const { return dropped_; }
+
   void run() {
     struct Job {
       std::vector<Extent> runs;
@@ -421,7 +425,7 @@ class FatWalker {
       if ((e[11] & 0x10) != 0) {
         enterDir(first, path, deleted);
       } else {
-        reportFile(path, first, le32(e + 28), deleted);
+        reportFile(path, first, le32(e + 28), deleted, e);
       }
       if (ended_) return;
     }
@@ -449,7 +453,8 @@ class FatWalker {
     return name;
   }
 
-  void reportFile(const std::string& path, uint32_t first, uint32_t size, bool deleted) {
+  void reportFile(const std::string& path, uint32_t first, uint32_t size, bool deleted,
+                  const uint8_t* entry) {
     if (size == 0) return;
     if (!v_.valid(first)) {
       diskLog("FAT file " + path + ": first cluster " + std::to_string(first) +
@@ -462,12 +467,24 @@ class FatWalker {
     }
     const uint64_t clusters = (static_cast<uint64_t>(size) + v_.clusterBytes - 1) / v_.clusterBytes;
     std::vector<Extent> runs;
+    FoundFile f;
+    f.deleted = deleted;
+    f.declaredLen = size;
+    f.created = dosTimeToUnix(le16(entry + 16), le16(entry + 14), entry[13]);
+    f.modified = dosTimeToUnix(le16(entry + 24), le16(entry + 22));
     if (deleted) {
-      // One run from the first cluster, as long as the size says, cut at the region's end.
+      // One run from the first cluster, as long as the size says, cut at the region's end;
+      // listed only when all those clusters are free and the first bytes fit the name.
+      // Otherwise another file took them since, and the bytes are left to carving.
       const uint64_t start = v_.clusterOffset(first);
       const uint64_t n = std::min<uint64_t>(clusters, uint64_t{v_.lastUsable} - first + 1);
       const uint64_t len = std::min({uint64_t{size}, n * v_.clusterBytes, v_.regionEnd - start});
-      if (len > 0) runs.push_back({start, len});
+      if (len == 0 || !deletedClustersFree(first, n) || !headFits(path, start, len)) {
+        ++dropped_;
+        return;
+      }
+      runs.push_back({start, len});
+      f.cutAtEnd = len < size;
     } else {
       std::vector<uint32_t> seq;
       ChainEnd end = collectChain(first, clusters, seq);
@@ -482,14 +499,33 @@ class FatWalker {
                             " clusters");
       }
       runs = runsOf(seq, size);
+      f.chainDamaged = end == ChainEnd::loop || end == ChainEnd::broken ||
+                       (end == ChainEnd::endMark && seq.size() < clusters);
     }
     if (runs.empty()) return;
-    FoundFile f;
     f.name = path;
     f.start = runs.front().start;
     for (const Extent& r : runs) f.len += r.len;
+    if (f.len < size && !f.chainDamaged) f.cutAtEnd = true;
     if (runs.size() > 1) f.extents = std::move(runs);
     if (!sink_(std::move(f))) ended_ = true;
+  }
+
+  // Whether the FAT marks clusters [first, first + n) free; each entry takes a step of the
+  // chain budget, so that many deleted entries over one large free area stay linear.
+  bool deletedClustersFree(uint32_t first, uint64_t n) {
+    for (uint64_t c = first; c < first + n; ++c) {
+      if (budget_.chainSteps == 0) return false;
+      --budget_.chainSteps;
+      if (fat_.next(static_cast<uint32_t>(c)) != 0) return false;
+    }
+    return true;
+  }
+
+  bool headFits(const std::string& path, uint64_t start, uint64_t len) {
+    uint8_t head[kSignatureHead] = {};
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof head, len));
+    return device_.read(start, head, n) == n && headAgreesWithName(path, head, n);
   }
 
   const Device& device_;
@@ -499,6 +535,7 @@ class FatWalker {
   const FoundSink& sink_;
   WalkBudget& budget_;
   bool ended_ = false;
+  uint64_t dropped_ = 0;  // deleted files not listed by name
 };
 
 }  // namespace
@@ -538,6 +575,11 @@ bool walkFatVolume(const Device& device, uint64_t volumeStart, uint64_t regionEn
   }
   FatWalker walker(device, *v, stop, sink, budget);
   walker.run();
+  if (walker.dropped() > 0) {
+    diskLog("FAT volume at " + hexOffset(volumeStart) + ": " + std::to_string(walker.dropped()) +
+            " deleted files not listed by name (their clusters are in use again, or their first "
+            "bytes do not match their names); their bytes are left to carving");
+  }
   return true;
 }
 
