@@ -225,6 +225,7 @@ std::optional<Volume> parseBoot(const uint8_t* b, uint64_t start, uint64_t regio
 std::optional<Volume> checkedRegion(const Device& device, uint64_t at, uint32_t shift,
                                     uint64_t volumeStart, uint64_t regionEnd, bool& parsed,
                                     bool& sumFailed) {
+  if (shift < 9 || shift > 12) return std::nullopt;
   const size_t sector = size_t{1} << shift;
   if (at >= regionEnd || regionEnd - at < 12 * sector) return std::nullopt;
   std::vector<uint8_t> region(12 * sector);

@@ -346,9 +346,12 @@ class FatWalker {
     return !runs.empty();
   }
 
-  // A deleted directory: its first cluster must still begin with "." and "..". Free clusters
-  // after it are taken as its continuation.
+  // A deleted directory: its first cluster must still be free and begin with "." and "..".
+  // Free clusters after it are taken as its continuation. (A folder made since in the same
+  // cluster also begins with "." and "..": read as the deleted one, its live files would be
+  // taken for deleted ones.)
   bool deletedDirRuns(uint32_t first, std::vector<Extent>& runs) {
+    if (fat_.next(first) != 0) return false;
     uint8_t head[64];
     device_.read(v_.clusterOffset(first), head, sizeof head);
     if (std::memcmp(head, ".          ", 11) != 0 || (head[11] & 0x10) == 0 ||

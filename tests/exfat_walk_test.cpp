@@ -228,14 +228,17 @@ TEST_F(ExfatWalk, BackupBootRegionIsReadWhenTheMainOneFailsItsChecksum) {
   struct Case {
     const char* what;
     bool damageMain, damageBackup;
+    uint8_t mainSectorShift;  // 0: as written
     bool found;
     const char* log;
   };
   const Case cases[] = {
-      {"both good", false, false, true, nullptr},
-      {"main damaged", true, false, true, "the main boot region is damaged, its backup is read"},
-      {"backup damaged", false, true, true, nullptr},
-      {"both damaged", true, true, false, "neither boot region passes its checksum"},
+      {"both good", false, false, 0, true, nullptr},
+      {"main damaged", true, false, 0, true, "the main boot region is damaged, its backup is read"},
+      {"backup damaged", false, true, 0, true, nullptr},
+      {"both damaged", true, true, 0, false, "neither boot region passes its checksum"},
+      // Once shifted a size_t by the field before checking its range.
+      {"main sector shift 200", false, false, 200, true, "its backup is read"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -244,6 +247,7 @@ TEST_F(ExfatWalk, BackupBootRegionIsReadWhenTheMainOneFailsItsChecksum) {
     std::string image = w.bytes();
     if (c.damageMain) image[3 * 512 + 7] ^= 0x5A;       // a byte of an extended boot sector
     if (c.damageBackup) image[12 * 512 + 100] ^= 0x01;  // the backup's serial number
+    if (c.mainSectorShift != 0) image[108] = static_cast<char>(c.mainSectorShift);
     const fs::path img = tmp.path() / "boot.img";
     testing::writeWholeFile(img, image);
     gLog.clear();
@@ -410,6 +414,20 @@ TEST_F(ExfatWalk, FatDeletedEntryWhoseClustersAnotherFileTookIsNotListed) {
   EXPECT_FALSE(facts["LIVE.TXT"].deleted);
   EXPECT_TRUE(facts["old photo.jpg"].deleted);
   EXPECT_EQ(facts["old photo.jpg"].declaredLen, photo.size());
+}
+
+TEST_F(ExfatWalk, FatDeletedFolderWhoseClusterANewFolderTookIsNotReadAsDeleted) {
+  FatImageWriter w(8192);
+  const uint32_t fresh = w.addDirectory("NEW");
+  w.addFile("NEW/FILE.TXT", "live file in a new folder\n");
+  // Read first (the walk takes the last folder it met first).
+  w.addRawEntry("", "\xE5OLD       ", 0x10, fresh, 0);
+  const fs::path img = tmp.path() / "fat.img";
+  w.writeTo(img);
+  std::map<std::string, FoundFile> facts = walk(img, /*exfat=*/false);
+  ASSERT_EQ(facts.size(), 1u);
+  ASSERT_TRUE(facts.count("NEW/FILE.TXT"));
+  EXPECT_FALSE(facts["NEW/FILE.TXT"].deleted);
 }
 
 TEST(DeletedHeadCheck, SignaturesBySuffix) {
