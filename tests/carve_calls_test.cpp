@@ -3,6 +3,9 @@
 // texts cut by the page end or not UTF-8, and when nothing is carved.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -10,6 +13,7 @@
 #include "events/notification_names.h"
 #include "tests/fixtures/carve_db_notes_calls.h"
 #include "util/date.h"
+#include "util/format.h"
 
 namespace tamsel {
 namespace {
@@ -93,6 +97,72 @@ INSTANTIATE_TEST_SUITE_P(Widths, CarveCallsSqlite,
                          ::testing::Values(std::pair{true, 13}, std::pair{false, 7},
                                            std::pair{false, 8}, std::pair{false, 9},
                                            std::pair{false, 10}));
+
+// Durations and dates are worded by the carver itself (it writes millions): the texts must be
+// those of the shared formats, at the edge of every unit, for values stored as text, and for
+// dates either side of the start of 1990 (before it a time counts from 2001) in zones either
+// side of UTC.
+TEST(CarveCallsTexts, DurationsAndDatesWordedAsTheSharedFormats) {
+  constexpr int64_t k1990 = 631152000;  // 1990-01-01 00:00 UTC
+  struct Row {
+    std::string stored;  // the duration as the row holds it
+    int32_t seconds;
+    int64_t date;
+  };
+  const std::vector<Row> rows = {
+      {"'1'", 1, 2},
+      {"2", 2, k1990 - 3 * 86400},
+      {"59", 59, k1990 - 86400},
+      {"60", 60, k1990 - 1},
+      {"119", 119, k1990},
+      {"120", 120, k1990 + 50000},
+      {"3599", 3599, k1990 + 2 * 86400 - 1},
+      {"3600", 3600, k1990 + 2 * 86400},
+      {"7199", 7199, 1400000000},
+      {"7200", 7200, INT32_MAX},
+      {"'-5'", -5, 978307200},
+      {"'-65'", -65, -100000000},
+      {"' \t+42 s'", 42, 0},
+      {"'99999999999'", INT32_MAX, 12345},
+      {"'-99999999999'", INT32_MIN, k1990 + 86400},
+  };
+  testing::TempFolder dir;
+  CarveDb db(dir.path() / "call_history.db");
+  std::string schema =
+      "CREATE TABLE call (ROWID INTEGER PRIMARY KEY, address, date, duration, flags, id";
+  for (size_t i = 6; i < 13; ++i) schema += ", c" + std::to_string(i);
+  db.exec(schema + ");");
+  for (size_t i = 0; i < rows.size(); ++i) {
+    db.exec("INSERT INTO call (address, date, duration, flags, id) VALUES ('555010" +
+            std::to_string(i) + "', " + std::to_string(rows[i].date) + ", " + rows[i].stored +
+            ", 5, -1);");
+  }
+  const CarveBytes file = db.file();
+  const char* saved = std::getenv("TZ");
+  const std::string savedZone = saved != nullptr ? saved : "";
+  for (const char* zone : {"UTC", "Pacific/Kiritimati", "Pacific/Pago_Pago", "Asia/Kolkata"}) {
+    SCOPED_TRACE(zone);
+    setenv("TZ", zone, 1);
+    tzset();
+    const Found found = carve(file, {}, true);
+    for (size_t i = 0; i < rows.size(); ++i) {
+      SCOPED_TRACE(rows[i].stored);
+      const auto n = std::find_if(found.begin(), found.end(), [&](auto& f) {
+        return f->callPhone == "555010" + std::to_string(i);
+      });
+      ASSERT_NE(n, found.end());
+      EXPECT_EQ((*n)->callTime, rows[i].seconds);
+      EXPECT_EQ((*n)->callDuration, getCallHistoryDuration(rows[i].seconds));
+      EXPECT_EQ((*n)->callDate, GetDateTime(rows[i].date, 0).value_or(""));
+    }
+  }
+  if (saved != nullptr) {
+    setenv("TZ", savedZone.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+}
 
 CarveBytes callRow(const std::string& phone) {
   std::vector<CellValue> v(13);
