@@ -4,8 +4,10 @@
 // mixed sizes (a few running into overflow pages), and a quarter of its rows are deleted with
 // secure delete off, so that their bytes stay in the pages. Each carver walks its own
 // database, and the schema-aware pass walks the system 6 message one; observers count what
-// they post. The databases are made once, when a benchmark first needs them, in the temporary
-// folder, and removed at the end.
+// they post. The message carver also walks a system 6 message database of half the size
+// with a write-ahead log of about the other half stored beside it (messages_ios6_wal: rows
+// only in the log, the deletes too), the rate counted over both files. The databases are made
+// once, when a benchmark first needs them, in the temporary folder, and removed at the end.
 //
 //   carve_bench [--carve_bench_mb=N] [benchmark options]
 #include <benchmark/benchmark.h>
@@ -74,6 +76,9 @@ struct Kind {
   std::vector<std::string> deletes;  // the first one's count is reported
   // Whether a posted record is one of the deleted rows (their texts carry the mark).
   std::function<bool(const Notification&)> isDeleted;
+  // About half the size goes into the database and the rest into a write-ahead log stored
+  // beside it (rows only in the log, and their deletes), which the carver reads too.
+  bool keepLog = false;
 };
 
 // Texts of words, mostly short, some of a few hundred bytes, one in fifty longer than a page.
@@ -165,6 +170,13 @@ Kind messagesIos6() {
             }}},
           {"DELETE FROM message WHERE ROWID % 4 = 0"},
           marks(&PRMessageNode::messageContent)};
+}
+
+Kind messagesIos6WithLog() {
+  Kind kind = messagesIos6();
+  kind.name = "messages_ios6_wal";
+  kind.keepLog = true;
+  return kind;
 }
 
 Kind messagesIos5() {
@@ -334,7 +346,8 @@ Kind bookmarks() {
 
 struct Database {
   std::string path;
-  uint64_t size = 0;
+  std::string log;    // the stored write-ahead log, when the kind keeps one
+  uint64_t size = 0;  // of the database and the log
   uint64_t deleted = 0;
   std::string error;
 };
@@ -384,6 +397,20 @@ Database generate(const Kind& kind) {
                                  "PRAGMA secure_delete=OFF;") +
                          (kind.wal ? "PRAGMA journal_mode=WAL;" : "PRAGMA journal_mode=OFF;")) &&
             exec(db, kind.schema) && exec(db, "BEGIN");
+  // The deletes, in the transaction begun last; the first one's count is reported.
+  auto deleteRows = [&] {
+    bool done = true;
+    for (size_t k = 0; done && k < kind.deletes.size(); ++k) {
+      done = exec(db, kind.deletes[k]);
+      if (k == 0) out.deleted += static_cast<uint64_t>(sqlite3_changes(db));
+    }
+    return done;
+  };
+  // With keepLog, half the size goes into the database (its rows deleted there), then rows
+  // into the log until it holds a quarter, which their deletes about double; from then on
+  // nothing is copied back into the database.
+  const uint64_t target = g_targetMb * 1000000ull / (kind.keepLog ? 2 : 1);
+  bool inLog = false;
   std::vector<sqlite3_stmt*> statements;
   for (const Insert& insert : kind.inserts) {
     sqlite3_stmt* stmt = nullptr;
@@ -399,9 +426,17 @@ Database generate(const Kind& kind) {
       sqlite3_prepare_v2(db, "PRAGMA page_count", -1, &count, nullptr);
       if (sqlite3_step(count) == SQLITE_ROW) pages = sqlite3_column_int64(count, 0);
       sqlite3_finalize(count);
-      if (static_cast<uint64_t>(pages) * 4096 >= g_targetMb * 1000000ull) break;
+      if (!inLog && static_cast<uint64_t>(pages) * 4096 >= target) {
+        if (!kind.keepLog) break;
+        ok =
+            exec(db, "COMMIT; BEGIN") && deleteRows() &&
+            exec(db, "COMMIT; PRAGMA wal_checkpoint(TRUNCATE); PRAGMA wal_autocheckpoint=0; BEGIN");
+        inLog = true;
+      }
+      std::error_code ec;
+      if (inLog && fs::file_size(out.path + "-wal", ec) >= target / 2) break;
       // Commit now and then, so that a log does not hold the whole database.
-      if (i % 65536 == 0) ok = exec(db, "COMMIT; BEGIN");
+      if (i % (inLog ? 8192 : 65536) == 0) ok = exec(db, "COMMIT; BEGIN");
     }
     for (size_t k = 0; ok && k < statements.size(); ++k) {
       row.clear();
@@ -411,18 +446,24 @@ Database generate(const Kind& kind) {
     }
   }
   for (sqlite3_stmt* stmt : statements) sqlite3_finalize(stmt);
-  ok = ok && exec(db, "COMMIT; BEGIN");
-  for (size_t k = 0; ok && k < kind.deletes.size(); ++k) {
-    ok = exec(db, kind.deletes[k]);
-    if (k == 0) out.deleted = static_cast<uint64_t>(sqlite3_changes(db));
-  }
-  ok = ok && exec(db, "COMMIT");
+  ok = ok && exec(db, "COMMIT; BEGIN") && deleteRows() && exec(db, "COMMIT");
   if (!ok) out.error = sqlite3_errmsg(db);
-  sqlite3_close(db);  // checkpoints and removes the log
+  // Closing checkpoints and removes the log, unless it is to be kept.
+  if (kind.keepLog) sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  sqlite3_close(db);
   std::error_code ec;
   out.size = fs::file_size(out.path, ec);
-  std::fprintf(stderr, "generated %s: %.1f MB, %llu rows deleted, %.1f s\n", out.path.c_str(),
-               static_cast<double>(out.size) / 1e6, static_cast<unsigned long long>(out.deleted),
+  char ofLog[48] = "";
+  if (kind.keepLog) {
+    out.log = out.path + "-wal";
+    const uint64_t logSize = fs::file_size(out.log, ec);
+    out.size += logSize;
+    std::snprintf(ofLog, sizeof ofLog, " (%.1f MB of it the log)",
+                  static_cast<double>(logSize) / 1e6);
+  }
+  std::fprintf(stderr, "generated %s: %.1f MB%s, %llu rows deleted, %.1f s\n", out.path.c_str(),
+               static_cast<double>(out.size) / 1e6, ofLog,
+               static_cast<unsigned long long>(out.deleted),
                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
   return out;
 }
@@ -473,7 +514,7 @@ void carverBenchmark(benchmark::State& state, const Kind* kind) {
   const auto index = std::make_shared<const PhoneNameIndex>(contacts);
   uint64_t rows = 0, ofDeleted = 0;
   for (auto _ : state) {
-    auto input = CarveInput::open(db.path, "");
+    auto input = CarveInput::open(db.path, db.log);
     if (!input) {
       state.SkipWithError("cannot map the database");
       return;
@@ -544,6 +585,7 @@ int main(int argc, char** argv) {
       g_targetMb = std::strtoull(argv[i] + 17, nullptr, 10);
   }
   g_kinds = {messagesIos6(), messagesIos5(), contacts(), notes(), calls(), calendar(), bookmarks()};
+  g_kinds.push_back(messagesIos6WithLog());
   for (const Kind& kind : g_kinds) {
     benchmark::RegisterBenchmark((std::string("BM_Carver/") + kind.name).c_str(), carverBenchmark,
                                  &kind)
