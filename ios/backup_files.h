@@ -37,12 +37,21 @@ inline constexpr StoredDatabase kCallHistory{"2b2b0084a1bc3a5ac8c27afdf14afb42c6
 inline constexpr StoredDatabase kCallHistoryOld{"ff1324e6b949111b2fb449ecddb50c89c3699a78",
                                                 "HomeDomain-Library/CallHistory/call_history.db",
                                                 "010d27916f4edd2170f43c4871a4c2df78e3401e"};
+// The call list of phones from system 8 on: a Core Data store (table ZCALLRECORD).
+inline constexpr StoredDatabase kCallHistoryStore{
+    "5a4935c78a5255723f707230a451d79c540d2741",
+    "HomeDomain-Library/CallHistoryDB/CallHistory.storedata",
+    "c0339210e4f85752a4bedaaab45deb02da195e15"};
 inline constexpr StoredDatabase kNotes{"ca3bc056d4da0bbf88b5fb3be254f3b7147e639c",
                                        "HomeDomain-Library/Notes/notes.sqlite",
                                        "12be33d156731173c5ec6ea09ab02f07a98179ed"};
 inline constexpr StoredDatabase kNotesOld{"740b7eaf93d6ea5d305e88bb349c8e9643f48c3b",
                                           "HomeDomain-Library/Notes/notes.db",
                                           "9bc396bfa412010da66d1d49a1c9969f08bc560b"};
+// The notes of phones from system 9 on (tables ZICCLOUDSYNCINGOBJECT and ZICNOTEDATA).
+inline constexpr StoredDatabase kNoteStore{"4f98687d8ab0d6d1a371110e6b7300f6e465bef2",
+                                           "AppDomainGroup-group.com.apple.notes-NoteStore.sqlite",
+                                           "7dc1d0fa6cd437c0ad9b9b573ea59c5e62373e92"};
 inline constexpr StoredDatabase kBookmarks{"d1f062e2da26192a6625d968274bfda8d07821e4",
                                            "HomeDomain-Library/Safari/Bookmarks.db",
                                            "a696296cdfabe7a07beaabbcedb77fa0b38c3609"};

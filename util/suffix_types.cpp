@@ -5,6 +5,7 @@
 namespace tamsel {
 namespace {
 
+// HEIC and HEIF (photos of recent phones) come last, so the older entries keep their places.
 constexpr std::string_view kImageType[] = {
     "3DM", "3DMF", "3DS",  "ABM", "AFX",  "AI",           "ANI",  "ART",  "ARW",  "BLD",  "BLEND",
     "BMP", "BOO",  "BR5",  "CDR", "CDR",  "CDT",          "CGM",  "CIFF", "CLP",  "CMX",  "CONT",
@@ -18,7 +19,7 @@ constexpr std::string_view kImageType[] = {
     "PTX", "PXN",  "QXD",  "RAF", "RAS",  "RAW",          "RELS", "RGB",  "RLE",  "RTD",  "SCT",
     "SHP", "SKF",  "SKP",  "SR2", "SRF",  "STP",          "SVG",  "SVGZ", "TEX",  "TGA",  "THM",
     "TIF", "TIFF", "VWX",  "WB1", "WBC",  "WBD",          "WBMP", "WBZ",  "WEBP", "WMF",  "WP",
-    "WPG", "X3F",  "XBM",  "XCF", "XPM",  "XPS",
+    "WPG", "X3F",  "XBM",  "XCF", "XPM",  "XPS",          "HEIC", "HEIF",
 };
 
 constexpr std::string_view kViedoType[] = {
