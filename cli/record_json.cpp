@@ -178,6 +178,7 @@ Json toJson(const PRScanListNode& r, const ByteFields&) {
               {"bSelected", r.bSelected.get()},
               {"fileType", r.fileType},
               {"fileSizeNumber", r.fileSizeNumber},
+              {"foundFlags", r.foundFlags},
               {"fileinfo",
                {{"file_start", f->file_start},
                 {"file_len", f->file_len},
@@ -299,7 +300,8 @@ bool writeRecordsJson(std::string_view source, std::string_view kind, const Resu
                   doc.addList("PRScanListNode", l.bbImageArray) &&
                   doc.addList("PRScanListNode", l.bbVedioArray) &&
                   doc.addList("PRScanListNode", l.bbAudioArray) &&
-                  doc.addList("PRScanListNode", l.bbDocumentArray) && doc.closeClass();
+                  doc.addList("PRScanListNode", l.bbDocumentArray) &&
+                  doc.addList("PRScanListNode", l.bbArchiveArray) && doc.closeClass();
   if (!ok) return false;
   return write(documentTail(doc.anyClass()));
 }

@@ -30,6 +30,13 @@ void stopScan();
 void readFoundFile(list_disk_struct* disk, void* buffer, _rec_file_ele* ele);
 void recoverFoundFile(const char* destPath, list_disk_struct* disk, _rec_file_ele* ele);
 int writeFoundFile(list_disk_struct* disk, _rec_file_ele* ele, int fd, uint64_t* unreadable);
+// Interface version 3: the scan with the caller's pointer and 64-bit records.
+void scanDeviceFor(const char* path, int index, void* caller, tamsel_found_callback found,
+                   tamsel_progress_callback progress);
+int readFoundFile64(list_disk_struct* disk, const tamsel_found_file* file, uint64_t offset,
+                    void* buffer, uint64_t length, uint64_t* unreadable);
+int writeFoundFile64(list_disk_struct* disk, const tamsel_found_file* file, int fd,
+                     uint64_t* unreadable);
 void setLogFunction(void (*log)(const char* line));
 
 }  // namespace tamsel::disk

@@ -10,7 +10,9 @@
  * boundary.
  *
  * Interface versions: 1 added abi_version, table_size, setLogFunction and addDiskImage;
- * 2 added writeFoundFile. A table of version N has every entry of the versions up to N. */
+ * 2 added writeFoundFile; 3 added scanDeviceFor, readFoundFile64 and writeFoundFile64 over
+ * tamsel_found_file (64-bit lengths, flags and times, callbacks with the caller's pointer).
+ * A table of version N has every entry of the versions up to N. */
 #ifndef TAMSEL_DISKLIB_API_H
 #define TAMSEL_DISKLIB_API_H
 
@@ -42,7 +44,7 @@ typedef struct rec_progress {
 
 /* Longest destination path recoverFoundFile accepts, terminating zero included. */
 #define TAMSEL_DISKLIB_PATH_MAX 400
-#define TAMSEL_DISKLIB_ABI_VERSION 2u
+#define TAMSEL_DISKLIB_ABI_VERSION 3u
 /* writeFoundFile's result for a file written whole with unreadable sectors as zeros; above
  * every errno value. */
 #define TAMSEL_DISKLIB_ZERO_FILLED 0x10000
@@ -51,6 +53,32 @@ typedef struct rec_progress {
 
 typedef void (*rec_found_callback)(_rec_file_ele* ele);
 typedef void (*rec_progress_callback)(rec_progress* progress);
+
+/* Version 3: what the library knows of one found file. Its flags: found through a deleted
+ * folder entry; its cluster chain loops, ends early or names a cluster outside the volume;
+ * its bytes run past the end of the disk, image or partition (file_len is what the disk
+ * holds, declared_len what the entry gives). */
+#define TAMSEL_FOUND_DELETED 0x1u
+#define TAMSEL_FOUND_CHAIN_DAMAGED 0x2u
+#define TAMSEL_FOUND_TRUNCATED 0x4u
+
+typedef struct tamsel_found_file {
+  /* sizeof(tamsel_found_file) as the library was built; a caller reads no field that lies
+   * beyond it, so later versions may append fields. */
+  uint32_t record_size;
+  uint32_t flags;        /* TAMSEL_FOUND_* */
+  uint64_t file_start;   /* first byte on the disk (not on the partition) */
+  uint64_t file_len;     /* bytes of the file the disk holds; never 0 */
+  uint64_t declared_len; /* the length its folder entry gives (file_len when none) */
+  int64_t create_time;   /* seconds since 1970-01-01 00:00 UTC; 0 when not known */
+  int64_t modify_time;
+  uint32_t name_len;
+  const char* name; /* name_len bytes, not zero-terminated; valid during the callback */
+} tamsel_found_file;
+
+/* `caller` is the pointer given to scanDeviceFor, passed back untouched. */
+typedef void (*tamsel_found_callback)(void* caller, const tamsel_found_file* file);
+typedef void (*tamsel_progress_callback)(void* caller, uint64_t current, uint64_t total);
 
 typedef struct export_function_table {
   int (*initDiskList)(void);
@@ -95,6 +123,23 @@ typedef struct export_function_table {
    * it receives the number of bytes written as zeros on every return. */
   int (*writeFoundFile)(list_disk_struct* disk, _rec_file_ele* ele, int fd,
                         uint64_t* unreadable_bytes);
+  /* Version 3. Scans as scanDevice does, reporting every found file whatever its length
+   * (the 32-bit record of scanDevice cannot carry those over 4 GiB) with its flags and
+   * times. The library keeps no pointer to `caller` or the callbacks after it returns and
+   * uses no shared storage for the records, so scans of different callers never see each
+   * other's files; stopScan still stops every running scan. */
+  void (*scanDeviceFor)(const char* device_path, int device_index, void* caller,
+                        tamsel_found_callback found, tamsel_progress_callback progress);
+  /* Reads `length` bytes of the found file from byte `offset` of the file into `buffer`;
+   * bytes past the file's end, and sectors the disk cannot read, are zeros. Returns what
+   * writeFoundFile returns (0, TAMSEL_DISKLIB_ZERO_FILLED, or an errno value) and stores
+   * the count of bytes left as zeros for unreadable sectors in *unreadable_bytes (may be
+   * null). `file` is a record a scan of `disk` reported (its name, start and length). */
+  int (*readFoundFile64)(list_disk_struct* disk, const tamsel_found_file* file, uint64_t offset,
+                         void* buffer, uint64_t length, uint64_t* unreadable_bytes);
+  /* writeFoundFile for a record of scanDeviceFor: its file_len bytes, 64-bit. */
+  int (*writeFoundFile64)(list_disk_struct* disk, const tamsel_found_file* file, int fd,
+                          uint64_t* unreadable_bytes);
 } export_function_table;
 
 #ifdef __cplusplus

@@ -76,6 +76,23 @@ int eWriteFoundFile(list_disk_struct* d, _rec_file_ele* ele, int fd, uint64_t* u
   if (unreadable != nullptr) *unreadable = 0;
   return guarded(EIO, [&] { return writeFoundFile(d, ele, fd, unreadable); });
 }
+void eScanDeviceFor(const char* path, int index, void* caller, tamsel_found_callback found,
+                    tamsel_progress_callback progress) {
+  guarded(0, [&] {
+    scanDeviceFor(path, index, caller, found, progress);
+    return 0;
+  });
+}
+int eReadFoundFile64(list_disk_struct* d, const tamsel_found_file* f, uint64_t offset, void* buffer,
+                     uint64_t length, uint64_t* unreadable) {
+  if (unreadable != nullptr) *unreadable = 0;
+  return guarded(EIO, [&] { return readFoundFile64(d, f, offset, buffer, length, unreadable); });
+}
+int eWriteFoundFile64(list_disk_struct* d, const tamsel_found_file* f, int fd,
+                      uint64_t* unreadable) {
+  if (unreadable != nullptr) *unreadable = 0;
+  return guarded(EIO, [&] { return writeFoundFile64(d, f, fd, unreadable); });
+}
 
 }  // namespace
 
@@ -96,4 +113,7 @@ extern "C" __attribute__((visibility("default"))) const export_function_table ex
     eSetLogFunction,
     eAddDiskImage,
     eWriteFoundFile,
+    eScanDeviceFor,
+    eReadFoundFile64,
+    eWriteFoundFile64,
 };

@@ -1,8 +1,8 @@
-// The raw scan and the reading of found files. A scan first walks the FAT volumes it finds
-// (the whole device at offset 0 and every partition, or the one partition asked for), then
-// carves the whole region for files by signature, skipping the bytes of files the walk
-// found. Found files are reported by their first byte on the disk (not on the partition),
-// so the disk handle alone is enough to read them later. A fragmented FAT file is kept by
+// The raw scan and the reading of found files. A scan first walks the FAT and exFAT volumes
+// it finds (the whole device at offset 0 and every partition, or the one partition asked
+// for), then carves the whole region for files by signature, skipping the bytes of files the
+// walk found. Found files are reported by their first byte on the disk (not on the partition),
+// so the disk handle alone is enough to read them later. A fragmented walked file is kept by
 // the library (its runs, keyed by disk path, first byte, length and name) until the next
 // scan of the same disk; every other found file is one contiguous run.
 #include <fcntl.h>
@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -26,7 +27,7 @@ namespace {
 std::atomic<bool> gStop{false};
 std::atomic<void (*)(const char*)> gLog{nullptr};
 
-using FragmentKey = std::tuple<std::string, uint64_t, uint32_t, std::string>;
+using FragmentKey = std::tuple<std::string, uint64_t, uint64_t, std::string>;
 std::mutex gFragmentMutex;
 std::map<FragmentKey, std::vector<Extent>>& fragments() {
   static std::map<FragmentKey, std::vector<Extent>> m;
@@ -41,19 +42,50 @@ void forgetFragments(const std::string& path) {
   }
 }
 
-std::string nameOf(const _rec_file_ele* ele) {
-  if (ele->pFileName == nullptr) return {};
-  return std::string(ele->pFileName, ::strnlen(ele->pFileName, ele->file_name_len));
+// A found file as the program hands it back: first byte, length and name (the 32-bit record
+// of the older entries, or the 64-bit one).
+struct FileRef {
+  uint64_t start = 0;
+  uint64_t len = 0;
+  std::string name;
+};
+
+FileRef refOf(const _rec_file_ele* ele) {
+  FileRef f{ele->file_start, ele->file_len, {}};
+  if (ele->pFileName != nullptr) {
+    f.name.assign(ele->pFileName, ::strnlen(ele->pFileName, ele->file_name_len));
+  }
+  return f;
+}
+
+FileRef refOf(const tamsel_found_file* file) {
+  FileRef f{file->file_start, file->file_len, {}};
+  if (file->name != nullptr) f.name.assign(file->name, ::strnlen(file->name, file->name_len));
+  return f;
 }
 
 // The runs of a found file on `path`.
-std::vector<Extent> runsOf(const std::string& path, const _rec_file_ele* ele) {
+std::vector<Extent> runsOf(const std::string& path, const FileRef& f) {
   {
     std::lock_guard lock(gFragmentMutex);
-    auto it = fragments().find({path, ele->file_start, ele->file_len, nameOf(ele)});
+    auto it = fragments().find({path, f.start, f.len, f.name});
     if (it != fragments().end()) return it->second;
   }
-  return {{ele->file_start, ele->file_len}};
+  return {{f.start, f.len}};
+}
+
+// The bytes of a found file that lie on a device of `deviceSize` bytes: its runs in order,
+// up to the first one the device's end cuts.
+uint64_t bytesHeld(const FoundFile& f, uint64_t deviceSize) {
+  const std::vector<Extent> one{{f.start, f.len}};
+  uint64_t held = 0;
+  for (const Extent& e : f.extents.empty() ? one : f.extents) {
+    if (e.start >= deviceSize) break;
+    const uint64_t in = std::min(e.len, deviceSize - e.start);
+    held += in;
+    if (in < e.len) break;
+  }
+  return std::min(held, f.len);
 }
 
 // Writes all `n` bytes, retrying short writes; 0 or the errno value of the failed write.
@@ -68,6 +100,10 @@ int writeAll(int fd, const uint8_t* data, size_t n) {
   }
   return 0;
 }
+
+// Takes the pieces of a copy in order; 0 or the errno value of its failure.
+using PutPiece = std::function<int(const uint8_t* data, size_t n)>;
+PutPiece fdSink(int fd);
 
 // What a copy met: the bytes written as zeros and where the first of them lies on the disk.
 struct CopyDamage {
@@ -118,16 +154,26 @@ int rereadSectors(const Device& device, const std::string& diskPath, const std::
 // run past the disk's end, a disk that ends during the copy, a run list shorter than the
 // file, or more unreadable bytes than rereadSectors allows fail the copy (EIO). Returns 0,
 // TAMSEL_DISKLIB_ZERO_FILLED, or the errno value of the failure, which is logged.
-int copyRuns(const Device& device, const std::string& diskPath, const _rec_file_ele* ele, int fd,
-             uint64_t& zeroed) {
+// `put` takes each piece in order and returns 0 or the errno value of its failure. Only
+// `count` bytes from byte `offset` of the file are copied (a preview's part of a file).
+int copyRuns(const Device& device, const std::string& diskPath, const FileRef& file,
+             uint64_t offset, uint64_t count, const PutPiece& put, uint64_t& zeroed) {
   constexpr uint64_t kPiece = 1 << 20;
-  const std::string name = nameOf(ele);
-  std::vector<uint8_t> piece(static_cast<size_t>(std::clamp<uint64_t>(ele->file_len, 1, kPiece)));
+  const std::string& name = file.name;
+  std::vector<uint8_t> piece(static_cast<size_t>(std::clamp<uint64_t>(count, 1, kPiece)));
   CopyDamage damage;
   uint64_t failing = 0;  // unreadable bytes in a row
-  uint64_t left = ele->file_len;
-  for (const Extent& r : runsOf(diskPath, ele)) {
+  uint64_t skip = offset;
+  uint64_t left = count;
+  for (Extent r : runsOf(diskPath, file)) {
     if (left == 0) break;
+    if (skip >= r.len) {
+      skip -= r.len;
+      continue;
+    }
+    r.start += skip;
+    r.len -= skip;
+    skip = 0;
     const uint64_t len = std::min(r.len, left);
     if (r.start > device.size() || len > device.size() - r.start) {
       diskLog("found file " + name + ": its bytes at " + hexOffset(r.start) +
@@ -146,8 +192,8 @@ int copyRuns(const Device& device, const std::string& diskPath, const _rec_file_
                   ", inside the file");
           return EIO;
         case Device::Status::kFailed:
-          if (int error = rereadSectors(device, diskPath, name, ele->file_len, at, piece.data(), n,
-                                        failing, damage);
+          if (int error = rereadSectors(device, diskPath, name, count, at, piece.data(), n, failing,
+                                        damage);
               error != 0) {
             zeroed = damage.zeroed;
             return error;
@@ -155,7 +201,7 @@ int copyRuns(const Device& device, const std::string& diskPath, const _rec_file_
           break;
       }
       zeroed = damage.zeroed;
-      if (int error = writeAll(fd, piece.data(), n); error != 0) {
+      if (int error = put(piece.data(), n); error != 0) {
         diskLog("found file " + name + ": cannot write it: " + std::strerror(error));
         return error;
       }
@@ -172,6 +218,10 @@ int copyRuns(const Device& device, const std::string& diskPath, const _rec_file_
   diskLog("found file " + name + ": " + std::to_string(damage.zeroed) + " unreadable bytes of " +
           diskPath + " (the first at " + hexOffset(damage.firstAt) + ") written as zeros");
   return TAMSEL_DISKLIB_ZERO_FILLED;
+}
+
+PutPiece fdSink(int fd) {
+  return [fd](const uint8_t* data, size_t n) { return writeAll(fd, data, n); };
 }
 
 }  // namespace
@@ -192,8 +242,15 @@ void stopScan() {
   gStop.store(true);
 }
 
-void scanDevice(const char* pathText, int index, rec_found_callback found, _rec_file_ele* ele,
-                rec_progress_callback progress, rec_progress* progressStorage) {
+namespace {
+
+// Every file a scan finds, whatever its length, with the bytes of it the device holds.
+using ScanFound = std::function<void(const FoundFile& file, uint64_t held)>;
+using ScanProgress = std::function<void(uint64_t done, uint64_t total)>;
+
+// The scan behind both scan entries.
+void scanWith(const char* pathText, int index, const ScanFound& found,
+              const ScanProgress& progress) {
   gStop.store(false);
   if (pathText == nullptr) return;
   const std::string path = pathText;
@@ -219,34 +276,23 @@ void scanDevice(const char* pathText, int index, rec_found_callback found, _rec_
   }
   if (begin >= end) return;
 
-  auto report = [&](uint64_t done) {
-    if (progress == nullptr || progressStorage == nullptr) return;
-    std::memset(progressStorage->reserved, 0, sizeof progressStorage->reserved);
-    progressStorage->current = done;
-    progressStorage->total = end - begin;
-    progress(progressStorage);
-  };
+  auto report = [&](uint64_t done) { progress(done, end - begin); };
   report(0);
 
   forgetFragments(path);
   std::set<std::tuple<uint64_t, uint64_t, std::string>> reported;
   auto emit = [&](FoundFile&& f) {
     if (gStop.load(std::memory_order_relaxed)) return false;
-    if (f.len == 0 || f.len > UINT32_MAX) return true;
+    if (f.len == 0) return true;
     if (!reported.emplace(f.start, f.len, f.name).second) return true;
+    const uint64_t held = bytesHeld(f, device->size());
     if (f.extents.size() > 1) {
+      // Read back by the length the record gives: the whole one, or what the device holds.
       std::lock_guard lock(gFragmentMutex);
-      fragments()[{path, f.start, static_cast<uint32_t>(f.len), f.name}] = f.extents;
+      fragments()[{path, f.start, f.len, f.name}] = f.extents;
+      if (held != f.len) fragments()[{path, f.start, held, f.name}] = f.extents;
     }
-    if (found != nullptr && ele != nullptr) {
-      ele->file_start = f.start;
-      ele->file_len = static_cast<uint32_t>(f.len);
-      ele->file_name_len = static_cast<uint32_t>(f.name.size());
-      ele->pFileName = f.name.data();
-      ele->journal_file = nullptr;
-      found(ele);
-      ele->pFileName = nullptr;
-    }
+    found(f, held);
     return !gStop.load(std::memory_order_relaxed);
   };
 
@@ -263,11 +309,71 @@ void scanDevice(const char* pathText, int index, rec_found_callback found, _rec_
   std::set<uint64_t> seen;
   for (uint64_t v : volumes) {
     if (gStop.load() || v >= end || !seen.insert(v).second) continue;
-    walkFatVolume(*device, v, end, gStop, walkedFile, budget);
+    if (!walkFatVolume(*device, v, end, gStop, walkedFile, budget)) {
+      walkExfatVolume(*device, v, end, gStop, walkedFile, budget);
+    }
   }
   walked.finish();
   if (gStop.load()) return;
   carveRegion(*device, begin, end, walked, gStop, emit, report);
+}
+
+}  // namespace
+
+void scanDevice(const char* pathText, int index, rec_found_callback found, _rec_file_ele* ele,
+                rec_progress_callback progress, rec_progress* progressStorage) {
+  scanWith(
+      pathText, index,
+      [&](const FoundFile& f, uint64_t) {
+        // The record's file_len is 32 bits: a file of 4 GiB or more is not listed here (its
+        // bytes are still kept from carving); scanDeviceFor lists it.
+        if (f.len > UINT32_MAX) {
+          diskLog("found file " + f.name + " at " + hexOffset(f.start) + ": " +
+                  std::to_string(f.len) +
+                  " bytes, more than a found-file record can carry; not listed");
+          return;
+        }
+        if (found == nullptr || ele == nullptr) return;
+        ele->file_start = f.start;
+        ele->file_len = static_cast<uint32_t>(f.len);
+        ele->file_name_len = static_cast<uint32_t>(f.name.size());
+        ele->pFileName = const_cast<char*>(f.name.data());
+        ele->journal_file = nullptr;
+        found(ele);
+        ele->pFileName = nullptr;
+      },
+      [&](uint64_t done, uint64_t total) {
+        if (progress == nullptr || progressStorage == nullptr) return;
+        std::memset(progressStorage->reserved, 0, sizeof progressStorage->reserved);
+        progressStorage->current = done;
+        progressStorage->total = total;
+        progress(progressStorage);
+      });
+}
+
+void scanDeviceFor(const char* pathText, int index, void* caller, tamsel_found_callback found,
+                   tamsel_progress_callback progress) {
+  scanWith(
+      pathText, index,
+      [&](const FoundFile& f, uint64_t held) {
+        if (found == nullptr || held == 0) return;
+        tamsel_found_file r{};
+        r.record_size = sizeof r;
+        r.flags = (f.deleted ? TAMSEL_FOUND_DELETED : 0u) |
+                  (f.chainDamaged ? TAMSEL_FOUND_CHAIN_DAMAGED : 0u) |
+                  (f.cutAtEnd || held < f.len ? TAMSEL_FOUND_TRUNCATED : 0u);
+        r.file_start = f.start;
+        r.file_len = held;
+        r.declared_len = f.len;
+        r.create_time = f.created;
+        r.modify_time = f.modified;
+        r.name_len = static_cast<uint32_t>(f.name.size());
+        r.name = f.name.data();
+        found(caller, &r);
+      },
+      [&](uint64_t done, uint64_t total) {
+        if (progress != nullptr) progress(caller, done, total);
+      });
 }
 
 void readFoundFile(list_disk_struct* disk, void* buffer, _rec_file_ele* ele) {
@@ -281,7 +387,7 @@ void readFoundFile(list_disk_struct* disk, void* buffer, _rec_file_ele* ele) {
     return;
   }
   uint64_t at = 0;
-  for (const Extent& r : runsOf(disk->path, ele)) {
+  for (const Extent& r : runsOf(disk->path, refOf(ele))) {
     size_t n = static_cast<size_t>(std::min<uint64_t>(r.len, ele->file_len - at));
     device->read(r.start, out + at, n);
     at += n;
@@ -301,7 +407,49 @@ int writeFoundFile(list_disk_struct* disk, _rec_file_ele* ele, int fd, uint64_t*
     diskLog("writeFoundFile: " + error);
     return EIO;
   }
-  return copyRuns(*device, disk->path, ele, fd, *unreadable);
+  return copyRuns(*device, disk->path, refOf(ele), 0, ele->file_len, fdSink(fd), *unreadable);
+}
+
+int writeFoundFile64(list_disk_struct* disk, const tamsel_found_file* file, int fd,
+                     uint64_t* unreadable) {
+  uint64_t zeroed = 0;
+  if (unreadable == nullptr) unreadable = &zeroed;
+  *unreadable = 0;
+  if (disk == nullptr || file == nullptr) return EINVAL;
+  if (fd < 0) return EBADF;
+  std::string error;
+  std::unique_ptr<Device> device = Device::open(disk->path, error);
+  if (!device) {
+    diskLog("writeFoundFile64: " + error);
+    return EIO;
+  }
+  return copyRuns(*device, disk->path, refOf(file), 0, file->file_len, fdSink(fd), *unreadable);
+}
+
+int readFoundFile64(list_disk_struct* disk, const tamsel_found_file* file, uint64_t offset,
+                    void* buffer, uint64_t length, uint64_t* unreadable) {
+  uint64_t zeroed = 0;
+  if (unreadable == nullptr) unreadable = &zeroed;
+  *unreadable = 0;
+  if (disk == nullptr || file == nullptr || (buffer == nullptr && length > 0)) return EINVAL;
+  auto* out = static_cast<uint8_t*>(buffer);
+  if (length > 0) std::memset(out, 0, length);
+  if (offset >= file->file_len || length == 0) return 0;
+  std::string error;
+  std::unique_ptr<Device> device = Device::open(disk->path, error);
+  if (!device) {
+    diskLog("readFoundFile64: " + error);
+    return EIO;
+  }
+  uint64_t at = 0;
+  return copyRuns(
+      *device, disk->path, refOf(file), offset, std::min(length, file->file_len - offset),
+      [&](const uint8_t* data, size_t n) {
+        std::memcpy(out + at, data, n);
+        at += n;
+        return 0;
+      },
+      *unreadable);
 }
 
 void recoverFoundFile(const char* destPath, list_disk_struct* disk, _rec_file_ele* ele) {
@@ -324,7 +472,8 @@ void recoverFoundFile(const char* destPath, list_disk_struct* disk, _rec_file_el
   }
   // A file with unreadable sectors is kept with zeros in their place: the log names them.
   uint64_t zeroed = 0;
-  const int result = copyRuns(*device, disk->path, ele, fd, zeroed);
+  const int result =
+      copyRuns(*device, disk->path, refOf(ele), 0, ele->file_len, fdSink(fd), zeroed);
   bool ok = result == 0 || result == TAMSEL_DISKLIB_ZERO_FILLED;
   if (::close(fd) != 0) {
     diskLog(std::string("recoverFoundFile: cannot write ") + destPath + ": " +

@@ -279,11 +279,15 @@ class PRScanListNode : public PRNode {
   std::string modifyTime;
   std::string validaty;
   std::string valiIcon;  // resource name of the validity icon; not set by the scan
-  std::string bDeleted;  // a text, as the scan list has it; not set by the scan
+  // A text, as the scan list has it: "Yes" for a file found through a deleted folder entry,
+  // else empty. createTime and modifyTime are date texts (empty when not known), validaty
+  // says what is wrong with a damaged file (empty when nothing is known to be).
+  std::string bDeleted;
   Flag bMarked;
   Flag bSelected;
   std::string fileType;
-  uint64_t fileSizeNumber = 0;
+  uint64_t fileSizeNumber = 0;  // the file's length; fileinfo.file_len stops at 4 GiB - 1
+  uint32_t foundFlags = 0;      // TAMSEL_FOUND_* of the disk library (0 from older ones)
 
   // Copies `ele`: the numbers, and at most file_name_len name bytes (stopping at a zero
   // byte) into a zero-filled buffer of file_name_len + 1 bytes. journal_file is not kept.

@@ -71,6 +71,7 @@ std::vector<RecordTableModel::Column> rawColumns() {
           col(kColumnSize, "Size", field(&N::nodeSizeString)),
           col("Created", "Created", field(&N::createTime)),
           col("Modified", "Modified", field(&N::modifyTime)),
+          col("Deleted", "Deleted", field(&N::bDeleted)),
           col("Validity", "Validity", field(&N::validaty))};
 }
 

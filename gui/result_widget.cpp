@@ -177,7 +177,13 @@ void ResultWidget::buildCountLabels() {
       {ResultField::contactNumlab, ResultField::delContactNumlab},
       {ResultField::messageNumlab, ResultField::delMessageNumlab},
       {ResultField::noteNumlab, ResultField::delNoteNumlab},
-      {ResultField::callNumlab, ResultField::delCallNumlab}};
+      {ResultField::callNumlab, ResultField::delCallNumlab},
+      // a card scan's, shown instead of the five above
+      {ResultField::imageNumlab, ResultField::delImageNumlab},
+      {ResultField::videoNumlab, ResultField::delVideoNumlab},
+      {ResultField::audioNumlab, ResultField::delAudioNumlab},
+      {ResultField::documentNumlab, ResultField::delDocumentNumlab},
+      {ResultField::archiveNumlab, ResultField::delArchiveNumlab}};
   int column = 1;
   for (const auto& [live, deleted] : labels) {
     grid->addWidget(addLabel(live, countBox_), 0, column);
@@ -445,7 +451,9 @@ void ResultWidget::showImage(ResultImage image, const Bytes& bytes) {
         decoded.scaled(label->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
   } else if (image == ResultImage::contact) {
     pm = contactPlaceholder(label->width());
-  } else if (image == ResultImage::rawImage) {
+  } else if (image == ResultImage::rawImage || (image == ResultImage::photo && !bytes.empty())) {
+    // A picture Qt cannot decode (HEIC photos without a plug-in, damaged files) shows the
+    // desktop's picture icon rather than nothing.
     pm = pictureIcon(style());
   }
   label->setPixmap(pm);

@@ -22,6 +22,7 @@ constexpr size_t kVersionedTableBytes =
 // a later version appended are not read from an older library.
 size_t tableBytesOfVersion(uint32_t version) {
   if (version < 2) return offsetof(export_function_table, writeFoundFile);
+  if (version < 3) return offsetof(export_function_table, scanDeviceFor);
   return sizeof(export_function_table);
 }
 

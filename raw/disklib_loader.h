@@ -43,7 +43,8 @@ class DiskLibrary {
 // pointer is taken as a pointer to the table. A table of unknown size is read as the eleven
 // original entries only. A table that carries abi_version must carry one from 1 to ours;
 // its table_size and the entries its version defines bound what is read (a version 1 table
-// has no writeFoundFile). Returns the reason it was refused, or "" when taken.
+// has no writeFoundFile, a version 2 table none of the 64-bit entries). Returns the reason
+// it was refused, or "" when taken.
 std::string adoptExportTable(const void* symbol, size_t symbolSize, export_function_table& out);
 
 // The first disk of `diskTable` (filled up to its first null handle) whose device path is

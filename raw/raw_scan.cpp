@@ -2,17 +2,30 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "events/notification_names.h"
 #include "raw/suffix.h"
+#include "util/date.h"
 #include "util/format.h"
 #include "util/log.h"
 
 namespace tamsel {
 namespace {
+
 std::atomic<RawScanSession*> gRunning{nullptr};
+
+// The bytes a record must hold for its name to be read.
+constexpr size_t kFoundFileMinimum = offsetof(tamsel_found_file, name) + sizeof(const char*);
+
+std::string dateText(int64_t seconds) {
+  if (seconds <= 0) return {};
+  return formatUnixTime(seconds).value_or("");
 }
+
+}  // namespace
 
 std::shared_ptr<PRScanListNode> makeScanListNode(const _rec_file_ele& ele) {
   if (ele.file_len < 1 || ele.file_len > kMaxRawFileLen) return nullptr;
@@ -27,6 +40,62 @@ std::shared_ptr<PRScanListNode> makeScanListNode(const _rec_file_ele& ele) {
   node->nodeName = name;
   node->setfile(ele);
   return node;
+}
+
+std::string damageText(uint32_t flags) {
+  const bool broken = (flags & TAMSEL_FOUND_CHAIN_DAMAGED) != 0;
+  const bool cut = (flags & TAMSEL_FOUND_TRUNCATED) != 0;
+  if (broken && cut) return "Damaged (broken chain, cut short)";
+  if (broken) return "Damaged (broken chain)";
+  if (cut) return "Damaged (cut short)";
+  return {};
+}
+
+std::shared_ptr<PRScanListNode> makeScanListNode(const tamsel_found_file& given) {
+  // A library built with a shorter record leaves the fields it does not have at zero.
+  tamsel_found_file f{};
+  const size_t size = std::min<size_t>(given.record_size, sizeof f);
+  if (size < kFoundFileMinimum) return nullptr;
+  std::memcpy(&f, &given, size);
+  if (f.file_len < 1) return nullptr;
+  std::string name;
+  if (f.name != nullptr) name.assign(f.name, ::strnlen(f.name, f.name_len));
+  // The 32-bit copy is what an older entry would be given; the 64-bit length is kept beside.
+  const _rec_file_ele ele{f.file_start,
+                          static_cast<uint32_t>(std::min<uint64_t>(f.file_len, UINT32_MAX)),
+                          static_cast<uint32_t>(name.size()), name.data(), nullptr};
+  auto node = std::make_shared<PRScanListNode>();
+  node->fileType = rawScanKind(name);
+  node->fileSizeNumber = f.file_len;
+  node->nodeSizeString = size_to_unit(f.file_len);
+  node->nodeName = name;
+  node->setfile(ele);
+  node->foundFlags = f.flags;
+  node->bDeleted = (f.flags & TAMSEL_FOUND_DELETED) != 0 ? "Yes" : "";
+  node->createTime = dateText(f.create_time);
+  node->modifyTime = dateText(f.modify_time);
+  node->validaty = damageText(f.flags);
+  if (!node->validaty.empty()) {
+    std::string line = "found file " + name + " at " + std::to_string(f.file_start) + ": ";
+    if ((f.flags & TAMSEL_FOUND_CHAIN_DAMAGED) != 0) line += "its cluster chain is broken; ";
+    if ((f.flags & TAMSEL_FOUND_TRUNCATED) != 0) line += "the disk ends inside it; ";
+    line += std::to_string(f.file_len) + " of " +
+            std::to_string(std::max(f.declared_len, f.file_len)) + " bytes are on the disk";
+    logLine(line);
+  }
+  return node;
+}
+
+tamsel_found_file foundFileOf(const PRScanListNode& node) {
+  tamsel_found_file f{};
+  f.record_size = sizeof f;
+  f.flags = node.foundFlags;
+  f.file_start = node.getfile()->file_start;
+  f.file_len = node.fileSizeNumber;
+  f.declared_len = node.fileSizeNumber;
+  f.name_len = node.getfile()->file_name_len;
+  f.name = node.getfile()->pFileName;
+  return f;
 }
 
 int64_t rawProgressPercent(const rec_progress& progress) {
@@ -49,6 +118,22 @@ RawScanSession::RawScanSession(NotificationCenter& nc, const export_function_tab
     : nc_(nc), table_(table), stopRequested_(stopRequested) {}
 
 bool RawScanSession::run(const std::string& devicePath, int deviceIndex) {
+  if (table_ != nullptr && table_->scanDeviceFor != nullptr) {
+    logDebug("tembuffer====" + devicePath + "==");
+    table_->scanDeviceFor(
+        devicePath.c_str(), deviceIndex, this,
+        [](void* caller, const tamsel_found_file* file) {
+          if (caller != nullptr && file != nullptr)
+            static_cast<RawScanSession*>(caller)->found(*file);
+        },
+        [](void* caller, uint64_t current, uint64_t total) {
+          rec_progress p{};
+          p.current = current;
+          p.total = total;
+          if (caller != nullptr) static_cast<RawScanSession*>(caller)->progress(p);
+        });
+    return true;
+  }
   if (table_ == nullptr || table_->scanDevice == nullptr) return false;
   RawScanSession* none = nullptr;
   if (!gRunning.compare_exchange_strong(none, this)) {
@@ -71,7 +156,15 @@ void RawScanSession::restop() {
 
 void RawScanSession::found(const _rec_file_ele& ele) {
   restop();
-  std::shared_ptr<PRScanListNode> node = makeScanListNode(ele);
+  post(makeScanListNode(ele));
+}
+
+void RawScanSession::found(const tamsel_found_file& file) {
+  restop();
+  post(makeScanListNode(file));
+}
+
+void RawScanSession::post(std::shared_ptr<PRScanListNode> node) {
   if (!node) return;
   ++filesPosted_;
   nc_.post(notify::kBlackBerryRawRecoveryFileInfo, std::shared_ptr<PRNode>(std::move(node)));

@@ -9,6 +9,7 @@
 #include <new>
 #include <system_error>
 
+#include "raw/raw_scan.h"
 #include "results/vcf_controller.h"
 #include "util/file_names.h"
 #include "util/log.h"
@@ -40,10 +41,23 @@ bool eachTicked(const RecordList<T>& list, const std::stop_token& stop, F write)
 
 }  // namespace
 
+std::string recoverySummary(const RecoveryReport& r) {
+  std::string line = std::to_string(r.written.size()) +
+                     (r.written.size() == 1 ? " file" : " files") + " written into " +
+                     r.recoverPath.string();
+  if (r.incomplete > 0) {
+    line += "; " + std::to_string(r.incomplete) + " of them incomplete (" +
+            std::to_string(r.unreadableBytes) + " unreadable bytes of the card written as zeros)";
+  }
+  const size_t notWritten = r.failures.size() - static_cast<size_t>(r.incomplete);
+  if (notWritten > 0) line += "; " + std::to_string(notWritten) + " not written";
+  return line;
+}
+
 int countTickedRecords(const ResultLists& l, bool brawScan) {
   if (brawScan) {
     return ticked(l.bbImageArray) + ticked(l.bbAudioArray) + ticked(l.bbVedioArray) +
-           ticked(l.bbDocumentArray);
+           ticked(l.bbDocumentArray) + ticked(l.bbArchiveArray);
   }
   return ticked(l.bbContentStoreArray) + ticked(l.bbContactArray) + ticked(l.bbSMSArray) +
          ticked(l.bbNoteArray) + ticked(l.bbCalderArray) + ticked(l.bbCallArray) +
@@ -211,10 +225,9 @@ void RecoveryWriter::closeCategory(PRRtfController& rtf, std::string_view fileTy
 
 void RecoveryWriter::recoverRawLists(std::stop_token& stop) {
   const std::pair<const char*, RecordList<PRScanListNode>*> categories[] = {
-      {"Image", &lists_.bbImageArray},
-      {"Audio", &lists_.bbAudioArray},
-      {"Video", &lists_.bbVedioArray},
-      {"Document", &lists_.bbDocumentArray},
+      {"Image", &lists_.bbImageArray},     {"Audio", &lists_.bbAudioArray},
+      {"Video", &lists_.bbVedioArray},     {"Document", &lists_.bbDocumentArray},
+      {"Archive", &lists_.bbArchiveArray},
   };
   for (const auto& [folder, list] : categories) {
     if (stop.stop_requested()) return;
@@ -434,9 +447,16 @@ void RecoveryWriter::RecoverRawFile(PRScanListNode& node) {
   count();
   std::string name = sanitizeFileName(node.nodeName);
   _rec_file_ele* ele = node.getfile();
-  const bool streams = disklib_ != nullptr && disklib_->writeFoundFile != nullptr;
+  const bool streams64 = disklib_ != nullptr && disklib_->writeFoundFile64 != nullptr;
+  const bool streams = streams64 || (disklib_ != nullptr && disklib_->writeFoundFile != nullptr);
   if (ele == nullptr || (!streams && (disklib_ == nullptr || disklib_->readFoundFile == nullptr))) {
     failed("found file " + name + " not written: no disk library to read the card");
+    return;
+  }
+  // The 32-bit entries cannot carry a file of 4 GiB or more.
+  if (!streams64 && node.fileSizeNumber > ele->file_len) {
+    failed("found file " + name + " not written: its " + std::to_string(node.fileSizeNumber) +
+           " bytes are more than the disk library's entries can read");
     return;
   }
   // The file is created here, relative to the open category folder; the library is never
@@ -446,7 +466,13 @@ void RecoveryWriter::RecoverRawFile(PRScanListNode& node) {
     if (!file) return;
     // The library copies the file a piece at a time: a large video is never held whole.
     uint64_t unreadable = 0;
-    const int error = disklib_->writeFoundFile(currentDisk_, ele, file->fd(), &unreadable);
+    int error = 0;
+    if (streams64) {
+      const tamsel_found_file found = foundFileOf(node);
+      error = disklib_->writeFoundFile64(currentDisk_, &found, file->fd(), &unreadable);
+    } else {
+      error = disklib_->writeFoundFile(currentDisk_, ele, file->fd(), &unreadable);
+    }
     const bool zeroFilled = error == TAMSEL_DISKLIB_ZERO_FILLED;
     if (error != 0 && !zeroFilled) {
       const std::string path = file->path().string();
@@ -461,9 +487,12 @@ void RecoveryWriter::RecoverRawFile(PRScanListNode& node) {
     }
     wrote(file->path());
     // Kept, as the rest of a long video is worth having, but never silently incomplete.
-    if (zeroFilled)
+    if (zeroFilled) {
+      ++report_.incomplete;
+      report_.unreadableBytes += unreadable;
       failed("found file " + name + " written incomplete: " + std::to_string(unreadable) +
              " unreadable bytes of the card filled with zeros: " + file->path().string());
+    }
     return;
   }
   // A library from before writeFoundFile fills one buffer of the file's whole size.

@@ -13,8 +13,10 @@
 // copies of the stored files under their names on the phone); "Content_Store" and
 // "MMSMessgae" are then written only if BlackBerry records are there too. A run over
 // BlackBerry results writes what it always did.
-// After a raw scan: "Image", "Audio", "Video", "Document", each file read off the card by
-// the disk library (readFoundFile) and written here. The archive list is never written.
+// After a raw scan: "Image", "Audio", "Video", "Document", "Archive", each file read off the
+// card by the disk library and written here (writeFoundFile64 for the records of a version 3
+// library, whatever their length; else writeFoundFile, else readFoundFile). A file with
+// unreadable sectors is kept with zeros in their place, and the report says how many bytes.
 //
 // Nothing already in the chosen folder is replaced: a name in use gets " (2)", " (3)" ...
 // before its suffix. Names taken from records are sanitised (util/file_names.h), so no file
@@ -51,7 +53,16 @@ struct RecoveryReport {
   std::vector<std::filesystem::path> written;  // every file created, in order
   // One line per thing not written, or written with unreadable bytes filled with zeros.
   std::vector<std::string> failures;
+  // Found files written with unreadable sectors of the card as zeros (among `written`), and
+  // the count of those bytes.
+  int incomplete = 0;
+  uint64_t unreadableBytes = 0;
 };
+
+// The run's summary in one line: the files written, and those written incomplete with the
+// count of unreadable bytes, e.g. "12 files written into /out; 1 of them incomplete (512
+// unreadable bytes of the card written as zeros)".
+std::string recoverySummary(const RecoveryReport& report);
 
 // Told about a run started with RecoveryWriter::start. progress() is called from the
 // writer's ticker thread every second and once more from the worker at the end, right

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <iterator>
 #include <limits>
+#include <string_view>
 
 #include "results/result_view_controller.h"
 #include "util/log.h"
@@ -174,25 +176,34 @@ void PRResultViewController::BlackBerryContentStoreInfoHandle(const Notification
                                          &counters_.photovideoNum, n);
 }
 
-// Found files go to the list of their kind; pictures, videos and sound count on the
-// "Photo&Video" label. Archives and unknown kinds are dropped.
+// Found files go to the list of their kind and count on its label, found or deleted (from a
+// deleted folder entry). Unknown kinds are dropped.
 void PRResultViewController::BlackBerryRawRecoveryFileInfoHandle(const Notification& n) {
   auto rec = n.record<PRScanListNode>();
   if (!rec) return;
+  struct Kind {
+    std::string_view type;
+    RecordList<PRScanListNode> ResultLists::*list;
+    int32_t ScanCounters::*found;
+    int32_t ScanCounters::*deleted;
+  };
+  static constexpr Kind kKinds[] = {
+      {"Image", &ResultLists::bbImageArray, &ScanCounters::imageNum, &ScanCounters::delImageNum},
+      {"Audio", &ResultLists::bbAudioArray, &ScanCounters::audioNum, &ScanCounters::delAudioNum},
+      {"Video", &ResultLists::bbVedioArray, &ScanCounters::videoNum, &ScanCounters::delVideoNum},
+      {"Document", &ResultLists::bbDocumentArray, &ScanCounters::documentNum,
+       &ScanCounters::delDocumentNum},
+      {"Archive", &ResultLists::bbArchiveArray, &ScanCounters::archiveNum,
+       &ScanCounters::delArchiveNum},
+  };
+  const auto kind = std::find_if(std::begin(kKinds), std::end(kKinds),
+                                 [&](const Kind& k) { return k.type == rec->fileType; });
+  if (kind == std::end(kKinds)) return;
+  const bool deleted = (rec->foundFlags & TAMSEL_FOUND_DELETED) != 0;
   std::lock_guard lock(mutex_);
   if (!filing_) return;
-  if (rec->fileType == "Image") {
-    lists_.bbImageArray.push_back(std::move(rec));
-    ++counters_.photovideoNum;
-  } else if (rec->fileType == "Audio") {
-    lists_.bbAudioArray.push_back(std::move(rec));
-    ++counters_.photovideoNum;
-  } else if (rec->fileType == "Video") {
-    lists_.bbVedioArray.push_back(std::move(rec));
-    ++counters_.photovideoNum;
-  } else if (rec->fileType == "Document") {
-    lists_.bbDocumentArray.push_back(std::move(rec));
-  }
+  (lists_.*(kind->list)).push_back(std::move(rec));
+  ++(counters_.*(deleted ? kind->deleted : kind->found));
 }
 
 // ---------------------------------------------------------------- progress
@@ -225,11 +236,21 @@ void PRResultViewController::ScanProgressInfoHandle(const Notification& n) {
 
 namespace {
 
-using CountLabels = std::array<std::pair<ResultField, std::string>, 10>;
+using CountLabels = std::array<std::pair<ResultField, std::string>, 20>;
 
 CountLabels countLabelTexts(const ScanCounters& c) {
   auto fmt = [](const char* prefix, int32_t v) { return prefix + std::to_string(v); };
   return {{
+      {ResultField::imageNumlab, fmt("Images:  ", c.imageNum)},
+      {ResultField::delImageNumlab, fmt("Images:  ", c.delImageNum)},
+      {ResultField::videoNumlab, fmt("Videos:  ", c.videoNum)},
+      {ResultField::delVideoNumlab, fmt("Videos:  ", c.delVideoNum)},
+      {ResultField::audioNumlab, fmt("Audio:  ", c.audioNum)},
+      {ResultField::delAudioNumlab, fmt("Audio:  ", c.delAudioNum)},
+      {ResultField::documentNumlab, fmt("Documents:  ", c.documentNum)},
+      {ResultField::delDocumentNumlab, fmt("Documents:  ", c.delDocumentNum)},
+      {ResultField::archiveNumlab, fmt("Archives:  ", c.archiveNum)},
+      {ResultField::delArchiveNumlab, fmt("Archives:  ", c.delArchiveNum)},
       {ResultField::photovideoNumlab, fmt("Photo&Video:  ", c.photovideoNum)},
       {ResultField::delPhotovideoNumlab, "Photo&Video:  0"},
       {ResultField::contactNumlab, fmt("Contacts:  ", c.contactNum)},

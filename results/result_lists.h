@@ -33,7 +33,7 @@ struct ResultLists {
   RecordList<PRScanListNode> bbAudioArray;
   RecordList<PRScanListNode> bbVedioArray;
   RecordList<PRScanListNode> bbDocumentArray;
-  RecordList<PRScanListNode> bbArchiveArray;  // never filled
+  RecordList<PRScanListNode> bbArchiveArray;
 };
 
 }  // namespace tamsel

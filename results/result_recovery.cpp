@@ -45,7 +45,9 @@ void PRResultViewController::finished(const RecoveryReport& report) {
     std::lock_guard lock(reportMutex_);
     lastReport_ = report;
   }
-  for (const auto& line : report.failures) logLine("not recovered: " + line);
+  // Each line says itself whether the thing was not written or written incomplete.
+  for (const auto& line : report.failures) logLine("recovery: " + line);
+  logLine("recovery: " + recoverySummary(report));
   // This runs on the worker; the view is touched from the UI thread only.
   view_.runOnUiThreadAndWait([this, folder = report.recoverPath.string()] {
     view_.openFolder(folder);

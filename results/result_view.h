@@ -41,7 +41,8 @@ inline constexpr bool isRawCategory(Category c) {
   return c >= Category::RawImage;
 }
 
-// Text fields: the scan labels, the ten count labels and the preview fields of the panels.
+// Text fields: the scan labels, the ten count labels and the preview fields of the panels,
+// and the ten count labels of a card scan.
 enum class ResultField : int {
   scanTitle,
   progressText,
@@ -105,6 +106,18 @@ enum class ResultField : int {
   photoFileSize,
   calLocation,
   faceTwitterFilePath,
+  // The count labels of a memory-card scan, found and deleted per kind of file; shown in
+  // place of the ten above while the results come from a card.
+  imageNumlab,
+  delImageNumlab,
+  videoNumlab,
+  delVideoNumlab,
+  audioNumlab,
+  delAudioNumlab,
+  documentNumlab,
+  delDocumentNumlab,
+  archiveNumlab,
+  delArchiveNumlab,
 };
 
 enum class ResultButton : int { stop, home, save, preview, facebook, twitter, feedback };

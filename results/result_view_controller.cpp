@@ -29,7 +29,7 @@ constexpr CategoryInfo kInfo[kCategoryCount] = {
     /* RawImage */ {DL::bbImageController, std::nullopt, true, false, CheckRule::leave},
     /* RawAudio */ {DL::bbAudioController, std::nullopt, true, false, CheckRule::leave},
     /* RawVideo */ {DL::bbVideoController, std::nullopt, true, false, CheckRule::leave},
-    /* RawArchive */ {DL::bbArchiveController, std::nullopt, false, false, CheckRule::leave},
+    /* RawArchive */ {DL::bbArchiveController, std::nullopt, true, false, CheckRule::leave},
     /* RawDocument */ {DL::bbDocontroller, std::nullopt, true, false, CheckRule::leave},
 };
 
@@ -142,14 +142,21 @@ constexpr Category kPhoneButtons[] = {Category::Photo,    Category::Contact,    
                                       Category::Calender, Category::FaceTwitter};
 constexpr Category kCountedButtons[] = {Category::Photo, Category::Contact, Category::Message,
                                         Category::Note, Category::CallHistory};
-// The raw categories in the order of their buttons (the archive list is never filled).
+// The raw categories in the order of their buttons.
 constexpr Category kRawButtons[] = {Category::RawImage, Category::RawVideo, Category::RawAudio,
-                                    Category::RawDocument};
-// The count labels of the phone and BlackBerry categories, which a card scan never raises.
+                                    Category::RawDocument, Category::RawArchive};
+// The count labels of the phone and BlackBerry categories, which a card scan never raises,
+// and those of the kinds of file a card scan finds, which a backup scan never raises.
 constexpr ResultField kBackupCountLabels[] = {
-    ResultField::contactNumlab,    ResultField::delContactNumlab, ResultField::messageNumlab,
-    ResultField::delMessageNumlab, ResultField::noteNumlab,       ResultField::delNoteNumlab,
-    ResultField::callNumlab,       ResultField::delCallNumlab};
+    ResultField::photovideoNumlab, ResultField::delPhotovideoNumlab, ResultField::contactNumlab,
+    ResultField::delContactNumlab, ResultField::messageNumlab,       ResultField::delMessageNumlab,
+    ResultField::noteNumlab,       ResultField::delNoteNumlab,       ResultField::callNumlab,
+    ResultField::delCallNumlab};
+constexpr ResultField kRawCountLabels[] = {
+    ResultField::imageNumlab,     ResultField::delImageNumlab,    ResultField::videoNumlab,
+    ResultField::delVideoNumlab,  ResultField::audioNumlab,       ResultField::delAudioNumlab,
+    ResultField::documentNumlab,  ResultField::delDocumentNumlab, ResultField::archiveNumlab,
+    ResultField::delArchiveNumlab};
 
 // Our own pages behind the social and support buttons.
 constexpr const char* kFacebookPage = "https://tamsel.example/social/facebook";
@@ -187,7 +194,7 @@ std::string_view categoryButtonImage(Category c, bool pressed) {
     case Category::RawDocument:
       return pressed ? "DocumentBtnDown" : "DocumentBtn";
     case Category::RawArchive:
-      return "";  // the archive button has no images of its own
+      return pressed ? "archiveBtnDown" : "archiveBtn";
   }
   return "";
 }
@@ -307,9 +314,20 @@ void PRResultViewController::showView() {
       {ResultField::delNoteNumlab, "Notes:  "},
       {ResultField::callNumlab, "Call History:  "},
       {ResultField::delCallNumlab, "Call History:  "},
+      {ResultField::imageNumlab, "Images:  "},
+      {ResultField::delImageNumlab, "Images:  "},
+      {ResultField::videoNumlab, "Videos:  "},
+      {ResultField::delVideoNumlab, "Videos:  "},
+      {ResultField::audioNumlab, "Audio:  "},
+      {ResultField::delAudioNumlab, "Audio:  "},
+      {ResultField::documentNumlab, "Documents:  "},
+      {ResultField::delDocumentNumlab, "Documents:  "},
+      {ResultField::archiveNumlab, "Archives:  "},
+      {ResultField::delArchiveNumlab, "Archives:  "},
   };
   for (const auto& [field, text] : startTexts) view_.setText(field, text);
   for (ResultField f : kBackupCountLabels) view_.setFieldVisible(f, !raw);
+  for (ResultField f : kRawCountLabels) view_.setFieldVisible(f, raw);
 
   view_.setColumnWidth(Category::Message, kColumnContent, 240);
   view_.setColumnWidth(Category::Note, kColumnContent, 307);
@@ -434,15 +452,12 @@ void PRResultViewController::selectFirstRow() {
 
 void PRResultViewController::showCategory(Category c) {
   const auto& info = detail::categoryInfo(c);
-  const bool archive = c == Category::RawArchive;
 
   view_.showCategoryPanel(c);
-  if (!archive) {
-    for (int i = 0; i < kCategoryCount; ++i) {
-      const auto other = static_cast<Category>(i);
-      if (isRawCategory(other) == isRawCategory(c)) {
-        view_.setCategoryButtonPressed(other, other == c);
-      }
+  for (int i = 0; i < kCategoryCount; ++i) {
+    const auto other = static_cast<Category>(i);
+    if (isRawCategory(other) == isRawCategory(c)) {
+      view_.setCategoryButtonPressed(other, other == c);
     }
   }
   current_ = c;
@@ -450,7 +465,6 @@ void PRResultViewController::showCategory(Category c) {
   // Every record of the category, as the deleted-only checkbox is cleared below.
   setDisplayList(c, detail::categoryRows(c, snapshot()));
   selectFirstRow();
-  if (archive) return;
 
   view_.setCheckState(ResultCheck::selectAll, selectAll_[static_cast<int>(c)]);
   if (info.check == detail::CheckRule::show) {

@@ -82,6 +82,13 @@ struct ScanCounters {
   int32_t bookMarkNum = 0, delBookMarkNum = 0;
   int32_t calenderNum = 0, delCalenderNum = 0;
   int32_t facetwitterNum = 0, delfacetwitterNum = 0;
+  // Files of a card scan by kind; the del* ones came from deleted folder entries and are not
+  // in the first count.
+  int32_t imageNum = 0, delImageNum = 0;
+  int32_t videoNum = 0, delVideoNum = 0;
+  int32_t audioNum = 0, delAudioNum = 0;
+  int32_t documentNum = 0, delDocumentNum = 0;
+  int32_t archiveNum = 0, delArchiveNum = 0;
 };
 
 class PRResultViewController : private RecoveryObserver {

@@ -49,6 +49,10 @@ void fakeStop() {}
 int fakeWrite(list_disk_struct*, _rec_file_ele*, int, uint64_t*) {
   return 0;
 }
+void fakeScanFor(const char*, int, void*, tamsel_found_callback, tamsel_progress_callback) {}
+int fakeWrite64(list_disk_struct*, const tamsel_found_file*, int, uint64_t*) {
+  return 0;
+}
 
 TEST(AdoptExportTable, TakesCurrentLegacyAndPointerTables) {
   export_function_table full{};
@@ -87,6 +91,28 @@ TEST(AdoptExportTable, TakesCurrentLegacyAndPointerTables) {
   full.writeFoundFile = fakeWrite;
   EXPECT_EQ(adoptExportTable(&full, sizeof full, out), "");
   EXPECT_EQ(out.writeFoundFile, fakeWrite);
+
+  // A version 2 library: its table ends before the 64-bit entries.
+  full.scanDeviceFor = fakeScanFor;
+  full.writeFoundFile64 = fakeWrite64;
+  export_function_table v2 = full;
+  v2.abi_version = 2;
+  v2.table_size = offsetof(export_function_table, scanDeviceFor);
+  for (size_t size : {size_t{v2.table_size}, sizeof v2}) {
+    EXPECT_EQ(adoptExportTable(&v2, size, out), "");
+    EXPECT_EQ(out.writeFoundFile, fakeWrite);
+    EXPECT_EQ(out.scanDeviceFor, nullptr);
+    EXPECT_EQ(out.writeFoundFile64, nullptr);
+  }
+  // A version 3 table that says it is shorter than the 64-bit entries does not get them.
+  export_function_table shortV3 = full;
+  shortV3.table_size = offsetof(export_function_table, readFoundFile64);
+  EXPECT_EQ(adoptExportTable(&shortV3, sizeof shortV3, out), "");
+  EXPECT_EQ(out.scanDeviceFor, fakeScanFor);
+  EXPECT_EQ(out.writeFoundFile64, nullptr);
+  EXPECT_EQ(adoptExportTable(&full, sizeof full, out), "");
+  EXPECT_EQ(out.scanDeviceFor, fakeScanFor);
+  EXPECT_EQ(out.writeFoundFile64, fakeWrite64);
 
   // The symbol is a pointer that holds the table's address.
   const export_function_table* pointer = &full;

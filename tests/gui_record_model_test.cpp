@@ -221,7 +221,7 @@ TEST_F(GuiScreen, ScanStateAndRawLayout) {
   QCoreApplication::processEvents();  // progress reaches the screen through the event loop
   EXPECT_EQ(screen_.progressBar()->value(), 37);
   EXPECT_EQ(screen_.fieldText(ResultField::progressText), "37%");
-  EXPECT_EQ(screen_.fieldText(ResultField::photovideoNumlab), "Photo&Video:  0");
+  EXPECT_EQ(screen_.fieldText(ResultField::imageNumlab), "Images:  0");
 
   screen_.button(ResultButton::stop)->click();
   EXPECT_EQ(host_.stopCalls.load(), 1);
@@ -231,7 +231,9 @@ TEST_F(GuiScreen, ScanStateAndRawLayout) {
   EXPECT_EQ(screen_.shownCategory(), Category::RawImage);
   EXPECT_TRUE(screen_.fieldWidget(ResultField::contactNumlab)->isHidden());
   EXPECT_TRUE(screen_.fieldWidget(ResultField::delCallNumlab)->isHidden());
-  EXPECT_FALSE(screen_.fieldWidget(ResultField::photovideoNumlab)->isHidden());
+  EXPECT_TRUE(screen_.fieldWidget(ResultField::photovideoNumlab)->isHidden());
+  EXPECT_FALSE(screen_.fieldWidget(ResultField::imageNumlab)->isHidden());
+  EXPECT_FALSE(screen_.fieldWidget(ResultField::delArchiveNumlab)->isHidden());
 }
 
 // Every text the presenter gives a phone record's preview has a place on its panel.
@@ -259,7 +261,17 @@ TEST_F(GuiScreen, ImagesAndTheirFallbacks) {
   EXPECT_FALSE(photo->pixmap().isNull());
   EXPECT_LE(photo->pixmap().width(), photo->width());
   EXPECT_FALSE(photo->isHidden());
-  screen_.showImage(ResultImage::photo, garbage);
+  // A picture Qt cannot decode (a HEIC photo without a plug-in) shows the picture icon, not
+  // the picture shown before; a video (no bytes) clears the view.
+  const qint64 pngKey = photo->pixmap().cacheKey();
+  const Bytes heic{0, 0, 0, 0x18, 'f', 't', 'y', 'p', 'h', 'e', 'i', 'c', 0, 0, 0, 0};
+  for (const Bytes& undecodable : {garbage, heic}) {
+    screen_.showImage(ResultImage::photo, pngBytes);
+    screen_.showImage(ResultImage::photo, undecodable);
+    EXPECT_FALSE(photo->pixmap().isNull());
+    EXPECT_NE(photo->pixmap().cacheKey(), pngKey);
+  }
+  screen_.showImage(ResultImage::photo, {});
   EXPECT_TRUE(photo->pixmap().isNull());
   screen_.showImage(ResultImage::contact, {});
   EXPECT_FALSE(screen_.imageLabel(ResultImage::contact)->pixmap().isNull());

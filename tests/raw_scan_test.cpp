@@ -28,10 +28,11 @@ _rec_file_ele element(uint32_t len, const char* name) {
                        const_cast<char*>(name), nullptr};
 }
 
-TEST(RawScanRecords, OnlyFilesFromOneByteTo200MiBAreKept) {
-  EXPECT_NE(makeScanListNode(element(209715200, "max.mov")), nullptr);
+TEST(RawScanRecords, EveryFileFromOneByteToWhatTheRecordCarriesIsKept) {
+  EXPECT_NE(makeScanListNode(element(209715201, "video.mov")), nullptr);  // past 200 MiB
+  EXPECT_NE(makeScanListNode(element(UINT32_MAX, "max.mov")), nullptr);
+  EXPECT_EQ(makeScanListNode(element(UINT32_MAX, "max.mov"))->fileSizeNumber, UINT32_MAX);
   EXPECT_NE(makeScanListNode(element(1, "one.txt")), nullptr);
-  EXPECT_EQ(makeScanListNode(element(209715201, "over.mov")), nullptr);
   EXPECT_EQ(makeScanListNode(element(0, "empty.jpg")), nullptr);
 }
 
@@ -110,9 +111,9 @@ TEST(RawScanSession, CallbacksPostRecordsAndProgressToTheRunningScanOnly) {
   EXPECT_TRUE(scan.run("/dev/sdb", 255));
   gNested = nullptr;
   EXPECT_FALSE(gNestedResult);  // one raw scan at a time
-  EXPECT_EQ(names, (std::vector<std::string>{"a.jpg", "c.mp3"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"a.jpg", "big.mov", "c.mp3"}));
   EXPECT_EQ(progress, (std::vector<int64_t>{0, 25, 50, 75, 100}));
-  EXPECT_EQ(scan.filesPosted(), 2u);
+  EXPECT_EQ(scan.filesPosted(), 3u);
 
   // Callbacks with no scan running are ignored.
   names.clear();

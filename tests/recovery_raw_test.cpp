@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "raw/raw_scan.h"
 #include "results/recovery_writer.h"
 #include "tests/fixtures/temp_folder.h"
 #include "util/log.h"
@@ -150,27 +151,29 @@ TEST_F(RawRecovery, TickedFilesAreReadThroughTheLibraryIntoTheirKindFolders) {
     l.bbArchiveArray = {found("x.zip")};
     export_function_table table = streaming ? streamingTable() : fakeTable();
     RecoveryWriter w(l, true, out.path(), &table, kDisk);
-    EXPECT_EQ(w.selectedFilesNum(), 4);
+    EXPECT_EQ(w.selectedFilesNum(), 5);
     RecoveryReport r = w.run();
 
-    ASSERT_EQ(gCalls.size(), 4u);
+    ASSERT_EQ(gCalls.size(), 5u);
     for (const auto& c : gCalls) {
       EXPECT_EQ(c.disk, kDisk);
       EXPECT_EQ(c.streamed, streaming);
     }
     EXPECT_EQ(gCalls[0].ele, l.bbImageArray[0]->getfile());
     EXPECT_EQ(gCalls[3].eleName, "a/b.pdf");
-    EXPECT_EQ(
-        listTree(out.path()),
-        (std::set<std::string>{"Image", "Image/IMG_0001.JPG", "Audio", "Audio/song.mp3", "Video",
-                               "Video/.._clip.mov", "Document", "Document/a_b.pdf"}));
+    EXPECT_EQ(listTree(out.path()),
+              (std::set<std::string>{"Image", "Image/IMG_0001.JPG", "Audio", "Audio/song.mp3",
+                                     "Video", "Video/.._clip.mov", "Document", "Document/a_b.pdf",
+                                     "Archive", "Archive/x.zip"}));
     EXPECT_EQ(readWholeFile(out.path() / "Video/.._clip.mov"), "card:../clip.mov@4096");
     EXPECT_EQ(readWholeFile(out.path() / "Image/IMG_0001.JPG"), "card:IMG_0001.JPG@4096");
-    EXPECT_EQ(r.recovered, 4);
-    EXPECT_EQ(r.total, 4);
+    EXPECT_EQ(readWholeFile(out.path() / "Archive/x.zip"), "card:x.zip@4096");
+    EXPECT_EQ(r.recovered, 5);
+    EXPECT_EQ(r.total, 5);
     EXPECT_EQ(r.written, (std::vector<fs::path>{
                              out.path() / "Image/IMG_0001.JPG", out.path() / "Audio/song.mp3",
-                             out.path() / "Video/.._clip.mov", out.path() / "Document/a_b.pdf"}));
+                             out.path() / "Video/.._clip.mov", out.path() / "Document/a_b.pdf",
+                             out.path() / "Archive/x.zip"}));
     EXPECT_TRUE(r.failures.empty());
   }
 }
@@ -205,6 +208,119 @@ TEST_F(RawRecovery, AFileWithUnreadableSectorsIsKeptAndReported) {
   EXPECT_NE(r.failures[0].find("worn.jpg written incomplete: 512 unreadable bytes"),
             std::string::npos)
       << r.failures[0];
+}
+
+// The version 3 entry: what it was handed, and the file's name, start and 64-bit length
+// written to the descriptor (never the length's worth of bytes). Names as above.
+struct Call64 {
+  list_disk_struct* disk;
+  uint64_t start, len;
+  uint32_t flags;
+  std::string name;
+};
+std::vector<Call64> gCalls64;
+int fakeWriteFoundFile64(list_disk_struct* disk, const tamsel_found_file* f, int fd,
+                         uint64_t* unreadable) {
+  const std::string name(f->name, f->name_len);
+  gCalls64.push_back({disk, f->file_start, f->file_len, f->flags, name});
+  const std::string bytes = cardBytes(name, f->file_start) + "#" + std::to_string(f->file_len);
+  if (name.rfind("broken", 0) == 0) return ENOSPC;
+  if (::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) return errno;
+  if (name.rfind("worn", 0) != 0) return 0;
+  *unreadable = 512;
+  return TAMSEL_DISKLIB_ZERO_FILLED;
+}
+
+export_function_table table64() {
+  export_function_table t = streamingTable();
+  t.writeFoundFile64 = fakeWriteFoundFile64;
+  return t;
+}
+
+std::shared_ptr<PRScanListNode> found64(const std::string& name, uint64_t len, uint32_t flags = 0) {
+  tamsel_found_file f{};
+  f.record_size = sizeof f;
+  f.flags = flags;
+  f.file_start = 1ull << 33;
+  f.file_len = len;
+  f.declared_len = len;
+  f.name_len = static_cast<uint32_t>(name.size());
+  f.name = name.data();
+  auto n = makeScanListNode(f);
+  n->bSelected = true;
+  return n;
+}
+
+// A file of 4 GiB or more goes through the 64-bit entry whole; a library without it cannot
+// carry the length and the file is refused by name, never written cut to 32 bits.
+TEST_F(RawRecovery, FilesOfAnyLengthGoThroughThe64BitEntry) {
+  struct Case {
+    bool has64;
+    uint64_t len;
+    bool written;
+  };
+  const Case cases[] = {
+      {true, 5000000000ull, true},   {true, 4294967296ull, true}, {true, 100, true},
+      {false, 5000000000ull, false}, {false, 100, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.len) + (c.has64 ? " v3" : " v2"));
+    gCalls.clear();
+    gCalls64.clear();
+    TempFolder out;
+    ResultLists l;
+    l.bbVedioArray = {found64("movie.mov", c.len, TAMSEL_FOUND_DELETED)};
+    export_function_table table = c.has64 ? table64() : streamingTable();
+    RecoveryReport r = RecoveryWriter(l, true, out.path(), &table, kDisk).run();
+    EXPECT_EQ(r.written.size(), c.written ? 1u : 0u);
+    EXPECT_EQ(r.failures.size(), c.written ? 0u : 1u);
+    if (!c.written) {
+      EXPECT_TRUE(gCalls.empty());
+      EXPECT_NE(r.failures[0].find("movie.mov not written: its 5000000000 bytes"),
+                std::string::npos)
+          << r.failures[0];
+      continue;
+    }
+    if (c.has64) {
+      ASSERT_EQ(gCalls64.size(), 1u);
+      EXPECT_TRUE(gCalls.empty());
+      EXPECT_EQ(gCalls64[0].disk, kDisk);
+      EXPECT_EQ(gCalls64[0].len, c.len);
+      EXPECT_EQ(gCalls64[0].start, 1ull << 33);
+      EXPECT_EQ(gCalls64[0].flags, TAMSEL_FOUND_DELETED);
+      EXPECT_EQ(gCalls64[0].name, "movie.mov");
+      EXPECT_EQ(readWholeFile(out.path() / "Video/movie.mov"),
+                cardBytes("movie.mov", 1ull << 33) + "#" + std::to_string(c.len));
+    } else {
+      EXPECT_EQ(gCalls.size(), 1u);
+    }
+  }
+}
+
+// Files kept with unreadable sectors as zeros are counted in the report with their bytes,
+// and the summary line says so beside the files that were not written.
+TEST_F(RawRecovery, UnreadableBytesReachTheReportAndItsSummary) {
+  gCalls64.clear();
+  ResultLists l;
+  l.bbImageArray = {found64("worn1.jpg", 4000), found64("ok.jpg", 10)};
+  l.bbVedioArray = {found64("worn2.mov", 9000), found64("broken.mov", 10)};
+  export_function_table table = table64();
+  RecoveryReport r = RecoveryWriter(l, true, t_.path(), &table, kDisk).run();
+  EXPECT_EQ(gCalls64.size(), 4u);
+  EXPECT_EQ(r.written.size(), 3u);
+  EXPECT_EQ(r.incomplete, 2);
+  EXPECT_EQ(r.unreadableBytes, 1024u);
+  ASSERT_EQ(r.failures.size(), 3u);
+  EXPECT_NE(r.failures[0].find("worn1.jpg written incomplete: 512 unreadable bytes"),
+            std::string::npos);
+  EXPECT_EQ(recoverySummary(r),
+            "3 files written into " + t_.path().string() +
+                "; 2 of them incomplete (1024 unreadable bytes of the card written as zeros); 1 "
+                "not written");
+  RecoveryReport clean;
+  clean.recoverPath = "/out";
+  clean.written = {"/out/Image/a.jpg"};
+  EXPECT_EQ(recoverySummary(clean), "1 file written into /out");
 }
 
 TEST_F(RawRecovery, ExistingFilesAndEqualNamesGetNumberedNames) {
@@ -289,7 +405,8 @@ TEST_F(RawRecovery, WithoutTheLibraryNothingIsWrittenButEveryTickCounts) {
   EXPECT_EQ(r1.failures.size(), 2u);
   EXPECT_EQ(r2.failures.size(), 2u);
   EXPECT_TRUE(r1.written.empty());
-  EXPECT_EQ(listTree(t_.path()), (std::set<std::string>{"Image", "Audio", "Video", "Document"}));
+  EXPECT_EQ(listTree(t_.path()),
+            (std::set<std::string>{"Image", "Audio", "Video", "Document", "Archive"}));
 }
 
 // Two runs into one folder at the same time: every file is created by exactly one of them,
@@ -466,7 +583,7 @@ TEST(RecoveryHelpers, TickedRecordsAreCountedForTheScanKind) {
   l.contactArray[0]->bSelected = true;
   l.faceTwitterArray = {std::make_shared<PRFaceTwitterNode>()};
   l.faceTwitterArray[0]->bSelected = true;
-  EXPECT_EQ(countTickedRecords(l, true), 1);
+  EXPECT_EQ(countTickedRecords(l, true), 2);   // the ticked image and the archive
   EXPECT_EQ(countTickedRecords(l, false), 3);  // the SMS and the two phone records
 }
 

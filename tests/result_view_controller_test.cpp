@@ -249,7 +249,7 @@ TEST_F(Presenter, LabelsShowTheFinalCountsWhenTheScanEnds) {
   EXPECT_EQ(view.text(ResultField::contactNumlab), "Contacts:  2");
 }
 
-TEST_F(Presenter, RawFilesSortByKindAndArchiveStaysEmpty) {
+TEST_F(Presenter, RawFilesSortByKindArchivesIncluded) {
   host.raw = true;
   pr.showView();
   EXPECT_EQ(view.text(ResultField::scanTitle), "- Memory Card Recovery");
@@ -269,12 +269,15 @@ TEST_F(Presenter, RawFilesSortByKindAndArchiveStaysEmpty) {
   EXPECT_EQ(l.bbVedioArray.size(), 1u);
   EXPECT_EQ(l.bbAudioArray.size(), 1u);
   EXPECT_EQ(l.bbDocumentArray.size(), 1u);
-  EXPECT_TRUE(l.bbArchiveArray.empty());
-  EXPECT_EQ(view.text(ResultField::photovideoNumlab), "Photo&Video:  3");
+  EXPECT_EQ(l.bbArchiveArray.size(), 1u);
+  // Each kind counts on its own label; none on the phone's photo label.
+  EXPECT_EQ(view.text(ResultField::imageNumlab), "Images:  1");
+  EXPECT_EQ(view.text(ResultField::archiveNumlab), "Archives:  1");
+  EXPECT_EQ(view.text(ResultField::photovideoNumlab), "Photo&Video:  0");
 
   pr.ClickBBArchive();
   EXPECT_EQ(view.panel, Category::RawArchive);
-  EXPECT_TRUE(view.tableRows[Category::RawArchive].empty());
+  EXPECT_EQ(view.tableRows[Category::RawArchive].size(), 1u);
 
   pr.CilckStop();
   EXPECT_EQ(host.stopCalls.load(), 1);
@@ -290,6 +293,7 @@ TEST(CardScanEnd, OpensOnTheFirstRawCategoryWithFiles) {
       {{"Document"}, Category::RawDocument},
       {{"Audio", "Video", "Archive"}, Category::RawVideo},
       {{"Document", "Image"}, Category::RawImage},
+      {{"Archive"}, Category::RawArchive},
   };
   for (const auto& [kinds, expected] : cases) {
     SCOPED_TRACE(static_cast<int>(expected));
@@ -307,11 +311,13 @@ TEST(CardScanEnd, OpensOnTheFirstRawCategoryWithFiles) {
     EXPECT_EQ(view.panel, expected);
     EXPECT_EQ(view.tableRows[expected].size(), kinds.empty() ? 0u : 1u);
     for (ResultField f :
-         {ResultField::contactNumlab, ResultField::delContactNumlab, ResultField::messageNumlab,
-          ResultField::noteNumlab, ResultField::callNumlab, ResultField::delCallNumlab}) {
+         {ResultField::photovideoNumlab, ResultField::contactNumlab, ResultField::delContactNumlab,
+          ResultField::messageNumlab, ResultField::noteNumlab, ResultField::callNumlab,
+          ResultField::delCallNumlab}) {
       EXPECT_FALSE(view.fieldVisible(f)) << static_cast<int>(f);
     }
-    EXPECT_TRUE(view.fieldVisible(ResultField::photovideoNumlab));
+    EXPECT_TRUE(view.fieldVisible(ResultField::imageNumlab));
+    EXPECT_TRUE(view.fieldVisible(ResultField::delArchiveNumlab));
 
     host.raw = false;  // the next scan is a backup scan: its counts are shown again
     pr.showView();
@@ -319,6 +325,7 @@ TEST(CardScanEnd, OpensOnTheFirstRawCategoryWithFiles) {
     EXPECT_EQ(pr.currentCategory(), Category::CallHistory);
     EXPECT_TRUE(view.fieldVisible(ResultField::contactNumlab));
     EXPECT_TRUE(view.fieldVisible(ResultField::delCallNumlab));
+    EXPECT_FALSE(view.fieldVisible(ResultField::imageNumlab));
   }
 }
 

@@ -22,7 +22,7 @@ std::string getCallHistoryDuration(int32_t s) {
   return buf;
 }
 
-std::string size_to_unit(uint32_t n) {
+std::string size_to_unit(uint64_t n) {
   char buf[100];
   float v = static_cast<float>(n);
   if (n < 1000u) {
