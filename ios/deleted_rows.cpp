@@ -18,6 +18,7 @@
 #include "events/notification_names.h"
 #include "ios/backup_files.h"
 #include "ios/deleted_steps.h"
+#include "ios/note_store.h"
 #include "ios/phone_db.h"
 #include "util/date.h"
 #include "util/format.h"
@@ -484,6 +485,179 @@ void deletedNotes(const fs::path& backup, ScanContext& ctx, DeletedRecordKeys& s
   }
 }
 
+// ---------------------------------------------------------------- notes of newer phones
+
+// The bytes of a blob cell (a text cell's bytes too); empty for anything else.
+std::span<const uint8_t> bytesOf(const CarvedRow& row, int column) {
+  const CarvedValue* v = cell(row, column);
+  if (!v) return {};
+  if (const auto* b = std::get_if<std::vector<uint8_t>>(v)) return *b;
+  if (const auto* s = std::get_if<std::string>(v)) {
+    return {reinterpret_cast<const uint8_t*>(s->data()), s->size()};
+  }
+  return {};
+}
+
+// The first line of a note's text, which the phone takes for its title.
+std::string_view firstLine(std::string_view text) {
+  text = text.substr(0, text.find('\n'));
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\r')) text.remove_suffix(1);
+  return text;
+}
+
+// The live rows of the store that carved rows are joined with: the notes by key (without
+// their bodies), and a look-up of one body by its key.
+class LiveNoteStore {
+ public:
+  explicit LiveNoteStore(const fs::path& copy) : db_(copy) {
+    if (!db_.isOpen()) return;
+    if (std::optional<std::string> sql = noteStoreStatement(db_)) {
+      if (std::optional<SqliteStatement> st = db_.prepare(*sql)) {
+        while (st->step()) {
+          NoteStoreCells c;
+          c.key = st->integer(0);
+          c.title = st->text(1);
+          if (st->text(2)) c.modified = st->integer(2);
+          c.locked = st->integer(3) == 1;
+          notes_.emplace(*c.key, std::move(c));
+        }
+      }
+    }
+    body_ = db_.prepare("SELECT ZNOTE, ZDATA FROM ZICNOTEDATA WHERE Z_PK = ?1");
+  }
+
+  const NoteStoreCells* note(std::optional<int64_t> key) const {
+    if (!key) return nullptr;
+    auto at = notes_.find(*key);
+    return at == notes_.end() ? nullptr : &at->second;
+  }
+
+  // The live body of key `key`: its note's key and its bytes (valid until the next call).
+  std::optional<std::pair<std::optional<int64_t>, std::span<const uint8_t>>> body(int64_t key) {
+    if (!body_) return std::nullopt;
+    body_->reset();
+    if (!body_->bindInt(1, key) || !body_->step()) return std::nullopt;
+    std::optional<int64_t> owner;
+    if (body_->text(0)) owner = body_->integer(0);
+    return std::make_pair(owner, body_->blob(1));
+  }
+
+ private:
+  SqliteDatabase db_;
+  std::unordered_map<int64_t, NoteStoreCells> notes_;
+  std::optional<SqliteStatement> body_;
+};
+
+// NoteStore.sqlite: carved note rows of ZICCLOUDSYNCINGOBJECT (those with a ZNOTEDATA key;
+// the table holds folders, attachments and accounts too) and carved bodies of ZICNOTEDATA.
+// A freed cell loses its first bytes and with them, mostly, its own key, so a body is joined
+// with its note by whichever key is left: the body's key (the note's ZNOTEDATA), the body's
+// ZNOTE (the note's key) with a carved or a live note (an older text of a note that lives
+// on), else by the note's title being the first line of the text. A body alone is still a
+// note when its text reads; a note row alone gets the text of its live body when there is
+// one, else it is listed with its title.
+void deletedNoteStore(const fs::path& backup, ScanContext& ctx, DeletedRecordKeys& seen) {
+  CarvedDatabase db(backup, &stored::kNoteStore, nullptr, ctx);
+  if (!db.usable()) return;
+  std::vector<CarvedTable> t = db.carve({"ZICCLOUDSYNCINGOBJECT", "ZICNOTEDATA"}, ctx);
+  const CarvedTable& objects = t[0];
+  const CarvedTable& bodies = t[1];
+  if (objects.rows.empty() && bodies.rows.empty()) return;
+  LiveNoteStore live(db.path());
+
+  const int title = objects.column("ZTITLE1");
+  const int titleOther = objects.column("ZTITLE");
+  const int modified = objects.column("ZMODIFICATIONDATE1");
+  const int modifiedOther = objects.column("ZMODIFICATIONDATE");
+  const int noteData = objects.column("ZNOTEDATA");
+  const int locked = objects.column("ZISPASSWORDPROTECTED");
+  const int data = bodies.column("ZDATA");
+  const int bodyNote = bodies.column("ZNOTE");
+
+  struct NoteRow {
+    NoteStoreCells cells;
+    int64_t body = 0;  // its ZNOTEDATA
+    bool joined = false;
+  };
+  std::vector<NoteRow> notes;
+  std::unordered_map<int64_t, size_t> byKey, byBody;
+  for (const CarvedRow& row : objects.rows) {
+    const std::optional<int64_t> body = integerOf(row, noteData);
+    if (!body) continue;
+    NoteRow n;
+    n.body = *body;
+    n.cells.key = rowidOf(objects, row);
+    n.cells.title = textOf(row, title);
+    if (!n.cells.title) n.cells.title = textOf(row, titleOther);
+    n.cells.modified = integerOf(row, modified);
+    if (!n.cells.modified) n.cells.modified = integerOf(row, modifiedOther);
+    n.cells.locked = integerOf(row, locked).value_or(0) == 1;
+    notes.push_back(std::move(n));
+    byBody.emplace(*body, notes.size() - 1);
+    if (notes.back().cells.key) byKey.emplace(*notes.back().cells.key, notes.size() - 1);
+  }
+  auto post = [&](std::shared_ptr<PRNoteNode> n) {
+    n->bDeleted = true;
+    postIfNew(ctx, seen, notify::kScanDelNoteInfo, std::move(n));
+  };
+
+  for (const CarvedRow& row : bodies.rows) {
+    if (ctx.stopped()) return;
+    const std::span<const uint8_t> body = bytesOf(row, data);
+    if (body.empty()) continue;
+    const std::optional<int64_t> owner = integerOf(row, bodyNote);
+    std::optional<size_t> note;
+    if (std::optional<int64_t> id = rowidOf(bodies, row)) {
+      if (auto at = byBody.find(*id); at != byBody.end()) note = at->second;
+    }
+    if (!note && owner) {
+      if (auto at = byKey.find(*owner); at != byKey.end()) note = at->second;
+    }
+    NoteStoreCells cells;
+    if (note) {
+      cells = notes[*note].cells;
+    } else if (const NoteStoreCells* living = live.note(owner)) {
+      cells = *living;
+    }
+    if (!cells.key) cells.key = owner;
+    cells.body = body;
+    std::string why;
+    std::shared_ptr<PRNoteNode> n = noteStoreNode(cells, &why);
+    if (!why.empty()) {
+      logDebug("deleted note body at offset " + std::to_string(row.offset) + " not read: " + why);
+    }
+    if (!note && !n->noteContent.empty() && n->noteTitle.empty()) {
+      // No key joins it: the note row whose title is the text's first line, if one is left.
+      const std::string_view line = firstLine(n->noteContent);
+      for (size_t i = 0; i < notes.size() && !line.empty(); ++i) {
+        const NoteStoreCells& c = notes[i].cells;
+        if (notes[i].joined || c.locked || !c.title || *c.title != line) continue;
+        note = i;
+        n->noteTitle = *c.title;
+        if (c.modified) n->noteDate = GetDateTime(*c.modified, 1).value_or(std::string());
+        if (c.key) n->uid = static_cast<int32_t>(std::clamp<int64_t>(*c.key, INT32_MIN, INT32_MAX));
+        break;
+      }
+    }
+    // A body alone whose text does not read is nothing to list.
+    if (!note && n->noteContent.empty() && n->noteTitle.empty()) continue;
+    if (note) notes[*note].joined = true;
+    post(std::move(n));
+  }
+  for (NoteRow& r : notes) {
+    if (ctx.stopped()) return;
+    if (r.joined) continue;
+    if (auto body = live.body(r.body)) {
+      if (!r.cells.key) r.cells.key = body->first;
+      r.cells.body = body->second;
+    }
+    std::shared_ptr<PRNoteNode> n = noteStoreNode(r.cells, nullptr);
+    r.cells.body = {};
+    if (n->noteTitle.empty() && n->noteContent.empty()) continue;
+    post(std::move(n));
+  }
+}
+
 // ---------------------------------------------------------------- bookmarks
 
 void deletedBookmarks(const fs::path& backup, ScanContext& ctx, DeletedRecordKeys& seen) {
@@ -559,7 +733,7 @@ void scanDeletedRows(const std::string& backup, ScanContext& ctx, DeletedRecordK
   if (backup.empty()) return;
   const fs::path folder(backup);
   using Pass = void (*)(const fs::path&, ScanContext&, DeletedRecordKeys&);
-  for (Pass pass : {deletedContacts, deletedMessages, deletedNotes, deletedCalls, deletedBookmarks,
+  for (Pass pass : {deletedContacts, deletedMessages, deletedNotes, deletedNoteStore, deletedCalls, deletedBookmarks,
                     deletedEvents}) {
     if (ctx.stopped()) return;
     pass(folder, ctx, seen);

@@ -10,6 +10,8 @@
 //   call history  call                                       PRCallHistoryNode as the live step
 //   notes         Note + note_bodies, or ZNOTE + ZNOTEBODY   PRNoteNode, title, body (else the
 //                                                            summary), date (kind 1)
+//   note store    ZICCLOUDSYNCINGOBJECT note rows +          PRNoteNode, title, text of the
+//                 ZICNOTEDATA bodies (+ live rows)           body, date (kind 1), key, locked
 //   bookmarks     bookmarks (but the two standard folders)   PRBookMarkNode, title, url
 //   calendar      CalendarItem, else Event                   PRCalenderNode, summary, location,
 //                                                            description, start, end (kind 1)

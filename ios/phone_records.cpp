@@ -15,6 +15,7 @@
 
 #include "events/notification_names.h"
 #include "ios/backup_files.h"
+#include "ios/note_store.h"
 #include "ios/phone_db.h"
 #include "util/date.h"
 #include "util/format.h"
@@ -241,11 +242,13 @@ void scanCallHistoryThread(const std::string& backup, ScanContext& ctx) {
 void scanNoteThread(const std::string& backup, ScanContext& ctx) {
   if (backup.empty()) return;
   const StoredDatabase* db = chooseStored(backup, stored::kNotes, &stored::kNotesOld);
-  if (!db) {
+  // Phones from system 9 on keep their notes in a store of their own.
+  const bool store = findStoredFile(backup, stored::kNoteStore.name).has_value();
+  if (!db && !store) {
     logLine("messageDB is not exist");
     return;
   }
-  if (std::unique_ptr<SqliteDatabase> database = openCopy(backup, *db, ctx)) {
+  if (std::unique_ptr<SqliteDatabase> database = db ? openCopy(backup, *db, ctx) : nullptr) {
     std::optional<SqliteDatabase::Table> table = database->getTable(kSqlNotesOld);
     if (!table) table = database->getTable(kSqlNotesNew);
     const int rows = table ? table->rows : 0;
@@ -258,6 +261,7 @@ void scanNoteThread(const std::string& backup, ScanContext& ctx) {
       ctx.nc.post(notify::kScanNoteInfo, std::shared_ptr<PRNode>(node));
     }
   }
+  if (store && !scanNoteStore(backup, ctx)) return;
   ctx.nc.post(notify::kScanProgressInfo, int64_t{kNotesProgress});
 }
 

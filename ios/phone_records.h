@@ -16,8 +16,9 @@ namespace tamsel {
 // "ScanCallHistoryInfo" per call (name through ctx's name index), then "ScanProgressInfo" 60
 // when the backup holds a call history file, whether or not it could be read.
 void scanCallHistoryThread(const std::string& backup, ScanContext& ctx);
-// "ScanNoteInfo" per note (old layout, else the newer one), then "ScanProgressInfo" 70 when
-// the backup holds a notes file, whether or not it could be read.
+// "ScanNoteInfo" per note (old layout, else the newer one), then those of NoteStore.sqlite
+// (ios/note_store.h) when the backup holds it, then "ScanProgressInfo" 70 when the backup
+// holds either notes file, whether or not it could be read.
 void scanNoteThread(const std::string& backup, ScanContext& ctx);
 // When the backup holds a bookmarks database: "scanBookMarkInfo" per bookmark but the two
 // standard folders, then the browser's five default bookmarks, then one per entry of the
