@@ -6,6 +6,7 @@
 #include "blackberry/bbb_archive.h"
 #include "blackberry/blackberry_source.h"
 #include "events/notification_names.h"
+#include "ios/backup_crypto.h"
 #include "ios/iphone_source.h"
 #include "raw/disk_tree.h"
 #include "raw/raw_scan.h"
@@ -246,6 +247,12 @@ void OrliskAppDelegate::waitForRawScan() {
   if (rawScanThreader_.joinable()) rawScanThreader_.join();
 }
 
+void OrliskAppDelegate::setBackupPassword(std::string password) {
+  wipeSecret(backupPassword_);
+  backupPassword_ = password;
+  wipeSecret(password);
+}
+
 bool OrliskAppDelegate::ScanIOSBackFile(const std::string& path) {
   if (previousScanEnding(path)) return false;
   return startScan(path, chooseScanSource(sources_, path));
@@ -270,6 +277,9 @@ bool OrliskAppDelegate::startScan(const std::string& path, const SourceChoice& c
   }
   auto run = std::make_unique<ScanRun>(nc, workDir_, input);
   run->context().currentNodeIsiOS6Version = currentNodeIsiOS6Version;
+  run->context().backupPassword = backupPassword_;
+  wipeSecret(backupPassword_);
+  run->context().preparationProgress = preparationProgress;
   std::swap(run, run_);
   run.reset();
   dropped_.clear();

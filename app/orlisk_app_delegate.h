@@ -148,6 +148,11 @@ class OrliskAppDelegate : public ResultHost {
 
   // Called on the worker when a scan has ended, after the result screen's ScanThreadFinish.
   std::function<void()> scanThreadFinish;
+  // The password of the encrypted phone backup about to be scanned: handed to the next scan
+  // only (its run wipes it once used) and wiped here when that scan starts.
+  void setBackupPassword(std::string password);
+  // Called on the worker while an encrypted backup is opened (ScanContext::preparationProgress).
+  std::function<void(std::string_view stage, uint64_t done, uint64_t total)> preparationProgress;
 
   // Controller state.
   std::string bbbackUpFilepath;
@@ -215,6 +220,7 @@ class OrliskAppDelegate : public ResultHost {
   std::jthread rawScanThreader_;
   std::atomic<bool> rawScanning_{false};
   std::atomic<bool> rawStopRequested_{false};  // set by stopScan until the next raw scan
+  std::string backupPassword_;                 // for the next scan only
 };
 
 }  // namespace tamsel

@@ -47,7 +47,8 @@ const std::vector<ClassInfo>& classes() {
       {"Content store", "PRBlackBerryContentNode", {Category::Photo}},
       {"Found files",
        "PRScanListNode",
-       {Category::RawImage, Category::RawAudio, Category::RawVideo, Category::RawDocument}},
+       {Category::RawImage, Category::RawAudio, Category::RawVideo, Category::RawDocument,
+        Category::RawArchive}},
       {"Phone contacts", "PRContactNode", {Category::Contact}, true},
       {"Phone messages", "PRMessageNode", {Category::Message}, true},
       {"Phone notes", "PRNoteNode", {Category::Note}, true},
@@ -213,35 +214,37 @@ int runRecover(tamsel::cli::ScanSession& session, const std::string& outDir,
 // The raw-scan kinds and the result screen's categories that hold them.
 const std::vector<std::pair<std::string, Category>>& rawKinds() {
   static const std::vector<std::pair<std::string, Category>> k = {
-      {"Image", Category::RawImage},
-      {"Video", Category::RawVideo},
-      {"Audio", Category::RawAudio},
-      {"Document", Category::RawDocument},
+      {"Image", Category::RawImage},     {"Video", Category::RawVideo},
+      {"Audio", Category::RawAudio},     {"Document", Category::RawDocument},
+      {"Archive", Category::RawArchive},
   };
   return k;
 }
 
 void printRawFiles(const tamsel::ResultLists& l, std::FILE* out) {
   const std::pair<const char*, const tamsel::RecordList<tamsel::PRScanListNode>*> lists[] = {
-      {"Image", &l.bbImageArray},
-      {"Video", &l.bbVedioArray},
-      {"Audio", &l.bbAudioArray},
-      {"Document", &l.bbDocumentArray},
+      {"Image", &l.bbImageArray},       {"Video", &l.bbVedioArray},     {"Audio", &l.bbAudioArray},
+      {"Document", &l.bbDocumentArray}, {"Archive", &l.bbArchiveArray},
   };
-  size_t total = 0;
+  // One line per file: kind, size, first byte, deleted ("D"), damaged ("!"), name.
   for (const auto& [kind, list] : lists) {
     for (const auto& node : *list) {
-      std::fprintf(out, "%-8s %9s  0x%012llx  %s\n", kind, node->nodeSizeString.c_str(),
+      std::fprintf(out, "%-8s %9s  0x%012llx %s%s %s\n", kind, node->nodeSizeString.c_str(),
                    static_cast<unsigned long long>(node->getfile()->file_start),
+                   node->bDeleted.empty() ? " " : "D", node->validaty.empty() ? " " : "!",
                    tamsel::escapeForTerminal(node->nodeName).c_str());
     }
   }
-  std::fprintf(out, "%-15s %8s\n", "kind", "files");
+  size_t total = 0, totalDeleted = 0;
+  std::fprintf(out, "%-15s %8s %8s\n", "kind", "files", "deleted");
   for (const auto& [kind, list] : lists) {
-    std::fprintf(out, "%-15s %8zu\n", kind, list->size());
+    const size_t deleted = static_cast<size_t>(std::count_if(
+        list->begin(), list->end(), [](const auto& n) { return !n->bDeleted.empty(); }));
+    std::fprintf(out, "%-15s %8zu %8zu\n", kind, list->size(), deleted);
     total += list->size();
+    totalDeleted += deleted;
   }
-  std::fprintf(out, "%-15s %8zu\n", "total", total);
+  std::fprintf(out, "%-15s %8zu %8zu\n", "total", total, totalDeleted);
 }
 
 int runRawRecover(tamsel::cli::ScanSession& session, const std::string& outDir,
@@ -251,7 +254,8 @@ int runRawRecover(tamsel::cli::ScanSession& session, const std::string& outDir,
     auto it = std::find_if(rawKinds().begin(), rawKinds().end(),
                            [&](const auto& p) { return p.first == k; });
     if (it == rawKinds().end()) {
-      std::fprintf(stderr, "tamsel-cli: unknown kind %s (Image, Video, Audio or Document)\n",
+      std::fprintf(stderr,
+                   "tamsel-cli: unknown kind %s (Image, Video, Audio, Document or Archive)\n",
                    k.c_str());
       return 2;
     }
@@ -280,8 +284,9 @@ int writeTicked(tamsel::PRResultViewController& results, const std::string& outD
   // Names come from the records: printed escaped, so they cannot act on the terminal.
   using tamsel::escapeForTerminal;
   const std::string folder = escapeForTerminal(outDir);
+  // Each line says itself whether its file was not written or written incomplete.
   for (const auto& f : report.failures) {
-    std::fprintf(stderr, "tamsel-cli: not written: %s\n", escapeForTerminal(f).c_str());
+    std::fprintf(stderr, "tamsel-cli: %s\n", escapeForTerminal(f).c_str());
   }
   // The count is of the files this run created, not of the records it went through.
   if (report.written.empty()) {
@@ -291,6 +296,11 @@ int writeTicked(tamsel::PRResultViewController& results, const std::string& outD
   }
   std::printf("Recovered %zu files from %d ticked records into %s\n", report.written.size(), ticked,
               folder.c_str());
+  // Files kept with unreadable sectors as zeros are among them, never silently.
+  if (report.incomplete > 0) {
+    std::printf("Incomplete: %d files (%llu unreadable bytes of the card written as zeros)\n",
+                report.incomplete, static_cast<unsigned long long>(report.unreadableBytes));
+  }
   for (const auto& p : report.written) {
     std::printf("  %s\n",
                 escapeForTerminal(std::filesystem::relative(p, outDir, ec).string()).c_str());
@@ -351,6 +361,10 @@ int main(int argc, char** argv) {
   bool jsonForce = false;
   scan->add_option("--json", jsonDest, "Write every record as JSON to FILE ('-' for stdout)");
   scan->add_flag("--force", jsonForce, "Let --json replace an existing file");
+  std::string passwordFile;
+  scan->add_option("--password-file", passwordFile,
+                   "Encrypted phone backup: its password is the first line of FILE (without it, "
+                   "it is asked for when standard input is a terminal)");
 
   auto* recover = app.add_subcommand("recover", "Scan a backup and write its records into OUTDIR");
   std::string recoverPath, outDir;
@@ -362,6 +376,8 @@ int main(int argc, char** argv) {
                       "Only records of this class (repeatable), e.g. PRBlackBerryContactNode, "
                       "PRContactNode, PRPhotoAndVideoNode");
   recover->add_flag("--deleted-only", deletedOnly, "Phone-backup records: only the deleted ones");
+  recover->add_option("--password-file", passwordFile,
+                      "Encrypted phone backup: its password is the first line of FILE");
 
   auto* rawscan = app.add_subcommand("rawscan", "Scan a memory card (a device or an image file)");
   std::string rawPath, rawJson;
@@ -377,7 +393,8 @@ int main(int argc, char** argv) {
   rawrecover->add_option("DEVICE", rawRecoverPath, "Device or image file, read only")->required();
   rawrecover->add_option("OUTDIR", rawOutDir, "Output folder (created if needed)")->required();
   rawrecover->add_option("--kind", rawKindsWanted,
-                         "Only files of this kind (repeatable): Image, Video, Audio, Document");
+                         "Only files of this kind (repeatable): Image, Video, Audio, Document, "
+                         "Archive");
 
   auto* carve = app.add_subcommand(
       "carve", "List the deleted rows of every table of an SQLite database (read from a copy)");
@@ -409,6 +426,10 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "tamsel-cli: %s\n", error.c_str());
       return 2;
     }
+    if (std::string error = session.usePassword(scanPath, passwordFile); !error.empty()) {
+      std::fprintf(stderr, "tamsel-cli: %s\n", tamsel::escapeForTerminal(error).c_str());
+      return 2;
+    }
     if (!card) return scanBackup(session, scanPath, jsonDest, jsonForce, quiet);
     bool damaged = false;
     if (int rc = scanOrFail(session, scanPath, quiet, &damaged); rc >= 0) return rc;
@@ -430,6 +451,10 @@ int main(int argc, char** argv) {
       return 2;
     }
     tamsel::cli::ScanSession session(wd);
+    if (std::string error = session.usePassword(recoverPath, passwordFile); !error.empty()) {
+      std::fprintf(stderr, "tamsel-cli: %s\n", tamsel::escapeForTerminal(error).c_str());
+      return 2;
+    }
     bool damaged = false;
     if (int rc = scanOrFail(session, recoverPath, quiet, &damaged); rc >= 0) return rc;
     const int rc = runRecover(session, outDir, only, deletedOnly);

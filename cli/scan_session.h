@@ -19,6 +19,11 @@ class ScanSession {
   // The work folder is `workDir`, or the default one when none.
   explicit ScanSession(std::optional<std::filesystem::path> workDir);
 
+  // The password of the encrypted phone backup `path` for the next scan: the first line of
+  // `passwordFile` when given (its newline removed), else, when `path` is an encrypted phone
+  // backup and standard input is a terminal, asked for there with echo off. Without either the
+  // scan reports the backup as encrypted. Returns an error line, or "".
+  std::string usePassword(const std::string& path, const std::string& passwordFile);
   // Scans `path` to its end; returns how it ended. The scan's run folder (what it unpacked)
   // stays until the session is destroyed, so its records can still be recovered.
   BackupScanOutcome scan(const std::string& path, bool showProgress);

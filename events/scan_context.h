@@ -4,7 +4,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -41,6 +43,12 @@ struct ScanContext {
   std::atomic<bool> stopRequested{false};
   // Damaged parts a step met and went past (one line each), for the scan's outcome.
   std::vector<std::string> warnings;
+  // The password of an encrypted phone backup, for this run only; the phone source wipes it
+  // as soon as the backup's keys are derived from it (or the backup needs none).
+  std::string backupPassword;
+  // Told how far the work before a phone backup's steps has come (deriving its key,
+  // decrypting its files): what is being done, and the work done of the whole. May be empty.
+  std::function<void(std::string_view stage, uint64_t done, uint64_t total)> preparationProgress;
 
   bool stopped() const { return stopRequested.load(std::memory_order_relaxed); }
 

@@ -15,6 +15,8 @@
 
 #include "app/orlisk_app_delegate.h"
 #include "events/notification_names.h"
+#include "ios/device_list.h"
+#include "ios/iphone_source.h"
 
 namespace tamsel {
 
@@ -207,9 +209,42 @@ void MainWindow::scanSelectedBackup() {
   const int row = selectedBackupRow();
   if (row < 0 || !controller_ || closing_) return;
   if (static_cast<size_t>(row) >= controller_->deviceController.count()) return;
-  if (!controller_->actScanIOSBackupFile(static_cast<size_t>(row))) {
-    showStillEnding(QStringLiteral("Please press Scan again in a moment."));
+  const auto& node = controller_->deviceController.at(static_cast<size_t>(row));
+  scanWithPassword(node->encrypted ? node->backUpFilePath : std::string(), [this, row] {
+    if (!controller_ || closing_) return;
+    if (!controller_->actScanIOSBackupFile(static_cast<size_t>(row))) {
+      showStillEnding(QStringLiteral("Please press Scan again in a moment."));
+    }
+  });
+}
+
+void MainWindow::scanWithPassword(const std::string& folder, std::function<void()> scan) {
+  if (folder.empty() || !looksLikePhoneBackup(folder)) {
+    scan();
+    return;
   }
+  const std::optional<PRIOSDeviceNode> node = readDeviceNode(folder);
+  if (!node || !node->encrypted) {
+    scan();
+    return;
+  }
+  if (passwordDialog_ != nullptr) passwordDialog_->close();
+  auto* dialog = new QInputDialog(this);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setWindowModality(Qt::WindowModal);
+  dialog->setWindowTitle(QStringLiteral("Encrypted backup"));
+  const QString name = qs(node->strDeviceName.empty() ? folder : node->strDeviceName);
+  dialog->setLabelText(
+      QStringLiteral("The backup of %1 is encrypted. Enter its password:").arg(name));
+  dialog->setTextEchoMode(QLineEdit::Password);
+  connect(dialog, &QInputDialog::textValueSelected, this,
+          [this, scan = std::move(scan)](const QString& password) {
+            if (!controller_ || closing_) return;
+            controller_->setBackupPassword(password.toStdString());
+            scan();
+          });
+  passwordDialog_ = dialog;
+  dialog->open();
 }
 
 void MainWindow::chooseBackupFolder() {
@@ -270,9 +305,11 @@ void MainWindow::chooseBackupFile() {
 void MainWindow::backupFileChosen(const QString& path) {
   if (path.isEmpty()) return;
   const std::string chosen = path.toStdString();
-  QTimer::singleShot(100, this, [this, chosen] {
-    if (!controller_ || closing_ || controller_->openPanelDidEnd(chosen, 1)) return;
-    showStillEnding(QStringLiteral("Please choose the backup again in a moment."));
+  scanWithPassword(chosen, [this, chosen] {
+    QTimer::singleShot(100, this, [this, chosen] {
+      if (!controller_ || closing_ || controller_->openPanelDidEnd(chosen, 1)) return;
+      showStillEnding(QStringLiteral("Please choose the backup again in a moment."));
+    });
   });
 }
 
@@ -291,7 +328,8 @@ void MainWindow::showScanOutcome(const ScanOutcome& outcome) {
   box->setStandardButtons(QMessageBox::Ok);
   if (!outcome.readable) {
     box->setIcon(QMessageBox::Warning);
-    box->setText(QStringLiteral("Not a backup"));
+    const bool wrongPassword = outcome.error.find("wrong password") != std::string::npos;
+    box->setText(wrongPassword ? QStringLiteral("Wrong password") : QStringLiteral("Not a backup"));
     box->setInformativeText(qs(outcome.error));
     // Nothing was found: back to the home view rather than an empty result screen.
     connect(box, &QMessageBox::finished, this, [this] {

@@ -4,6 +4,7 @@
 // (OrliskAppDelegate); the scanning itself happens in the core.
 #pragma once
 
+#include <QInputDialog>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
@@ -67,6 +68,8 @@ class MainWindow : public QMainWindow, public MainView {
   void showScanOutcome(const ScanOutcome& outcome);
   // The alert showScanOutcome has open, or null.
   QMessageBox* outcomeAlert() const { return outcomeAlert_.data(); }
+  // The password dialog of an encrypted phone backup while it is open, or null.
+  QInputDialog* passwordDialog() const { return passwordDialog_.data(); }
   // Stops the running scan (backup or memory card) and waits for it, releasing a worker
   // that waits for the UI thread. Called when the window closes; safe to call again. The owner
   // calls it (and detach()) before it destroys the controller.
@@ -110,6 +113,10 @@ class MainWindow : public QMainWindow, public MainView {
   QWidget* buildBackupSection(QWidget* parent);
   // The alert shown when a scan is refused because the previous one is still ending.
   void showStillEnding(const QString& again);
+  // For an encrypted phone backup at `folder`: asks for its password (a window-modal dialog),
+  // hands it to the controller and runs `scan`; Cancel runs nothing. For any other input runs
+  // `scan` at once.
+  void scanWithPassword(const std::string& folder, std::function<void()> scan);
   void postHover(std::string_view button, bool entered);
 
   OrliskAppDelegate* controller_ = nullptr;
@@ -128,6 +135,7 @@ class MainWindow : public QMainWindow, public MainView {
   QLabel* backupHint_ = nullptr;
   QString backupRoot_;
   QPointer<QMessageBox> outcomeAlert_;  // null again once the alert is closed
+  QPointer<QInputDialog> passwordDialog_;
   bool closing_ = false;
 };
 

@@ -10,12 +10,14 @@
 
 #include "events/deleted_keys.h"
 #include "events/notification_names.h"
+#include "ios/backup_crypto.h"
 #include "ios/backup_files.h"
 #include "ios/backup_index.h"
 #include "ios/contacts_messages.h"
 #include "ios/deleted_rows.h"
 #include "ios/deleted_steps.h"
 #include "ios/device_list.h"
+#include "ios/encrypted_backup.h"
 #include "ios/media_files.h"
 #include "ios/phone_db.h"
 #include "ios/phone_records.h"
@@ -165,12 +167,32 @@ bool looksLikePhoneBackup(const std::string& path) {
 
 ScanOutcome scanPhoneBackup(const std::string& path, ScanContext& ctx) {
   ScanOutcome o;
-  const std::filesystem::path folder(path);
-  const std::optional<PRIOSDeviceNode> node = readDeviceNode(folder);
+  const std::optional<PRIOSDeviceNode> node = readDeviceNode(path);
+  // An encrypted backup is read from a clear copy in the run folder; outcomes and messages
+  // still name the user's folder.
+  std::string readFrom = path;
   if (node && node->encrypted) {
-    o.fail(path + ": this backup is encrypted; encrypted backups are not supported yet");
-    return o;
+    if (ctx.backupPassword.empty()) {
+      o.fail(path + ": this backup is encrypted; its password is needed to read it");
+      return o;
+    }
+    ClearBackup clear = openEncryptedBackup(
+        path, ctx.backupPassword, ctx.runDir,
+        [&ctx](std::string_view stage, uint64_t done, uint64_t total) {
+          if (ctx.preparationProgress) ctx.preparationProgress(stage, done, total);
+          return !ctx.stopped();
+        });
+    for (std::string& w : clear.warnings) o.warnings.push_back(path + ": " + std::move(w));
+    if (!clear.opened) {
+      o.fail(path + ": " + clear.error);
+      return o;
+    }
+    logDebug(path + ": " + std::to_string(clear.files) + " stored files (" +
+             std::to_string(clear.bytes) + " bytes) decrypted into " + clear.folder.string());
+    readFrom = clear.folder.string();
   }
+  wipeSecret(ctx.backupPassword);
+  const std::filesystem::path folder(readFrom);
   // A chosen list entry set the flag already; the folder's own property lists say the same,
   // and they decide for a folder chosen by its path.
   if (node && !node->strIOSVersion.empty()) {
@@ -203,24 +225,24 @@ ScanOutcome scanPhoneBackup(const std::string& path, ScanContext& ctx) {
   PostedKeys posted(ctx.nc);
   using Step = std::function<void()>;
   const std::pair<const char*, Step> steps[] = {
-      {"index", [&] { scanDirAnalyThread(path, ctx); }},
-      {"folder listing", [&] { scanPhotoAndVideoThread(path, ctx); }},
-      {"contacts", [&] { scanContactThread(path, ctx); }},
-      {"messages", [&] { scanMessageThread(path, ctx); }},
-      {"call history", [&] { scanCallHistoryThread(path, ctx); }},
-      {"notes", [&] { scanNoteThread(path, ctx); }},
-      {"bookmarks", [&] { scanBookMarkThread(path, ctx); }},
-      {"calendar", [&] { scanCalenderThread(path, ctx); }},
-      {"deleted contacts", [&] { scanDelContactThread(path, ctx); }},
-      {"deleted messages", [&] { scanDelMessageThread(path, ctx); }},
-      {"deleted notes", [&] { scanDelNoteThread(path, ctx); }},
-      {"deleted call history", [&] { scanDelCallHistoryThread(path, ctx); }},
-      {"deleted bookmarks", [&] { ScanDelBookMarkThread(path, ctx); }},
-      {"deleted calendar", [&] { ScanDelCalenderThread(path, ctx); }},
+      {"index", [&] { scanDirAnalyThread(readFrom, ctx); }},
+      {"folder listing", [&] { scanPhotoAndVideoThread(readFrom, ctx); }},
+      {"contacts", [&] { scanContactThread(readFrom, ctx); }},
+      {"messages", [&] { scanMessageThread(readFrom, ctx); }},
+      {"call history", [&] { scanCallHistoryThread(readFrom, ctx); }},
+      {"notes", [&] { scanNoteThread(readFrom, ctx); }},
+      {"bookmarks", [&] { scanBookMarkThread(readFrom, ctx); }},
+      {"calendar", [&] { scanCalenderThread(readFrom, ctx); }},
+      {"deleted contacts", [&] { scanDelContactThread(readFrom, ctx); }},
+      {"deleted messages", [&] { scanDelMessageThread(readFrom, ctx); }},
+      {"deleted notes", [&] { scanDelNoteThread(readFrom, ctx); }},
+      {"deleted call history", [&] { scanDelCallHistoryThread(readFrom, ctx); }},
+      {"deleted bookmarks", [&] { ScanDelBookMarkThread(readFrom, ctx); }},
+      {"deleted calendar", [&] { ScanDelCalenderThread(readFrom, ctx); }},
       {"deleted rows",
        [&] {
          posted.stop();
-         scanDeletedRows(path, ctx, posted.keys());
+         scanDeletedRows(readFrom, ctx, posted.keys());
        }},
   };
   RecordCounter counter(ctx.nc);

@@ -23,8 +23,10 @@ bool looksLikePhoneBackup(const std::string& path);
 
 // Reads the backup folder `folder` in the order of the phone scan's steps: index with media
 // and app files, folder listing, contacts, messages, call history, notes, bookmarks,
-// calendar; ctx.stopped() is checked between steps. An encrypted backup, or one with neither
-// a readable index nor any of the phone's databases, is not readable (nothing is posted).
+// calendar; ctx.stopped() is checked between steps. An encrypted backup is opened with
+// ctx.backupPassword into a clear copy in the run folder, and the steps read that copy; without
+// a password, with a wrong one, or with neither a readable index nor any of the phone's
+// databases, the backup is not readable (nothing is posted).
 ScanOutcome scanPhoneBackup(const std::string& folder, ScanContext& ctx);
 
 // The source's name, as outcomes give it.

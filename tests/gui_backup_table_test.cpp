@@ -1,6 +1,6 @@
 // The phone-backup table of the home view over the real controller and generated backups:
 // rows and pictures, the Scan button that follows the selection, the hint of an empty list,
-// the encrypted mark, and scans of the selected row and of a chosen folder.
+// the encrypted mark and password dialog, and scans of the selected row and of a chosen folder.
 #include <gtest/gtest.h>
 
 #include <QFont>
@@ -10,6 +10,7 @@
 
 #include "gui/backup_table_model.h"
 #include "results/result_view_controller.h"
+#include "tests/fixtures/ios_encrypted_backup_writer.h"
 #include "tests/fixtures/ios_sample_backup.h"
 #include "tests/gui_test_support.h"
 #include "tests/gui_window_fixture.h"
@@ -122,23 +123,46 @@ TEST_F(GuiBackupList, EmptyRootSaysWhereBackupsAreLookedFor) {
   EXPECT_TRUE(window_->backupListHint()->text().contains(QString::fromStdString(empty.string())));
 }
 
-TEST_F(GuiBackupList, EncryptedBackupIsMarkedAndItsScanSaysWhy) {
-  testing::SampleBackupOptions locked;
-  locked.deviceName = "Locked phone";
-  locked.encrypted = true;
-  testing::writeSampleBackup(tmp_.path() / "other" / "c3", locked);
+TEST_F(GuiBackupList, EncryptedBackupIsMarkedAndAsksForItsPassword) {
+  // Carol's backup, encrypted.
+  const testing::EncryptionOptions locked;
+  testing::encryptBackup(second_.folder, tmp_.path() / "other" / "c3", locked);
   app_->setBackupRoot(tmp_.path() / "other");
   app_->showIphoneDiskView();
   ASSERT_EQ(rows(), 1);
-  EXPECT_EQ(cell(0, Col::kName), "Locked phone (encrypted)");
+  EXPECT_EQ(cell(0, Col::kName), "Carol's phone (encrypted)");
+  auto askedFor = [this] {
+    selectRow(0);  // the home view coming back lists the backups anew
+    scanButton().click();
+    return QTest::qWaitFor([this] { return window_->passwordDialog() != nullptr; }, kWaitMs);
+  };
 
-  selectRow(0);
-  scanButton().click();
+  // Cancel: no scan.
+  ASSERT_TRUE(askedFor());
+  EXPECT_EQ(window_->passwordDialog()->textEchoMode(), QLineEdit::Password);
+  window_->passwordDialog()->reject();
+  QTest::qWait(200);
+  EXPECT_FALSE(app_->scanRunning());
+  EXPECT_EQ(window_->outcomeAlert(), nullptr);
+  EXPECT_EQ(window_->currentPage(), window_->homePage());
+
+  // A wrong password: the alert says so, and the home view comes back.
+  ASSERT_TRUE(askedFor());
+  window_->passwordDialog()->setTextValue("not it");
+  window_->passwordDialog()->accept();
   ASSERT_TRUE(QTest::qWaitFor([this] { return window_->outcomeAlert() != nullptr; }, kWaitMs));
-  EXPECT_TRUE(window_->outcomeAlert()->informativeText().contains("encrypted"));
+  EXPECT_EQ(window_->outcomeAlert()->text(), "Wrong password");
+  EXPECT_TRUE(window_->outcomeAlert()->informativeText().contains("wrong password"));
   window_->outcomeAlert()->button(QMessageBox::Ok)->click();
   ASSERT_TRUE(
       QTest::qWaitFor([this] { return window_->currentPage() == window_->homePage(); }, kWaitMs));
+
+  // The right one: the records of the clear backup.
+  ASSERT_TRUE(askedFor());
+  window_->passwordDialog()->setTextValue(QString::fromStdString(locked.password));
+  window_->passwordDialog()->accept();
+  ASSERT_TRUE(QTest::qWaitFor([this] { return scanFinished(); }, kWaitMs));
+  expectResultsOf(second_);
 }
 
 // Scan takes the selected row's backup, not the first one: the second backup's first

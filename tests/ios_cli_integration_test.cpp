@@ -103,10 +103,10 @@ TEST_F(PhoneCli, BackupsAreListedOneLineEach) {
   EXPECT_NE(lines[2].find(" encrypted"), std::string::npos);
   EXPECT_EQ(lines[2].find("not encrypted"), std::string::npos);
 
-  // An encrypted backup is refused by scan, with the reason.
+  // An encrypted backup is refused by scan without its password, with the reason.
   CliRun scan = run("scan " + quote((root / "bbbb").string()));
   EXPECT_EQ(scan.status, 2);
-  EXPECT_NE(scan.err.find("encrypted backups are not supported yet"), std::string::npos)
+  EXPECT_NE(scan.err.find("this backup is encrypted; its password is needed"), std::string::npos)
       << scan.err;
 }
 

@@ -176,7 +176,7 @@ TEST_F(IphoneSourceTest, EncryptedBackupIsRefusedAndPostsNothing) {
   const ScanOutcome o = scan(backup.path(), ctx);
   EXPECT_FALSE(o.readable);
   EXPECT_EQ(o.error, backup.path().string() +
-                         ": this backup is encrypted; encrypted backups are not supported yet");
+                         ": this backup is encrypted; its password is needed to read it");
   EXPECT_TRUE(rec.names.empty());
   EXPECT_TRUE(fs::is_empty(runDir_)) << "nothing is copied from an encrypted backup";
 }
