@@ -1,9 +1,11 @@
 // Writes a seed corpus for the disk library's fuzz target into the folder named on the
-// command line: small FAT12/16/32 volumes (long names, folders, deleted files and folders,
-// fragmented files, loops, entries pointing outside the volume or into another folder), the same
-// volumes inside an MBR disk, files of every carved format in free space, and cut-short and damaged
-// copies. Images are cut after their last used sector, so a FAT32 volume's seed holds its FATs and
-// its files but not the empty clusters after them. Deterministic: the same files every run.
+// command line: small exFAT and FAT12/16/32 volumes (long names, folders, deleted files and
+// folders, fragmented files, loops, entries pointing outside the volume or into another
+// folder), the same volumes inside an MBR disk, files of every carved format in free space,
+// and cut-short and damaged copies. Images are cut after their last used sector, so a FAT32
+// volume's seed holds its FATs and its files but not the empty clusters after them.
+// Deterministic: the same files every run.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -11,12 +13,14 @@
 #include <vector>
 
 #include "fuzz/corpus_writer.h"
+#include "tests/fixtures/exfat_image_writer.h"
 #include "tests/fixtures/fat_image_writer.h"
 
 namespace fs = std::filesystem;
 using tamsel::fuzzing::CorpusWriter;
 using tamsel::fuzzing::nextRandom;
 using tamsel::fuzzing::runCorpusGenerator;
+using tamsel::testing::ExfatImageWriter;
 using tamsel::testing::FatImageWriter;
 
 namespace {
@@ -93,6 +97,56 @@ std::vector<std::string> carvedSamples() {
   std::string mdat = std::string(4, '\0') + "mdat" + std::string(8, '\x55');
   put32be(mdat, 0, 16);
   out.push_back(mp4 + moov + mdat);
+  // The same movie followed by a box whose 64-bit size would wrap the walk back before it.
+  std::string wrap = std::string("\x00\x00\x00\x01", 4) + "free" + std::string(8, '\xFF');
+  out.push_back(mp4 + moov + mdat + wrap);
+
+  // A ZIP whose second entry's length is in a data descriptor, named like a word document.
+  std::string z = "PK\x03\x04" + std::string(26, '\0') + "[Content_Types].xml" + "<Types/>";
+  put16(z, 26, 19);
+  put32(z, 18, 8);
+  put32(z, 22, 8);
+  const size_t second = z.size();
+  z += "PK\x03\x04" + std::string(26, '\0') + "word/document.xml" + "<w:document/>";
+  put16(z, second + 6, 8);
+  put16(z, second + 26, 17);
+  z += "PK\x07\x08" + std::string(12, '\0');
+  put32(z, z.size() - 8, 13);
+  put32(z, z.size() - 4, 13);
+  const size_t directory = z.size();
+  for (const auto& [at, name] : {std::pair<size_t, std::string>{0, "[Content_Types].xml"},
+                                 std::pair<size_t, std::string>{second, "word/document.xml"}}) {
+    std::string entry = "PK\x01\x02" + std::string(42, '\0') + name;
+    put16(entry, 28, static_cast<uint32_t>(name.size()));
+    put32(entry, 42, static_cast<uint32_t>(at));
+    z += entry;
+  }
+  std::string end = "PK\x05\x06" + std::string(18, '\0');
+  put16(end, 8, 2);
+  put16(end, 10, 2);
+  put32(end, 12, static_cast<uint32_t>(z.size() - directory));
+  put32(end, 16, static_cast<uint32_t>(directory));
+  out.push_back(z + end);
+
+  // MP3: an ID3 tag and frames (MPEG 1 layer III, 128 kbit/s, 44.1 kHz: 417 bytes, 418
+  // padded), and eight frames without a tag.
+  std::string frames;
+  for (int i = 0; i < 8; ++i) {
+    std::string frame(i % 2 == 0 ? 417 : 418, static_cast<char>(0x11 * i));
+    put32be(frame, 0, i % 2 == 0 ? 0xFFFB9064u : 0xFFFB9264u);
+    frames += frame;
+  }
+  out.push_back(std::string("ID3\x03\x00\x00\x00\x00\x00\x0A", 10) + std::string(10, 'T') +
+                frames.substr(0, 835) + "TAG" + std::string(125, 'v'));
+  out.push_back(frames);
+
+  // Plain text of a little over 4 KiB.
+  std::string prose;
+  for (int line = 0; prose.size() < 4200; ++line) {
+    prose += "line " + std::to_string(line) + ": " + text(50 + line % 17, static_cast<char>(line)) +
+             "\n";
+  }
+  out.push_back(prose);
   return out;
 }
 
@@ -145,6 +199,34 @@ Layout layoutOf(const std::string& v, size_t at) {
   return l;
 }
 
+// A small exFAT volume (512-byte clusters) with a bit of everything: files contiguous and
+// chained, fragmented, in folders, deleted (some of them overwritten since), a looping
+// chain, entries pointing outside the volume or at a folder again, and a name to clean.
+ExfatImageWriter sampleExfat() {
+  ExfatImageWriter w(384 * 1024, 0);
+  const std::vector<std::string> samples = carvedSamples();
+  w.addFile("hello.txt", "hello, card\n");
+  const uint32_t loop = w.addFile("loop.bin", text(1600, 6), {false, false});
+  w.setFatEntry(loop + 2, loop);
+  w.addDirectory("DCIM", {false, false});
+  w.addDirectory("DCIM/100 camera roll");
+  w.addFile("DCIM/100 camera roll/IMG_0001.JPG", samples[0]);
+  w.addFile("DCIM/scattered pieces with a long name.bin", text(2100, 2), {false, true});
+  w.addFile("old.png", samples[1] + text(600, 3));
+  w.remove("old.png");
+  w.addFile("over.txt", text(300, 4));  // takes the deleted picture's first cluster
+  w.addFile("gone.pdf", samples[3] + text(900, 5), {false, false});
+  w.addDirectory("OLD");
+  w.addFile("OLD/inside.gif", samples[2]);
+  w.remove("gone.pdf");
+  w.remove("OLD");
+  w.addRawSet("", u"far.bin", 0x0FFFFFF0u, 5000, true);
+  w.addRawSet("", u"huge.bin", loop, 1ull << 40, false);
+  w.addRawSet("DCIM", u"up", w.rootCluster(), 512, true, true);
+  w.addRawSet("DCIM", u"..", loop, 100, true);
+  return w;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -166,6 +248,54 @@ int main(int argc, char** argv) {
           {FatImageWriter::inMbrDisk(v, start, start + static_cast<uint32_t>(v.size() / 512) + 8),
            static_cast<size_t>(start) * 512});
     }
+    // exFAT: the volume alone and as partition 1 of an MBR disk, cut short, changed at
+    // random (the main boot region, then the FAT, the bitmap and the folders), with boot
+    // fields that claim too much (sealed again, so the checksum holds), and with its main
+    // boot region wrecked so that the backup is read.
+    {
+      ExfatImageWriter w = sampleExfat();
+      const std::string v = trimmed(w.bytes());
+      out.write(v);
+      out.write(
+          FatImageWriter::inMbrDisk(v, 63, 63 + static_cast<uint32_t>(v.size() / 512) + 8, 0x07));
+      const size_t fat = 32 * 512, heap = static_cast<size_t>(w.clusterOffset(2));
+      for (size_t cut :
+           {size_t{300}, size_t{12 * 512}, size_t{24 * 512}, fat + 700, heap + 100, v.size() / 2}) {
+        if (cut < v.size()) out.write(v.substr(0, cut));
+      }
+      uint32_t xrng = 0x9E3779B9u;
+      for (int m = 0; m < 16; ++m) {
+        std::string copy = v;
+        for (int j = 0; j <= m % 4; ++j) {
+          const size_t area = nextRandom(xrng) % 4;
+          const size_t from = area == 0 ? 64 : area == 1 ? fat : area == 2 ? heap : heap + 1024;
+          const size_t span = area == 0 ? 48 : 1024;
+          const size_t at = from + nextRandom(xrng) % span;
+          if (at < copy.size()) copy[at] = static_cast<char>(nextRandom(xrng));
+        }
+        out.write(copy);
+      }
+      auto claim = [&](size_t field, int width, uint64_t value) {
+        std::string copy = v;
+        for (int i = 0; i < width; ++i) copy[field + i] = static_cast<char>(value >> (8 * i));
+        copy.resize(std::max(copy.size(), size_t{12} << static_cast<uint8_t>(copy[108])), '\0');
+        ExfatImageWriter::sealBootRegion(copy, 0);
+        out.write(copy);
+      };
+      claim(109, 1, 16);                   // 32 MiB clusters
+      claim(108, 1, 12);                   // 4 KiB sectors
+      claim(72, 8, ~0ull);                 // a volume of 2^64 sectors
+      claim(84, 4, 0xFFFFFFFFu);           // a FAT longer than the disk
+      claim(88, 4, 0xFFFFFF00u);           // a heap past the disk's end
+      claim(92, 4, 0xFFFFFFF5u);           // the most clusters exFAT allows
+      claim(96, 4, w.clusterCount() + 1);  // the root folder at the last cluster
+      claim(110, 1, 2);                    // two FATs ...
+      claim(106, 2, 1);                    // ... the second one active, though there is one
+      std::string wrecked = v;
+      wrecked[5 * 512] ^= 0x40;
+      out.write(wrecked);
+    }
+
     std::string carved;
     for (const std::string& s : samples) {
       carved += s + std::string(512 - s.size() % 512, '\0');
