@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "disklib/disk_internal.h"
@@ -555,15 +556,17 @@ bool looksLikeText(const uint8_t* p, size_t n) {
 Measured text(const Device& device, Cursor& c, uint64_t start, uint64_t limit,
               const RangeSet& skipSet, const std::atomic<bool>& stop) {
   static constexpr char kPdf[] = "%PDF-";
-  constexpr size_t kChunk = 64 << 10;
-  std::vector<uint8_t> chunk(kChunk);
+  // Most runs that begin like text are short: the first piece read is small.
+  constexpr size_t kFirstChunk = 2 * kTextMin, kChunk = 64 << 10;
+  std::unique_ptr<uint8_t[]> chunk(new uint8_t[kChunk]);
   size_t have = 0, at = 0;  // bytes in `chunk`, and the next one to look at
   uint64_t pos = start;     // the position of the next byte
   auto get = [&]() -> int {
     if (at == have) {
       if (pos >= limit || stop.load(std::memory_order_relaxed)) return -1;
-      have = static_cast<size_t>(std::min<uint64_t>(kChunk, limit - pos));
-      device.read(pos, chunk.data(), have);
+      const size_t want = pos == start ? kFirstChunk : kChunk;
+      have = static_cast<size_t>(std::min<uint64_t>(want, limit - pos));
+      device.read(pos, chunk.get(), have);
       at = 0;
     }
     return chunk[at++];
