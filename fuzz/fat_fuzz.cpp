@@ -1,8 +1,8 @@
 // Fuzzes the disk library's scan of a hostile memory card: the input is scanned as a whole
-// disk (FAT walk at offset 0 and in every partition its table names, then carving), and
-// again as partition 1 of an MBR disk built around it. Every found file is read back
-// through its runs. The image lives in a memory file reached through /proc/self/fd, so no
-// file is written per input.
+// disk (FAT or exFAT walk at offset 0 and in every partition its table names, then
+// carving), and again as partition 1 of an MBR disk built around it. Every found file is
+// read back through its runs. The image lives in a memory file reached through
+// /proc/self/fd, so no file is written per input.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -119,6 +119,55 @@ void fill(int fd, const std::vector<uint8_t>& bytes) {
   }
 }
 
+bool endsWith(const std::string& name, const char* suffix) {
+  const size_t n = std::strlen(suffix);
+  return name.size() >= n && name.compare(name.size() - n, n, suffix) == 0;
+}
+
+// A carved file's bytes must bear out the length the carver gave it: a movie is a whole
+// number of boxes (a box size that wraps must not send the walk back), a ZIP ends with its
+// end record and that record's comment, plain text holds no control bytes.
+void checkCarved(const Found& f, const std::vector<uint8_t>& b) {
+  static const char* const kZipKinds[] = {".zip", ".docx", ".xlsx", ".pptx", ".odt",
+                                          ".ods", ".odp",  ".epub", ".jar",  ".apk"};
+  if (f.name.rfind("carved_", 0) != 0) return;
+  const uint64_t len = b.size();
+  auto be32 = [&](uint64_t at) {
+    return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) |
+           b[at + 3];
+  };
+  if (endsWith(f.name, ".mp4") || endsWith(f.name, ".mov") || endsWith(f.name, ".3gp") ||
+      endsWith(f.name, ".m4a")) {
+    uint64_t at = 0;
+    while (at < len) {
+      if (len - at < 8) fail("a movie ending inside a box header", f.name, f.start, f.len);
+      uint64_t size = be32(at);
+      if (size == 1) {
+        if (len - at < 16) fail("a movie ending inside a box header", f.name, f.start, f.len);
+        size = (uint64_t{be32(at + 8)} << 32) | be32(at + 12);
+      }
+      if (size < 8 || size > len - at)
+        fail("a movie that is no chain of boxes", f.name, f.start, f.len);
+      at += size;
+    }
+  } else if (std::any_of(std::begin(kZipKinds), std::end(kZipKinds),
+                         [&](const char* ext) { return endsWith(f.name, ext); })) {
+    bool ended = false;
+    for (uint64_t comment = 0; !ended && comment <= 0xFFFF && comment + 22 <= len; ++comment) {
+      const uint64_t at = len - 22 - comment;
+      ended = b[at] == 'P' && b[at + 1] == 'K' && b[at + 2] == 5 && b[at + 3] == 6 &&
+              static_cast<uint64_t>(b[at + 20] | (b[at + 21] << 8)) == comment;
+    }
+    if (!ended) fail("a ZIP not ending with its end record", f.name, f.start, f.len);
+  } else if (endsWith(f.name, ".txt")) {
+    for (uint8_t c : b) {
+      if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f') {
+        fail("text holding a control byte", f.name, f.start, f.len);
+      }
+    }
+  }
+}
+
 void scan(const std::string& path, int index, uint64_t begin, uint64_t end) {
   gExpect = Expect{begin, end, 0, {}};
   _rec_file_ele ele{};
@@ -136,6 +185,7 @@ void scan(const std::string& path, int index, uint64_t begin, uint64_t end) {
     buffer.assign(f.len, 0);
     _rec_file_ele e{f.start, f.len, static_cast<uint32_t>(f.name.size()), f.name.data(), nullptr};
     tamsel::disk::readFoundFile(&disk, buffer.data(), &e);
+    checkCarved(f, buffer);
     gSink = gSink + buffer.front() + buffer.back();
   }
 }
