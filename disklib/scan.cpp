@@ -6,6 +6,7 @@
 // the library (its runs, keyed by disk path, first byte, length and name) until the next
 // scan of the same disk; every other found file is one contiguous run.
 #include <fcntl.h>
+#include <sys/sendfile.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -148,19 +149,30 @@ int rereadSectors(const Device& device, const std::string& diskPath, const std::
   return 0;
 }
 
-// Copies the found file's runs on `device` to `fd`, one piece of at most a mebibyte at a
-// time. A piece the disk cannot read is read again sector by sector and the sectors that
-// still fail are written as zeros (counted in `zeroed`, and logged once for the file). A
-// run past the disk's end, a disk that ends during the copy, a run list shorter than the
-// file, or more unreadable bytes than rereadSectors allows fail the copy (EIO). Returns 0,
+// Copies the found file's runs on `device` to `put`, a piece of a mebibyte at a time: the
+// runs' bytes are gathered into the piece, so a file of many small runs is still handed on in
+// large pieces, and reads after a run's first one fall on mebibyte boundaries of the disk. A
+// piece the disk cannot read is read again sector by sector and the sectors that still fail
+// are written as zeros (counted in `zeroed`, and logged once for the file). A run past the
+// disk's end, a disk that ends during the copy, a run list shorter than the file, or more
+// unreadable bytes than rereadSectors allows fail the copy (EIO). Returns 0,
 // TAMSEL_DISKLIB_ZERO_FILLED, or the errno value of the failure, which is logged.
 // `put` takes each piece in order and returns 0 or the errno value of its failure. Only
-// `count` bytes from byte `offset` of the file are copied (a preview's part of a file).
+// `count` bytes from byte `offset` of the file are copied (a preview's part of a file, or
+// what a kernel copy left).
 int copyRuns(const Device& device, const std::string& diskPath, const FileRef& file,
              uint64_t offset, uint64_t count, const PutPiece& put, uint64_t& zeroed) {
   constexpr uint64_t kPiece = 1 << 20;
   const std::string& name = file.name;
   std::vector<uint8_t> piece(static_cast<size_t>(std::clamp<uint64_t>(count, 1, kPiece)));
+  size_t filled = 0;  // bytes of `piece` not yet handed on
+  auto flush = [&]() {
+    if (filled == 0) return 0;
+    const int error = put(piece.data(), filled);
+    if (error != 0) diskLog("found file " + name + ": cannot write it: " + std::strerror(error));
+    filled = 0;
+    return error;
+  };
   CopyDamage damage;
   uint64_t failing = 0;  // unreadable bytes in a row
   uint64_t skip = offset;
@@ -181,9 +193,11 @@ int copyRuns(const Device& device, const std::string& diskPath, const FileRef& f
       return EIO;
     }
     for (uint64_t done = 0; done < len;) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(piece.size(), len - done));
       const uint64_t at = r.start + done;
-      switch (device.readExact(at, piece.data(), n)) {
+      const size_t n = static_cast<size_t>(
+          std::min<uint64_t>({piece.size() - filled, len - done, kPiece - at % kPiece}));
+      uint8_t* out = piece.data() + filled;
+      switch (device.readExact(at, out, n)) {
         case Device::Status::kRead:
           failing = 0;
           break;
@@ -192,8 +206,7 @@ int copyRuns(const Device& device, const std::string& diskPath, const FileRef& f
                   ", inside the file");
           return EIO;
         case Device::Status::kFailed:
-          if (int error = rereadSectors(device, diskPath, name, count, at, piece.data(), n, failing,
-                                        damage);
+          if (int error = rereadSectors(device, diskPath, name, count, at, out, n, failing, damage);
               error != 0) {
             zeroed = damage.zeroed;
             return error;
@@ -201,14 +214,15 @@ int copyRuns(const Device& device, const std::string& diskPath, const FileRef& f
           break;
       }
       zeroed = damage.zeroed;
-      if (int error = put(piece.data(), n); error != 0) {
-        diskLog("found file " + name + ": cannot write it: " + std::strerror(error));
-        return error;
+      filled += n;
+      if (filled == piece.size()) {
+        if (int error = flush(); error != 0) return error;
       }
       done += n;
     }
     left -= len;
   }
+  if (int error = flush(); error != 0) return error;
   if (left > 0) {
     diskLog("found file " + name + ": its runs on " + diskPath + " end " + std::to_string(left) +
             " bytes short of its length");
@@ -218,6 +232,61 @@ int copyRuns(const Device& device, const std::string& diskPath, const FileRef& f
   diskLog("found file " + name + ": " + std::to_string(damage.zeroed) + " unreadable bytes of " +
           diskPath + " (the first at " + hexOffset(damage.firstAt) + ") written as zeros");
   return TAMSEL_DISKLIB_ZERO_FILLED;
+}
+
+// Lets the kernel copy the first bytes of the found file from the device to `fd` (at its
+// position), without passing them through the library: copy_file_range for an image file,
+// sendfile for a block device or where the two files cannot share a copy. Only files whose
+// runs are all of a mebibyte or more (a contiguous file is one run) are copied so, and only
+// with the device's own reads (a test's read hook sees every byte). Returns the bytes copied;
+// the caller copies the rest through copyRuns, which reports what stopped the kernel (a read
+// error, the device's end, a descriptor that cannot be written).
+uint64_t kernelCopy(const Device& device, const std::vector<Extent>& runs, uint64_t count, int fd) {
+  constexpr uint64_t kMinRun = 1 << 20, kCall = 1 << 30;
+  if (devicePread != &::pread) return 0;
+  if (runs.size() > 1 &&
+      std::any_of(runs.begin(), runs.end(), [](const Extent& r) { return r.len < kMinRun; })) {
+    return 0;
+  }
+  bool useSendfile = device.isBlockDevice();
+  uint64_t copied = 0;
+  for (const Extent& r : runs) {
+    const uint64_t len = std::min(r.len, count - copied);
+    if (r.start > device.size() || len > device.size() - r.start) break;
+    for (uint64_t done = 0; done < len;) {
+      const size_t want = static_cast<size_t>(std::min(len - done, kCall));
+      ssize_t got;
+      if (!useSendfile) {
+        auto in = static_cast<loff_t>(r.start + done);
+        got = ::copy_file_range(device.fd(), &in, fd, nullptr, want, 0);
+        // Files the kernel cannot copy between (another file system, a pipe, O_APPEND ...):
+        // sendfile may still take them, and reports the same errors when it cannot.
+        if (got < 0 && done == 0 && copied == 0 && errno != EINTR && errno != EIO &&
+            errno != ENOSPC) {
+          useSendfile = true;
+          continue;
+        }
+      } else {
+        auto in = static_cast<off_t>(r.start + done);
+        got = ::sendfile(fd, device.fd(), &in, want);
+      }
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return copied;
+      done += static_cast<uint64_t>(got);
+      copied += static_cast<uint64_t>(got);
+    }
+    if (copied == count) break;
+  }
+  return copied;
+}
+
+// Writes the found file's first `count` bytes to `fd`: what the kernel can copy, then the
+// rest through copyRuns.
+int copyToFd(const Device& device, const std::string& diskPath, const FileRef& file, uint64_t count,
+             int fd, uint64_t& zeroed) {
+  const uint64_t copied = kernelCopy(device, runsOf(diskPath, file), count, fd);
+  if (copied == count) return 0;
+  return copyRuns(device, diskPath, file, copied, count - copied, fdSink(fd), zeroed);
 }
 
 PutPiece fdSink(int fd) {
@@ -364,7 +433,7 @@ void scanDeviceFor(const char* pathText, int index, void* caller, tamsel_found_c
                   (f.cutAtEnd || held < f.len ? TAMSEL_FOUND_TRUNCATED : 0u);
         r.file_start = f.start;
         r.file_len = held;
-        r.declared_len = f.len;
+        r.declared_len = f.declaredLen != 0 ? f.declaredLen : f.len;
         r.create_time = f.created;
         r.modify_time = f.modified;
         r.name_len = static_cast<uint32_t>(f.name.size());
@@ -407,7 +476,7 @@ int writeFoundFile(list_disk_struct* disk, _rec_file_ele* ele, int fd, uint64_t*
     diskLog("writeFoundFile: " + error);
     return EIO;
   }
-  return copyRuns(*device, disk->path, refOf(ele), 0, ele->file_len, fdSink(fd), *unreadable);
+  return copyToFd(*device, disk->path, refOf(ele), ele->file_len, fd, *unreadable);
 }
 
 int writeFoundFile64(list_disk_struct* disk, const tamsel_found_file* file, int fd,
@@ -423,7 +492,7 @@ int writeFoundFile64(list_disk_struct* disk, const tamsel_found_file* file, int 
     diskLog("writeFoundFile64: " + error);
     return EIO;
   }
-  return copyRuns(*device, disk->path, refOf(file), 0, file->file_len, fdSink(fd), *unreadable);
+  return copyToFd(*device, disk->path, refOf(file), file->file_len, fd, *unreadable);
 }
 
 int readFoundFile64(list_disk_struct* disk, const tamsel_found_file* file, uint64_t offset,
@@ -472,8 +541,7 @@ void recoverFoundFile(const char* destPath, list_disk_struct* disk, _rec_file_el
   }
   // A file with unreadable sectors is kept with zeros in their place: the log names them.
   uint64_t zeroed = 0;
-  const int result =
-      copyRuns(*device, disk->path, refOf(ele), 0, ele->file_len, fdSink(fd), zeroed);
+  const int result = copyToFd(*device, disk->path, refOf(ele), ele->file_len, fd, zeroed);
   bool ok = result == 0 || result == TAMSEL_DISKLIB_ZERO_FILLED;
   if (::close(fd) != 0) {
     diskLog(std::string("recoverFoundFile: cannot write ") + destPath + ": " +

@@ -82,6 +82,24 @@ class ExfatWalk : public testing::DiskLibHarness {
     return out;
   }
 
+  // What the 64-bit entry of the table reports, by name (the records' name pointers
+  // cleared: they live only during the call).
+  std::map<std::string, tamsel_found_file> wideScan(const fs::path& path) {
+    std::map<std::string, tamsel_found_file> out;
+    EXPECT_NE(t->scanDeviceFor, nullptr);
+    if (t->scanDeviceFor == nullptr) return out;
+    t->scanDeviceFor(
+        path.c_str(), 255, &out,
+        [](void* caller, const tamsel_found_file* f) {
+          tamsel_found_file copy = *f;
+          copy.name = nullptr;
+          static_cast<std::map<std::string, tamsel_found_file>*>(caller)->emplace(
+              std::string(f->name, f->name_len), copy);
+        },
+        nullptr);
+    return out;
+  }
+
   // The bytes of a found file, read through the library as the program reads them.
   std::string read(const fs::path& path, const Found& f) {
     t->addDiskImage(path.c_str());
@@ -310,6 +328,17 @@ TEST_F(ExfatWalk, HostileEntriesEndTheWalkNotTheScan) {
   ASSERT_TRUE(facts.count("tail.bin"));
   EXPECT_TRUE(facts["tail.bin"].chainDamaged);  // the volume ends inside it
   EXPECT_EQ(facts["tail.bin"].len, 3 * w.clusterBytes());
+
+  // The table's 64-bit records carry the same: what the disk holds and what the entry says.
+  std::map<std::string, tamsel_found_file> wide = wideScan(img);
+  ASSERT_TRUE(wide.count("looping2.bin"));
+  EXPECT_EQ(wide["looping2.bin"].flags, TAMSEL_FOUND_CHAIN_DAMAGED);
+  EXPECT_EQ(wide["looping2.bin"].file_len, 3 * w.clusterBytes());
+  EXPECT_EQ(wide["looping2.bin"].declared_len, 1ull << 40);
+  ASSERT_TRUE(wide.count("plain.txt"));
+  EXPECT_EQ(wide["plain.txt"].flags, 0u);
+  EXPECT_EQ(wide["plain.txt"].declared_len, 6u);
+  EXPECT_EQ(wide["plain.txt"].modify_time, utc(2024, 6, 1, 6, 0, 2));
 }
 
 TEST_F(ExfatWalk, ImageCutShortMarksTheFilesItCuts) {
