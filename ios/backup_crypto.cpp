@@ -19,6 +19,8 @@ namespace {
 
 constexpr size_t kBlock = 16;
 constexpr size_t kFileChunk = size_t{1} << 20;
+// The most rounds of either derivation step a keybag may ask for.
+constexpr uint64_t kMaxIterations = 200000000;
 // Iterations of PBKDF2 between two progress calls.
 constexpr uint64_t kIterationChunk = 4096;
 
@@ -143,6 +145,12 @@ std::optional<Keybag> parseKeybag(std::span<const uint8_t> bytes, std::string* e
   if (bag.salt.empty() || bag.iterations == 0)
     return fail("its salt or iteration count is missing");
   if (!bag.dpsl.empty() && bag.dpic == 0) return fail("its first iteration count is missing");
+  // Backups use ten thousand and ten million rounds; a count far past that would keep the
+  // scan deriving for hours.
+  if (bag.iterations > kMaxIterations || bag.dpic > kMaxIterations) {
+    return fail("it asks for more than " + std::to_string(kMaxIterations) +
+                " rounds of derivation");
+  }
   if (bag.classKeys.empty()) return fail("it holds no class keys");
   return bag;
 }

@@ -177,6 +177,8 @@ TEST(BackupCrypto, DamagedKeybagsAreRefusedWithTheReason) {
       {header, "no class keys"},
       {header + keybagItem("DPSL", "x") + classKey, "first iteration count"},
       {header + keybagItem("UUID", "k") + keybagItem("CLAS", "\x01\x02"), "not a number"},
+      {header + keybagItem("DPSL", "x") + keybagNumber("DPIC", 0xFFFFFFFFu) + classKey,
+       "rounds of derivation"},
   };
   for (const auto& c : cases) {
     std::string error;
