@@ -3,12 +3,15 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstring>
 #include <map>
 #include <set>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 namespace tamsel {
 
@@ -63,7 +66,9 @@ std::string quoted(const std::string& name) {
 struct Database {
   sqlite3* db = nullptr;
   explicit Database(const std::string& path) {
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    // The connection is used by one thread only: SQLite need not lock it on every call.
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
       sqlite3_close(db);
       db = nullptr;
       return;
@@ -99,46 +104,82 @@ struct Statement {
 constexpr uint64_t kFnvOffset = 1469598103934665603ull;
 constexpr uint64_t kFnvPrime = 1099511628211ull;
 
-// Eight bytes at a time, the tail byte by byte.
+void mixByte(uint64_t& h, uint8_t b) {
+  h = (h ^ b) * kFnvPrime;
+}
+
+void mixWord(uint64_t& h, uint64_t word) {
+  h = (h ^ word) * kFnvPrime;
+  h ^= h >> 29;
+}
+
+// Eight bytes at a time, the tail byte by byte; long texts in four independent lanes first
+// (so that one multiplication need not wait for the one before).
 void mix(uint64_t& h, const void* data, size_t n) {
   auto p = static_cast<const uint8_t*>(data);
   size_t i = 0;
+  if (n >= 32) {
+    uint64_t lane[4] = {h, h ^ 0x9e3779b97f4a7c15ull, h + kFnvPrime, ~h};
+    for (; i + 32 <= n; i += 32) {
+      for (size_t k = 0; k < 4; ++k) {
+        uint64_t word;
+        std::memcpy(&word, p + i + 8 * k, 8);
+        mixWord(lane[k], word);
+      }
+    }
+    h = lane[0];
+    for (size_t k = 1; k < 4; ++k) mixWord(h, lane[k]);
+  }
   for (; i + 8 <= n; i += 8) {
     uint64_t word;
     std::memcpy(&word, p + i, 8);
-    h = (h ^ word) * kFnvPrime;
-    h ^= h >> 29;
+    mixWord(h, word);
   }
-  for (; i < n; ++i) h = (h ^ p[i]) * kFnvPrime;
+  for (; i < n; ++i) mixByte(h, p[i]);
 }
 
-// A value's hash contribution: an integral real counts as the integer (SQLite may keep
-// either form for a REAL column).
-void mixValue(uint64_t& h, const CarvedValue& v) {
-  uint8_t tag = static_cast<uint8_t>(v.index());
-  if (auto d = std::get_if<double>(&v)) {
-    if (*d >= -9.2e18 && *d <= 9.2e18 && static_cast<double>(static_cast<int64_t>(*d)) == *d) {
-      int64_t i = static_cast<int64_t>(*d);
-      tag = 1;
-      mix(h, &tag, 1);
-      mix(h, &i, sizeof i);
-      return;
-    }
+// A value's hash contribution, by kind (a tag byte, then the value): an integral real counts
+// as the integer (SQLite may keep either form for a REAL column). The live rows are hashed
+// from their stored bytes or SQLite's columns through the same functions as carved values.
+void mixNull(uint64_t& h) {
+  mixByte(h, 0);
+}
+
+void mixInteger(uint64_t& h, int64_t i) {
+  mixByte(h, 1);
+  mixWord(h, static_cast<uint64_t>(i));
+}
+
+void mixReal(uint64_t& h, double d) {
+  if (d >= -9.2e18 && d <= 9.2e18 && static_cast<double>(static_cast<int64_t>(d)) == d) {
+    mixInteger(h, static_cast<int64_t>(d));
+    return;
   }
-  mix(h, &tag, 1);
-  std::visit(
-      [&h](const auto& x) {
-        using T = std::decay_t<decltype(x)>;
-        if constexpr (std::is_same_v<T, int64_t> || std::is_same_v<T, double>) {
-          mix(h, &x, sizeof x);
-        } else if constexpr (std::is_same_v<T, std::string> ||
-                             std::is_same_v<T, std::vector<uint8_t>>) {
-          uint64_t n = x.size();
-          mix(h, &n, sizeof n);
-          mix(h, x.data(), x.size());
-        }
-      },
-      v);
+  uint64_t bits;
+  std::memcpy(&bits, &d, sizeof bits);
+  mixByte(h, 2);
+  mixWord(h, bits);
+}
+
+// Text (tag 3) or blob (tag 4).
+void mixBytes(uint64_t& h, uint8_t tag, const void* data, size_t size) {
+  mixByte(h, tag);
+  mixWord(h, size);
+  mix(h, data, size);
+}
+
+void mixValue(uint64_t& h, const CarvedValue& v) {
+  if (auto i = std::get_if<int64_t>(&v)) {
+    mixInteger(h, *i);
+  } else if (auto d = std::get_if<double>(&v)) {
+    mixReal(h, *d);
+  } else if (auto s = std::get_if<std::string>(&v)) {
+    mixBytes(h, 3, s->data(), s->size());
+  } else if (auto b = std::get_if<std::vector<uint8_t>>(&v)) {
+    mixBytes(h, 4, b->data(), b->size());
+  } else {
+    mixNull(h);
+  }
 }
 
 // The values' hash, without the rowid alias (kept as NULL in the record).
@@ -152,7 +193,7 @@ uint64_t valuesHash(const std::vector<CarvedValue>& values, int alias) {
 
 uint64_t keyOf(int64_t rowid, uint64_t hash) {
   uint64_t h = hash;
-  mix(h, &rowid, sizeof rowid);
+  mixWord(h, static_cast<uint64_t>(rowid));
   return h;
 }
 
@@ -180,7 +221,11 @@ bool validUtf8(const uint8_t* p, size_t n, bool mayBeCut) {
 }
 
 // A varint at p (at most `avail` bytes); its length, 0 when it runs past `avail`.
-int readVarint(const uint8_t* p, size_t avail, uint64_t& v) {
+inline int readVarint(const uint8_t* p, size_t avail, uint64_t& v) {
+  if (avail > 0 && p[0] < 0x80) {  // most are one byte
+    v = p[0];
+    return 1;
+  }
   v = 0;
   for (int i = 0; i < 9; ++i) {
     if (static_cast<size_t>(i) >= avail) return 0;
@@ -219,9 +264,30 @@ int64_t readInteger(const uint8_t* p, size_t n) {
 
 // ---------------------------------------------------------------- tables
 
+// Sorted and without repeats. The lists of live rows hold hundreds of thousands of hashes
+// and rowids: a radix sort, 11 bits a pass, passing over digits that all share.
 template <class T>
 void sortUnique(std::vector<T>& v) {
-  std::sort(v.begin(), v.end());
+  static_assert(sizeof(T) == 8 && std::is_integral_v<T>);
+  constexpr int kBits = 11;
+  constexpr uint64_t kMask = (uint64_t{1} << kBits) - 1;
+  // Signed values in order as unsigned ones.
+  constexpr uint64_t kFlip = std::is_signed_v<T> ? uint64_t{1} << 63 : 0;
+  if (v.size() < 256) {
+    std::sort(v.begin(), v.end());
+  } else {
+    std::vector<T> out(v.size());
+    std::vector<size_t> count(kMask + 1);
+    for (int shift = 0; shift < 64; shift += kBits) {
+      std::fill(count.begin(), count.end(), 0);
+      for (T x : v) ++count[((static_cast<uint64_t>(x) ^ kFlip) >> shift) & kMask];
+      if (count[((static_cast<uint64_t>(v[0]) ^ kFlip) >> shift) & kMask] == v.size()) continue;
+      size_t at = 0;
+      for (size_t& c : count) at += std::exchange(c, at);
+      for (T x : v) out[count[((static_cast<uint64_t>(x) ^ kFlip) >> shift) & kMask]++] = x;
+      v.swap(out);
+    }
+  }
   v.erase(std::unique(v.begin(), v.end()), v.end());
 }
 
@@ -237,6 +303,11 @@ struct Table {
   std::vector<Kind> kinds;
   std::vector<bool> isDate;
   std::set<size_t> widths;  // the current width and those of live rows written earlier
+  // Set once the widths are known, for rejecting a candidate header at a glance: the
+  // header-length values a header of this table can have, and which first serial-type
+  // bytes its first column can have.
+  uint64_t minHeader = 0, maxHeader = 0;
+  std::array<bool, 256> firstTypeByte{};
   // The live rows (sorted once collected): by rowid and values, by values, by rowid.
   std::vector<uint64_t> liveKeys;
   std::vector<uint64_t> liveHashes;
@@ -272,7 +343,7 @@ std::optional<uint64_t> typeOfLength(Kind kind, uint64_t length) {
   return std::nullopt;
 }
 
-bool typeFits(const Table& t, size_t col, uint64_t type) {
+inline bool typeFits(const Table& t, size_t col, uint64_t type) {
   if (type == 10 || type == 11) return false;
   if (static_cast<int>(col) == t.shape->rowidAlias) return type == 0;
   const bool number = type <= 9;
@@ -298,6 +369,43 @@ bool typesFit(const Table& t, const std::vector<uint64_t>& types) {
     if (!typeFits(t, c, types[c])) return false;
   }
   return true;
+}
+
+// A candidate is accepted only when its header, rebuilt from the values read, has the length
+// the candidate gave (see accept): every varint of it is then in its shortest form, which
+// bounds a serial type of up to 2^32 to five bytes and rules out a leading 0x80 byte.
+void setFilters(Table& t) {
+  t.minHeader = 1 + *t.widths.begin();
+  t.maxHeader = 2 + 5 * *t.widths.rbegin();
+  for (unsigned b = 0; b < 0x80; ++b) t.firstTypeByte[b] = typeFits(t, 0, b);
+  t.firstTypeByte[0x80] = false;
+  // A longer varint holds a type of 128 or more, odd or even.
+  const bool large = typeFits(t, 0, 0x80) || typeFits(t, 0, 0x81);
+  for (unsigned b = 0x81; b < 0x100; ++b) t.firstTypeByte[b] = large;
+}
+
+// The serial types of a record header whose types take exactly `typeBytes` bytes at p, read
+// as a row of t of one of its widths: each type must fit its column and be in its shortest
+// form as it is read, and the content lengths may add up to `budget` at most. False when no
+// row of t reads so; at most one width can, as the types are read from the same bytes.
+bool exactTypes(const Table& t, const uint8_t* p, size_t typeBytes, uint64_t budget,
+                std::vector<uint64_t>& types) {
+  types.clear();
+  const size_t width = t.kinds.size();
+  uint64_t content = 0;
+  for (size_t at = 0; at < typeBytes;) {
+    uint64_t type = 0;
+    const int n = readVarint(p + at, typeBytes - at, type);
+    if (n == 0 || types.size() == width || (n > 1 && p[at] == 0x80) || type > (uint64_t{1} << 32) ||
+        !typeFits(t, types.size(), type)) {
+      return false;
+    }
+    content += contentLength(type);
+    if (content > budget) return false;
+    types.push_back(type);
+    at += static_cast<size_t>(n);
+  }
+  return t.widths.count(types.size()) > 0;
 }
 
 // ---------------------------------------------------------------- the pass
@@ -352,14 +460,19 @@ class Pass {
   void walkFreelist();
   bool readPayload(const uint8_t* local, size_t localSize, uint64_t payload, uint32_t overflow,
                    std::vector<uint8_t>& out) const;
-  bool decodeRecord(const std::vector<uint8_t>& payload, bool cut, std::vector<CarvedValue>& out,
-                    std::vector<uint64_t>* types = nullptr) const;
+  bool decodeRecord(const std::vector<uint8_t>& payload, bool cut, std::vector<CarvedValue>& out);
+  // The hash of a live row of t (its values as decodeRecord reads them, padded or cut to the
+  // table's width) and the width it was written with, from its stored bytes without
+  // building the values; false where decodeRecord fails.
+  bool liveRowHash(const std::vector<uint8_t>& payload, const Table& t, uint64_t& hash,
+                   size_t& width);
 
   // Carving one page.
   void carvePage(const CarvePages& pages, uint64_t offset, uint32_t pgno, FoundIn whole,
                  bool liveLeaf);
-  bool scanRegion(const uint8_t* pg, size_t begin, size_t end, const std::set<size_t>& freeStarts,
-                  const std::map<size_t, size_t>& freeSizes, const CarvePages& pages,
+  // Tries a freeblock or a cell at every offset of [begin, end) of the page; the page's
+  // freeblock chain is in freeblocks_.
+  bool scanRegion(const uint8_t* pg, size_t begin, size_t end, const CarvePages& pages,
                   uint64_t pageOffset, FoundIn where, bool rebuild);
   // Both return the bytes the cell took (0: none there); a dry run reports nothing.
   size_t tryCell(const uint8_t* pg, size_t pos, size_t end, const CarvePages& pages,
@@ -389,7 +502,15 @@ class Pass {
   // space allocates nothing (one for cells, one for freeblocks, which try cells inside).
   std::vector<uint64_t> cellTypes_;
   std::vector<uint64_t> freeblockTypes_;
-  Table* only_ = nullptr;  // while a live page is carved: its table
+  std::vector<uint64_t> liveTypes_, decodeTypes_;
+  // Scratch of accept(), which a dry run inside tryFreeblock also uses (before the outer
+  // candidate's own accept()).
+  std::vector<uint8_t> acceptPayload_, acceptHead_, freeblockCopy_;
+  struct Freeblock {
+    size_t offset = 0, size = 0;
+  };
+  std::vector<Freeblock> freeblocks_;  // the chain of the page being carved, in page order
+  Table* only_ = nullptr;              // while a live page is carved: its table
   // Log frames that are the current version of their page, by offset in the log.
   std::unordered_set<uint64_t> currentFrames_;
   std::unordered_map<uint64_t, uint32_t> framePage_;
@@ -480,11 +601,12 @@ bool Pass::readPayload(const uint8_t* local, size_t localSize, uint64_t payload,
 }
 
 bool Pass::decodeRecord(const std::vector<uint8_t>& payload, bool cut,
-                        std::vector<CarvedValue>& out, std::vector<uint64_t>* typesOut) const {
+                        std::vector<CarvedValue>& out) {
   uint64_t headerSize = 0;
   const int n = readVarint(payload.data(), payload.size(), headerSize);
   if (n == 0 || headerSize < static_cast<uint64_t>(n) || headerSize > payload.size()) return false;
-  std::vector<uint64_t> types;
+  std::vector<uint64_t>& types = decodeTypes_;
+  types.clear();
   for (size_t at = static_cast<size_t>(n); at < headerSize;) {
     uint64_t t = 0;
     const int k = readVarint(payload.data() + at, static_cast<size_t>(headerSize - at), t);
@@ -493,6 +615,7 @@ bool Pass::decodeRecord(const std::vector<uint8_t>& payload, bool cut,
     at += static_cast<size_t>(k);
   }
   out.clear();
+  out.reserve(types.size());
   size_t at = static_cast<size_t>(headerSize);
   for (uint64_t t : types) {
     const uint64_t len = contentLength(t);
@@ -530,7 +653,55 @@ bool Pass::decodeRecord(const std::vector<uint8_t>& payload, bool cut,
     }
     at += static_cast<size_t>(len);
   }
-  if (typesOut) *typesOut = std::move(types);
+  return true;
+}
+
+bool Pass::liveRowHash(const std::vector<uint8_t>& payload, const Table& t, uint64_t& hash,
+                       size_t& width) {
+  uint64_t headerSize = 0;
+  const int n = readVarint(payload.data(), payload.size(), headerSize);
+  if (n == 0 || headerSize < static_cast<uint64_t>(n) || headerSize > payload.size()) return false;
+  std::vector<uint64_t>& types = liveTypes_;
+  types.clear();
+  for (size_t at = static_cast<size_t>(n); at < headerSize;) {
+    uint64_t type = 0;
+    const int k = readVarint(payload.data() + at, static_cast<size_t>(headerSize - at), type);
+    if (k == 0) return false;
+    types.push_back(type);
+    at += static_cast<size_t>(k);
+  }
+  // Every column's content must lie within the record, those past the table's width too.
+  uint64_t at = headerSize;
+  for (uint64_t type : types) {
+    const uint64_t len = contentLength(type);
+    if (at + len > payload.size()) return false;
+    at += len;
+  }
+  width = types.size();
+  const size_t columns = t.shape->columns.size();
+  hash = kFnvOffset;
+  const uint8_t* p = payload.data() + headerSize;
+  for (size_t c = 0; c < columns; ++c) {
+    const uint64_t type = c < types.size() ? types[c] : 0;
+    const size_t len = static_cast<size_t>(contentLength(type));
+    if (static_cast<int>(c) != t.shape->rowidAlias) {
+      if (type == 0 || type == 10 || type == 11) {
+        mixNull(hash);
+      } else if (type <= 6) {
+        mixInteger(hash, readInteger(p, len));
+      } else if (type == 7) {
+        const uint64_t bits = static_cast<uint64_t>(readInteger(p, 8));
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        mixReal(hash, d);
+      } else if (type == 8 || type == 9) {
+        mixInteger(hash, static_cast<int64_t>(type - 8));
+      } else {
+        mixBytes(hash, (type & 1) ? 3 : 4, p, len);
+      }
+    }
+    p += len;
+  }
   return true;
 }
 
@@ -571,17 +742,17 @@ void Pass::walkTree(uint32_t pgno, Table* table, int depth,
         local < size ? static_cast<uint32_t>(readInteger(pg + p + local, 4) & 0xffffffff) : 0;
     if (local < size) markOverflow(overflow, size - local);
     if (kind != 0x0d) continue;
-    if ((!table && !row) || !readPayload(pg + p, local, size, overflow, payload) ||
-        !decodeRecord(payload, false, values)) {
-      continue;
-    }
+    if ((!table && !row) || !readPayload(pg + p, local, size, overflow, payload)) continue;
     const int64_t id = static_cast<int64_t>(rowid);
-    if (row) (*row)(id, values);
+    if (row) {
+      if (!decodeRecord(payload, false, values)) continue;
+      (*row)(id, values);
+    }
     if (table) {
-      const size_t width = values.size();
+      uint64_t h = 0;
+      size_t width = 0;
+      if (!liveRowHash(payload, *table, h, width)) continue;
       if (width > 0 && width < table->shape->columns.size()) table->widths.insert(width);
-      values.resize(table->shape->columns.size());
-      const uint64_t h = valuesHash(values, table->shape->rowidAlias);
       table->liveKeys.push_back(keyOf(id, h));
       table->liveHashes.push_back(h);
       table->liveRowids.push_back(id);
@@ -613,7 +784,7 @@ bool Pass::accept(Table& t, const std::vector<uint64_t>& types, const uint8_t* p
                   size_t localSize, uint64_t payloadSize, size_t headerSize, uint32_t overflow,
                   std::optional<int64_t> rowid, const CarvePages& pages, uint64_t at, FoundIn where,
                   bool dryRun) {
-  std::vector<uint8_t> payload;
+  std::vector<uint8_t>& payload = acceptPayload_;
   bool cut = false;
   if (localSize < payloadSize) {
     cut = !readPayload(pg + local, localSize, payloadSize, overflow, payload);
@@ -622,7 +793,8 @@ bool Pass::accept(Table& t, const std::vector<uint64_t>& types, const uint8_t* p
     payload.assign(pg + local, pg + local + static_cast<size_t>(payloadSize));
   }
   // The header as the candidate read it (a rebuilt one replaces what the freeblock overwrote).
-  std::vector<uint8_t> head;
+  std::vector<uint8_t>& head = acceptHead_;
+  head.clear();
   appendVarint(head, headerSize);
   for (uint64_t type : types) appendVarint(head, type);
   if (head.size() != headerSize || payload.size() < headerSize) return false;
@@ -699,15 +871,19 @@ bool Pass::accept(Table& t, const std::vector<uint64_t>& types, const uint8_t* p
 }
 
 // Parses the serial types of a record header: `count` of them from `p`, within `avail`
-// bytes. Returns the bytes used, 0 when they do not parse.
+// bytes. Returns the bytes used, 0 when they do not parse or one does not fit its column of
+// `fit` (the first being column `firstColumn`): no row of that table could be read there.
 size_t parseTypes(const uint8_t* p, size_t avail, size_t limitBytes, std::vector<uint64_t>& types,
-                  size_t count) {
+                  size_t count, const Table& fit, size_t firstColumn) {
   types.clear();
   size_t at = 0;
   while (types.size() < count) {
     uint64_t t = 0;
     const int n = readVarint(p + at, std::min(avail, limitBytes) - std::min(at, avail), t);
-    if (n == 0 || t == 10 || t == 11 || t > (uint64_t{1} << 32)) return 0;
+    if (n == 0 || t == 10 || t == 11 || t > (uint64_t{1} << 32) ||
+        !typeFits(fit, firstColumn + types.size(), t)) {
+      return 0;
+    }
     types.push_back(t);
     at += static_cast<size_t>(n);
     if (at > limitBytes || at > avail) return 0;
@@ -724,30 +900,20 @@ size_t Pass::tryCell(const uint8_t* pg, size_t pos, size_t end, const CarvePages
   if (b == 0) return 0;
   const size_t rec = pos + static_cast<size_t>(a + b);
   int c = readVarint(pg + rec, end - rec, headerSize);
-  if (c == 0 || c > 2 || headerSize < 2 || headerSize > payload) return 0;
+  if (c == 0 || c > 2 || headerSize < 2 || headerSize > payload || pg[rec] == 0x80) return 0;
   const size_t local = maxLocal(payload, true);
   const size_t cellEnd = rec + local + (local < payload ? 4 : 0);
   if (cellEnd > end || headerSize > local) return 0;
+  // The types lie within the cell (headerSize <= local), so within the region.
+  const uint8_t* typeStart = pg + rec + c;
+  const size_t typeBytes = static_cast<size_t>(headerSize) - static_cast<size_t>(c);
   std::vector<uint64_t>& types = cellTypes_;
   for (Table& t : tables_) {
     if (only_ && &t != only_) continue;
-    // The types the header holds, as many as the table has columns.
-    const size_t typeBytes = static_cast<size_t>(headerSize) - static_cast<size_t>(c);
-    const size_t used =
-        parseTypes(pg + rec + c, end - rec - c, typeBytes, types, t.shape->columns.size());
-    if (used != typeBytes) {
-      // A shorter row of an earlier width.
-      bool ok = false;
-      for (size_t w : t.widths) {
-        if (w == t.shape->columns.size()) continue;
-        if (parseTypes(pg + rec + c, end - rec - c, typeBytes, types, w) == typeBytes) {
-          ok = true;
-          break;
-        }
-      }
-      if (!ok) continue;
+    if (headerSize < t.minHeader || headerSize > t.maxHeader || !t.firstTypeByte[*typeStart] ||
+        !exactTypes(t, typeStart, typeBytes, payload - headerSize, types)) {
+      continue;
     }
-    if (!typesFit(t, types)) continue;
     uint64_t content = headerSize;
     for (uint64_t ty : types) content += contentLength(ty);
     if (content != payload) continue;
@@ -792,8 +958,10 @@ size_t Pass::tryFreeblock(const uint8_t* pg, size_t f, size_t size, const CarveP
         if (lost == 0) {
           uint64_t h = 0;
           const int c = readVarint(pg + rec, end - rec, h);
-          if (c == 0 || c > 2 || h < 2 || h > 16383 ||
-              parseTypes(pg + rec + c, end - rec - c, h - c, types, *w) != h - c) {
+          if (c == 0 || c > 2 || h < 2 || h > 16383 || pg[rec] == 0x80 || h < t.minHeader ||
+              h > t.maxHeader || h > end - rec || !t.firstTypeByte[pg[rec + c]] ||
+              !exactTypes(t, pg + rec + c, static_cast<size_t>(h) - c, UINT64_MAX, types) ||
+              types.size() != *w) {
             continue;
           }
           headerSize = static_cast<size_t>(h);
@@ -802,7 +970,7 @@ size_t Pass::tryFreeblock(const uint8_t* pg, size_t f, size_t size, const CarveP
           // NULL; other first columns cannot be rebuilt).
           const size_t skip = lost - 1;
           if (*w <= skip) continue;
-          const size_t used = parseTypes(pg + f + 4, end - f - 4, 126, types, *w - skip);
+          const size_t used = parseTypes(pg + f + 4, end - f - 4, 126, types, *w - skip, t, skip);
           if (used == 0) continue;
           headerSize = 1 + skip + used;
           if (headerSize > 127) continue;
@@ -846,7 +1014,8 @@ size_t Pass::tryFreeblock(const uint8_t* pg, size_t f, size_t size, const CarveP
           }
           if (intact) continue;
         }
-        std::vector<uint8_t> copy(pg + rec, pg + rec + local + (local < payload ? 4 : 0));
+        std::vector<uint8_t>& copy = freeblockCopy_;
+        copy.assign(pg + rec, pg + rec + local + (local < payload ? 4 : 0));
         if (accept(t, types, copy.data(), 0, local, payload, headerSize, overflow, std::nullopt,
                    pages, pageOffset + f, FoundIn::freeblock)) {
           return cellSize;
@@ -857,15 +1026,38 @@ size_t Pass::tryFreeblock(const uint8_t* pg, size_t f, size_t size, const CarveP
   return 0;
 }
 
-bool Pass::scanRegion(const uint8_t* pg, size_t begin, size_t end,
-                      const std::set<size_t>& freeStarts, const std::map<size_t, size_t>& freeSizes,
-                      const CarvePages& pages, uint64_t pageOffset, FoundIn where, bool rebuild) {
+// The first byte at or after `pos` that is not zero (`end` when none), a word at a time.
+size_t firstNonZero(const uint8_t* pg, size_t pos, size_t end) {
+  for (; pos + 8 <= end; pos += 8) {
+    uint64_t word;
+    std::memcpy(&word, pg + pos, 8);
+    if (word) break;
+  }
+  while (pos < end && pg[pos] == 0) ++pos;
+  return pos;
+}
+
+bool Pass::scanRegion(const uint8_t* pg, size_t begin, size_t end, const CarvePages& pages,
+                      uint64_t pageOffset, FoundIn where, bool rebuild) {
+  // The freeblocks of the chain are in page order; the next one at or after the position.
+  auto nextFree = std::lower_bound(freeblocks_.begin(), freeblocks_.end(), begin,
+                                   [](const Freeblock& f, size_t at) { return f.offset < at; });
   for (size_t pos = begin; pos + 3 < end && !stopped_;) {
+    if (pg[pos] == 0) {
+      // Most free space is zeros. Where the byte and the two at +2 and +3 are zero, neither a
+      // cell (its payload length would be 0) nor a freeblock (its size would be 0) starts.
+      const size_t nonZero = firstNonZero(pg, pos, end);
+      if (nonZero > pos + 3) {
+        pos = nonZero - 3;
+        continue;
+      }
+    }
+    while (nextFree != freeblocks_.end() && nextFree->offset < pos) ++nextFree;
     size_t used = 0;
     if (!rebuild) {
       // Freed cells of index and interior pages are no table rows.
-    } else if (freeStarts.count(pos)) {
-      used = tryFreeblock(pg, pos, freeSizes.at(pos), pages, pageOffset, end, false);
+    } else if (nextFree != freeblocks_.end() && nextFree->offset == pos) {
+      used = tryFreeblock(pg, pos, nextFree->size, pages, pageOffset, end, false);
     } else {
       // A freeblock that is no longer in the chain (the page was rebuilt, or its content
       // area grew over it) still starts with its link and size.
@@ -875,7 +1067,7 @@ bool Pass::scanRegion(const uint8_t* pg, size_t begin, size_t end,
         used = tryFreeblock(pg, pos, size, pages, pageOffset, end, true);
       }
     }
-    if (used == 0) used = tryCell(pg, pos, end, pages, pageOffset, where);
+    if (used == 0 && pg[pos] > 1) used = tryCell(pg, pos, end, pages, pageOffset, where);
     pos += used ? used : 1;
   }
   return !stopped_;
@@ -885,8 +1077,7 @@ void Pass::carvePage(const CarvePages& pages, uint64_t offset, uint32_t pgno, Fo
                      bool livePage) {
   const uint8_t* pg = pages.stream->data() + offset;
   const size_t hdr = pgno == 1 ? 100 : 0;
-  std::set<size_t> freeStarts;
-  std::map<size_t, size_t> freeSizes;
+  freeblocks_.clear();
   const uint8_t kind = pg[hdr];
   const bool btree = kind == 0x0d || kind == 0x05 || kind == 0x0a || kind == 0x02;
   // Freeblocks are rebuilt as table rows on table leaves, and on pages of unknown kind (a
@@ -894,12 +1085,12 @@ void Pass::carvePage(const CarvePages& pages, uint64_t offset, uint32_t pgno, Fo
   const bool rebuild = kind == 0x0d || !btree;
   size_t ptrEnd = hdr;
   if (btree) {
+    // The chain is followed forward only, so it ends and its freeblocks are in page order.
     size_t f = (size_t{pg[hdr + 1]} << 8) | pg[hdr + 2];
     for (size_t guard = 0; f && f + 4 <= pageSize_ && guard < pageSize_ / 4; ++guard) {
       const size_t size = (size_t{pg[f + 2]} << 8) | pg[f + 3];
-      if (size < 4 || f + size > pageSize_ || freeSizes.count(f)) break;
-      freeStarts.insert(f);
-      freeSizes[f] = size;
+      if (size < 4 || f + size > pageSize_) break;
+      freeblocks_.push_back({f, size});
       const size_t next = (size_t{pg[f]} << 8) | pg[f + 1];
       if (next && next <= f) break;
       f = next;
@@ -923,18 +1114,17 @@ void Pass::carvePage(const CarvePages& pages, uint64_t offset, uint32_t pgno, Fo
     if (contentStart == 0) contentStart = 65536;
     contentStart = std::min<size_t>(contentStart, pageSize_);
     if (ptrEnd < contentStart) {
-      scanRegion(pg, ptrEnd, contentStart, freeStarts, freeSizes, pages, offset,
-                 FoundIn::unallocated, rebuild);
+      scanRegion(pg, ptrEnd, contentStart, pages, offset, FoundIn::unallocated, rebuild);
     }
-    for (auto [f, size] : freeSizes) {
+    for (size_t i = 0; i < freeblocks_.size(); ++i) {
       if (stopped_) return;
-      scanRegion(pg, f, f + size, freeStarts, freeSizes, pages, offset, FoundIn::freeblock,
-                 rebuild);
+      const Freeblock f = freeblocks_[i];
+      scanRegion(pg, f.offset, f.offset + f.size, pages, offset, FoundIn::freeblock, rebuild);
     }
     return;
   }
-  scanRegion(pg, btree ? std::min<size_t>(hdr + 8, pageSize_) : hdr, pageSize_, freeStarts,
-             freeSizes, pages, offset, whole, rebuild);
+  scanRegion(pg, btree ? std::min<size_t>(hdr + 8, pageSize_) : hdr, pageSize_, pages, offset,
+             whole, rebuild);
 }
 
 void Pass::addLiveRowsFrom(const std::string& path) {
@@ -943,33 +1133,39 @@ void Pass::addLiveRowsFrom(const std::string& path) {
   for (Table& t : tables_) {
     Statement st(db.db, "SELECT rowid, * FROM " + quoted(t.shape->name));
     const int alias = t.shape->rowidAlias;
-    std::vector<CarvedValue> values;
+    const int columns = static_cast<int>(t.shape->columns.size());
+    sqlite3_stmt* s = st.stmt;
     while (st.step()) {
-      const int n = sqlite3_column_count(st.stmt) - 1;
-      values.assign(t.shape->columns.size(), std::monostate{});
-      for (int c = 0; c < n && static_cast<size_t>(c) < values.size(); ++c) {
-        sqlite3_stmt* s = st.stmt;
-        switch (sqlite3_column_type(s, c + 1)) {
+      // The values hashed as valuesHash hashes them, straight from SQLite's columns; those
+      // SQLite does not return are NULL.
+      const int n = std::min(sqlite3_column_count(s) - 1, columns);
+      uint64_t h = kFnvOffset;
+      for (int c = 0; c < columns; ++c) {
+        if (c == alias) continue;
+        switch (c < n ? sqlite3_column_type(s, c + 1) : SQLITE_NULL) {
           case SQLITE_INTEGER:
-            values[c] = static_cast<int64_t>(sqlite3_column_int64(s, c + 1));
+            mixInteger(h, static_cast<int64_t>(sqlite3_column_int64(s, c + 1)));
             break;
           case SQLITE_FLOAT:
-            values[c] = sqlite3_column_double(s, c + 1);
+            mixReal(h, sqlite3_column_double(s, c + 1));
             break;
-          case SQLITE_TEXT:
-            values[c] = st.text(c + 1);
+          case SQLITE_TEXT: {
+            const unsigned char* text = sqlite3_column_text(s, c + 1);
+            const size_t size = text ? static_cast<size_t>(sqlite3_column_bytes(s, c + 1)) : 0;
+            mixBytes(h, 3, text, size);
             break;
+          }
           case SQLITE_BLOB: {
-            auto p = static_cast<const uint8_t*>(sqlite3_column_blob(s, c + 1));
-            values[c] = std::vector<uint8_t>(p, p + sqlite3_column_bytes(s, c + 1));
+            const void* blob = sqlite3_column_blob(s, c + 1);
+            mixBytes(h, 4, blob, static_cast<size_t>(sqlite3_column_bytes(s, c + 1)));
             break;
           }
           default:
+            mixNull(h);
             break;
         }
       }
-      const int64_t rowid = sqlite3_column_int64(st.stmt, 0);
-      const uint64_t h = valuesHash(values, alias);
+      const int64_t rowid = sqlite3_column_int64(s, 0);
       t.liveKeys.push_back(keyOf(rowid, h));
       t.liveHashes.push_back(h);
       t.liveRowids.push_back(rowid);
@@ -1000,6 +1196,7 @@ void Pass::run() {
     sortUnique(t.liveKeys);
     sortUnique(t.liveHashes);
     sortUnique(t.liveRowids);
+    setFilters(t);
   }
 
   for (const CarvePages& pages : input_.pages()) {
