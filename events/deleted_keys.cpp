@@ -33,7 +33,10 @@ bool DeletedRecordKeys::keyOf(const PRNode& r, int* category, std::string* key) 
     *key = joinKey({m->messagePhone, m->messageContent, m->messageDate});
   } else if (const auto* n = dynamic_cast<const PRNoteNode*>(&r)) {
     *category = kNote;
-    *key = joinKey({n->noteContent});
+    // Notes without a text (locked ones, or deleted ones whose body is gone) are told apart
+    // by title and date rather than all sharing the empty text's key.
+    *key = n->noteContent.empty() ? joinKey({"", n->noteTitle, n->noteDate})
+                                  : joinKey({n->noteContent});
   } else if (const auto* call = dynamic_cast<const PRCallHistoryNode*>(&r)) {
     *category = kCall;
     *key = joinKey({call->callPhone, call->callDate});

@@ -8,7 +8,8 @@
 //   contact     never                                        contactName, contactPhone
 //   message     messagePhone and messageContent empty         messagePhone, messageContent,
 //                                                             messageDate
-//   note        never (both texts are never missing)          noteContent
+//   note        never (both texts are never missing)          noteContent; without one:
+//                                                             noteTitle, noteDate
 //   call        callName and callPhone empty                  callPhone, callDate
 //   bookmark    bookMarkURL and bookMarkTitle empty           bookMarkURL, bookMarkTitle
 //   calendar    calTitle, calNote and startDate empty         calTitle, calNote, startDate
