@@ -17,6 +17,7 @@
 #include "carve/schema_carver.h"
 #include "events/notification_names.h"
 #include "ios/backup_files.h"
+#include "ios/call_history_store.h"
 #include "ios/deleted_steps.h"
 #include "ios/note_store.h"
 #include "ios/phone_db.h"
@@ -412,6 +413,54 @@ void deletedCalls(const fs::path& backup, ScanContext& ctx, DeletedRecordKeys& s
   }
 }
 
+// ---------------------------------------------------------------- call history store
+
+// A number cell as a real number.
+std::optional<double> realOf(const CarvedRow& row, int column) {
+  const CarvedValue* v = cell(row, column);
+  if (!v) return std::nullopt;
+  if (const auto* d = std::get_if<double>(v)) return *d;
+  if (const auto* i = std::get_if<int64_t>(v)) return static_cast<double>(*i);
+  return std::nullopt;
+}
+
+// The address of a call row: a text, or bytes read as one (up to their first zero byte).
+std::optional<std::string> addressOf(const CarvedRow& row, int column) {
+  const CarvedValue* v = cell(row, column);
+  if (const auto* bytes = v ? std::get_if<std::vector<uint8_t>>(v) : nullptr) {
+    std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+    text = text.substr(0, text.find('\0'));
+    if (text.empty() || !readable(text)) return std::nullopt;
+    return std::string(text);
+  }
+  return textOf(row, column, true);
+}
+
+void deletedCallRecords(const fs::path& backup, ScanContext& ctx, DeletedRecordKeys& seen) {
+  CarvedDatabase db(backup, &stored::kCallHistoryStore, nullptr, ctx);
+  if (!db.usable()) return;
+  std::vector<CarvedTable> t = db.carve({"ZCALLRECORD"}, ctx);
+  const CarvedTable& calls = t[0];
+  if (!calls.shape) return;
+  const int address = calls.column("ZADDRESS");
+  const int date = calls.column("ZDATE");
+  const int duration = calls.column("ZDURATION");
+  const int originated = calls.column("ZORIGINATED");
+  const int callType = calls.column("ZCALLTYPE");
+  for (const CarvedRow& row : calls.rows) {
+    if (ctx.stopped()) return;
+    CallRecordCells cells;
+    cells.address = addressOf(row, address);
+    cells.date = realOf(row, date);
+    cells.duration = realOf(row, duration);
+    cells.originated = integerOf(row, originated);
+    cells.callType = integerOf(row, callType);
+    std::shared_ptr<PRCallHistoryNode> c = callRecordNode(cells, ctx);
+    c->bDeleted = true;
+    postIfNew(ctx, seen, notify::kScanDelCallHistoryInfo, std::move(c));
+  }
+}
+
 // ---------------------------------------------------------------- notes
 
 void deletedNotes(const fs::path& backup, ScanContext& ctx, DeletedRecordKeys& seen) {
@@ -733,8 +782,8 @@ void scanDeletedRows(const std::string& backup, ScanContext& ctx, DeletedRecordK
   if (backup.empty()) return;
   const fs::path folder(backup);
   using Pass = void (*)(const fs::path&, ScanContext&, DeletedRecordKeys&);
-  for (Pass pass : {deletedContacts, deletedMessages, deletedNotes, deletedNoteStore, deletedCalls, deletedBookmarks,
-                    deletedEvents}) {
+  for (Pass pass : {deletedContacts, deletedMessages, deletedNotes, deletedNoteStore, deletedCalls,
+                    deletedCallRecords, deletedBookmarks, deletedEvents}) {
     if (ctx.stopped()) return;
     pass(folder, ctx, seen);
   }

@@ -8,6 +8,7 @@
 //   address book  ABPerson (+ carved ABMultiValue rows)      PRContactNode, name parts, company,
 //                                                            note, numbers, e-mails, addresses
 //   call history  call                                       PRCallHistoryNode as the live step
+//   call store    ZCALLRECORD (CallHistory.storedata)        PRCallHistoryNode as the live step
 //   notes         Note + note_bodies, or ZNOTE + ZNOTEBODY   PRNoteNode, title, body (else the
 //                                                            summary), date (kind 1)
 //   note store    ZICCLOUDSYNCINGOBJECT note rows +          PRNoteNode, title, text of the

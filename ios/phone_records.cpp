@@ -15,6 +15,7 @@
 
 #include "events/notification_names.h"
 #include "ios/backup_files.h"
+#include "ios/call_history_store.h"
 #include "ios/note_store.h"
 #include "ios/phone_db.h"
 #include "util/date.h"
@@ -213,8 +214,10 @@ void postBrowserHistory(const fs::path& backup, ScanContext& ctx) {
 void scanCallHistoryThread(const std::string& backup, ScanContext& ctx) {
   if (backup.empty()) return;
   const StoredDatabase* db = chooseStored(backup, stored::kCallHistory, &stored::kCallHistoryOld);
-  if (!db) return;
-  if (std::unique_ptr<SqliteDatabase> database = openCopy(backup, *db, ctx)) {
+  // Phones from system 8 on keep their calls in a store of their own.
+  const bool store = findStoredFile(backup, stored::kCallHistoryStore.name).has_value();
+  if (!db && !store) return;
+  if (std::unique_ptr<SqliteDatabase> database = db ? openCopy(backup, *db, ctx) : nullptr) {
     std::optional<SqliteDatabase::Table> table = database->getTable(kSqlCalls);
     const int rows = table ? table->rows : 0;
     for (int row = 1; row <= rows; ++row) {
@@ -236,6 +239,7 @@ void scanCallHistoryThread(const std::string& backup, ScanContext& ctx) {
       ctx.nc.post(notify::kScanCallHistoryInfo, std::shared_ptr<PRNode>(node));
     }
   }
+  if (store && !scanCallHistoryStore(backup, ctx)) return;
   ctx.nc.post(notify::kScanProgressInfo, int64_t{kCallHistoryProgress});
 }
 

@@ -13,8 +13,9 @@
 
 namespace tamsel {
 
-// "ScanCallHistoryInfo" per call (name through ctx's name index), then "ScanProgressInfo" 60
-// when the backup holds a call history file, whether or not it could be read.
+// "ScanCallHistoryInfo" per call (name through ctx's name index) of call_history.db, then
+// those of CallHistory.storedata (ios/call_history_store.h) when the backup holds it, then
+// "ScanProgressInfo" 60 when the backup holds either call file, whether or not it could be read.
 void scanCallHistoryThread(const std::string& backup, ScanContext& ctx);
 // "ScanNoteInfo" per note (old layout, else the newer one), then those of NoteStore.sqlite
 // (ios/note_store.h) when the backup holds it, then "ScanProgressInfo" 70 when the backup
