@@ -6,9 +6,11 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 
+#include "disklib/disklib_api.h"
 #include "tests/fixtures/fat_image_writer.h"
 #include "tests/fixtures/temp_folder.h"
 
@@ -145,6 +147,45 @@ TEST_F(RawCli, RawrecoverThatWritesNothingSaysSoAndFails) {
   EXPECT_EQ(run("rawrecover " + quote(image.string()) + " " + quote(good.string()), out, err), 0)
       << err;
   EXPECT_NE(out.find("Recovered 3 files from 3 ticked records"), std::string::npos) << out;
+}
+
+// Archives are listed, counted with the deleted ones, exported with their deleted mark and
+// recovered into "Archive" like every other kind.
+TEST_F(RawCli, ArchivesAndDeletedFilesAreListedExportedAndRecovered) {
+  FatImageWriter w(8192);
+  const std::string live = std::string("PK\x03\x04", 4) + std::string(900, 'z');
+  const std::string gone = std::string("7z\xBC\xAF\x27\x1C", 6) + std::string(700, 'y');
+  w.addFile("BACKUP.ZIP", live);
+  w.addFile("old.7z", gone, /*deleted=*/true);
+  const fs::path card = tmp.path() / "archives.img";
+  w.writeTo(card);
+
+  std::string out, err;
+  const fs::path json = tmp.path() / "archives.json";
+  ASSERT_EQ(run("-q rawscan " + quote(card.string()) + " --json " + quote(json.string()), out, err),
+            0)
+      << err;
+  EXPECT_NE(out.find("Archive                2        1"), std::string::npos) << out;
+  EXPECT_NE(out.find("total                  2        1"), std::string::npos) << out;
+  std::map<std::string, std::pair<std::string, uint64_t>> records;  // name -> deleted, flags
+  const auto doc = nlohmann::json::parse(readWholeFile(json));
+  for (const auto& r : doc["records"]["PRScanListNode"]) {
+    EXPECT_EQ(r["fileType"], "Archive");
+    records[r["nodeName"].get<std::string>()] = {r["bDeleted"].get<std::string>(),
+                                                 r["foundFlags"].get<uint64_t>()};
+  }
+  EXPECT_EQ(records["BACKUP.ZIP"], std::make_pair(std::string(), uint64_t{0}));
+  EXPECT_EQ(records["old.7z"], std::make_pair(std::string("Yes"), uint64_t{TAMSEL_FOUND_DELETED}));
+
+  const fs::path dest = tmp.path() / "out";
+  ASSERT_EQ(
+      run("-q rawrecover " + quote(card.string()) + " " + quote(dest.string()) + " --kind Archive",
+          out, err),
+      0)
+      << err;
+  EXPECT_EQ(readWholeFile(dest / "Archive/BACKUP.ZIP"), live);
+  EXPECT_EQ(readWholeFile(dest / "Archive/old.7z"), gone);
+  EXPECT_NE(out.find("Recovered 2 files from 2 ticked records"), std::string::npos) << out;
 }
 
 TEST_F(RawCli, MissingDeviceAndMissingLibraryAreClearErrors) {
