@@ -12,6 +12,8 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <atomic>
+#include <memory>
 
 #include "app/orlisk_app_delegate.h"
 #include "events/notification_names.h"
@@ -275,9 +277,25 @@ void MainWindow::attach(OrliskAppDelegate& controller) {
   controller.setResultView(result_);
   disk_->attach(controller);
   result_->setPresenterSource([c = &controller] { return c->resultViewController(); });
+  // Opening an encrypted backup (its key, then its files) moves the scan's progress bar
+  // before the steps do; only a changed percentage crosses to the UI thread.
+  auto shown = std::make_shared<std::atomic<int>>(-1);
+  QPointer<ResultWidget> result = result_;
+  controller.preparationProgress = [result, shown](std::string_view, uint64_t done,
+                                                   uint64_t total) {
+    const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
+    if (shown->exchange(percent) == percent) return;
+    QMetaObject::invokeMethod(
+        result.data(),
+        [result, percent] {
+          if (result) result->setProgressValue(percent);
+        },
+        Qt::QueuedConnection);
+  };
 }
 
 void MainWindow::detach() {
+  if (controller_ != nullptr) controller_->preparationProgress = nullptr;
   controller_ = nullptr;
   disk_->detach();
   result_->setPresenterSource(nullptr);
