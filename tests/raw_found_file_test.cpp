@@ -226,16 +226,6 @@ TEST(FoundFileSessions, TwoScansAtOnceKeepTheirOwnCallbacks) {
   }
 }
 
-// Without the new entry the older one is used, one scan at a time as before.
-TEST(FoundFileSessions, AnOlderLibraryIsScannedThroughScanDevice) {
-  export_function_table t{};
-  t.scanDevice = fakeOldScan;
-  NotificationCenter nc;
-  gOldScans = 0;
-  EXPECT_TRUE(RawScanSession(nc, &t).run("/dev/sda", 255));
-  EXPECT_EQ(gOldScans.load(), 1);
-}
-
 // ------------------------------------------------------------------ the result screen
 
 // A card scan counts its files by kind, found and deleted, on labels of its own; none on
@@ -356,9 +346,6 @@ TEST_F(FoundFileLibrary, DeletedMarkAndReadsThroughThe64BitEntries) {
   EXPECT_EQ(t_->readFoundFile64(disk, &f, 4500, part.data(), part.size(), &unreadable), 0);
   EXPECT_EQ(unreadable, 0u);
   EXPECT_EQ(part, photo.substr(4500) + std::string(700, '\0'));
-  part.assign(1000, 'x');
-  EXPECT_EQ(t_->readFoundFile64(disk, &f, 300, part.data(), part.size(), nullptr), 0);
-  EXPECT_EQ(part, photo.substr(300, 1000));
 
   const fs::path out = tmp_.path() / "out.jpg";
   const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
