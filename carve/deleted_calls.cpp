@@ -59,7 +59,7 @@ Column readColumn(const PageBytes& page, int64_t codeAt, int64_t contentAt, uint
       for (int64_t i = 0; i < n; ++i) value = (value << 8) | page.byte(start + i);
     }
     c.kind = Column::kNumber;
-    c.number = static_cast<int32_t>(static_cast<uint32_t>(value));
+    c.number = serialIntegerLow32(value, n);
     return c;
   }
   c.kind = Column::kBytes;

@@ -140,10 +140,9 @@ std::optional<std::string> readOneByteColumn(const ByteSource& stream, uint64_t 
   if (!bytes) return std::nullopt;
   dataOffset += static_cast<uint64_t>(n);
   if (!numeric) return asText(*bytes);
-  uint64_t value = readBigEndian(*bytes, 0, bytes->size());
+  const uint64_t value = readBigEndian(*bytes, 0, bytes->size());
   char buf[16];
-  const auto end =
-      std::to_chars(buf, buf + sizeof buf, static_cast<int32_t>(static_cast<uint32_t>(value)));
+  const auto end = std::to_chars(buf, buf + sizeof buf, serialIntegerLow32(value, n));
   return std::string(buf, end.ptr);
 }
 
@@ -224,6 +223,13 @@ uint64_t readBigEndian(std::span<const uint8_t> buffer, size_t start, size_t siz
     v = (v << 8) | (at >= start && at < buffer.size() ? buffer[at] : 0);
   }
   return v;
+}
+
+int32_t serialIntegerLow32(uint64_t value, int64_t length) {
+  if (length >= 1 && length <= 3 && (value >> (length * 8 - 1) & 1) != 0) {
+    value |= ~uint64_t{0} << (length * 8);
+  }
+  return static_cast<int32_t>(static_cast<uint32_t>(value));
 }
 
 int32_t getAlterInteger(uint8_t a, uint8_t b) {

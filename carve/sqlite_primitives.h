@@ -91,6 +91,11 @@ uint64_t readBigEndian(std::span<const uint8_t> buffer, size_t start, size_t siz
 // of 0xc0 and above. 0x81 0x05 -> 133, 0x9f 0x7f -> 4095, 0xa0 0x00 -> 4096.
 int32_t getAlterInteger(uint8_t a, uint8_t b);
 
+// The signed low 32 bits of an integer column of `length` content bytes read big-endian
+// into `value`: contents of one to three bytes are two's complement, so their sign is
+// extended (0xfb is -5, not 251).
+int32_t serialIntegerLow32(uint64_t value, int64_t length);
+
 // Content length of a serial type (see the table above); 0 for negative types.
 int64_t getFieldDataLengthBy(int64_t serialType);
 

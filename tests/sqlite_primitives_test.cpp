@@ -181,6 +181,28 @@ TEST(Columns, NumbersAreLow32BitsAsSignedDecimal) {
   EXPECT_EQ(off, 29u);
 }
 
+TEST(Columns, ShortNegativeNumbersKeepTheirSign) {
+  // One to three content bytes are two's complement, as SQLite writes them.
+  Cell cell{{0x00, 0x01, 0x02, 0x03, 0x01, 0x03},
+            {0xfb,                // -5
+             0xff, 0x38,          // -200
+             0xfe, 0x79, 0x60,    // -100000
+             0x80,                // -128
+             0x7f, 0xff, 0xff}};  // 8388607
+  auto src = cell.source();
+  uint64_t off = 0;
+  for (auto [p, want] : {std::pair<uint64_t, const char*>{1, "-5"},
+                         {2, "-200"},
+                         {3, "-100000"},
+                         {4, "-128"},
+                         {5, "8388607"}}) {
+    EXPECT_EQ(AnalyseDBDataFile(src, p, off, cell.codeBase(), cell.L()), want) << p;
+  }
+  EXPECT_EQ(serialIntegerLow32(0xfb, 1), -5);
+  EXPECT_EQ(serialIntegerLow32(0xfffffffb, 4), -5);
+  EXPECT_EQ(serialIntegerLow32(0xfb, 2), 251);
+}
+
 TEST(Columns, EmptyAndConstantTypesGiveNothingAndDoNotAdvance) {
   Cell cell{{0x00, 0x0c, 0x0d, 0x08, 0x09, 0x0a, 0x0f, 0x0e, 0x13}, {'A', 0xee, 'x', 'y', 'z'}};
   auto src = cell.source();
