@@ -176,12 +176,13 @@ ScanOutcome scanPhoneBackup(const std::string& path, ScanContext& ctx) {
       o.fail(path + ": this backup is encrypted; its password is needed to read it");
       return o;
     }
-    ClearBackup clear = openEncryptedBackup(
-        path, ctx.backupPassword, ctx.runDir,
-        [&ctx](std::string_view stage, uint64_t done, uint64_t total) {
-          if (ctx.preparationProgress) ctx.preparationProgress(stage, done, total);
-          return !ctx.stopped();
-        });
+    ClearBackup clear =
+        openEncryptedBackup(path, ctx.backupPassword, ctx.runDir,
+                            [&ctx](std::string_view stage, uint64_t done, uint64_t total) {
+                              if (ctx.preparationProgress)
+                                ctx.preparationProgress(stage, done, total);
+                              return !ctx.stopped();
+                            });
     for (std::string& w : clear.warnings) o.warnings.push_back(path + ": " + std::move(w));
     if (!clear.opened) {
       o.fail(path + ": " + clear.error);
@@ -204,6 +205,10 @@ ScanOutcome scanPhoneBackup(const std::string& path, ScanContext& ctx) {
   bool haveDatabase = findStoredFile(folder, stored::kBrowserHistory.name).has_value();
   for (const PhoneDatabase& db : phoneDatabases()) {
     haveDatabase = haveDatabase || storedName(folder, db).has_value();
+  }
+  // The call and notes stores of newer phones (their steps report their own damage).
+  for (const StoredDatabase* store : {&stored::kCallHistoryStore, &stored::kNoteStore}) {
+    haveDatabase = haveDatabase || findStoredFile(folder, store->name).has_value();
   }
   if (!haveIndex && !haveDatabase) {
     o.fail(path +

@@ -13,6 +13,7 @@
 #include "app/scan_sources.h"
 #include "events/notification_names.h"
 #include "ios/backup_files.h"
+#include "tests/fixtures/ios_call_store_writer.h"
 #include "tests/fixtures/ios_people_db_writer.h"
 #include "tests/fixtures/ios_sample_backup.h"
 #include "tests/fixtures/temp_folder.h"
@@ -215,6 +216,26 @@ TEST_F(IphoneSourceTest, UnreadableIndexAndDatabasesAreReported) {
   EXPECT_EQ(rec.count(notify::kScanContactInfo), sample.contacts);
   EXPECT_EQ(rec.count(notify::kScanMessageInfo), 0u);
   EXPECT_EQ(rec.count(notify::kScanPhotoAndVideo), 0u);
+}
+
+// A folder without an index whose only database is a newer phone's call store is still a
+// backup to read.
+TEST_F(IphoneSourceTest, CallStoreAloneIsReadable) {
+  TempFolder backup;
+  IosBackupWriter(backup.path(), IosBackupWriter::Layout::flat, IosBackupWriter::Index::none)
+      .writeInfoPlist({{"Device Name", "x"}, {"Product Version", "14.3"}});
+  fixtures::CallStoreRow call;
+  call.address = "+15551234567";
+  call.date = 600000000;
+  call.duration = 42.7;
+  call.originated = 1;
+  fixtures::writeCallStore(backup.path() / std::string(stored::kCallHistoryStore.name), {call});
+  NotificationCenter nc;
+  ScanContext ctx(nc);
+  Recorder rec(nc);
+  const ScanOutcome o = scan(backup.path(), ctx);
+  ASSERT_TRUE(o.readable) << o.error;
+  EXPECT_EQ(rec.count(notify::kScanCallHistoryInfo), 1u);
 }
 
 // An index that ends inside a record: the entries before it are listed, and the outcome says
