@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "examples/iphone_sample.h"
+#include "examples/modern_sample.h"
 #include "tests/fixtures/ipd_writer.h"
 #include "tests/fixtures/png_writer.h"
 #include "tests/fixtures/zip_writer.h"
@@ -242,5 +243,13 @@ int main(int argc, char** argv) {
   std::filesystem::remove_all(iphone);
   tamsel::examples::writeIphoneSample(iphone);
   std::printf("wrote %s/\n", iphone.c_str());
+
+  const std::filesystem::path modern = out / "sample-iphone-modern";
+  const std::filesystem::path scratch = out / ".sample-iphone-modern.clear";
+  std::filesystem::remove_all(modern);
+  std::filesystem::remove_all(scratch);
+  tamsel::examples::writeModernSample(modern, scratch);
+  std::filesystem::remove_all(scratch);
+  std::printf("wrote %s/ (encrypted; password in %s.password)\n", modern.c_str(), modern.c_str());
   return 0;
 }
