@@ -1,20 +1,133 @@
 #include "app/disk_view_controller.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 #include "app/orlisk_app_delegate.h"
 #include "util/log.h"
 
+namespace fs = std::filesystem;
+
 namespace tamsel {
 
+std::string defaultImageListFile() {
+  fs::path config;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
+    config = xdg;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+    config = fs::path(home) / ".config";
+  } else {
+    return {};
+  }
+  return (config / "tamsel" / "disk-images").string();
+}
+
+std::vector<std::string> readImageList(const std::string& file) {
+  std::vector<std::string> paths;
+  std::ifstream in(file, std::ios::binary);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && std::find(paths.begin(), paths.end(), line) == paths.end()) {
+      paths.push_back(line);
+    }
+  }
+  return paths;
+}
+
+bool writeImageList(const std::string& file, const std::vector<std::string>& paths) {
+  std::error_code ec;
+  const fs::path target(file);
+  fs::create_directories(target.parent_path(), ec);
+  const fs::path temp = target.string() + ".new";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    for (const std::string& p : paths) out << p << '\n';
+    out.flush();
+    if (!out) {
+      logLine("Cannot write the list of image files to " + temp.string());
+      fs::remove(temp, ec);
+      return false;
+    }
+  }
+  fs::rename(temp, target, ec);
+  if (ec) {
+    logLine("Cannot write the list of image files to " + file + ": " + ec.message());
+    fs::remove(temp, ec);
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+// A file the library can list as a disk: a regular file or a block device.
+bool diskLike(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
+}
+
+}  // namespace
+
 PRDiskViewController::PRDiskViewController(OrliskAppDelegate& app, DiskView* view,
-                                           PRDiskFileController::VolumeNameReader reader)
+                                           PRDiskFileController::VolumeNameReader reader,
+                                           std::string imageListFile)
     : app_(app),
       view_(view != nullptr ? view : &nullView_),
-      diskFileController_(app.diskTable(), std::move(reader)) {}
+      diskFileController_(app.diskTable(), std::move(reader)),
+      imageListFile_(std::move(imageListFile)) {}
+
+void PRDiskViewController::loadAddedImages() {
+  const export_function_table* table = app_.diskTable();
+  if (imagesLoaded_ || table == nullptr || table->addDiskImage == nullptr) return;
+  imagesLoaded_ = true;
+  if (imageListFile_.empty()) return;
+  const std::vector<std::string> kept = readImageList(imageListFile_);
+  for (const std::string& path : kept) {
+    if (!diskLike(path)) {
+      logLine("The added image file " + path + " is gone; it is no longer listed");
+      continue;
+    }
+    if (table->addDiskImage(path.c_str()) != 0) addedImages_.push_back(path);
+  }
+  if (addedImages_.size() != kept.size()) writeImageList(imageListFile_, addedImages_);
+}
+
+bool PRDiskViewController::addImageFile(const std::string& chosen) {
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(chosen, ec);
+  const std::string path = ec ? chosen : absolute.lexically_normal().string();
+  const export_function_table* table = app_.diskTable();
+  if (table == nullptr || table->addDiskImage == nullptr) {
+    logLine("The disk library cannot list image files; " + path + " is not added");
+    return false;
+  }
+  loadAddedImages();
+  if (path.empty() || path.find('\n') != std::string::npos || !diskLike(path)) {
+    logLine("Not an image file or a disk: " + path);
+    return false;
+  }
+  if (table->addDiskImage(path.c_str()) == 0) {
+    logLine("The disk library refused the image file " + path);
+    return false;
+  }
+  if (std::find(addedImages_.begin(), addedImages_.end(), path) == addedImages_.end()) {
+    addedImages_.push_back(path);
+    if (!imageListFile_.empty()) writeImageList(imageListFile_, addedImages_);
+  }
+  showView();
+  return true;
+}
 
 void PRDiskViewController::showView() {
   view_->showDiskView();
   diskFileController_.setTable(app_.diskTable());
+  loadAddedImages();
   if (diskFileController_.initDisk() == 0) logLine("The disk library cannot list the disks");
+  diskFileController_.initDiskDetails();
   diskFileController_.initVolumeName();
   diskFileController_.addDeepDeviceList();
   app_.diskHandles = diskFileController_.disks();
@@ -30,6 +143,10 @@ void PRDiskViewController::outlineViewSelectionDidChange(
 
 bool PRDiskViewController::CilckScan() {
   if (!currentScanNode_ || app_.rawScanRunning()) return false;
+  if (currentScanNode_->bSystemDisk && !view_->confirmSystemDiskScan(*currentScanNode_)) {
+    logLine("The system disk " + currentScanNode_->diskdev + " is not scanned");
+    return false;
+  }
   view_->fixWindowSize(849, 620);
   // The flag is set and the result screen prepared before the scan thread posts anything.
   app_.brawScan_ = true;

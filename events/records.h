@@ -315,6 +315,14 @@ struct PRDiskInfoNode : PRNode {
   std::vector<std::shared_ptr<PRDiskInfoNode>> children;
   int32_t deviceIndex = -1;
   Flag bDiskFlag;
+  // What the system says of the disk or partition (raw/disk_details.h); 0 / empty: unknown.
+  uint64_t sizeBytes = 0;
+  std::string model;       // the disk's maker and model (both kinds of row)
+  std::string fileSystem;  // of the partition, or of a file system on the whole disk
+  std::string volumeLabel;
+  Flag bRemovable;
+  Flag bSystemDisk;  // the disk holds a mounted system file system
+  Flag bImageFile;
 
   list_disk_struct* getSysDisk() const { return pSys_Disk; }
   void setSysDisk(list_disk_struct* d) { pSys_Disk = d; }

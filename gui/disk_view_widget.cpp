@@ -1,8 +1,12 @@
 #include "gui/disk_view_widget.h"
 
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStyle>
 #include <QTreeWidget>
@@ -16,6 +20,11 @@ namespace {
 
 QString qs(const std::string& s) {
   return QString::fromStdString(s);
+}
+
+// The file system shown for a row: the library's name, else the system's.
+QString fileSystemText(const PRDiskInfoNode& row) {
+  return qs(!row.partitionType.empty() ? row.partitionType : row.fileSystem);
 }
 
 }  // namespace
@@ -40,25 +49,39 @@ DiskViewWidget::DiskViewWidget(QWidget* parent) : QWidget(parent) {
   v->addWidget(info_);
 
   tree_ = new QTreeWidget(content_);
-  tree_->setColumnCount(3);
-  tree_->setHeaderLabels(
-      {QStringLiteral("Name"), QStringLiteral("Type"), QStringLiteral("Device")});
+  tree_->setColumnCount(kColumnCount);
+  tree_->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Size"),
+                          QStringLiteral("File system"), QStringLiteral("Model"), QString(),
+                          QStringLiteral("Device")});
   tree_->setSelectionMode(QAbstractItemView::SingleSelection);
   tree_->setSelectionBehavior(QAbstractItemView::SelectRows);
   tree_->setRootIsDecorated(true);
   tree_->setUniformRowHeights(true);
   tree_->header()->setStretchLastSection(true);
-  tree_->setColumnWidth(kNameColumn, 330);
-  tree_->setColumnWidth(kTypeColumn, 120);
+  tree_->setColumnWidth(kNameColumn, 220);
+  tree_->setColumnWidth(kSizeColumn, 70);
+  tree_->setColumnWidth(kTypeColumn, 80);
+  tree_->setColumnWidth(kModelColumn, 150);
+  tree_->setColumnWidth(kNoteColumn, 90);
+  tree_->headerItem()->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
   v->addWidget(tree_, 1);
+
+  detail_ = new QLabel(content_);
+  detail_->setWordWrap(true);
+  detail_->setTextFormat(Qt::PlainText);
+  v->addWidget(detail_);
 
   auto* buttons = new QHBoxLayout();
   home_ = new QPushButton(QStringLiteral("Home"), content_);
+  addImage_ = new QPushButton(QStringLiteral("Add image file…"), content_);
+  refresh_ = new QPushButton(QStringLiteral("Refresh"), content_);
   scan_ = new QPushButton(QStringLiteral("Scan"), content_);
   scan_->setDefault(true);
   scan_->setEnabled(false);
-  for (QPushButton* b : {home_, scan_}) b->setMinimumWidth(110);
+  for (QPushButton* b : {home_, addImage_, refresh_, scan_}) b->setMinimumWidth(110);
   buttons->addWidget(home_);
+  buttons->addWidget(addImage_);
+  buttons->addWidget(refresh_);
   buttons->addStretch(1);
   buttons->addWidget(scan_);
   v->addLayout(buttons);
@@ -69,13 +92,16 @@ DiskViewWidget::DiskViewWidget(QWidget* parent) : QWidget(parent) {
   });
   connect(scan_, &QPushButton::clicked, this, [this] { scanClicked(); });
   connect(home_, &QPushButton::clicked, this, [this] { homeClicked(); });
+  connect(refresh_, &QPushButton::clicked, this, [this] { refreshClicked(); });
+  connect(addImage_, &QPushButton::clicked, this, [this] { addImageClicked(); });
 }
 
 DiskViewWidget::~DiskViewWidget() = default;
 
 void DiskViewWidget::attach(OrliskAppDelegate& app) {
   app_ = &app;
-  controller_ = std::make_unique<PRDiskViewController>(app, this);
+  controller_ = std::make_unique<PRDiskViewController>(
+      app, this, PRDiskFileController::VolumeNameReader{}, defaultImageListFile());
 }
 
 void DiskViewWidget::detach() {
@@ -108,9 +134,22 @@ QTreeWidgetItem* DiskViewWidget::addRow(const std::shared_ptr<PRDiskInfoNode>& r
                                         QTreeWidgetItem* parent) {
   auto* item = parent != nullptr ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree_);
   item->setText(kNameColumn, qs(row->partitionName));
-  item->setText(kTypeColumn, qs(row->partitionType));
+  item->setText(kSizeColumn, sizeText(*row));
+  item->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
+  item->setText(kTypeColumn, fileSystemText(*row));
+  item->setText(kModelColumn, qs(row->model));
+  item->setText(kNoteColumn, noteText(*row));
   item->setText(kDeviceColumn, qs(row->diskdev));
   item->setToolTip(kDeviceColumn, qs(row->diskdev));
+  const QString detail = detailText(*row);
+  for (int c : {kNameColumn, kSizeColumn, kTypeColumn, kModelColumn, kNoteColumn}) {
+    item->setToolTip(c, detail);
+  }
+  if (row->bSystemDisk) {
+    QFont bold = item->font(kNoteColumn);
+    bold.setBold(true);
+    item->setFont(kNoteColumn, bold);
+  }
   // "partitionImg": the system's drive icon.
   if (!row->partitionIcon.empty()) {
     item->setIcon(kNameColumn, style()->standardIcon(QStyle::SP_DriveHDIcon));
@@ -134,6 +173,8 @@ void DiskViewWidget::showDiskTree(const std::vector<std::shared_ptr<PRDiskInfoNo
     tree_->expandAll();
   }
   scan_->setEnabled(false);
+  detail_->clear();
+  addImage_->setEnabled(app_ != nullptr && app_->diskTable() != nullptr);
   if (app_ == nullptr || app_->diskTable() == nullptr) {
     info_->setText(
         QStringLiteral("Memory card recovery needs the disk library (bblib.so), "
@@ -161,10 +202,110 @@ void DiskViewWidget::fixWindowSize(int width, int height) {
   window()->setFixedSize(width, height);
 }
 
+QString DiskViewWidget::sizeText(const PRDiskInfoNode& row) {
+  return row.sizeBytes > 0 ? qs(row.partitionSizeString) : QString();
+}
+
+QString DiskViewWidget::noteText(const PRDiskInfoNode& row) {
+  if (row.bSystemDisk) return QStringLiteral("System disk");
+  if (row.bImageFile) return QStringLiteral("Image file");
+  if (row.bRemovable) return QStringLiteral("Removable");
+  return {};
+}
+
+QString DiskViewWidget::detailText(const PRDiskInfoNode& row) {
+  QStringList parts;
+  const bool disk = row.deviceIndex == 255;
+  parts << (disk ? qs(row.diskdev)
+                 : QStringLiteral("Partition %1 of %2").arg(row.deviceIndex).arg(qs(row.diskdev)));
+  if (!row.model.empty()) parts << qs(row.model);
+  if (row.sizeBytes > 0) parts << qs(row.partitionSizeString);
+  if (const QString fs = fileSystemText(row); !fs.isEmpty()) parts << fs;
+  if (!row.volumeLabel.empty()) parts << QStringLiteral("label \"%1\"").arg(qs(row.volumeLabel));
+  if (row.bImageFile) {
+    parts << QStringLiteral("image file");
+  } else if (row.bRemovable) {
+    parts << QStringLiteral("removable");
+  }
+  QString text = parts.join(QStringLiteral(", "));
+  if (row.bSystemDisk) text += QStringLiteral(". System disk: it holds the running system.");
+  return text;
+}
+
+bool DiskViewWidget::confirmSystemDiskScan(const PRDiskInfoNode& row) {
+  const QString question =
+      QStringLiteral(
+          "%1 is the system disk: it holds the running system. Scanning it reads "
+          "the whole disk (nothing is written to it) and can take a long time.\n\n"
+          "Scan the system disk?")
+          .arg(qs(row.diskdev));
+  if (confirmer_) return confirmer_(question);
+  return QMessageBox::question(this, QStringLiteral("Tamsel"), question,
+                               QMessageBox::Yes | QMessageBox::Cancel,
+                               QMessageBox::Cancel) == QMessageBox::Yes;
+}
+
+void DiskViewWidget::refreshClicked() {
+  if (!controller_) return;
+  std::string device;
+  int32_t index = -1;
+  if (const QList<QTreeWidgetItem*> selected = tree_->selectedItems(); !selected.isEmpty()) {
+    if (auto row = rowOf(selected.front())) {
+      device = row->diskdev;
+      index = row->deviceIndex;
+    }
+  }
+  controller_->refresh();
+  if (!device.empty()) reselect(device, index);
+}
+
+void DiskViewWidget::addImageClicked() {
+  if (!controller_) return;
+  QString path;
+  if (chooser_) {
+    path = chooser_();
+  } else {
+    path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Add image file"), QDir::homePath(),
+        QStringLiteral("Disk images (*.img *.dd *.raw *.bin *.iso);;All files (*)"));
+  }
+  if (path.isEmpty()) return;
+  const std::string chosen = path.toStdString();
+  if (!controller_->addImageFile(chosen)) {
+    info_->setText(
+        QStringLiteral("%1 cannot be added: it is not an image file or a disk.").arg(path));
+    return;
+  }
+  // The new image is selected, ready to scan.
+  for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
+    auto row = rowOf(tree_->topLevelItem(i));
+    if (row && row->bImageFile && QFileInfo(qs(row->diskdev)) == QFileInfo(path)) {
+      tree_->setCurrentItem(tree_->topLevelItem(i));
+      break;
+    }
+  }
+}
+
+void DiskViewWidget::reselect(const std::string& devicePath, int32_t deviceIndex) {
+  for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* disk = tree_->topLevelItem(i);
+    auto row = rowOf(disk);
+    if (!row || row->diskdev != devicePath) continue;
+    QTreeWidgetItem* found = deviceIndex == 255 ? disk : nullptr;
+    for (int c = 0; found == nullptr && c < disk->childCount(); ++c) {
+      auto part = rowOf(disk->child(c));
+      if (part && part->deviceIndex == deviceIndex) found = disk->child(c);
+    }
+    if (found != nullptr) tree_->setCurrentItem(found);
+    return;
+  }
+}
+
 void DiskViewWidget::selectionChanged() {
   const QList<QTreeWidgetItem*> selected = tree_->selectedItems();
   std::shared_ptr<PRDiskInfoNode> row = selected.isEmpty() ? nullptr : rowOf(selected.front());
   scan_->setEnabled(row != nullptr && controller_ != nullptr);
+  detail_->setText(row ? detailText(*row) : QString());
   if (controller_) controller_->outlineViewSelectionDidChange(row);
 }
 

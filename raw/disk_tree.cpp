@@ -2,17 +2,38 @@
 
 #include <algorithm>
 
-#include "raw/volume_names.h"
+#include "util/format.h"
 
 namespace tamsel {
 
 namespace {
 constexpr const char* kPartitionIcon = "partitionImg";
+
+// Puts what the system says of a disk (and of the row's own partition) on a row.
+void describe(PRDiskInfoNode& row, const DiskDetails& disk, uint64_t size, const std::string& label,
+              const std::string& fileSystem) {
+  row.sizeBytes = size;
+  if (size > 0) row.partitionSizeString = size_to_unit(size);
+  row.model = disk.model;
+  row.volumeLabel = label;
+  row.fileSystem = fileSystem;
+  row.bRemovable = disk.removable;
+  row.bSystemDisk = disk.systemDisk;
+  row.bImageFile = disk.imageFile;
 }
+}  // namespace
 
 PRDiskFileController::PRDiskFileController(const export_function_table* table,
-                                           VolumeNameReader reader)
-    : table_(table), reader_(reader ? std::move(reader) : VolumeNameReader(getDiskInfo_aux)) {}
+                                           VolumeNameReader reader, DetailsReader details)
+    : table_(table), reader_(std::move(reader)) {
+  setDetailsReader(std::move(details));
+}
+
+void PRDiskFileController::setDetailsReader(DetailsReader details) {
+  detailsReader_ = details ? std::move(details) : [](const std::vector<std::string>& paths) {
+    return readDisksDetails(paths);
+  };
+}
 
 int PRDiskFileController::initDisk() {
   diskTable_.fill(nullptr);
@@ -36,13 +57,32 @@ std::vector<list_disk_struct*> PRDiskFileController::disks() const {
   return out;
 }
 
+void PRDiskFileController::initDiskDetails() {
+  details_.clear();
+  if (table_ == nullptr || table_->diskDevicePath == nullptr) return;
+  std::vector<std::string> paths;
+  for (list_disk_struct* disk : disks()) {
+    if (const char* path = table_->diskDevicePath(disk)) paths.emplace_back(path);
+  }
+  details_ = detailsReader_(paths);
+}
+
+const DiskDetails* PRDiskFileController::details(const std::string& devicePath) const {
+  auto it = details_.find(devicePath);
+  return it != details_.end() ? &it->second : nullptr;
+}
+
 void PRDiskFileController::initVolumeName() {
   volumeNames_.clear();
   if (table_ == nullptr || table_->diskDevicePath == nullptr) return;
   for (list_disk_struct* disk : disks()) {
     const char* path = table_->diskDevicePath(disk);
     if (path == nullptr) continue;
-    volumeNames_[path] = reader_(path);
+    if (reader_) {
+      volumeNames_[path] = reader_(path);
+    } else if (const DiskDetails* d = details(path)) {
+      volumeNames_[path] = d->volumeNames();
+    }
   }
 }
 
@@ -78,6 +118,8 @@ void PRDiskFileController::addDeepDeviceList() {
     row->pSys_Disk = disk;
     row->deviceIndex = 255;
     row->isLeaf = false;
+    const DiskDetails* about = details(path);
+    if (about != nullptr) describe(*row, *about, about->sizeBytes, about->label, about->fileSystem);
     rootNode_ = row;
     content_.push_back(row);
     if (table_->openDisk == nullptr || table_->openDisk(disk) == 0 ||
@@ -96,6 +138,13 @@ void PRDiskFileController::addDeepDeviceList() {
       child->partitionIcon = kPartitionIcon;
       child->deviceIndex = table_->partitionIndex != nullptr ? table_->partitionIndex(part) : -1;
       child->isLeaf = true;
+      if (about != nullptr) {
+        const VolumeDetails* v = about->partition(child->deviceIndex);
+        describe(*child, *about, v != nullptr ? v->sizeBytes : 0, v != nullptr ? v->label : "",
+                 v != nullptr ? v->fileSystem : "");
+        // The library names what it can read; the system's probe names the rest.
+        if (child->partitionType.empty()) child->partitionType = child->fileSystem;
+      }
       row->children.push_back(child);
     }
   }

@@ -1,7 +1,8 @@
 // The memory-card source in the desktop front end, over the real controller and the built
-// disk library: the disk view lists a generated card image (with its partition), the
-// selection enables Scan, the scan fills the result screen's raw tables, Stop and closing
-// during a scan end it, and Home goes back.
+// disk library: the disk view lists a generated card image (with its partition, sizes and
+// file system), the selection enables Scan, the scan fills the result screen's raw tables,
+// Stop and closing during a scan end it, Home goes back, Refresh lists anew, added image
+// files are listed and kept, and the system disk is scanned only once the user says so.
 #include <gtest/gtest.h>
 
 #include <QLabel>
@@ -21,6 +22,7 @@
 #include "tests/fixtures/temp_folder.h"
 #include "tests/gui_test_support.h"
 #include "tests/gui_window_fixture.h"
+#include "util/format.h"
 #include "util/log.h"
 
 namespace fs = std::filesystem;
@@ -74,6 +76,8 @@ class GuiDiskView : public testing::WindowTest {
     card_ = writeCard(tmp_.path());
     libraryEnv_.emplace("TAMSEL_DISKLIB", TAMSEL_DISKLIB_PATH);
     imagesEnv_.emplace("TAMSEL_DISKLIB_IMAGES", card_.string());
+    // The added images are kept in the test's own folder.
+    configEnv_.emplace("XDG_CONFIG_HOME", (tmp_.path() / "config").string());
   }
   void afterAttach() override {
     // As the program does at start-up.
@@ -81,6 +85,7 @@ class GuiDiskView : public testing::WindowTest {
     app_->scanThreadFinish = [this] { ++finished_; };
   }
   void afterWindow() override {
+    configEnv_.reset();
     imagesEnv_.reset();
     libraryEnv_.reset();
   }
@@ -110,7 +115,17 @@ class GuiDiskView : public testing::WindowTest {
   }
 
   fs::path card_;
-  std::optional<ScopedEnv> libraryEnv_, imagesEnv_;
+  // Another card image beside the first.
+  fs::path writeOtherCard(const std::string& name) {
+    FatImageWriter w(16384);
+    w.addFile("OTHER.TXT", "other");
+    const fs::path img = tmp_.path() / name;
+    w.writeTo(img);
+    return img;
+  }
+  static QString sizeText(uint64_t bytes) { return QString::fromStdString(size_to_unit(bytes)); }
+
+  std::optional<ScopedEnv> libraryEnv_, imagesEnv_, configEnv_;
   std::atomic<int> finished_{0};
 };
 
@@ -220,6 +235,126 @@ TEST_F(GuiDiskView, ShuttingDownDuringAScanStopsItWithoutDeadlock) {
   EXPECT_EQ(finished_.load(), 1);
 }
 
+TEST_F(GuiDiskView, ShowsSizesFileSystemsAndTheSelectedRowsDetails) {
+  QTreeWidgetItem* disk = openDiskView();
+  ASSERT_NE(disk, nullptr);
+  EXPECT_EQ(disk->text(DiskViewWidget::kSizeColumn), sizeText(fs::file_size(card_)));
+  EXPECT_EQ(disk->text(DiskViewWidget::kNoteColumn), "Image file");
+  ASSERT_EQ(disk->childCount(), 1);
+  QTreeWidgetItem* part = disk->child(0);
+  EXPECT_EQ(part->text(DiskViewWidget::kSizeColumn), sizeText(8192 * 512));
+  EXPECT_EQ(part->text(DiskViewWidget::kNoteColumn), "Image file");
+  EXPECT_NE(part->text(DiskViewWidget::kNoteColumn), "System disk");
+
+  EXPECT_TRUE(disks().detailLabel()->text().isEmpty());
+  disks().tree()->setCurrentItem(part);
+  const QString detail = disks().detailLabel()->text();
+  EXPECT_TRUE(detail.startsWith("Partition 1 of " + QString::fromStdString(card_.string())))
+      << detail.toStdString();
+  EXPECT_TRUE(detail.contains(sizeText(8192 * 512)));
+  EXPECT_TRUE(detail.contains("vfat"));
+  EXPECT_FALSE(detail.contains("System disk"));
+}
+
+TEST_F(GuiDiskView, AddedImageIsListedSelectedAndKept) {
+  const fs::path other = writeOtherCard("other card.img");
+  ASSERT_NE(openDiskView(), nullptr);
+  int asked = 0;
+  QString answer;
+  disks().setImageFileChooser([&] {
+    ++asked;
+    return answer;
+  });
+  const int before = disks().tree()->topLevelItemCount();
+  disks().addImageButton()->click();  // cancelled: nothing changes
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(disks().tree()->topLevelItemCount(), before);
+
+  answer = QString::fromStdString(tmp_.path().string());  // a folder
+  disks().addImageButton()->click();
+  EXPECT_EQ(disks().tree()->topLevelItemCount(), before);
+  EXPECT_TRUE(disks().infoLabel()->text().contains("cannot be added"));
+
+  answer = QString::fromStdString(other.string());
+  disks().addImageButton()->click();
+  QTreeWidgetItem* added = disks().diskItem(answer);
+  ASSERT_NE(added, nullptr);
+  EXPECT_EQ(disks().tree()->currentItem(), added);
+  EXPECT_TRUE(disks().scanButton()->isEnabled());
+  EXPECT_EQ(app_->currentDiskName, other.string());
+  EXPECT_EQ(added->text(DiskViewWidget::kSizeColumn), sizeText(fs::file_size(other)));
+  EXPECT_EQ(added->text(DiskViewWidget::kTypeColumn), "vfat");  // a card without a table
+  EXPECT_EQ(testing::readWholeFile(tmp_.path() / "config" / "tamsel" / "disk-images"),
+            other.string() + "\n");
+
+  // The next run (a new controller) hands the kept image to the library again.
+  disks().detach();
+  disks().attach(*app_);
+  ASSERT_NE(openDiskView(), nullptr);
+  EXPECT_EQ(disks().controller()->addedImages(), std::vector<std::string>{other.string()});
+  EXPECT_NE(disks().diskItem(answer), nullptr);
+}
+
+TEST_F(GuiDiskView, RefreshListsAnewAndKeepsTheSelection) {
+  QTreeWidgetItem* disk = openDiskView();
+  ASSERT_NE(disk, nullptr);
+  disks().tree()->setCurrentItem(disk->child(0));
+  const fs::path other = writeOtherCard("late.img");
+  const QString otherPath = QString::fromStdString(other.string());
+  app_->diskTable()->addDiskImage(other.c_str());  // appears behind the view's back
+  EXPECT_EQ(disks().diskItem(otherPath), nullptr);
+
+  disks().refreshButton()->click();
+  EXPECT_NE(disks().diskItem(otherPath), nullptr);
+  QTreeWidgetItem* current = disks().tree()->currentItem();
+  ASSERT_NE(current, nullptr);
+  EXPECT_EQ(disks().rowOf(current)->diskdev, card_.string());
+  EXPECT_EQ(disks().rowOf(current)->deviceIndex, 1);
+  EXPECT_EQ(disks().controller()->currentScanNode(), disks().rowOf(current));
+  EXPECT_TRUE(disks().scanButton()->isEnabled());
+}
+
+TEST_F(GuiDiskView, TheSystemDiskIsMarkedAndScannedOnlyWhenConfirmed) {
+  // The card stands in for the system disk.
+  disks().controller()->diskFileController().setDetailsReader(
+      [this](const std::vector<std::string>& paths) {
+        auto details = readDisksDetails(paths);
+        details[card_.string()].systemDisk = true;
+        return details;
+      });
+  QTreeWidgetItem* disk = openDiskView();
+  ASSERT_NE(disk, nullptr);
+  EXPECT_EQ(disk->text(DiskViewWidget::kNoteColumn), "System disk");
+  EXPECT_EQ(disk->child(0)->text(DiskViewWidget::kNoteColumn), "System disk");
+  disks().tree()->setCurrentItem(disk);
+  EXPECT_TRUE(disks().detailLabel()->text().contains("System disk"));
+
+  // The real question, answered Cancel: no scan, the view stays.
+  QString message;
+  answerNextAlert("Cancel", &message);
+  disks().scanButton()->click();
+  EXPECT_TRUE(message.contains(QString::fromStdString(card_.string())));
+  EXPECT_TRUE(message.contains("system disk"));
+  EXPECT_EQ(window_->currentPage(), &disks());
+  EXPECT_FALSE(app_->rawScanRunning());
+  EXPECT_EQ(finished_.load(), 0);
+
+  std::vector<QString> questions;
+  disks().setSystemDiskConfirmer([&](const QString& q) {
+    questions.push_back(q);
+    return questions.size() > 1;  // no, then yes
+  });
+  disks().scanButton()->click();
+  EXPECT_EQ(window_->currentPage(), &disks());
+  EXPECT_EQ(finished_.load(), 0);
+  disks().scanButton()->click();
+  ASSERT_EQ(questions.size(), 2u);
+  EXPECT_EQ(window_->currentPage(), &screen());
+  ASSERT_TRUE(waitForScanEnd());
+  EXPECT_EQ(finished_.load(), 1);
+  EXPECT_EQ(documentNames(), QStringList{"memo.txt"});
+}
+
 TEST(GuiDiskViewWithoutLibrary, SaysSoAndListsNothing) {
   TempFolder tmp;
   MainWindow window;
@@ -232,6 +367,7 @@ TEST(GuiDiskViewWithoutLibrary, SaysSoAndListsNothing) {
     EXPECT_EQ(disks.tree()->topLevelItemCount(), 0);
     EXPECT_TRUE(disks.infoLabel()->text().contains("disk library"));
     EXPECT_FALSE(disks.scanButton()->isEnabled());
+    EXPECT_FALSE(disks.addImageButton()->isEnabled());
     EXPECT_FALSE(disks.controller()->CilckScan());
     disks.homeButton()->click();
     EXPECT_EQ(window.currentPage(), window.homePage());
