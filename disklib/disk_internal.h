@@ -103,6 +103,9 @@ struct FoundFile {
   bool deleted = false;  // found through a deleted directory entry
   int64_t created = 0;   // seconds since 1970 (UTC when the entry names its offset); 0: none
   int64_t modified = 0;
+  // The times are the card's clock reading, the zone not recorded (FAT always, exFAT when the
+  // entry gives no offset): read as UTC they give what the camera's clock showed.
+  bool clockTimes = false;
   bool chainDamaged = false;  // its chain looped, ended early or named a cluster outside
   bool cutAtEnd = false;      // its data runs past the end of the device or partition
   uint64_t declaredLen = 0;   // the length its directory entry gives (0: none, carved)

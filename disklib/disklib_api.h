@@ -61,6 +61,9 @@ typedef void (*rec_progress_callback)(rec_progress* progress);
 #define TAMSEL_FOUND_DELETED 0x1u
 #define TAMSEL_FOUND_CHAIN_DAMAGED 0x2u
 #define TAMSEL_FOUND_TRUNCATED 0x4u
+/* The times are the card's clock reading, its zone not recorded (FAT entries; exFAT entries
+ * without a UTC offset): shown as they are, not moved into the viewer's zone. */
+#define TAMSEL_FOUND_CLOCK_TIMES 0x8u
 
 typedef struct tamsel_found_file {
   /* sizeof(tamsel_found_file) as the library was built; a caller reads no field that lies

@@ -345,6 +345,7 @@ struct EntrySet {
   std::string name;
   int64_t created = 0;
   int64_t modified = 0;
+  bool clockTimes = false;  // no UTC offset recorded for either time
 };
 
 int utcOffsetMinutes(uint8_t field) {
@@ -407,6 +408,7 @@ SetResult parseSet(const std::vector<uint8_t>& bytes, size_t i, EntrySet& out, s
                               e[20], utcOffsetMinutes(e[22]));
   out.modified = dosTimeToUnix(static_cast<uint16_t>(modified >> 16),
                                static_cast<uint16_t>(modified), e[21], utcOffsetMinutes(e[23]));
+  out.clockTimes = (e[22] & 0x80) == 0 || (e[23] & 0x80) == 0;
   return SetResult::set;
 }
 
@@ -732,6 +734,7 @@ class ExfatWalker {
     f.declaredLen = s.length;
     f.created = s.created;
     f.modified = s.modified;
+    f.clockTimes = s.clockTimes;
     std::vector<Extent> runs;
     if (deleted) {
       bool ok = deletedRuns(s, s.length, runs, f.cutAtEnd);

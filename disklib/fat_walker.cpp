@@ -475,6 +475,7 @@ class FatWalker {
     f.declaredLen = size;
     f.created = dosTimeToUnix(le16(entry + 16), le16(entry + 14), entry[13]);
     f.modified = dosTimeToUnix(le16(entry + 24), le16(entry + 22));
+    f.clockTimes = true;  // FAT keeps no time zone
     if (deleted) {
       // One run from the first cluster, as long as the size says, cut at the region's end;
       // listed only when all those clusters are free and the first bytes fit the name.

@@ -430,7 +430,8 @@ void scanDeviceFor(const char* pathText, int index, void* caller, tamsel_found_c
         r.record_size = sizeof r;
         r.flags = (f.deleted ? TAMSEL_FOUND_DELETED : 0u) |
                   (f.chainDamaged ? TAMSEL_FOUND_CHAIN_DAMAGED : 0u) |
-                  (f.cutAtEnd || held < f.len ? TAMSEL_FOUND_TRUNCATED : 0u);
+                  (f.cutAtEnd || held < f.len ? TAMSEL_FOUND_TRUNCATED : 0u) |
+                  (f.clockTimes ? TAMSEL_FOUND_CLOCK_TIMES : 0u);
         r.file_start = f.start;
         r.file_len = held;
         r.declared_len = f.declaredLen != 0 ? f.declaredLen : f.len;

@@ -20,9 +20,10 @@ std::atomic<RawScanSession*> gRunning{nullptr};
 // The bytes a record must hold for its name to be read.
 constexpr size_t kFoundFileMinimum = offsetof(tamsel_found_file, name) + sizeof(const char*);
 
-std::string dateText(int64_t seconds) {
+// A card's FAT times are its clock's reading: shown as they are, not moved into our zone.
+std::string dateText(int64_t seconds, bool clockTime) {
   if (seconds <= 0) return {};
-  return formatUnixTime(seconds).value_or("");
+  return (clockTime ? formatClockTime(seconds) : formatUnixTime(seconds)).value_or("");
 }
 
 }  // namespace
@@ -72,8 +73,9 @@ std::shared_ptr<PRScanListNode> makeScanListNode(const tamsel_found_file& given)
   node->setfile(ele);
   node->foundFlags = f.flags;
   node->bDeleted = (f.flags & TAMSEL_FOUND_DELETED) != 0 ? "Yes" : "";
-  node->createTime = dateText(f.create_time);
-  node->modifyTime = dateText(f.modify_time);
+  const bool clock = (f.flags & TAMSEL_FOUND_CLOCK_TIMES) != 0;
+  node->createTime = dateText(f.create_time, clock);
+  node->modifyTime = dateText(f.modify_time, clock);
   node->validaty = damageText(f.flags);
   if (!node->validaty.empty()) {
     std::string line = "found file " + name + " at " + std::to_string(f.file_start) + ": ";

@@ -119,6 +119,20 @@ TEST_F(FoundFileRecords, FlagsTimesAndLengthsReachTheRecord) {
   }
 }
 
+// A FAT time is what the camera's clock showed: the same text in every zone of the viewer,
+// while a time with a known zone is shown in the viewer's.
+TEST_F(FoundFileRecords, ClockTimesAreShownAsTheCardsClockShowedThem) {
+  setenv("TZ", "EST5EDT,M3.2.0,M11.1.0", 1);
+  tzset();
+  auto clock = makeScanListNode(
+      record("a.jpg", 10, TAMSEL_FOUND_CLOCK_TIMES | TAMSEL_FOUND_DELETED, 1399890030, 0));
+  auto zoned = makeScanListNode(record("b.jpg", 10, 0, 1399890030, 0));
+  ASSERT_NE(clock, nullptr);
+  ASSERT_NE(zoned, nullptr);
+  EXPECT_EQ(clock->createTime, "05-12-2014 10:20");
+  EXPECT_EQ(zoned->createTime, "05-12-2014 06:20");
+}
+
 TEST_F(FoundFileRecords, DamageIsLoggedWithWhatTheDiskHolds) {
   std::vector<std::string> lines;
   LogSink previous = setLogSink([&](std::string_view l) { lines.emplace_back(l); });
@@ -336,6 +350,8 @@ TEST_F(FoundFileLibrary, DeletedMarkAndReadsThroughThe64BitEntries) {
   EXPECT_EQ(found["IMG_0001.JPG"]->bDeleted, "");
   EXPECT_EQ(found["IMG_0001.JPG"]->validaty, "");
   EXPECT_EQ(found["IMG_0001.JPG"]->fileSizeNumber, photo.size());
+  // FAT keeps no time zone: the entries' times are marked as the card's clock reading.
+  EXPECT_NE(found["IMG_0001.JPG"]->foundFlags & TAMSEL_FOUND_CLOCK_TIMES, 0u);
 
   list_disk_struct* disk = diskOf(image);
   ASSERT_NE(disk, nullptr);

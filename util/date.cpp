@@ -119,6 +119,21 @@ std::optional<std::string> formatUnixTime(int64_t secondsSince1970) {
   return formatBreakdown(tm);
 }
 
+std::optional<std::string> formatClockTime(int64_t secondsAsUtc) {
+  // Years 1 to 9999: days from 0001-01-01 to 1970-01-01 are 719162, to 10000-01-01 2932897.
+  if (secondsAsUtc < -719162 * kDay || secondsAsUtc >= (2932897 - 719162) * kDay) {
+    return std::nullopt;
+  }
+  const int64_t day = floorDiv(secondsAsUtc, kDay);
+  const int64_t secs = secondsAsUtc - day * kDay;
+  std::tm tm{};
+  civilFromDays(day, &tm);
+  tm.tm_hour = static_cast<int>(secs / 3600);
+  tm.tm_min = static_cast<int>(secs / 60 % 60);
+  tm.tm_sec = static_cast<int>(secs % 60);
+  return formatBreakdown(tm);
+}
+
 std::optional<std::string> GetDateTime(int64_t t, int kind) {
   if (t <= 0 || (kind != 0 && kind != 1)) return std::nullopt;
   int64_t unixSeconds;

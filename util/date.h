@@ -11,6 +11,10 @@ namespace tamsel {
 // when the local breakdown fails.
 std::optional<std::string> formatUnixTime(int64_t secondsSince1970);
 
+// The date text of a clock reading stored as if it were UTC (a card's FAT times): the
+// reading itself, not moved into the local zone; none outside years 1 to 9999.
+std::optional<std::string> formatClockTime(int64_t secondsAsUtc);
+
 // Seconds from 1970-01-01 00:00 UTC to 2001-01-01 00:00 UTC, the phone's reference date.
 inline constexpr int64_t kSecondsFrom1970To2001 = 978307200;
 
