@@ -13,7 +13,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "disklib/disk_internal.h"
 
@@ -662,6 +664,100 @@ Measured text(const Device& device, Cursor& c, uint64_t start, uint64_t limit,
 }
 
 }  // namespace
+
+std::optional<uint64_t> structuredLength(const Device& device, uint64_t start, uint64_t limit,
+                                         const std::atomic<bool>& stop) {
+  limit = std::min(limit, device.size());
+  if (start >= limit) return std::nullopt;
+  uint8_t p[kLook] = {};
+  const size_t have = static_cast<size_t>(std::min<uint64_t>(kLook, limit - start));
+  if (device.read(start, p, have) != have) return std::nullopt;
+  Cursor c(device, start, limit, stop);
+  Measured m;
+  if (p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF) {
+    m = jpeg(c, start, limit);
+  } else if (std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) == 0) {
+    m = png(c, start, limit);
+  } else if (std::memcmp(p, "GIF87a", 6) == 0 || std::memcmp(p, "GIF89a", 6) == 0) {
+    m = gif(c, start, limit);
+  } else if (std::memcmp(p, "PK\x03\x04", 4) == 0) {
+    m = zip(c, start, limit);
+  } else if (p[0] == 'B' && p[1] == 'M') {
+    m = bmp(p, start, limit);
+  } else if (std::memcmp(p, "RIFF", 4) == 0) {
+    m = riff(p, start, limit);
+  } else if (std::memcmp(p + 4, "ftyp", 4) == 0 && be32(p) >= 8 && be32(p) <= 256) {
+    m = isoMedia(c, p, start, limit);
+  } else if (id3Tag(p) || mp3Start(p, have)) {
+    m = mp3(c, p, start, limit);
+  } else {
+    return std::nullopt;
+  }
+  return m.len;
+}
+
+namespace {
+
+// Where the bytes of `tail` end once the zeros after them are left out.
+size_t withoutZeros(const std::vector<uint8_t>& tail) {
+  size_t n = tail.size();
+  while (n > 0 && tail[n - 1] == 0) --n;
+  return n;
+}
+
+bool endsWith(const uint8_t* p, size_t n, const char* want, size_t w) {
+  return n >= w && std::memcmp(p + n - w, want, w) == 0;
+}
+
+// Whether `tail` (the last bytes of a file, zeros after them left out: `n`) ends as a file of
+// the kind `head` names ends; none for kinds without a trailer.
+std::optional<bool> trailerFits(const uint8_t* head, const uint8_t* tail, size_t n) {
+  if (head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF)
+    return endsWith(tail, n, "\xFF\xD9", 2);
+  if (std::memcmp(head, "\x89PNG\r\n\x1a\n", 8) == 0) {
+    return endsWith(tail, n, "IEND\xAE\x42\x60\x82", 8);
+  }
+  if (std::memcmp(head, "GIF87a", 6) == 0 || std::memcmp(head, "GIF89a", 6) == 0) {
+    return n > 0 && tail[n - 1] == 0x3B;
+  }
+  if (std::memcmp(head, "%PDF-", 5) == 0) {
+    const size_t from = n > 1024 ? n - 1024 : 0;
+    return std::search(tail + from, tail + n, "%%EOF", "%%EOF" + 5) != tail + n;
+  }
+  if (std::memcmp(head, "PK\x03\x04", 4) == 0) {
+    // The end record (22 bytes and its comment) closes the archive.
+    for (size_t at = n >= 22 ? n - 22 : n; at + 22 <= n; --at) {
+      if (std::memcmp(tail + at, "PK\x05\x06", 4) == 0 &&
+          at + 22 + (tail[at + 20] | (tail[at + 21] << 8)) == n) {
+        return true;
+      }
+      if (at == 0 || n - at > 22 + 0xFFFF) break;
+    }
+    return false;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool deletedRunHoldsItsFormat(const Device& device, uint64_t start, uint64_t len,
+                              const std::atomic<bool>& stop) {
+  if (len == 0) return false;
+  uint8_t head[kLook] = {};
+  const size_t have = static_cast<size_t>(std::min<uint64_t>(kLook, len));
+  if (device.read(start, head, have) != have) return false;
+  // Formats with a trailer: the run must end with it (zeros after it are a writer's padding).
+  const size_t tailSize = static_cast<size_t>(std::min<uint64_t>(len, 22 + 0xFFFF + 1024));
+  std::vector<uint8_t> tail(tailSize);
+  if (device.read(start + len - tailSize, tail.data(), tailSize) != tailSize) return false;
+  if (std::optional<bool> fits = trailerFits(head, tail.data(), withoutZeros(tail))) return *fits;
+  // Formats measured by their structure: it must not end elsewhere.
+  const std::optional<uint64_t> measured = structuredLength(device, start, start + len, stop);
+  if (!measured || *measured == 0 || *measured == len) return true;
+  if (len - *measured > tailSize) return false;
+  return std::all_of(tail.end() - static_cast<std::ptrdiff_t>(len - *measured), tail.end(),
+                     [](uint8_t b) { return b == 0; });
+}
 
 void carveRegion(const Device& device, uint64_t start, uint64_t end, const RangeSet& skipSet,
                  const std::atomic<bool>& stop, const FoundSink& sink,

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -159,6 +160,21 @@ constexpr size_t kSignatureHead = 16;
 // A FAT or exFAT date and time (local time; two-second steps plus `tenMs` hundredths) as
 // seconds since 1970, taken as UTC less `utcOffsetMinutes`; 0 when the fields are no date.
 int64_t dosTimeToUnix(uint16_t date, uint16_t time, uint8_t tenMs = 0, int utcOffsetMinutes = 0);
+
+// The length the own structure of a file beginning at `start` gives it, not reaching past
+// `limit`: for the formats the carver walks by their structure (JPEG, PNG, GIF, ZIP and the
+// documents built on it, BMP, RIFF, ISO media, MP3). None when the first bytes name no such
+// format; 0 when they do but the structure does not end by `limit`.
+std::optional<uint64_t> structuredLength(const Device& device, uint64_t start, uint64_t limit,
+                                         const std::atomic<bool>& stop);
+
+// Whether a deleted file taken as the one run [start, start + len) ends as its format ends:
+// with its trailer for formats that have one (JPEG, PNG, GIF, PDF, ZIP), else where its
+// structure ends when it is walked here (zeros after the end allowed); true for formats
+// neither tells. A fragmented file read as one run ends in other bytes, so it is not listed
+// whole under its name.
+bool deletedRunHoldsItsFormat(const Device& device, uint64_t start, uint64_t len,
+                              const std::atomic<bool>& stop);
 
 // Sorted, merged byte ranges that carving leaves alone (the files the FAT walk found).
 class RangeSet {

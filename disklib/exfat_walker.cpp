@@ -743,6 +743,11 @@ class ExfatWalker {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof head, s.length));
         ok = device_.read(runs.front().start, head, n) == n && headAgreesWithName(s.name, head, n);
       }
+      // A chain taken as one run must hold its format whole (foreign bytes in a fragmented
+      // file's gaps break its structure).
+      if (ok && runs.size() == 1 && !f.cutAtEnd && runs.front().len == s.length) {
+        ok = deletedRunHoldsItsFormat(device_, runs.front().start, s.length, stop_);
+      }
       if (!ok) {
         ++dropped_;
         return;

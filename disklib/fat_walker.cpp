@@ -483,7 +483,10 @@ class FatWalker {
       const uint64_t start = v_.clusterOffset(first);
       const uint64_t n = std::min<uint64_t>(clusters, uint64_t{v_.lastUsable} - first + 1);
       const uint64_t len = std::min({uint64_t{size}, n * v_.clusterBytes, v_.regionEnd - start});
-      if (len == 0 || !deletedClustersFree(first, n) || !headFits(path, start, len)) {
+      // Its chain is gone, so a fragmented file would read as one run with other bytes in
+      // its gaps: a whole file must also end where its format's structure says.
+      if (len == 0 || !deletedClustersFree(first, n) || !headFits(path, start, len) ||
+          (len == size && !deletedRunHoldsItsFormat(device_, start, len, stop_))) {
         ++dropped_;
         return;
       }

@@ -194,7 +194,7 @@ TEST_F(ExfatWalk, DeletedFilesAreListedOnlyWhileTheirClustersAreFreeAndTheirByte
   w.addFile("contiguous.txt", pattern(7000, 8));
   w.addFile("renamed.jpg", png);  // a picture under another format's suffix
   w.addDirectory("gone");
-  w.addFile("gone/inside.pdf", "%PDF-1.4\n" + pattern(3000, 9));
+  w.addFile("gone/inside.pdf", "%PDF-1.4\n" + pattern(3000, 9) + "\n%%EOF\n");
   w.addFile("half.jpg", jpeg(9000, 10));
   const std::vector<uint32_t> halfClusters = w.clustersOf("half.jpg");
   w.remove("chained.jpg");
@@ -217,7 +217,7 @@ TEST_F(ExfatWalk, DeletedFilesAreListedOnlyWhileTheirClustersAreFreeAndTheirByte
       {"chained.jpg", true, jpeg(15000, 7)},       // its chain is still in the FAT
       {"contiguous.txt", true, pattern(7000, 8)},  // no signature to check
       {"renamed.jpg", false, ""},                  // PNG bytes: carved instead
-      {"gone/inside.pdf", true, "%PDF-1.4\n" + pattern(3000, 9)},
+      {"gone/inside.pdf", true, "%PDF-1.4\n" + pattern(3000, 9) + "\n%%EOF\n"},
       {"half.jpg", false, ""},  // one of its clusters is in use
   };
   std::map<std::string, Found> found = byName(scan(img));
@@ -417,6 +417,22 @@ TEST_F(ExfatWalk, VolumeMadeByMkfsWithFilesAddedGivesAllThreeByNameAndPath) {
     EXPECT_EQ(read(img, found[name]), content) << name;
   }
   EXPECT_EQ(found.size(), want.size());
+}
+
+// FAT keeps no chain of a deleted file, so a fragmented one reads as one run with its gaps'
+// bytes inside: its structure does not end where its entry says, and it is not listed whole
+// under its name (it was, with wrong bytes after its first piece). A whole one still is.
+TEST_F(ExfatWalk, FatDeletedFragmentedFileIsNotListedWithItsGapsBytes) {
+  FatImageWriter w(8192);
+  const std::string split = jpeg(3000, 5), whole = jpeg(2000, 6);
+  w.addFile("split.jpg", split, /*deleted=*/true, /*fragmented=*/true);
+  w.addFile("whole.jpg", whole, /*deleted=*/true);
+  const fs::path img = tmp.path() / "fat.img";
+  w.writeTo(img);
+  std::map<std::string, Found> found = byName(scan(img));
+  EXPECT_EQ(found.count("split.jpg"), 0u);
+  ASSERT_EQ(found.count("whole.jpg"), 1u);
+  EXPECT_EQ(read(img, found["whole.jpg"]), whole);
 }
 
 // FAT: the same rule for deleted entries.
