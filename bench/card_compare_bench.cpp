@@ -500,6 +500,7 @@ struct Score {
   uint64_t falseBytes = 0;
   double mbps = 0;
   std::vector<std::string> falseNames;
+  std::vector<std::string> unnamed;  // exact files written under another name than theirs
 };
 
 std::string hashFile(const fs::path& path) {
@@ -531,7 +532,11 @@ Score score(const Card& card, const std::vector<Output>& outputs, double wall,
       continue;
     }
     if (!matched.insert(it->second).second) ++s.duplicates;
-    if (o.name == card.files[it->second].name) ++s.named;
+    if (o.name == card.files[it->second].name) {
+      ++s.named;
+    } else {
+      s.unnamed.push_back(o.name + " (is " + card.files[it->second].name + ")");
+    }
   }
   s.exact = matched.size();
   if (missing != nullptr) {
@@ -630,6 +635,7 @@ int main(int argc, char** argv) {
                   stateName(card.files[i].state),
                   static_cast<unsigned long long>(card.files[i].size));
     for (const std::string& f : s.falseNames) std::printf("  tamsel false: %s\n", f.c_str());
+    for (const std::string& f : s.unnamed) std::printf("  tamsel unnamed: %s\n", f.c_str());
     if (!keep) fs::remove_all(work / (std::to_string(which) + "-ours"));
 
     if (withPhotorec && !oursOnly) {

@@ -709,9 +709,9 @@ bool endsWith(const uint8_t* p, size_t n, const char* want, size_t w) {
   return n >= w && std::memcmp(p + n - w, want, w) == 0;
 }
 
-// Whether `tail` (the last bytes of a file, zeros after them left out: `n`) ends as a file of
-// the kind `head` names ends; none for kinds without a trailer.
-std::optional<bool> trailerFits(const uint8_t* head, const uint8_t* tail, size_t n) {
+// Whether `tail` (the last `all` bytes of a file; `n` of them before the zeros that end it)
+// ends as a file of the kind `head` names ends; none for kinds without a trailer.
+std::optional<bool> trailerFits(const uint8_t* head, const uint8_t* tail, size_t n, size_t all) {
   if (head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF)
     return endsWith(tail, n, "\xFF\xD9", 2);
   if (std::memcmp(head, "\x89PNG\r\n\x1a\n", 8) == 0) {
@@ -725,13 +725,12 @@ std::optional<bool> trailerFits(const uint8_t* head, const uint8_t* tail, size_t
     return std::search(tail + from, tail + n, "%%EOF", "%%EOF" + 5) != tail + n;
   }
   if (std::memcmp(head, "PK\x03\x04", 4) == 0) {
-    // The end record (22 bytes and its comment) closes the archive.
-    for (size_t at = n >= 22 ? n - 22 : n; at + 22 <= n; --at) {
-      if (std::memcmp(tail + at, "PK\x05\x06", 4) == 0 &&
-          at + 22 + (tail[at + 20] | (tail[at + 21] << 8)) == n) {
-        return true;
-      }
-      if (at == 0 || n - at > 22 + 0xFFFF) break;
+    // The end record (22 bytes and its comment) closes the archive; its own last bytes are
+    // often zeros, so it is looked for in the whole tail, with only zeros after it.
+    for (size_t at = all >= 22 ? all - 22 : 0; all >= 22 && all - at <= 22 + 0xFFFF; --at) {
+      const size_t end = at + 22 + (tail[at + 20] | (tail[at + 21] << 8));
+      if (std::memcmp(tail + at, "PK\x05\x06", 4) == 0 && end <= all && end >= n) return true;
+      if (at == 0) break;
     }
     return false;
   }
@@ -750,7 +749,9 @@ bool deletedRunHoldsItsFormat(const Device& device, uint64_t start, uint64_t len
   const size_t tailSize = static_cast<size_t>(std::min<uint64_t>(len, 22 + 0xFFFF + 1024));
   std::vector<uint8_t> tail(tailSize);
   if (device.read(start + len - tailSize, tail.data(), tailSize) != tailSize) return false;
-  if (std::optional<bool> fits = trailerFits(head, tail.data(), withoutZeros(tail))) return *fits;
+  if (std::optional<bool> fits = trailerFits(head, tail.data(), withoutZeros(tail), tail.size())) {
+    return *fits;
+  }
   // Formats measured by their structure: it must not end elsewhere.
   const std::optional<uint64_t> measured = structuredLength(device, start, start + len, stop);
   if (!measured || *measured == 0 || *measured == len) return true;

@@ -21,6 +21,7 @@
 #include "tests/fixtures/fat_image_writer.h"
 #include "tests/fixtures/png_writer.h"
 #include "tests/fixtures/temp_folder.h"
+#include "tests/fixtures/zip_writer.h"
 
 namespace tamsel {
 namespace {
@@ -425,14 +426,25 @@ TEST_F(ExfatWalk, VolumeMadeByMkfsWithFilesAddedGivesAllThreeByNameAndPath) {
 TEST_F(ExfatWalk, FatDeletedFragmentedFileIsNotListedWithItsGapsBytes) {
   FatImageWriter w(8192);
   const std::string split = jpeg(3000, 5), whole = jpeg(2000, 6);
+  // An archive's end record ends in zero bytes (an empty comment): still a whole archive.
+  std::vector<uint8_t> noise(3000);
+  uint32_t x = 12345;
+  for (uint8_t& b : noise) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 24);
+  fixtures::writeZip(tmp.path() / "a.zip", {{"letter.bin", noise}});
+  const std::string archive = testing::readWholeFile(tmp.path() / "a.zip");
   w.addFile("split.jpg", split, /*deleted=*/true, /*fragmented=*/true);
   w.addFile("whole.jpg", whole, /*deleted=*/true);
+  w.addFile("letter.docx", archive, /*deleted=*/true);
+  w.addFile("split.zip", archive, /*deleted=*/true, /*fragmented=*/true);
   const fs::path img = tmp.path() / "fat.img";
   w.writeTo(img);
   std::map<std::string, Found> found = byName(scan(img));
   EXPECT_EQ(found.count("split.jpg"), 0u);
+  EXPECT_EQ(found.count("split.zip"), 0u);
   ASSERT_EQ(found.count("whole.jpg"), 1u);
   EXPECT_EQ(read(img, found["whole.jpg"]), whole);
+  ASSERT_EQ(found.count("letter.docx"), 1u);
+  EXPECT_EQ(read(img, found["letter.docx"]), archive);
 }
 
 // FAT: the same rule for deleted entries.
