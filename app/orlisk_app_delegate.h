@@ -64,6 +64,9 @@ class OrliskAppDelegate : public ResultHost {
   bool readFoundFile(void* buffer, _rec_file_ele* ele) override;
   const export_function_table* diskTable() const override { return diskLibrary_.table(); }
   list_disk_struct* currentDisk() override;
+  std::string scanSourcePath() const override {
+    return brawScan() ? currentDiskName : bbbackUpFilepath;
+  }
 
   // The single live instance (the most recently created one), or null.
   static OrliskAppDelegate* GetAppControllor();

@@ -269,6 +269,16 @@ int runRawRecover(tamsel::cli::ScanSession& session, const std::string& outDir,
   return writeTicked(results, outDir);
 }
 
+// The receipt: every file with its size, digest and origin, and every failure.
+void printReceipt(const tamsel::RecoveryReport& report) {
+  if (!report.reportHtml.empty()) {
+    std::printf("Report: %s\n", tamsel::escapeForTerminal(report.reportHtml.string()).c_str());
+  }
+  if (!report.manifestCsv.empty()) {
+    std::printf("Manifest: %s\n", tamsel::escapeForTerminal(report.manifestCsv.string()).c_str());
+  }
+}
+
 int writeTicked(tamsel::PRResultViewController& results, const std::string& outDir) {
   std::error_code ec;
   std::filesystem::create_directories(outDir, ec);
@@ -292,6 +302,7 @@ int writeTicked(tamsel::PRResultViewController& results, const std::string& outD
   if (report.written.empty()) {
     std::fprintf(stderr, "tamsel-cli: nothing could be written into %s (%d ticked records)\n",
                  folder.c_str(), ticked);
+    printReceipt(report);  // it lists the failures
     return 1;
   }
   std::printf("Recovered %zu files from %d ticked records into %s\n", report.written.size(), ticked,
@@ -305,6 +316,7 @@ int writeTicked(tamsel::PRResultViewController& results, const std::string& outD
     std::printf("  %s\n",
                 escapeForTerminal(std::filesystem::relative(p, outDir, ec).string()).c_str());
   }
+  printReceipt(report);
   return report.failures.empty() ? 0 : 1;
 }
 

@@ -1,7 +1,9 @@
 // The result screen's dialogs and desktop requests: alerts, the save panel, the recovery
-// progress sheet, the feedback window, and opening folders, files and web pages.
+// progress sheet and receipt, the feedback window, and opening folders, files and web pages.
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -12,6 +14,7 @@
 #include <algorithm>
 
 #include "gui/result_widget.h"
+#include "results/result_view_controller.h"
 
 namespace tamsel {
 
@@ -80,14 +83,36 @@ void ResultWidget::showFeedbackWindow(const std::string& placeholder) {
 
 void ResultWidget::runSavePanel(const std::string& proposedName,
                                 std::function<void(int, const std::string&)> done) {
-  const QString path = QFileDialog::getSaveFileName(
-      window(), QStringLiteral("Choose a folder name for the recovered files"),
-      QStringLiteral("/") + qs(proposedName));
-  if (path.isEmpty()) {
-    done(0, "");
-  } else {
-    done(1, path.toStdString());
+  // The panel opens in the user's Documents folder. A folder on the device being scanned is
+  // only taken when the user insists: what is written there may overwrite what is sought.
+  const std::string source = presenter() ? presenter()->scanSourcePath() : std::string();
+  QString start = recoveryStartFolder();
+  for (;;) {
+    const QString path = QFileDialog::getSaveFileName(
+        window(), QStringLiteral("Choose a folder name for the recovered files"),
+        QDir(start).filePath(qs(proposedName)));
+    if (path.isEmpty()) {
+      done(0, "");
+      return;
+    }
+    if (!onScannedDevice(path.toStdString(), source) ||
+        !runConfirmAlert("The folder " + path.toStdString() +
+                             " is on the device being scanned. Writing there can overwrite the "
+                             "data you want to recover. Choose a folder on another device?",
+                         "Choose again", "Continue")) {
+      done(1, path.toStdString());
+      return;
+    }
+    start = QFileInfo(path).absolutePath();
   }
+}
+
+void ResultWidget::showRecoveryReceipt(const RecoveryReport& report) {
+  if (receipt_) receipt_->close();
+  receipt_ = new RecoveryReceiptDialog(report, openFolder_, window());
+  receipt_->setAttribute(Qt::WA_DeleteOnClose);
+  receipt_->setWindowModality(Qt::WindowModal);
+  receipt_->show();
 }
 
 void ResultWidget::setSaveSheetVisible(bool visible) {

@@ -96,7 +96,9 @@ QPixmap pictureIcon(const QStyle* style) {
 }  // namespace
 
 ResultWidget::ResultWidget(QWidget* parent)
-    : QWidget(parent), openUrl_([](const QUrl& url) { QDesktopServices::openUrl(url); }) {
+    : QWidget(parent),
+      openUrl_([](const QUrl& url) { QDesktopServices::openUrl(url); }),
+      openFolder_([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(8, 6, 8, 6);
   layout->setSpacing(4);
@@ -122,6 +124,7 @@ ResultWidget::ResultWidget(QWidget* parent)
 
   buildCountLabels();
   layout->addWidget(countBox_);
+  layout->addWidget(buildSearchRow());
 
   stack_ = new QStackedWidget(this);
   progressPanel_ = buildProgressPanel();
@@ -131,10 +134,13 @@ ResultWidget::ResultWidget(QWidget* parent)
     stack_->addWidget(panels_[i]);
   }
   layout->addWidget(stack_, 1);
+  // Below the panels, so that it stays in sight whatever category is shown during a scan.
+  layout->addWidget(buildProgressStrip());
 
   buildBottomBar();
   layout->addWidget(bottomBar_);
   connectActions();
+  setUpKeyboard();
   layoutCategoryButtons(false);
 }
 
@@ -226,13 +232,6 @@ QWidget* ResultWidget::buildProgressPanel() {
   info->setText(QStringLiteral("Scanning, please wait..."));
   info->setAlignment(Qt::AlignCenter);
   v->addWidget(info);
-  progressBar_ = new QProgressBar(panel);
-  progressBar_->setRange(0, 100);
-  progressBar_->setTextVisible(false);
-  v->addWidget(progressBar_);
-  QLabel* text = addLabel(ResultField::progressText, panel);
-  text->setAlignment(Qt::AlignCenter);
-  v->addWidget(text);
   v->addStretch(2);
   return panel;
 }

@@ -8,6 +8,7 @@
 // closing) their calls are dropped, so a worker waiting for the UI thread is released.
 #pragma once
 
+#include <QPointer>
 #include <QUrl>
 #include <QWidget>
 #include <array>
@@ -16,12 +17,14 @@
 #include <string>
 
 #include "gui/record_table_model.h"
+#include "gui/recovery_receipt_dialog.h"
 #include "gui/ui_invoker.h"
 #include "results/result_view.h"
 
 class QAbstractButton;
 class QCheckBox;
 class QLabel;
+class QLineEdit;
 class QProgressBar;
 class QProgressDialog;
 class QPushButton;
@@ -50,6 +53,9 @@ class ResultWidget : public QWidget, public ResultView {
   UiInvoker& invoker() { return invoker_; }
   // How folders, files and web pages are opened (QDesktopServices by default).
   void setUrlOpener(std::function<void(const QUrl&)> opener) { openUrl_ = std::move(opener); }
+  // How the receipt's "Open folder" opens the folder: false when no file manager took it
+  // (QDesktopServices by default).
+  void setFolderOpener(std::function<bool(const QUrl&)> opener) { openFolder_ = std::move(opener); }
 
   // Widgets, for the window and for tests.
   RecordTableModel* model(Category c) const { return models_[static_cast<int>(c)]; }
@@ -61,7 +67,13 @@ class ResultWidget : public QWidget, public ResultView {
   QCheckBox* check(ResultCheck c) const;
   QLabel* imageLabel(ResultImage i) const;
   QProgressBar* progressBar() const { return progressBar_; }
+  QLineEdit* searchBox() const { return searchBox_; }
+  QLabel* stoppedNotice() const { return stoppedNotice_; }
+  // The text over a category's table while it has no row (hidden otherwise).
+  QLabel* emptyTableLabel(Category c) const { return emptyLabels_[static_cast<int>(c)]; }
   QProgressDialog* saveSheet() const { return saveSheet_; }
+  // The receipt of the last recovery while it is open, else null.
+  RecoveryReceiptDialog* receiptDialog() const { return receipt_; }
   // The category panel on screen, or none while the scan-progress panel is shown.
   std::optional<Category> shownCategory() const;
 
@@ -82,12 +94,15 @@ class ResultWidget : public QWidget, public ResultView {
   void setCheckVisible(ResultCheck check, bool visible) override;
   void setProgressValue(int value) override;
   void setProgressBarVisible(bool visible) override;
+  void setScanStoppedNoticeVisible(bool visible) override;
+  void setSearchText(const std::string& text) override;
   void showImage(ResultImage image, const Bytes& bytes) override;
   void setImageVisible(ResultImage image, bool visible) override;
   void setColumnWidth(Category table, std::string_view column, int width) override;
   void setTableRows(Category table, const ResultRows& rows) override;
   void setSelectedRows(Category table, const std::vector<int>& rows) override;
   void redrawTable(Category table) override;
+  void setEmptyTableText(Category table, const std::string& text) override;
   bool runConfirmAlert(const std::string& message, const std::string& defaultButton,
                        const std::string& otherButton) override;
   void openFile(const std::string& path) override;
@@ -100,6 +115,7 @@ class ResultWidget : public QWidget, public ResultView {
   void setSaveSheetVisible(bool visible) override;
   void setSaveProgress(int percent, const std::string& text) override;
   void openFolder(const std::string& path) override;
+  void showRecoveryReceipt(const RecoveryReport& report) override;
 
  private:
   PRResultViewController* presenter() const { return presenter_ ? presenter_() : nullptr; }
@@ -116,10 +132,19 @@ class ResultWidget : public QWidget, public ResultView {
   QLabel* addImage(ResultImage i, QWidget* parent, int size);
   void selectionChangedByUser(Category c);
   void connectActions();
+  // The filter box and stopped-scan notice above the tables, the progress strip below them,
+  // a table with its empty-table text over it, and the keys and tab order of the screen
+  // (result_search_keys.cpp).
+  QWidget* buildSearchRow();
+  QWidget* buildProgressStrip();
+  QWidget* withEmptyText(Category c, QTableView* table);
+  void setUpKeyboard();
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
   PresenterSource presenter_;
   UiInvoker invoker_;
   std::function<void(const QUrl&)> openUrl_;
+  std::function<bool(const QUrl&)> openFolder_;
 
   std::array<RecordTableModel*, kCategoryCount> models_{};
   std::array<QTableView*, kCategoryCount> tables_{};
@@ -131,6 +156,9 @@ class ResultWidget : public QWidget, public ResultView {
   QCheckBox* selectAll_ = nullptr;
   QCheckBox* deletedOnly_ = nullptr;
   QProgressBar* progressBar_ = nullptr;
+  QLineEdit* searchBox_ = nullptr;
+  QLabel* stoppedNotice_ = nullptr;
+  std::array<QLabel*, kCategoryCount> emptyLabels_{};
   QStackedWidget* stack_ = nullptr;
   QWidget* progressPanel_ = nullptr;
   QWidget* topBar_ = nullptr;
@@ -138,6 +166,7 @@ class ResultWidget : public QWidget, public ResultView {
   QWidget* countBox_ = nullptr;
   QWidget* bottomBar_ = nullptr;
   QProgressDialog* saveSheet_ = nullptr;
+  QPointer<RecoveryReceiptDialog> receipt_;
   QWidget* feedback_ = nullptr;
   bool applyingSelection_ = false;
 };

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "raw/raw_scan.h"
+#include "results/recovery_receipt.h"
 #include "results/vcf_controller.h"
 #include "util/file_names.h"
 #include "util/log.h"
@@ -37,6 +38,28 @@ bool eachTicked(const RecordList<T>& list, const std::stop_token& stop, F write)
     if (r && r->bSelected) write(*r);
   }
   return !stop.stop_requested();
+}
+
+bool deletedRecord(const auto& node) {
+  if constexpr (requires { node.bDeleted.get(); }) {
+    return node.bDeleted.get();
+  } else if constexpr (requires { node.bDeleted.empty(); }) {
+    return !node.bDeleted.empty();
+  } else {
+    return false;  // BlackBerry records carry no deleted mark
+  }
+}
+
+std::string yesNo(bool b) {
+  return b ? "yes" : "no";
+}
+
+// Where the bytes lie in the file they were read from (the backup, or the database a backup
+// archive held), else "".
+std::string whereInInput(const ByteRef& data) {
+  if (data.inMemory() || data.ranges().empty()) return "";
+  return ", at byte " + std::to_string(data.ranges().front().offset) +
+         " of the database it was read from";
 }
 
 }  // namespace
@@ -156,6 +179,26 @@ void RecoveryWriter::setRecoverFilePath(fs::path p) {
   if (!folder_) logLine(error);
 }
 
+void RecoveryWriter::about(std::string kind, std::string deleted, std::string source) {
+  current_.kind = std::move(kind);
+  current_.deleted = std::move(deleted);
+  current_.source = std::move(source);
+}
+
+void RecoveryWriter::wrote(const fs::path& p) {
+  report_.written.push_back(p);
+  RecoveredItem item = current_;
+  item.path = p;
+  item.category = recoverFilePath_.filename().string();
+  report_.items.push_back(std::move(item));
+}
+
+template <class Node>
+void RecoveryWriter::tally(const Node& node) {
+  ++textRecords_;
+  if (deletedRecord(node)) ++textDeleted_;
+}
+
 void RecoveryWriter::failed(std::string line) {
   logLine(line);
   report_.failures.push_back(std::move(line));
@@ -183,6 +226,7 @@ void RecoveryWriter::recoverFilesThread(std::stop_token stop) {
   report_ = RecoveryReport{};
   report_.recoverPath = recoverPath_;
   report_.total = selectedFilesNum_;
+  report_.source = sourceName_;
   std::string error;
   if (recoverPath_.empty()) {
     failed("recovery not started: no output folder chosen");
@@ -194,6 +238,11 @@ void RecoveryWriter::recoverFilesThread(std::stop_token stop) {
     recoverBackupLists(stop);
   }
   folder_.reset();
+  // The receipt lists what this run created, also after a stop.
+  if (root_) {
+    std::string receiptError;
+    if (!writeRecoveryReceipt(*root_, report_, &receiptError)) failed(receiptError);
+  }
   root_.reset();
   report_.cancelled = stop.stop_requested();
   report_.recovered = recovred_.exchange(0, std::memory_order_relaxed);
@@ -220,6 +269,9 @@ void RecoveryWriter::writeWholeFile(const std::string& name, std::string_view by
 
 void RecoveryWriter::closeCategory(PRRtfController& rtf, std::string_view fileType) {
   rtf.setRtfEnder();
+  about(std::string(fileType) + " text file",
+        std::to_string(textDeleted_) + " of " + std::to_string(textRecords_) + " records",
+        std::to_string(textRecords_) + " records of the scan");
   writeWholeFile(PRRtfController::fileNameForType(fileType), rtf.content(), "text file");
 }
 
@@ -240,6 +292,8 @@ template <class Fill>
 bool RecoveryWriter::textCategory(const char* folder, std::string_view fileType, Fill fill) {
   // One text controller per category folder: the controller keeps its text after writing.
   PRRtfController rtf;
+  textRecords_ = 0;
+  textDeleted_ = 0;
   openFolder(folder);
   if (!fill(rtf)) return false;
   closeCategory(rtf, fileType);
@@ -260,7 +314,11 @@ void RecoveryWriter::recoverBackupLists(std::stop_token& stop) {
   // The ticked records of a BlackBerry list, then those of the phone list of the same
   // category, each written by `write`.
   auto both = [&](auto& blackBerryList, auto& phoneList, auto write) {
-    return eachTicked(blackBerryList, stop, write) && eachTicked(phoneList, stop, write);
+    auto counted = [&](const auto& n) {
+      tally(n);
+      write(n);
+    };
+    return eachTicked(blackBerryList, stop, counted) && eachTicked(phoneList, stop, counted);
   };
   if (!textCategory("Contact", "Contact",
                     [&](PRRtfController& rtf) {
@@ -291,6 +349,7 @@ void RecoveryWriter::recoverBackupLists(std::stop_token& stop) {
   // The MMS entries go to a "Messages.txt" of their own, beside the attachments.
   if (blackBerry && !textCategory("MMSMessgae", "Message", [&](PRRtfController& rtf) {
         return eachTicked(lists_.bbMMSArray, stop, [&](const PRBlackBerryMMSMessageNode& n) {
+          tally(n);
           recoverMMSNode(n, rtf);
           recoverMMSNodeFile(n);
         });
@@ -299,8 +358,10 @@ void RecoveryWriter::recoverBackupLists(std::stop_token& stop) {
   }
   if (!phone) return;
   if (!textCategory("BookMark", "BookMark", [&](PRRtfController& rtf) {
-        return eachTicked(lists_.bookMarkArray, stop,
-                          [&](const PRBookMarkNode& n) { recoverBookMarkNode(n, rtf); });
+        return eachTicked(lists_.bookMarkArray, stop, [&](const PRBookMarkNode& n) {
+          tally(n);
+          recoverBookMarkNode(n, rtf);
+        });
       })) {
     return;
   }
@@ -321,6 +382,7 @@ void RecoveryWriter::recoverContactNode(const PRBlackBerryContactNode& node, PRR
   rtf.addRtfContent(contactEntry(node));
   const std::string& name = !node.contactName.empty() ? node.contactName : node.companyName;
   if (name.empty()) return;  // nothing to name the card after
+  about("vCard", "no", "contact record of the backup");
   PRVCFController vcf;
   writeCard(name, vcf.buildCard(node));
 }
@@ -360,6 +422,7 @@ void RecoveryWriter::recoverContactNode(const PRContactNode& node, PRRtfControll
   while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
   while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
   if (name.empty()) return;  // nothing to name the card after
+  about("vCard", yesNo(node.bDeleted), "address book row " + std::to_string(node.rowid));
   PRVCFController vcf;
   writeCard(std::string(name), vcf.buildCard(node));
 }
@@ -435,11 +498,16 @@ std::optional<OutputFolder::NewFile> RecoveryWriter::createFile(const std::strin
 
 void RecoveryWriter::recoverMMSNodeFile(const PRBlackBerryMMSMessageNode& node) {
   count();
+  about("MMS attachment" + (node.contentType.empty() ? "" : " (" + node.contentType + ")"), "no",
+        "MMS attachment " + node.contentDataName + whereInInput(node.contentData));
   writeRecordFile(node.contentDataName, node.contentData, "attachment");
 }
 
 void RecoveryWriter::recoverContentStore(const PRBlackBerryContentNode& node) {
   count();
+  about("content-store file" +
+            (node.ContentFileType.empty() ? "" : " (" + node.ContentFileType + ")"),
+        "no", "content store " + node.filePathName + whereInInput(node.contentData));
   writeRecordFile(node.filePathName, node.contentData, "content-store file");
 }
 
@@ -447,6 +515,9 @@ void RecoveryWriter::RecoverRawFile(PRScanListNode& node) {
   count();
   std::string name = sanitizeFileName(node.nodeName);
   _rec_file_ele* ele = node.getfile();
+  about("found file" + (node.fileType.empty() ? "" : " (" + node.fileType + ")"),
+        yesNo(deletedRecord(node)),
+        "card byte " + std::to_string(ele->file_start) + ", found as " + node.nodeName);
   const bool streams64 = disklib_ != nullptr && disklib_->writeFoundFile64 != nullptr;
   const bool streams = streams64 || (disklib_ != nullptr && disklib_->writeFoundFile != nullptr);
   if (ele == nullptr || (!streams && (disklib_ == nullptr || disklib_->readFoundFile == nullptr))) {
@@ -530,11 +601,13 @@ void RecoveryWriter::copyPhoneFile(const std::string& source, const std::string&
 
 void RecoveryWriter::recoverPhotoAndVideo(const PRPhotoAndVideoNode& node) {
   count();
+  about(node.bmov ? "video" : "photo", "no", "backup file " + node.filePath);
   copyPhoneFile(node.filePath, node.fileNodeName, "photo or video");
 }
 
 void RecoveryWriter::recoverFaceBookAndTwitter(const PRFaceTwitterNode& node) {
   count();
+  about("app file", "no", "backup file " + node.faceTwitterFilePath);
   copyPhoneFile(node.faceTwitterFilePath, node.faceTwitterFileName, "app file");
 }
 

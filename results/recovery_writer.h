@@ -24,7 +24,8 @@
 // and file is created relative to it (util/output_folder.h): a link planted in the tree
 // during a run is never followed, a category folder moved or replaced during the run is not
 // written any more (a failure line says so), and two runs into one folder each create, and
-// report, only their own files.
+// report, only their own files. Every run ends with its receipt in the chosen folder,
+// "report.html" and "manifest.csv" (results/recovery_receipt.h), also after a stop.
 #pragma once
 
 #include <atomic>
@@ -45,10 +46,21 @@
 
 namespace tamsel {
 
+// What the receipt says of one file a run created (the file's size and digest are read back
+// from the folder when the receipt is written).
+struct RecoveredItem {
+  std::filesystem::path path;  // among RecoveryReport::written
+  std::string category;        // the category folder
+  std::string kind;            // "vCard", "Contact text file", "found file" ...
+  std::string deleted;         // "yes", "no", or for a text file "2 of 5 records"
+  std::string source;          // where it came from, as far as the record knows
+};
+
 struct RecoveryReport {
   std::filesystem::path recoverPath;
-  int recovered = 0;  // records handled (the progress numerator at the end)
-  int total = 0;      // ticked records (the progress denominator)
+  std::string source;  // what was scanned (a backup, a card or an image), when known
+  int recovered = 0;   // records handled (the progress numerator at the end)
+  int total = 0;       // ticked records (the progress denominator)
   bool cancelled = false;
   std::vector<std::filesystem::path> written;  // every file created, in order
   // One line per thing not written, or written with unreadable bytes filled with zeros.
@@ -57,6 +69,10 @@ struct RecoveryReport {
   // the count of those bytes.
   int incomplete = 0;
   uint64_t unreadableBytes = 0;
+  std::vector<RecoveredItem> items;  // one per file of `written`, in the same order
+  // The receipt files written into the folder at the end of the run (empty when not).
+  std::filesystem::path reportHtml;
+  std::filesystem::path manifestCsv;
 };
 
 // The run's summary in one line: the files written, and those written incomplete with the
@@ -105,6 +121,8 @@ class RecoveryWriter {
   // Records handled so far; back to 0 when a run ends. Safe to read from any thread.
   int recovredFilesNum() const { return recovred_.load(std::memory_order_relaxed); }
 
+  // What was scanned, for the receipt.
+  void setSourceName(std::string name) { sourceName_ = std::move(name); }
   const std::filesystem::path& recoverPath() const { return recoverPath_; }
   void setRecoverPath(std::filesystem::path p) { recoverPath_ = std::move(p); }
   // The category folder being written. Set by a run; set it by hand only to call the record
@@ -156,7 +174,11 @@ class RecoveryWriter {
   std::optional<OutputFolder::NewFile> createFile(const std::string& name, std::string_view what);
   void writeWholeFile(const std::string& name, std::string_view bytes, std::string_view what);
   void count() { recovred_.fetch_add(1, std::memory_order_relaxed); }
-  void wrote(const std::filesystem::path& p) { report_.written.push_back(p); }
+  // Records a created file with the facts of the record in hand (set by about()).
+  void wrote(const std::filesystem::path& p);
+  void about(std::string kind, std::string deleted, std::string source);
+  template <class Node>
+  void tally(const Node& node);
   void failed(std::string line);
   bool folderUsable(std::string_view what);
   void writeRecordFile(std::string_view rawName, const ByteRef& data, std::string_view what);
@@ -173,6 +195,10 @@ class RecoveryWriter {
   int selectedFilesNum_;
   std::atomic<int> recovred_{0};
   RecoveryReport report_;
+  std::string sourceName_;
+  RecoveredItem current_;  // facts of the next file written
+  int textRecords_ = 0;    // records of the text file being filled
+  int textDeleted_ = 0;    // of them, deleted ones
   std::jthread worker_;
   bool started_ = false;
 };

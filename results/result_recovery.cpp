@@ -1,5 +1,6 @@
 // The result screen's recover button: the save panel, the worker that writes the ticked
-// records, the 1-second progress tick and the end of the run.
+// records, the 1-second progress tick and the end of the run (the folder then holds the
+// receipt, report.html and manifest.csv, and the view shows what was written and failed).
 #include <ctime>
 
 #include "results/recovery_entries.h"
@@ -27,6 +28,7 @@ void PRResultViewController::savePanelDidEnd(int returnCode, const std::string& 
   recoverThread_ = std::make_unique<RecoveryWriter>(snapshot(), host_.brawScan(), path,
                                                     host_.diskTable(), host_.currentDisk());
   recoverThread_->setSelectedFilesNum(selectedFilesNum_.load());
+  recoverThread_->setSourceName(host_.scanSourcePath());
   recoverThread_->start(this);
 }
 
@@ -49,11 +51,15 @@ void PRResultViewController::finished(const RecoveryReport& report) {
   for (const auto& line : report.failures) logLine("recovery: " + line);
   logLine("recovery: " + recoverySummary(report));
   // This runs on the worker; the view is touched from the UI thread only.
-  view_.runOnUiThreadAndWait([this, folder = report.recoverPath.string()] {
-    view_.openFolder(folder);
+  view_.runOnUiThreadAndWait([this, report] {
     saveProgressorHanderToMainThread();
+    view_.showRecoveryReceipt(report);
   });
   recovering_ = false;
+}
+
+void ResultView::showRecoveryReceipt(const RecoveryReport& report) {
+  openFolder(report.recoverPath.string());
 }
 
 void PRResultViewController::saveProgressorHanderToMainThread() {

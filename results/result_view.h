@@ -17,6 +17,8 @@
 
 namespace tamsel {
 
+struct RecoveryReport;
+
 // The categories of the result screen, one table and one button each. The first nine
 // belong to backup scans, the last five to raw memory-card scans.
 enum class Category : int {
@@ -142,6 +144,13 @@ inline constexpr std::string_view kColumnDate = "Date";
 // The warning colour of deleted rows and of the deleted-only checkbox's title.
 inline constexpr int kWarningRed = 217, kWarningGreen = 81, kWarningBlue = 30;
 inline constexpr std::string_view kDeletedOnlyTitle = "Only dispaly deleted files";
+// The filter box's placeholder, the text over a table that shows no row (the category has
+// none, or the filters hide them all) and the notice after a stopped scan.
+inline constexpr std::string_view kSearchPlaceholder = "Search";
+inline constexpr std::string_view kNothingFoundText = "Nothing found in this category";
+inline constexpr std::string_view kNoFilterMatchText = "No rows match the filter";
+inline constexpr std::string_view kScanStoppedText =
+    "The scan was stopped: these results are partial.";
 
 // How a table cell is drawn.
 struct CellStyle {
@@ -183,6 +192,10 @@ class ResultView {
   virtual void setCheckVisible(ResultCheck check, bool visible) = 0;
   virtual void setProgressValue(int value) = 0;  // 0 to 100
   virtual void setProgressBarVisible(bool visible) = 0;
+  // The notice that the results are partial because the scan was stopped.
+  virtual void setScanStoppedNoticeVisible(bool /*visible*/) {}
+  // The filter box's text (the presenter clears it when the category changes).
+  virtual void setSearchText(const std::string& /*text*/) {}
   // Decodes and shows the bytes (see ResultImage for the fallbacks) and makes it visible.
   virtual void showImage(ResultImage image, const Bytes& bytes) = 0;
   virtual void setImageVisible(ResultImage image, bool visible) = 0;
@@ -194,6 +207,9 @@ class ResultView {
   virtual void setTableRows(Category table, const ResultRows& rows) = 0;
   virtual void setSelectedRows(Category table, const std::vector<int>& rows) = 0;
   virtual void redrawTable(Category table) = 0;
+  // Shown over a table while it has no row (kNothingFoundText, kNoFilterMatchText); empty
+  // when it has rows.
+  virtual void setEmptyTableText(Category /*table*/, const std::string& /*text*/) {}
 
   // A modal alert with two buttons and no informative text; true for the default button.
   virtual bool runConfirmAlert(const std::string& message, const std::string& defaultButton,
@@ -218,6 +234,9 @@ class ResultView {
   virtual void setSaveProgress(int percent, const std::string& text) = 0;
   // Opens a window of the desktop's file browser rooted at `path`.
   virtual void openFolder(const std::string& path) = 0;
+  // The end of a recovery (UI thread): what was written and what failed. By default the
+  // folder is opened (result_recovery.cpp).
+  virtual void showRecoveryReceipt(const RecoveryReport& report);
 };
 
 }  // namespace tamsel

@@ -44,6 +44,9 @@ class ResultHost {
   // when there is no library or no disk.
   virtual const export_function_table* diskTable() const { return nullptr; }
   virtual list_disk_struct* currentDisk() { return nullptr; }
+  // What the current results were scanned from (a backup file or folder, a device or an
+  // image file); empty when not known.
+  virtual std::string scanSourcePath() const { return {}; }
 };
 
 // The names of the result lists behind the tables (result_view_detail.h says which a
@@ -185,6 +188,16 @@ class PRResultViewController : private RecoveryObserver {
   // The user selected `rows` of the current table; previews the last one.
   void tableViewSelectionDidChange(const std::vector<int>& rows);
   void actPreView();
+  // Space on the table: toggles the tick of every selected row of the current table, by the
+  // tick of the row selected last.
+  void toggleSelectedTicks();
+  // The filter box: the current table shows the rows, among those the deleted-only box lets
+  // through, whose texts hold every typed word (record_search.h). Cleared when another
+  // category is shown. Ticking and select-all act on the rows shown.
+  void setSearchText(const std::string& text);
+  const std::string& searchText() const { return searchText_; }
+  // True from a stop during a scan until the next scan starts: the results are partial.
+  bool scanStopped() const { return scanStopped_; }
 
   // ------------------------------------------------------------ recovery (UI thread)
   // The recover button: resets the run's progress and opens the save panel with the
@@ -203,6 +216,7 @@ class PRResultViewController : private RecoveryObserver {
   // The last run's report (what was written and what was not).
   RecoveryReport lastRecoveryReport() const;
   const std::string& recoverPath() const { return recoverPath_; }
+  std::string scanSourcePath() const { return host_.scanSourcePath(); }
 
   // ------------------------------------------------------------ state for writers and front ends
   // A copy of the twenty lists (the records are shared, so ticks show through).
@@ -235,6 +249,9 @@ class PRResultViewController : private RecoveryObserver {
   void writeFinalCountLabels(const ScanCounters& c);
   // Shows `rows` in the table of `c`.
   void setDisplayList(Category c, ResultRows rows);
+  // The rows of `base` that hold every word of the filter box; keeps `base` while words are
+  // typed, so that further typing (and sorting) starts from it.
+  ResultRows narrowBySearch(ResultRows base);
   void selectFirstRow();
   void previewRow(Category table, int row);
   void previewRawImage(PRScanListNode& node);
@@ -269,6 +286,11 @@ class PRResultViewController : private RecoveryObserver {
   bool scanOpen_ = false;  // between showView and the first finishing step
   std::vector<int> selectedRows_;
   bool nameOrder_ = false, sizeOrder_ = false, dateOrder_ = false;
+  std::string searchText_;
+  std::vector<std::string> searchWords_;
+  // The current table's rows before the filter box narrowed them; none without typed words.
+  std::optional<ResultRows> searchBase_;
+  bool scanStopped_ = false;
 
   // Recovery run. The writer calls progress() from its ticker thread and finished() from
   // its worker.

@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -247,25 +248,53 @@ TEST_F(GuiSampleScan, TickingThroughTheModelUpdatesTheSelection) {
   EXPECT_EQ(text(ResultField::selecteFilelab), "You select 7 files in the recovery results.");
 }
 
-TEST_F(GuiSampleScan, RecoveryWritesTheTickedRecordsAndOpensTheFolder) {
+TEST_F(GuiSampleScan, RecoveryWritesTheTickedRecordsAndShowsItsReceipt) {
   ASSERT_NO_FATAL_FAILURE(scanSample());
   ResultWidget& rs = screen();
   std::vector<QUrl> opened;
-  rs.setUrlOpener([&](const QUrl& u) { opened.push_back(u); });
+  rs.setFolderOpener([&](const QUrl& u) {
+    opened.push_back(u);
+    return true;
+  });
   rs.categoryButton(Category::Contact)->click();
   rs.check(ResultCheck::selectAll)->click();
 
+  // The panel opens in Documents. The chosen folder lies on the device of the scanned sample
+  // (one file system here): the user is asked, and continues.
   const fs::path out = tmp_.path() / "out";
-  QString proposed;
-  chooseInNextFileDialog(out, [&](QFileDialog* d) { proposed = d->selectedFiles().value(0); });
+  QString proposed, warning;
+  QStringList buttons;
+  chooseInNextFileDialog(out, [&](QFileDialog* d) {
+    proposed = d->selectedFiles().value(0);
+    answerNextAlert("Continue", &warning, &buttons);
+  });
   rs.button(ResultButton::save)->click();
-  EXPECT_TRUE(proposed.startsWith("/Tamsel ")) << proposed.toStdString();
-  ASSERT_TRUE(
-      QTest::qWaitFor([&] { return !presenter()->recoveryRunning() && !opened.empty(); }, kWaitMs));
-  EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(out.string())));
+  const QString documents = QString::fromStdString((tmp_.path() / "home" / "Documents").string());
+  EXPECT_TRUE(proposed.startsWith(documents + "/Tamsel ")) << proposed.toStdString();
+  EXPECT_TRUE(warning.contains("is on the device being scanned")) << warning.toStdString();
+  EXPECT_EQ(buttons, QStringList({"Choose again", "Continue"}));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return !presenter()->recoveryRunning() && rs.receiptDialog() != nullptr; }, kWaitMs));
   EXPECT_EQ(rs.saveSheet(), nullptr);  // closed at the end of the run
   EXPECT_TRUE(fs::exists(out / "Contact" / "Contacts.txt"));
-  EXPECT_EQ(presenter()->lastRecoveryReport().failures.size(), 0u);
+  const RecoveryReport report = presenter()->lastRecoveryReport();
+  EXPECT_EQ(report.failures.size(), 0u);
+  EXPECT_TRUE(fs::exists(out / "report.html"));
+  EXPECT_TRUE(fs::exists(out / "manifest.csv"));
+
+  // The receipt: the counts, no failure list, and the folder opened only when asked.
+  RecoveryReceiptDialog* receipt = rs.receiptDialog();
+  EXPECT_TRUE(receipt->isVisible());
+  const QString summary = receipt->summary()->text();
+  EXPECT_TRUE(
+      summary.contains(QStringLiteral("%1 files written, 0 failed.").arg(report.written.size())))
+      << summary.toStdString();
+  EXPECT_FALSE(receipt->failures()->isVisibleTo(receipt));
+  EXPECT_TRUE(opened.empty());
+  receipt->openButton()->click();
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(out.string())));
+  EXPECT_FALSE(receipt->notice()->isVisibleTo(receipt));
 }
 
 TEST_F(GuiSampleScan, HomeAsksAndGoesBack) {
