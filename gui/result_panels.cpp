@@ -55,7 +55,7 @@ QWidget* ResultWidget::buildCategoryPanel(Category c) {
   auto* panel = new QWidget(this);
   auto* h = new QHBoxLayout(panel);
   h->setContentsMargins(0, 0, 0, 0);
-  h->addWidget(buildTable(c), 1);
+  h->addWidget(withEmptyText(c, buildTable(c)), 1);
   if (QWidget* preview = buildPreview(c)) {
     preview->setParent(panel);
     h->addWidget(preview);

@@ -126,7 +126,7 @@ void PRResultViewController::actCheck(bool deletedOnly) {
       return !(f && f->get());
     });
   }
-  setDisplayList(*current_, std::move(rows));
+  setDisplayList(*current_, narrowBySearch(std::move(rows)));
   selectFirstRow();
   showFilterPreviewFields(*current_, !displayList(*current_).empty());
 }
@@ -352,6 +352,7 @@ void PRResultViewController::tableViewDidClickTableColumn(std::string_view colum
       break;
   }
   *order = !*order;
+  if (searchBase_) searchBase_ = sortedBy(*searchBase_, kind, *order);
   setDisplayList(c, sortedBy(rows, kind, *order));
   selectFirstRow();
 }

@@ -273,6 +273,8 @@ void PRResultViewController::showView() {
   current_.reset();
   selectedRows_.clear();
   scanOpen_ = true;
+  scanStopped_ = false;
+  view_.setScanStoppedNoticeVisible(false);
 
   view_.setProgressValue(1);
   view_.setText(ResultField::progressText, "1%");
@@ -348,6 +350,7 @@ void PRResultViewController::ScanFinishOnMainThread() {
   view_.setFieldVisible(ResultField::progressText, false);
   view_.setFieldVisible(ResultField::scanInfo, false);
   view_.setButtonVisible(ResultButton::stop, false);
+  view_.setScanStoppedNoticeVisible(scanStopped_);
 
   view_.setCheckVisible(ResultCheck::selectAll, true);
   view_.setCheckVisible(ResultCheck::deletedOnly, true);
@@ -386,6 +389,8 @@ void PRResultViewController::ScanFinishOnMainThread() {
 }
 
 void PRResultViewController::CilckStop() {
+  // Only a stop while the scan runs cuts its results short.
+  if (scanOpen_) scanStopped_ = true;
   host_.stopScan();
   ScanThreadFinish();
 }
@@ -428,6 +433,7 @@ void PRResultViewController::releaseUIMemory() {
   }
   // Every table shows phone-backup records too, so every display list lets its records go.
   for (auto& rows : display_) rows.clear();
+  searchBase_.reset();
   for (int i = 0; i < kCategoryCount; ++i) view_.setTableRows(static_cast<Category>(i), {});
   selectedRows_.clear();
 }
@@ -437,6 +443,12 @@ void PRResultViewController::releaseUIMemory() {
 void PRResultViewController::setDisplayList(Category c, ResultRows rows) {
   display_[static_cast<int>(c)] = std::move(rows);
   view_.setTableRows(c, display_[static_cast<int>(c)]);
+  std::string empty;
+  if (display_[static_cast<int>(c)].empty()) {
+    const bool none = detail::categoryRows(c, snapshot()).empty();
+    empty = none ? kNothingFoundText : kNoFilterMatchText;
+  }
+  view_.setEmptyTableText(c, empty);
 }
 
 void PRResultViewController::selectFirstRow() {
@@ -461,6 +473,11 @@ void PRResultViewController::showCategory(Category c) {
     }
   }
   current_ = c;
+  // The filter box starts empty in every category, as the deleted-only box does.
+  searchText_.clear();
+  searchWords_.clear();
+  searchBase_.reset();
+  view_.setSearchText({});
 
   // Every record of the category, as the deleted-only checkbox is cleared below.
   setDisplayList(c, detail::categoryRows(c, snapshot()));
