@@ -85,7 +85,8 @@ TEST_F(Presenter, DeletedNotesCallsBookmarksAndCalendarRules) {
   post(notify::kScanNoteInfo, note("a", "body"));
   post(notify::kScanDelNoteInfo, note("other title", "body"));  // same content: dropped
   post(notify::kScanDelNoteInfo, note("", ""));                 // kept once
-  post(notify::kScanDelNoteInfo, note("x", ""));                // same empty content
+  post(notify::kScanDelNoteInfo, note("", ""));                 // the same again: dropped
+  post(notify::kScanDelNoteInfo, note("x", ""));                // no text: told apart by its title
 
   auto call = [](std::string name, std::string phone, std::string date) {
     auto c = std::make_shared<PRCallHistoryNode>();
@@ -122,12 +123,12 @@ TEST_F(Presenter, DeletedNotesCallsBookmarksAndCalendarRules) {
   post(notify::kScanDelCalenderInfo, cal("Meet", "room", "01-02-2014 10:00"));
 
   ResultLists l = pr.snapshot();
-  EXPECT_EQ(l.noteArray.size(), 2u);
+  EXPECT_EQ(l.noteArray.size(), 3u);
   EXPECT_EQ(l.callHistoryArray.size(), 1u);
   EXPECT_EQ(l.bookMarkArray.size(), 2u);
   EXPECT_EQ(l.calenderArray.size(), 2u);
   ScanCounters c = pr.counters();
-  EXPECT_EQ(c.delNoteNum, 1);
+  EXPECT_EQ(c.delNoteNum, 2);
   EXPECT_EQ(c.delCallNum, 1);
   EXPECT_EQ(c.bookMarkNum, 1);
   EXPECT_EQ(c.delBookMarkNum, 1);
