@@ -1,6 +1,7 @@
 #include "gui/main_window.h"
 
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDir>
 #include <QEnterEvent>
 #include <QFileDialog>
@@ -19,6 +20,7 @@
 #include "events/notification_names.h"
 #include "ios/device_list.h"
 #include "ios/iphone_source.h"
+#include "results/web_links.h"
 
 namespace tamsel {
 
@@ -54,7 +56,8 @@ void HoverButton::leaveEvent(QEvent* event) {
   if (hover_) hover_(false);
 }
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent), openUrl_([](const QUrl& url) { QDesktopServices::openUrl(url); }) {
   setWindowTitle(QStringLiteral("Tamsel"));
   stack_ = new QStackedWidget(this);
   home_ = buildHome();
@@ -114,18 +117,30 @@ QWidget* MainWindow::buildHome() {
   v->addWidget(hint_);
   v->addWidget(buildBackupSection(homeContent_), 1);
 
-  auto* feedback =
-      new QLabel(QStringLiteral("Please help me get BETTER with your <span style=\"color:#d9511e\">"
-                                "suggestions</span>!"),
-                 homeContent_);
-  feedback->setTextFormat(Qt::RichText);
-  v->addWidget(feedback);
+  suggestions_ = new QLabel(homeContent_);
+  suggestions_->setTextFormat(Qt::RichText);
+  suggestions_->setOpenExternalLinks(false);
+  suggestions_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+  connect(suggestions_, &QLabel::linkActivated, this, [this] {
+    if (!suggestionsUrl_.isEmpty() && openUrl_) openUrl_(QUrl(suggestionsUrl_));
+  });
+  v->addWidget(suggestions_);
+  setSuggestionsAddress(configuredWebLinks().suggestions);
 
   connect(backupButton_, &QPushButton::clicked, this, [this] { chooseBackupFile(); });
   connect(cardButton_, &QPushButton::clicked, this, [this] {
     if (controller_) controller_->ClickRawRecover();
   });
   return page;
+}
+
+void MainWindow::setSuggestionsAddress(const std::string& url) {
+  suggestionsUrl_ = QString::fromStdString(acceptedWebAddress(url));
+  suggestions_->setText(QStringLiteral("Please help me get BETTER with your <a href=\"%1\" "
+                                       "style=\"color:#d9511e\">suggestions</a>!")
+                            .arg(suggestionsUrl_.toHtmlEscaped()));
+  suggestions_->setToolTip(suggestionsUrl_);
+  suggestions_->setVisible(!suggestionsUrl_.isEmpty());
 }
 
 QWidget* MainWindow::buildBackupSection(QWidget* parent) {

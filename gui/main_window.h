@@ -89,6 +89,13 @@ class MainWindow : public QMainWindow, public MainView {
   // The line under the backup table that says where backups are looked for when there is
   // none.
   QLabel* backupListHint() const { return backupHint_; }
+  // The "suggestions" line of the home view: shown, with a link, only when an http or https
+  // address is configured (TAMSEL_SUGGESTIONS_URL by default); an empty or refused address
+  // hides it.
+  void setSuggestionsAddress(const std::string& url);
+  QLabel* suggestionsLabel() const { return suggestions_; }
+  // How the link is opened (QDesktopServices by default).
+  void setUrlOpener(std::function<void(const QUrl&)> opener) { openUrl_ = std::move(opener); }
 
   // MainView.
   void hideMainView() override;
@@ -128,6 +135,9 @@ class MainWindow : public QMainWindow, public MainView {
   HoverButton* backupButton_ = nullptr;
   HoverButton* cardButton_ = nullptr;
   QLabel* hint_ = nullptr;
+  QLabel* suggestions_ = nullptr;
+  QString suggestionsUrl_;
+  std::function<void(const QUrl&)> openUrl_;
   QTableView* backupTable_ = nullptr;
   BackupTableModel* backupModel_ = nullptr;
   QPushButton* backupScan_ = nullptr;

@@ -4,12 +4,15 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -63,11 +66,23 @@ void ResultWidget::showFeedbackWindow(const std::string& placeholder) {
     auto* email = new QLineEdit(dialog);
     email->setObjectName(QStringLiteral("feedbackEmail"));
     email->setPlaceholderText(QStringLiteral("E-mail"));
+    auto* status = new QLabel(dialog);
+    status->setObjectName(QStringLiteral("feedbackStatus"));
+    status->setWordWrap(true);
+    // Nothing is sent anywhere: the text is kept in a file the user chooses.
+    auto* save = new QPushButton(QStringLiteral("Save\u2026"), dialog);
+    save->setObjectName(QStringLiteral("feedbackSave"));
+    QObject::connect(save, &QPushButton::clicked, this, [this] { saveFeedback(); });
     auto* close = new QPushButton(QStringLiteral("Close"), dialog);
     QObject::connect(close, &QPushButton::clicked, dialog, &QDialog::hide);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(save);
+    buttons->addWidget(close);
     v->addWidget(text);
     v->addWidget(email);
-    v->addWidget(close, 0, Qt::AlignRight);
+    v->addWidget(status);
+    v->addLayout(buttons);
     dialog->resize(420, 300);
     feedback_ = dialog;
   }
@@ -76,9 +91,35 @@ void ResultWidget::showFeedbackWindow(const std::string& placeholder) {
   text->clear();
   text->setPlaceholderText(qs(placeholder));
   feedback_->findChild<QLineEdit*>(QStringLiteral("feedbackEmail"))->clear();
+  feedback_->findChild<QLabel*>(QStringLiteral("feedbackStatus"))->clear();
   const QRect frame = window()->frameGeometry();
   feedback_->move(frame.center() - QPoint(feedback_->width() / 2, feedback_->height() / 2));
   feedback_->show();
+}
+
+void ResultWidget::saveFeedback() {
+  if (!feedback_) return;
+  const QString text =
+      feedback_->findChild<QPlainTextEdit*>(QStringLiteral("feedbackText"))->toPlainText();
+  const QString email = feedback_->findChild<QLineEdit*>(QStringLiteral("feedbackEmail"))->text();
+  auto* status = feedback_->findChild<QLabel*>(QStringLiteral("feedbackStatus"));
+  const QString path =
+      chooseFeedbackFile_(QDir(recoveryStartFolder()).filePath(QStringLiteral("feedback.txt")));
+  if (path.isEmpty()) return;
+  QString body;
+  if (!email.trimmed().isEmpty()) body += QStringLiteral("E-mail: ") + email.trimmed() + "\n\n";
+  body += text;
+  if (!body.endsWith('\n')) body += '\n';
+  // Written whole or not at all: a failed write leaves any earlier file as it was.
+  QSaveFile file(path);
+  const QByteArray bytes = body.toUtf8();
+  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    status->setText(QStringLiteral("The feedback could not be saved to %1: %2")
+                        .arg(QDir::toNativeSeparators(path), file.errorString()));
+    return;
+  }
+  status->setText(
+      QStringLiteral("The feedback was saved to %1.").arg(QDir::toNativeSeparators(path)));
 }
 
 void ResultWidget::runSavePanel(const std::string& proposedName,

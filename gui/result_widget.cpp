@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -23,6 +24,7 @@
 #include <climits>
 
 #include "results/result_view_controller.h"
+#include "results/web_links.h"
 
 namespace tamsel {
 
@@ -98,7 +100,11 @@ QPixmap pictureIcon(const QStyle* style) {
 ResultWidget::ResultWidget(QWidget* parent)
     : QWidget(parent),
       openUrl_([](const QUrl& url) { QDesktopServices::openUrl(url); }),
-      openFolder_([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
+      openFolder_([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
+      chooseFeedbackFile_([this](const QString& proposed) {
+        return QFileDialog::getSaveFileName(window(), QStringLiteral("Save feedback"), proposed,
+                                            QStringLiteral("Text files (*.txt)"));
+      }) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(8, 6, 8, 6);
   layout->setSpacing(4);
@@ -166,6 +172,11 @@ void ResultWidget::buildTopBar() {
     auto* b = new QPushButton(QString::fromUtf8(text), topBar_);
     if (id != ResultButton::home) b->setFlat(true);
     buttons_[id] = b;
+    // Without a configured address the social buttons would lead nowhere.
+    if ((id == ResultButton::facebook && configuredWebLinks().facebook.empty()) ||
+        (id == ResultButton::twitter && configuredWebLinks().twitter.empty())) {
+      b->hide();
+    }
     bar->addWidget(b);
   }
 }

@@ -56,6 +56,12 @@ class ResultWidget : public QWidget, public ResultView {
   // How the receipt's "Open folder" opens the folder: false when no file manager took it
   // (QDesktopServices by default).
   void setFolderOpener(std::function<bool(const QUrl&)> opener) { openFolder_ = std::move(opener); }
+  // How the feedback window's "Save…" asks for the file: given the proposed path, returns the
+  // chosen one or an empty string (a save dialog, which confirms overwriting, by default).
+  void setFeedbackFileChooser(std::function<QString(const QString&)> chooser) {
+    chooseFeedbackFile_ = std::move(chooser);
+  }
+  QWidget* feedbackWindow() const { return feedback_; }
 
   // Widgets, for the window and for tests.
   RecordTableModel* model(Category c) const { return models_[static_cast<int>(c)]; }
@@ -145,6 +151,7 @@ class ResultWidget : public QWidget, public ResultView {
   UiInvoker invoker_;
   std::function<void(const QUrl&)> openUrl_;
   std::function<bool(const QUrl&)> openFolder_;
+  std::function<QString(const QString&)> chooseFeedbackFile_;
 
   std::array<RecordTableModel*, kCategoryCount> models_{};
   std::array<QTableView*, kCategoryCount> tables_{};
@@ -168,6 +175,8 @@ class ResultWidget : public QWidget, public ResultView {
   QProgressDialog* saveSheet_ = nullptr;
   QPointer<RecoveryReceiptDialog> receipt_;
   QWidget* feedback_ = nullptr;
+  // Writes the feedback window's text and e-mail to a file the user chooses.
+  void saveFeedback();
   bool applyingSelection_ = false;
 };
 

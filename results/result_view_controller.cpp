@@ -158,11 +158,6 @@ constexpr ResultField kRawCountLabels[] = {
     ResultField::documentNumlab,  ResultField::delDocumentNumlab, ResultField::archiveNumlab,
     ResultField::delArchiveNumlab};
 
-// Our own pages behind the social and support buttons.
-constexpr const char* kFacebookPage = "https://tamsel.example/social/facebook";
-constexpr const char* kTwitterPage = "https://tamsel.example/social/twitter";
-constexpr const char* kSupportPage = "https://tamsel.example/support";
-
 }  // namespace
 
 std::string_view categoryButtonImage(Category c, bool pressed) {
@@ -523,13 +518,19 @@ void PRResultViewController::clickFeedBack() {
   view_.showFeedbackWindow("Provide any suggestions or problems to us.");
 }
 void PRResultViewController::clickFacebook() {
-  view_.openUrl(kFacebookPage);
+  if (!links_.facebook.empty()) view_.openUrl(links_.facebook);
 }
 void PRResultViewController::clickTwitter() {
-  view_.openUrl(kTwitterPage);
+  if (!links_.twitter.empty()) view_.openUrl(links_.twitter);
 }
 void PRResultViewController::clickSupport() {
-  view_.openUrl(kSupportPage);
+  if (!links_.suggestions.empty()) view_.openUrl(links_.suggestions);
+}
+void PRResultViewController::setWebLinks(const WebLinks& links) {
+  links_ = {acceptedWebAddress(links.suggestions), acceptedWebAddress(links.facebook),
+            acceptedWebAddress(links.twitter)};
+  view_.setButtonVisible(ResultButton::facebook, !links_.facebook.empty());
+  view_.setButtonVisible(ResultButton::twitter, !links_.twitter.empty());
 }
 
 }  // namespace tamsel

@@ -24,6 +24,7 @@
 #include "results/recovery_writer.h"
 #include "results/result_lists.h"
 #include "results/result_view.h"
+#include "results/web_links.h"
 
 namespace tamsel {
 
@@ -142,9 +143,14 @@ class PRResultViewController : private RecoveryObserver {
 
   // ------------------------------------------------------------ periphery
   void clickFeedBack();
+  // Open the configured address; without one the button is hidden and a click does nothing.
   void clickFacebook();
   void clickTwitter();
-  void clickSupport();
+  void clickSupport();  // the suggestions address
+  // Replaces the addresses read from the environment and shows the Facebook and Twitter
+  // buttons only when theirs is set.
+  void setWebLinks(const WebLinks& links);
+  const WebLinks& webLinks() const { return links_; }
 
   // ------------------------------------------------------------ notification handlers
   void ScanPhotoAndVideoHandle(const Notification& n);
@@ -261,6 +267,7 @@ class PRResultViewController : private RecoveryObserver {
 
   NotificationCenter& center_;
   ResultView& view_;
+  WebLinks links_ = configuredWebLinks();
   ResultHost& host_;
 
   mutable std::mutex mutex_;  // guards lists_, counters_, dup_, accepting_, retain_, filing_
