@@ -115,10 +115,11 @@ TEST_F(IphoneSourceTest, StepsPostInTheOrderOfTheirProgressValues) {
   for (auto index : {IosBackupWriter::Index::mbdb, IosBackupWriter::Index::manifestDb}) {
     SCOPED_TRACE(index == IosBackupWriter::Index::mbdb ? "mbdb" : "Manifest.db");
     TempFolder backup;
-    const auto sample = writeSampleBackup(
-        backup.path(), {index == IosBackupWriter::Index::mbdb ? IosBackupWriter::Layout::flat
-                                                              : IosBackupWriter::Layout::subfolders,
-                        index});
+    SampleBackupOptions options;
+    options.layout = index == IosBackupWriter::Index::mbdb ? IosBackupWriter::Layout::flat
+                                                           : IosBackupWriter::Layout::subfolders;
+    options.index = index;
+    const auto sample = writeSampleBackup(backup.path(), options);
     NotificationCenter nc;
     ScanContext ctx(nc);
     Recorder rec(nc);
