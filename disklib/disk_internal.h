@@ -138,6 +138,52 @@ class WalkBudget {
   std::map<uint64_t, uint64_t> claimed_;  // first byte -> byte past the end
 };
 
+// How a cluster chain ended: at the end mark, at a bad or out-of-range link, in a loop, when
+// the walk's budget or the scan ran out, or (folders) at a cluster read as folder entries before.
+enum class ChainEnd { complete, endMark, broken, loop, budget, stopped, readBefore };
+
+// The clusters from `first` along a FAT, at most `maxClusters`, into `seq`, for the FAT and
+// exFAT walks alike. `next(c)` gives a cluster's link (0xFFFFFFFF for the end mark, `badMark`
+// for a bad cluster), `valid(c)` whether a number names a cluster, `claim(c)` (folders only,
+// may be null) takes a cluster as folder entries and is false for one read before, and
+// `stopped()` whether the scan ends. Each link costs one of `steps`. Brent's cycle finding
+// notices a looping chain within twice its length; the clusters before the first repeat stay.
+template <class Next, class Valid, class Stopped>
+ChainEnd walkClusterChain(uint32_t first, uint64_t maxClusters, std::vector<uint32_t>& seq,
+                          uint64_t& steps, uint32_t badMark, Next&& next, Valid&& valid,
+                          const std::function<bool(uint32_t)>& claim, Stopped&& stopped) {
+  seq.clear();
+  if (!valid(first)) return ChainEnd::broken;
+  if (claim && !claim(first)) return ChainEnd::readBefore;
+  seq.push_back(first);
+  uint32_t tortoise = first;
+  uint64_t power = 1, lam = 0;
+  while (seq.size() < maxClusters) {
+    if (steps == 0) return ChainEnd::budget;
+    --steps;
+    if ((seq.size() & 0xFFF) == 0 && stopped()) return ChainEnd::stopped;
+    const uint32_t n = next(seq.back());
+    if (n == 0xFFFFFFFFu) return ChainEnd::endMark;
+    if (n == badMark || !valid(n)) return ChainEnd::broken;
+    if (claim && !claim(n)) return ChainEnd::readBefore;
+    ++lam;
+    if (n == tortoise) {
+      size_t mu = 0;
+      auto at = [&](size_t i) { return i < seq.size() ? seq[i] : n; };
+      while (at(mu) != at(mu + lam)) ++mu;
+      seq.resize(mu + lam);
+      return ChainEnd::loop;
+    }
+    if (lam == power) {
+      tortoise = n;
+      power <<= 1;
+      lam = 0;
+    }
+    seq.push_back(n);
+  }
+  return ChainEnd::complete;
+}
+
 // Walks a FAT12/16/32 volume whose boot sector lies at `volumeStart`, reporting every
 // regular file (live and deleted) whose data lies before `regionEnd`, within `budget`.
 // False when there is no FAT boot sector there.

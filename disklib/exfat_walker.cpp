@@ -295,8 +295,6 @@ class AreaReader {
   std::unordered_map<uint64_t, std::vector<uint8_t>> blocks_;
 };
 
-enum class ChainEnd { complete, endMark, broken, loop, budget, stopped, readBefore };
-
 void appendUtf8(std::string& out, uint32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -541,36 +539,11 @@ class ExfatWalker {
   // each cluster as folder entries and ends before one that was read as such before.
   ChainEnd collectChain(uint32_t first, uint64_t maxClusters, std::vector<uint32_t>& seq,
                         bool folder = false) {
-    seq.clear();
-    if (!v_.valid(first)) return ChainEnd::broken;
-    if (folder && !claimFolderCluster(first)) return ChainEnd::readBefore;
-    seq.push_back(first);
-    uint32_t tortoise = first;
-    uint64_t power = 1, lam = 0;
-    while (seq.size() < maxClusters) {
-      if (budget_.chainSteps == 0) return ChainEnd::budget;
-      --budget_.chainSteps;
-      if ((seq.size() & 0xFFF) == 0 && stopped()) return ChainEnd::stopped;
-      const uint32_t n = next(seq.back());
-      if (n == kEnd) return ChainEnd::endMark;
-      if (n == kBad || !v_.valid(n)) return ChainEnd::broken;
-      if (folder && !claimFolderCluster(n)) return ChainEnd::readBefore;
-      ++lam;
-      if (n == tortoise) {
-        size_t mu = 0;
-        auto at = [&](size_t i) { return i < seq.size() ? seq[i] : n; };
-        while (at(mu) != at(mu + lam)) ++mu;
-        seq.resize(mu + lam);
-        return ChainEnd::loop;
-      }
-      if (lam == power) {
-        tortoise = n;
-        power <<= 1;
-        lam = 0;
-      }
-      seq.push_back(n);
-    }
-    return ChainEnd::complete;
+    std::function<bool(uint32_t)> claim;
+    if (folder) claim = [this](uint32_t c) { return claimFolderCluster(c); };
+    return walkClusterChain(
+        first, maxClusters, seq, budget_.chainSteps, kBad, [this](uint32_t c) { return next(c); },
+        [this](uint32_t c) { return v_.valid(c); }, claim, [this] { return stopped(); });
   }
 
   // Runs of whole clusters, `wanted` bytes at most, cut where the data would pass the

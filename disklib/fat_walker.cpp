@@ -138,8 +138,6 @@ class FatReader {
   std::unordered_map<uint64_t, std::vector<uint8_t>> blocks_;
 };
 
-enum class ChainEnd { complete, endMark, broken, loop, budget, stopped, readBefore };
-
 // One LFN slot: its sequence byte, checksum and 13 UTF-16 units.
 struct LfnPiece {
   uint8_t seq;
@@ -277,38 +275,12 @@ class FatWalker {
   // that was read as folder entries before.
   ChainEnd collectChain(uint32_t first, uint64_t maxClusters, std::vector<uint32_t>& seq,
                         bool folder = false) {
-    seq.clear();
-    if (!v_.valid(first)) return ChainEnd::broken;
-    if (folder && !claimFolderCluster(first)) return ChainEnd::readBefore;
-    seq.push_back(first);
-    // Brent's cycle finding: a looping chain is noticed within twice its length.
-    uint32_t tortoise = first;
-    uint64_t power = 1, lam = 0;
-    while (seq.size() < maxClusters) {
-      if (budget_.chainSteps == 0) return ChainEnd::budget;
-      --budget_.chainSteps;
-      if ((seq.size() & 0xFFF) == 0 && stopped()) return ChainEnd::stopped;
-      uint32_t next = fat_.next(seq.back());
-      if (next == kEnd) return ChainEnd::endMark;
-      if (next == kBad || !v_.valid(next)) return ChainEnd::broken;
-      if (folder && !claimFolderCluster(next)) return ChainEnd::readBefore;
-      ++lam;
-      if (next == tortoise) {
-        // The loop has length lam; keep the clusters before the first repeat.
-        size_t mu = 0;
-        auto at = [&](size_t i) { return i < seq.size() ? seq[i] : next; };
-        while (at(mu) != at(mu + lam)) ++mu;
-        seq.resize(mu + lam);
-        return ChainEnd::loop;
-      }
-      if (lam == power) {
-        tortoise = next;
-        power <<= 1;
-        lam = 0;
-      }
-      seq.push_back(next);
-    }
-    return ChainEnd::complete;
+    std::function<bool(uint32_t)> claim;
+    if (folder) claim = [this](uint32_t c) { return claimFolderCluster(c); };
+    return walkClusterChain(
+        first, maxClusters, seq, budget_.chainSteps, kBad,
+        [this](uint32_t c) { return fat_.next(c); }, [this](uint32_t c) { return v_.valid(c); },
+        claim, [this] { return stopped(); });
   }
 
   // Runs of whole clusters, cut where the data would pass the region's end.
