@@ -1,11 +1,8 @@
-// The result screen's category panels: one table each and, beside it, the preview of the
-// selected record for the categories that have one.
-#include <QHBoxLayout>
-#include <QHeaderView>
+// The result screen's previews: beside a category's table, the fields of the selected record
+// for the categories that have one.
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTableView>
 #include <QVBoxLayout>
 
 #include "gui/result_widget.h"
@@ -16,52 +13,7 @@ namespace {
 
 constexpr int kPreviewWidth = 280;
 
-// Several rows can be selected at once in these tables.
-bool multiSelect(Category c) {
-  return c == Category::Photo || c == Category::Contact || c == Category::Message ||
-         c == Category::Note || c == Category::CallHistory;
-}
-
 }  // namespace
-
-QTableView* ResultWidget::buildTable(Category c) {
-  const int i = static_cast<int>(c);
-  models_[i] = new RecordTableModel(
-      c, [this] { return presenter(); }, this);
-  auto* t = new QTableView(this);
-  t->setModel(models_[i]);
-  t->setSelectionBehavior(QAbstractItemView::SelectRows);
-  t->setSelectionMode(multiSelect(c) ? QAbstractItemView::ExtendedSelection
-                                     : QAbstractItemView::SingleSelection);
-  t->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  t->setSortingEnabled(false);  // the presenter sorts
-  t->setAlternatingRowColors(true);
-  t->setWordWrap(false);
-  t->setTextElideMode(Qt::ElideRight);  // text truncated at the tail
-  t->verticalHeader()->hide();
-  t->verticalHeader()->setDefaultSectionSize(20);
-  t->horizontalHeader()->setSectionsClickable(true);
-  t->horizontalHeader()->setStretchLastSection(true);
-  t->horizontalHeader()->setHighlightSections(false);
-  t->setColumnWidth(0, 26);
-  for (int col = 1; col < models_[i]->columnCount(); ++col) {
-    t->setColumnWidth(col, models_[i]->columnId(col) == kColumnName ? 170 : 105);
-  }
-  tables_[i] = t;
-  return t;
-}
-
-QWidget* ResultWidget::buildCategoryPanel(Category c) {
-  auto* panel = new QWidget(this);
-  auto* h = new QHBoxLayout(panel);
-  h->setContentsMargins(0, 0, 0, 0);
-  h->addWidget(withEmptyText(c, buildTable(c)), 1);
-  if (QWidget* preview = buildPreview(c)) {
-    preview->setParent(panel);
-    h->addWidget(preview);
-  }
-  return panel;
-}
 
 QWidget* ResultWidget::buildPreview(Category c) {
   auto* box = new QWidget(this);
