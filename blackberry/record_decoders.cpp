@@ -117,6 +117,25 @@ std::string utf16Text(std::span<const uint8_t> data) {
   return s;
 }
 
+// An MMS keeps its typed text as a text attachment ("*.txt", UTF-8, or UTF-16 with a
+// byte-order mark). Its text, or "" for another attachment, a text above 64 KiB or bytes
+// that cannot be read.
+std::string mmsAttachmentText(const PRBlackBerryMMSMessageNode& m) {
+  constexpr uint64_t kMaxTextBytes = 64 * 1024;
+  const std::string_view name = m.contentDataName;
+  if (name.size() < 4 || m.contentData.empty() || m.contentData.size() > kMaxTextBytes) return {};
+  std::string suffix(name.substr(name.size() - 4));
+  for (char& c : suffix) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  if (suffix != ".txt") return {};
+  std::optional<std::vector<uint8_t>> bytes = m.contentData.readAll(kMaxTextBytes);
+  if (!bytes) return {};
+  const std::span<const uint8_t> b(*bytes);
+  if (b.size() >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF))) {
+    return utf16Text(b);
+  }
+  return std::string(fieldText(b));
+}
+
 // Byte fields of one record: pieces of `fields` become ranges of the origin's file, or
 // copies when there is no file.
 class FieldBytes {
@@ -416,6 +435,7 @@ std::shared_ptr<PRBlackBerryMMSMessageNode> decodeBlackBerryMMSMessage(
     }
   });
   numbers.applyTo(m.numberName);
+  m.contentText = mmsAttachmentText(m);
   return node;
 }
 

@@ -3,6 +3,8 @@
 #include <new>
 #include <sstream>
 
+#include "events/name_lookup.h"
+#include "results/record_details.h"
 #include "results/result_view_controller.h"
 #include "results/result_view_detail.h"
 #include "util/log.h"
@@ -56,6 +58,34 @@ const T* as(const std::shared_ptr<PRNode>& r) {
   return r ? dynamic_cast<const T*>(r.get()) : nullptr;
 }
 
+// The last component of a stored path ('/' or '\' separated).
+std::string baseName(const std::string& path) {
+  const size_t cut = path.find_last_of("/\\");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::string withoutTrailingBlanks(std::string s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+// The name of the first BlackBerry contact of the scan that holds `number` among its phone
+// numbers (blanks, dashes and brackets ignored, as the phone steps match numbers), else "".
+std::string bbContactName(const RecordList<PRBlackBerryContactNode>& contacts,
+                          const std::string& number) {
+  const std::string wanted = normalisePhoneNumber(number);
+  if (wanted.empty()) return {};
+  for (const auto& c : contacts) {
+    if (!c) continue;
+    for (const std::string* phones : {&c->mobilCall, &c->workCall, &c->homeCall, &c->phoneNumber}) {
+      if (normalisePhoneNumber(*phones).find(wanted) != std::string::npos) {
+        return withoutTrailingBlanks(c->contactName);
+      }
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 void PRResultViewController::tableViewSelectionDidChange(const std::vector<int>& rows) {
@@ -72,8 +102,13 @@ void PRResultViewController::previewRow(Category table, int row) {
 
   switch (table) {
     case Category::Photo:
-      if (auto* c = as<PRBlackBerryContentNode>(rec); c && c->ContentFileType == "Image") {
-        view_.showImage(ResultImage::photo, pictureBytes(c->contentData, "photo"));
+      if (auto* c = as<PRBlackBerryContentNode>(rec)) {
+        set(ResultField::photoFileName, "Name: " + baseName(c->filePathName));
+        set(ResultField::photoFileSize, "Size: " + c->contentFileSize);
+        // A document, a sound or a video clears the picture of the row shown before.
+        view_.showImage(ResultImage::photo, c->ContentFileType == "Image"
+                                                ? pictureBytes(c->contentData, "photo")
+                                                : Bytes{});
       } else if (auto* p = as<PRPhotoAndVideoNode>(rec)) {
         previewPhoto(*p);
       }
@@ -117,14 +152,22 @@ void PRResultViewController::previewRow(Category table, int row) {
     case Category::Message:
       if (auto* m = as<PRBlackBerrySMSMessageNode>(rec)) {
         view_.setFieldVisible(ResultField::messageContent, true);
-        set(ResultField::messageName, "");
-        set(ResultField::messageDate, "");
+        // The sender or receiver: the contact of this backup with that number, else the
+        // number itself.
+        std::string name;
+        {
+          std::lock_guard lock(mutex_);
+          name = bbContactName(lists_.bbContactArray, m->numberString);
+        }
+        set(ResultField::messageName, "Name: " + (name.empty() ? m->numberString : name));
+        set(ResultField::messageDate, "Date: " + m->dateTime);
         set(ResultField::messagePhone, "Phone: " + m->numberString);
         set(ResultField::messageType, "Type: " + m->type);
         set(ResultField::messageContent, m->contentText);
       } else if (auto* p = as<PRMessageNode>(rec)) {
         view_.setFieldVisible(ResultField::messageContent, true);
-        set(ResultField::messageName, "Name: " + p->messageName);
+        set(ResultField::messageName,
+            "Name: " + (p->messageName.empty() ? p->messagePhone : p->messageName));
         set(ResultField::messagePhone, "Phone: " + p->messagePhone);
         set(ResultField::messageDate, "Date: " + p->messageDate);
         set(ResultField::messageType, "Type: " + p->messageType);
@@ -152,7 +195,7 @@ void PRResultViewController::previewRow(Category table, int row) {
         set(ResultField::noteTitle, "Title: " + n->noteTittle);
         set(ResultField::noteDate, "");
         set(ResultField::noteContent, n->noteContent);
-        set(ResultField::noteNote, "Note: " + n->noteContent);
+        set(ResultField::noteNote, "");  // the text is in the content area, shown once
       } else if (auto* p = as<PRNoteNode>(rec)) {
         view_.setFieldVisible(ResultField::noteContent, true);
         set(ResultField::noteTitle, "Title: " + p->noteTitle);
@@ -168,8 +211,14 @@ void PRResultViewController::previewRow(Category table, int row) {
       }
       break;
     case Category::Calender:
-      // BlackBerry calendar entries have no preview.
-      if (auto* c = as<PRCalenderNode>(rec)) {
+      if (auto* b = as<PRBlackBerryCalenderNode>(rec)) {
+        // A BlackBerry entry keeps its subject and information only.
+        set(ResultField::calTitle, "Title: " + b->bbCalSubject);
+        set(ResultField::calLocation, "");
+        set(ResultField::calStartDate, "");
+        set(ResultField::calEndDate, "");
+        set(ResultField::calNote, "Note: " + b->bbCalInformation);
+      } else if (auto* c = as<PRCalenderNode>(rec)) {
         set(ResultField::calTitle, "Title: " + c->calTitle);
         set(ResultField::calLocation, "Location: " + c->location);
         set(ResultField::calStartDate, "Start: " + c->startDate);
@@ -184,12 +233,28 @@ void PRResultViewController::previewRow(Category table, int row) {
         set(ResultField::faceTwitterFilePath, "Path: " + f->faceTwitterFilePath);
       }
       break;
+    case Category::MMS:
+      if (auto* m = as<PRBlackBerryMMSMessageNode>(rec)) {
+        set(ResultField::mmsNumber, "Number: " + m->numberName);
+        set(ResultField::mmsAttachment, "Attachment: " + baseName(m->contentDataName));
+        set(ResultField::mmsType, "Type: " + m->contentType);
+        set(ResultField::mmsContent, m->contentText);
+        view_.showImage(ResultImage::mms, m->contentType == "Image"
+                                              ? pictureBytes(m->contentData, "MMS picture")
+                                              : Bytes{});
+      }
+      break;
     case Category::RawImage:
       if (auto* s = dynamic_cast<PRScanListNode*>(rec.get())) previewRawImage(*s);
       break;
-    default:
-      break;  // MMS and the other raw kinds
+    case Category::RawAudio:
+    case Category::RawVideo:
+    case Category::RawArchive:
+    case Category::RawDocument:
+      break;  // the details below are all there is
   }
+  // The record's other fields with a value, under the lines above.
+  set(detailsField(table), rec ? recordDetailsText(recordDetails(*rec)) : std::string());
 }
 
 // A picture is read from its stored file; a video or sound file is never read, and the

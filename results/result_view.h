@@ -47,6 +47,8 @@ inline constexpr bool isRawCategory(Category c) {
 // and the ten count labels of a card scan.
 enum class ResultField : int {
   scanTitle,
+  // Left of the scan title: what is scanned (the phone's name, the backup file's or card's).
+  scanSource,
   progressText,
   scanInfo,
   selecteFilelab,
@@ -120,7 +122,36 @@ enum class ResultField : int {
   delDocumentNumlab,
   archiveNumlab,
   delArchiveNumlab,
+  // MMS panel: the number or name it came from or went to, the attachment's name and kind,
+  // and the message's text.
+  mmsNumber,
+  mmsAttachment,
+  mmsType,
+  mmsContent,  // the content area
+  // Under each category's preview lines: the record's other fields that hold a value, one
+  // "Label: value" line each (results/record_details.h). In Category order: detailsField().
+  photoDetails,
+  contactDetails,
+  messageDetails,
+  mmsDetails,
+  noteDetails,
+  callDetails,
+  calDetails,
+  bookMarkDetails,
+  faceTwitterDetails,
+  rawImageDetails,
+  rawAudioDetails,
+  rawVideoDetails,
+  rawArchiveDetails,
+  rawDocumentDetails,
 };
+
+// The details text of a category's preview.
+inline constexpr ResultField detailsField(Category c) {
+  return static_cast<ResultField>(static_cast<int>(ResultField::photoDetails) +
+                                  static_cast<int>(c));
+}
+static_assert(detailsField(Category::RawDocument) == ResultField::rawDocumentDetails);
 
 enum class ResultButton : int { stop, home, save, preview, facebook, twitter, feedback };
 
@@ -128,8 +159,9 @@ enum class ResultCheck : int { selectAll, deletedOnly };
 
 // Image views. An empty or undecodable byte buffer shows a fallback: the contact picture
 // shows the resource "contact", the raw image view the desktop's icon for the file type
-// "jpg" at 256 x 256 points, the photo view nothing.
-enum class ResultImage : int { photo, contact, rawImage };
+// "jpg" at 256 x 256 points, the photo view nothing. The MMS view shows a picture
+// attachment, nothing for other attachments.
+enum class ResultImage : int { photo, contact, rawImage, mms };
 
 using ResultRows = std::vector<std::shared_ptr<PRNode>>;
 
@@ -207,6 +239,10 @@ class ResultView {
   virtual void setTableRows(Category table, const ResultRows& rows) = 0;
   virtual void setSelectedRows(Category table, const std::vector<int>& rows) = 0;
   virtual void redrawTable(Category table) = 0;
+  // The header's sort mark: on `column`, ascending or descending; none for an empty column
+  // (the rows are in list order).
+  virtual void setSortIndicator(Category /*table*/, std::string_view /*column*/,
+                                bool /*ascending*/) {}
   // Shown over a table while it has no row (kNothingFoundText, kNoFilterMatchText); empty
   // when it has rows.
   virtual void setEmptyTableText(Category /*table*/, const std::string& /*text*/) {}

@@ -307,6 +307,35 @@ TEST_F(DecoderTest, MmsContentAccumulation) {
   EXPECT_EQ(big->contentData.size(), 14u);
 }
 
+// An MMS's typed text travels as a text attachment: the record's text is taken from it, so
+// that the MMS table's text column and preview show it. Other attachments give none.
+TEST_F(DecoderTest, MmsTextComesFromItsTextAttachment) {
+  const std::string typed = "See you at eight ☺";
+  auto text =
+      decodeBlackBerryMMSMessage(fields({textField(111, "+1555"), textField(103, "Text.TXT"),
+                                         bytesField(104, {typed.begin(), typed.end()})}));
+  EXPECT_EQ(text->contentText, typed);
+  ByteVec utf16 = {0xFF, 0xFE, 'H', 0, 'i', 0};
+  auto wide = decodeBlackBerryMMSMessage(fields({textField(103, "a.txt"), bytesField(104, utf16)}));
+  EXPECT_EQ(wide->contentText, "Hi");
+  ByteVec picture = {0x89, 'P', 'N', 'G'};
+  auto png =
+      decodeBlackBerryMMSMessage(fields({textField(103, "a.png"), bytesField(104, picture)}));
+  EXPECT_EQ(png->contentText, "");
+  ByteVec notUtf8 = {0xC3, 0x28};
+  auto bad =
+      decodeBlackBerryMMSMessage(fields({textField(103, "b.txt"), bytesField(104, notUtf8)}));
+  EXPECT_EQ(bad->contentText, "");
+  // Above 64 KiB (two pieces, as a field holds at most 65535 bytes) the text is not read.
+  ByteVec piece(32 * 1024, 'x');
+  auto fits = decodeBlackBerryMMSMessage(
+      fields({textField(103, "c.txt"), bytesField(104, piece), bytesField(105, piece)}));
+  EXPECT_EQ(fits->contentText.size(), 64u * 1024);
+  auto big = decodeBlackBerryMMSMessage(fields({textField(103, "c.txt"), bytesField(104, piece),
+                                                bytesField(105, piece), bytesField(105, {'x'})}));
+  EXPECT_EQ(big->contentText, "");
+}
+
 TEST_F(DecoderTest, MemoAndCalendar) {
   auto n = decodeBlackBerryMemo(fields({textField(1, "Shopping"), textField(2, "milk, eggs")}));
   EXPECT_EQ(n->noteTittle, "Shopping");

@@ -90,7 +90,7 @@ TEST_F(Preview, MessageCallNoteAndBookmarkTexts) {
   pr.actNote();
   EXPECT_EQ(view.text(ResultField::noteTitle), "Title: T");
   EXPECT_EQ(view.text(ResultField::noteContent), "body");
-  EXPECT_EQ(view.text(ResultField::noteNote), "Note: body");
+  EXPECT_EQ(view.text(ResultField::noteNote), "");  // the text is shown once, in the area
 
   auto b = std::make_shared<PRBookMarkNode>();
   b->bookMarkTitle = "Home";
@@ -100,10 +100,172 @@ TEST_F(Preview, MessageCallNoteAndBookmarkTexts) {
   EXPECT_EQ(view.text(ResultField::bookMarkTitle), "Title: \nHome");
   EXPECT_EQ(view.text(ResultField::bookMarkURL), "URL: \nhttp://h");
 
-  // Calendar and MMS have no preview.
-  post(notify::kBlackBerryCalenderInfo, std::make_shared<PRBlackBerryCalenderNode>());
+  // A BlackBerry calendar entry shows its subject and information; it has no dates.
+  auto cal = std::make_shared<PRBlackBerryCalenderNode>();
+  cal->bbCalSubject = " Yoga";
+  cal->bbCalInformation = " Every Thursday";
+  post(notify::kBlackBerryCalenderInfo, cal);
   pr.actCalender();
-  EXPECT_FALSE(view.hasText(ResultField::calTitle));
+  EXPECT_EQ(view.text(ResultField::calTitle), "Title:  Yoga");
+  EXPECT_EQ(view.text(ResultField::calNote), "Note:  Every Thursday");
+  EXPECT_EQ(view.text(ResultField::calStartDate), "");
+  EXPECT_EQ(view.text(ResultField::calEndDate), "");
+}
+
+// A BlackBerry SMS names its sender by the backup's contact with that number (blanks and
+// dashes ignored), else by the number, and shows its date.
+TEST_F(Preview, MessageNameAndDateComeFromTheRecord) {
+  auto ann = std::make_shared<PRBlackBerryContactNode>();
+  ann->contactName = "Lee Ann ";
+  ann->workCall = "+44 20 7946 0000 ";
+  ann->mobilCall = "+1 555-0101 ";
+  post(notify::kBlacBerryContactInfo, ann);
+  auto known = std::make_shared<PRBlackBerrySMSMessageNode>();
+  known->numberString = "+15550101";
+  known->dateTime = "05-12-2014 10:20";
+  auto stranger = std::make_shared<PRBlackBerrySMSMessageNode>();
+  stranger->numberString = "+1999";
+  post(notify::kBlackBerrySMSMessageInfo, known);
+  post(notify::kBlackBerrySMSMessageInfo, stranger);
+  pr.actMessage();
+  EXPECT_EQ(view.text(ResultField::messageName), "Name: Lee Ann");
+  EXPECT_EQ(view.text(ResultField::messageDate), "Date: 05-12-2014 10:20");
+  pr.tableViewSelectionDidChange({1});
+  EXPECT_EQ(view.text(ResultField::messageName), "Name: +1999");
+  EXPECT_EQ(view.text(ResultField::messageDate), "Date: ");
+
+  // A phone message without a contact name shows its number there.
+  auto phone = std::make_shared<PRMessageNode>();
+  phone->messagePhone = "+1777";
+  phone->bImessage = true;
+  post(notify::kScanMessageInfo, phone);
+  pr.actMessage();
+  const ResultRows& rows = pr.displayList(Category::Message);
+  const auto at = std::find(rows.begin(), rows.end(), std::shared_ptr<PRNode>(phone));
+  ASSERT_NE(at, rows.end());
+  pr.tableViewSelectionDidChange({static_cast<int>(at - rows.begin())});
+  EXPECT_EQ(view.text(ResultField::messageName), "Name: +1777");
+  EXPECT_EQ(view.text(ResultField::messageDetails), "Service: iMessage");
+}
+
+// An MMS shows who, its attachment's name and kind, its text, and its picture; a row with
+// another attachment clears the picture.
+TEST_F(Preview, MmsShowsItsFieldsAndPicture) {
+  auto pic = std::make_shared<PRBlackBerryMMSMessageNode>();
+  pic->numberName = "Ann Lee +1555 ";
+  pic->contentDataName = "/store/mms/beach.png";
+  pic->contentType = "Image";
+  pic->contentData = ByteRef::fromBytes(testing::tinyPng());
+  auto text = std::make_shared<PRBlackBerryMMSMessageNode>();
+  text->numberName = "+1666 ";
+  text->contentDataName = "dinner.txt";
+  text->contentType = "Document";
+  text->contentText = "Dinner at eight";
+  text->contentData = ByteRef::fromBytes({'D'});
+  post(notify::kBlackBerryMMSMessageInfo, pic);
+  post(notify::kBlackBerryMMSMessageInfo, text);
+  pr.actMMSMessage();
+  EXPECT_EQ(view.text(ResultField::mmsNumber), "Number: Ann Lee +1555 ");
+  EXPECT_EQ(view.text(ResultField::mmsAttachment), "Attachment: beach.png");
+  EXPECT_EQ(view.text(ResultField::mmsType), "Type: Image");
+  EXPECT_EQ(view.images[ResultImage::mms], testing::tinyPng());
+  EXPECT_EQ(view.text(ResultField::mmsDetails),
+            "Attachment path: /store/mms/beach.png\nAttachment size: " +
+                std::to_string(testing::tinyPng().size()) + ".00B");
+  pr.tableViewSelectionDidChange({1});
+  EXPECT_EQ(view.text(ResultField::mmsAttachment), "Attachment: dinner.txt");
+  EXPECT_EQ(view.text(ResultField::mmsContent), "Dinner at eight");
+  EXPECT_TRUE(view.images[ResultImage::mms].empty());
+  EXPECT_EQ(view.text(ResultField::mmsDetails), "Attachment size: 1.00B");
+}
+
+// A content-store row without a picture (document, sound, video) clears the picture of the
+// row shown before; name and size lines follow the row.
+TEST_F(Preview, ARowWithoutAPictureClearsThePicture) {
+  auto image = std::make_shared<PRBlackBerryContentNode>();
+  image->filePathName = "/store/pictures/a.png";
+  image->ContentFileType = "Image";
+  image->contentFileSize = "2.00B";
+  image->contentData = ByteRef::fromBytes({2, 3});
+  post(notify::kBlackBerryContentStoreInfo, image);
+  for (const char* kind : {"Document", "Audio", "Video"}) {
+    SCOPED_TRACE(kind);
+    auto other = std::make_shared<PRBlackBerryContentNode>();
+    other->filePathName = "/store/other/file";
+    other->ContentFileType = kind;
+    other->contentData = ByteRef::fromBytes({7});
+    post(notify::kBlackBerryContentStoreInfo, other);
+  }
+  pr.actPhoto();
+  EXPECT_EQ(view.images[ResultImage::photo], (Bytes{2, 3}));
+  EXPECT_EQ(view.text(ResultField::photoFileName), "Name: a.png");
+  EXPECT_EQ(view.text(ResultField::photoFileSize), "Size: 2.00B");
+  for (int row : {1, 2, 3}) {
+    pr.tableViewSelectionDidChange({0});
+    pr.tableViewSelectionDidChange({row});
+    EXPECT_TRUE(view.images[ResultImage::photo].empty()) << row;
+    EXPECT_EQ(view.text(ResultField::photoFileName), "Name: file");
+  }
+  EXPECT_EQ(view.text(ResultField::photoDetails), "Kind: Video\nPath: /store/other/file");
+}
+
+// Each category's details text follows the selected record: FaceTime calls, locked notes and
+// every found file of a card scan show theirs.
+TEST(PreviewDetails, EachCategoryShowsTheRecordsOtherFields) {
+  auto facetime = std::make_shared<PRCallHistoryNode>();
+  facetime->callService = "FaceTime";
+  auto locked = std::make_shared<PRNoteNode>();
+  locked->noteTitle = "PIN codes";
+  locked->bLocked = true;
+  auto found = [](const char* kind, const char* name) {
+    auto f = std::make_shared<PRScanListNode>();
+    f->nodeName = name;
+    f->nodeSizeString = "12.00K";
+    f->fileType = kind;
+    f->bDeleted = "Yes";
+    f->foundFlags = TAMSEL_FOUND_DELETED;
+    f->modifyTime = "2014-05-13 11:00:00";
+    return f;
+  };
+  const std::tuple<Category, std::string_view, std::shared_ptr<PRNode>, std::string> cases[] = {
+      {Category::CallHistory, notify::kScanCallHistoryInfo, facetime, "Service: FaceTime"},
+      {Category::Note, notify::kScanNoteInfo, locked, "Locked: Yes"},
+      {Category::RawAudio, notify::kBlackBerryRawRecoveryFileInfo, found("Audio", "a.mp3"),
+       "Name: a.mp3\nSize: 12.00K\nKind: Audio\nDeleted: Yes\nModified: 2014-05-13 11:00:00"},
+      {Category::RawVideo, notify::kBlackBerryRawRecoveryFileInfo, found("Video", "v.mp4"),
+       "Name: v.mp4\nSize: 12.00K\nKind: Video\nDeleted: Yes\nModified: 2014-05-13 11:00:00"},
+      {Category::RawDocument, notify::kBlackBerryRawRecoveryFileInfo, found("Document", "d.pdf"),
+       "Name: d.pdf\nSize: 12.00K\nKind: Document\nDeleted: Yes\nModified: 2014-05-13 11:00:00"},
+      {Category::RawArchive, notify::kBlackBerryRawRecoveryFileInfo, found("Archive", "z.zip"),
+       "Name: z.zip\nSize: 12.00K\nKind: Archive\nDeleted: Yes\nModified: 2014-05-13 11:00:00"},
+  };
+  for (const auto& [category, notification, record, expected] : cases) {
+    SCOPED_TRACE(static_cast<int>(category));
+    NotificationCenter nc;
+    FakeResultView view;
+    FakeResultHost host;
+    host.raw = isRawCategory(category);
+    PRResultViewController pr{nc, view, host};
+    nc.post(notification, record);
+    pr.showCategory(category);
+    EXPECT_EQ(view.text(detailsField(category)), expected);
+  }
+}
+
+// A found picture shows both its picture and its details.
+TEST_F(Preview, RawImageShowsItsDetailsWithThePicture) {
+  auto s = std::make_shared<PRScanListNode>();
+  s->nodeName = "a.jpg";
+  s->fileType = "Image";
+  s->fileSizeNumber = 4;
+  std::string name = "a.jpg";
+  _rec_file_ele ele{0x1000, 4, static_cast<uint32_t>(name.size()), name.data(), nullptr};
+  s->setfile(ele);
+  post(notify::kBlackBerryRawRecoveryFileInfo, s);
+  host.fileBytes = {9, 8, 7, 6};
+  pr.ClickBBImage();
+  EXPECT_EQ(view.images[ResultImage::rawImage], (Bytes{9, 8, 7, 6}));
+  EXPECT_EQ(view.text(ResultField::rawImageDetails), "Name: a.jpg\nSize: 4.00B\nKind: Image");
 }
 
 TEST_F(Preview, ContentStoreShowsOnlyImages) {
@@ -116,7 +278,7 @@ TEST_F(Preview, ContentStoreShowsOnlyImages) {
   post(notify::kBlackBerryContentStoreInfo, audio);
   post(notify::kBlackBerryContentStoreInfo, image);
   pr.actPhoto();
-  EXPECT_EQ(view.images.count(ResultImage::photo), 0u);
+  EXPECT_TRUE(view.images[ResultImage::photo].empty());  // nothing to show
   pr.tableViewSelectionDidChange({1});
   EXPECT_EQ(view.images[ResultImage::photo], (Bytes{2, 3}));
 }
