@@ -453,17 +453,62 @@ std::shared_ptr<PRBlackBerryNoteNode> decodeBlackBerryMemo(IpdFieldBytes fields,
   return node;
 }
 
+// The date text of an appointment time: minutes since 1900-01-01 00:00 UTC, 32-bit
+// little-endian. None for a field of another size or a zero time.
+std::optional<std::string> dateFromMinutes1900(std::span<const uint8_t> data) {
+  constexpr int64_t kMinutesFrom1900To1970 = int64_t{25567} * 24 * 60;
+  if (data.size() != 4) return std::nullopt;
+  const int64_t minutes = static_cast<int64_t>(littleEndian(data, 4));
+  if (minutes == 0) return std::nullopt;
+  return formatUnixTime((minutes - kMinutesFrom1900To1970) * 60);
+}
+
 std::shared_ptr<PRBlackBerryCalenderNode> decodeBlackBerryCalender(
     IpdFieldBytes fields, const IpdFieldOrigin& /*origin*/) {
+  constexpr size_t kType5Skip = 7;
   auto node = std::make_shared<PRBlackBerryCalenderNode>();
   PRBlackBerryCalenderNode& c = *node;
-  walkFields(fields, 7, [&c](uint8_t type, std::span<const uint8_t> data) {
-    if (type == 2) {
-      appendText(c.bbCalSubject, fieldText(data));
-    } else if (type == 3) {
-      appendText(c.bbCalInformation, fieldText(data));
+  auto setDate = [](std::string& to, std::span<const uint8_t> data) {
+    if (auto t = dateFromMinutes1900(data)) to = std::move(*t);
+  };
+  auto take = [&](uint8_t type, std::span<const uint8_t> data) {
+    switch (type) {
+      case 2:
+        appendText(c.bbCalSubject, fieldText(data));
+        break;
+      case 3:
+        appendText(c.bbCalInformation, fieldText(data));
+        break;
+      case 4:
+        c.bbCalLocation = fieldText(data);
+        break;
+      case 6:
+        setDate(c.bbCalStartDate, data);
+        break;
+      case 7:
+        setDate(c.bbCalEndDate, data);
+        break;
+      default:
+        break;
     }
-  });
+  };
+  walkFields(fields, kType5Skip, take);
+  // The walk steps over the 7 bytes after a reminder time (type 5). Phones put the start
+  // time there, as a whole 4-byte field: read it from those bytes without changing the walk.
+  const size_t n = fields.size();
+  for (size_t b = 0; n - b >= ipd::kFieldHeaderSize;) {
+    const size_t d = size_t{fields[b]} | (size_t{fields[b + 1]} << 8);
+    const uint8_t type = fields[b + 2];
+    b += ipd::kFieldHeaderSize;
+    if (d > n - b) break;
+    b += d;
+    if (type != 5) continue;
+    if (n - b >= kType5Skip && fields[b] == 4 && fields[b + 1] == 0 && fields[b + 2] == 6 &&
+        c.bbCalStartDate.empty()) {
+      setDate(c.bbCalStartDate, fields.subspan(b + ipd::kFieldHeaderSize, 4));
+    }
+    b += std::min(kType5Skip, n - b);
+  }
   return node;
 }
 

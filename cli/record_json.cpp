@@ -82,9 +82,9 @@ Json toJson(const PRBlackBerryNoteNode& r, const ByteFields&) {
 }
 
 Json toJson(const PRBlackBerryCalenderNode& r, const ByteFields&) {
-  return Json{{"bbCalSubject", r.bbCalSubject},
-              {"bbCalInformation", r.bbCalInformation},
-              {"bSelected", r.bSelected.get()}};
+  return Json{{"bbCalSubject", r.bbCalSubject},   {"bbCalInformation", r.bbCalInformation},
+              {"bbCalLocation", r.bbCalLocation}, {"bbCalStartDate", r.bbCalStartDate},
+              {"bbCalEndDate", r.bbCalEndDate},   {"bSelected", r.bSelected.get()}};
 }
 
 Json toJson(const PRBlackBerryContentNode& r, const ByteFields& bytesJson) {

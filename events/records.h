@@ -251,6 +251,11 @@ struct PRBlackBerryNoteNode : PRNode {
 struct PRBlackBerryCalenderNode : PRNode {
   std::string bbCalSubject;
   std::string bbCalInformation;
+  // Where and when: the location text, and the start and end as date texts (empty when the
+  // entry holds none).
+  std::string bbCalLocation;
+  std::string bbCalStartDate;
+  std::string bbCalEndDate;
   Flag bSelected;
 };
 

@@ -169,18 +169,41 @@ void addMemos(fx::IpdWriter& w) {
   for (const auto& [title, body] : memos) w.addRecord(db, {text(1, title), text(2, body)}, uid++);
 }
 
+// An appointment time: minutes since 1900-01-01 00:00 UTC, 4 bytes little-endian.
+fx::IpdField appointmentTime(uint8_t type, int64_t unixSeconds) {
+  const auto m = static_cast<uint32_t>(unixSeconds / 60 + int64_t{25567} * 24 * 60);
+  return fx::bytesField(type, {static_cast<uint8_t>(m), static_cast<uint8_t>(m >> 8),
+                               static_cast<uint8_t>(m >> 16), static_cast<uint8_t>(m >> 24)});
+}
+
 void addCalendar(fx::IpdWriter& w) {
   uint16_t db = w.addDatabase("Calendar - All");
-  const std::pair<const char*, const char*> events[] = {
-      {"Dentist", "Dr. Navarro, bring the insurance card"},
-      {"Quarterly review", "Room 4.12 — slides due Monday"},
-      {"Zoë's birthday", "Dinner at Bäckerei Müller, 19:00"},
-      {"Flight to Kraków", "LO 282, gate opens 06:10"},
-      {"Yoga", "Every Thursday"},
+  struct Event {
+    const char* subject;
+    const char* info;
+    const char* location;
+    int startHours;  // after the base time
+    int lengthMinutes;
+  };
+  const Event events[] = {
+      {"Dentist", "Dr. Navarro, bring the insurance card", "Clínica Dental Sur", 24, 45},
+      {"Quarterly review", "Room 4.12 — slides due Monday", "Room 4.12", 72, 90},
+      {"Zoë's birthday", "Dinner at Bäckerei Müller, 19:00", "Bäckerei Müller", 130, 180},
+      {"Flight to Kraków", "LO 282, gate opens 06:10", "", 200, 120},
+      {"Yoga", "Every Thursday", "", 0, 0},
   };
   uint32_t uid = 0x60000;
-  for (const auto& [subject, info] : events) {
-    w.addRecord(db, {text(2, subject), text(3, info)}, uid++);
+  for (const Event& e : events) {
+    std::vector<fx::IpdField> f = {text(2, e.subject), text(3, e.info)};
+    if (*e.location) f.push_back(text(4, e.location));
+    if (e.lengthMinutes > 0) {
+      const int64_t start = kBaseMillis / 1000 + int64_t{e.startHours} * 3600;
+      // A reminder a quarter of an hour before, then the start and the end.
+      f.push_back(appointmentTime(5, start - 15 * 60));
+      f.push_back(appointmentTime(6, start));
+      f.push_back(appointmentTime(7, start + int64_t{e.lengthMinutes} * 60));
+    }
+    w.addRecord(db, f, uid++);
   }
 }
 

@@ -72,8 +72,10 @@ void eachText(const PRNode& n, const std::function<void(const std::string&)>& ad
                                            &PRBlackBerrySMSMessageNode::dateTime) ||
       fieldsOf<PRBlackBerryNoteNode>(n, add, &PRBlackBerryNoteNode::noteTittle,
                                      &PRBlackBerryNoteNode::noteContent) ||
-      fieldsOf<PRBlackBerryCalenderNode>(n, add, &PRBlackBerryCalenderNode::bbCalSubject,
-                                         &PRBlackBerryCalenderNode::bbCalInformation) ||
+      fieldsOf<PRBlackBerryCalenderNode>(
+          n, add, &PRBlackBerryCalenderNode::bbCalSubject,
+          &PRBlackBerryCalenderNode::bbCalInformation, &PRBlackBerryCalenderNode::bbCalLocation,
+          &PRBlackBerryCalenderNode::bbCalStartDate, &PRBlackBerryCalenderNode::bbCalEndDate) ||
       fieldsOf<PRBlackBerryContentNode>(n, add, &PRBlackBerryContentNode::filePathName,
                                         &PRBlackBerryContentNode::ContentFileType,
                                         &PRBlackBerryContentNode::contentFileSize) ||

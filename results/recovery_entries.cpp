@@ -67,6 +67,10 @@ std::string calendarEntry(const PRBlackBerryCalenderNode& n) {
   std::string s;
   field(s, "Subject:", n.bbCalSubject);
   field(s, "Information:", n.bbCalInformation);
+  // Where and when follow only when the entry holds them, so older entries read as before.
+  if (!n.bbCalLocation.empty()) field(s, "Location:", n.bbCalLocation);
+  if (!n.bbCalStartDate.empty()) field(s, "Start:", n.bbCalStartDate);
+  if (!n.bbCalEndDate.empty()) field(s, "End:", n.bbCalEndDate);
   return s;
 }
 

@@ -212,11 +212,14 @@ void PRResultViewController::previewRow(Category table, int row) {
       break;
     case Category::Calender:
       if (auto* b = as<PRBlackBerryCalenderNode>(rec)) {
-        // A BlackBerry entry keeps its subject and information only.
         set(ResultField::calTitle, "Title: " + b->bbCalSubject);
-        set(ResultField::calLocation, "");
-        set(ResultField::calStartDate, "");
-        set(ResultField::calEndDate, "");
+        // An entry without a place or time leaves its line empty.
+        auto line = [](const char* label, const std::string& v) {
+          return v.empty() ? std::string() : label + v;
+        };
+        set(ResultField::calLocation, line("Location: ", b->bbCalLocation));
+        set(ResultField::calStartDate, line("Start: ", b->bbCalStartDate));
+        set(ResultField::calEndDate, line("End: ", b->bbCalEndDate));
         set(ResultField::calNote, "Note: " + b->bbCalInformation);
       } else if (auto* c = as<PRCalenderNode>(rec)) {
         set(ResultField::calTitle, "Title: " + c->calTitle);

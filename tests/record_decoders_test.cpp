@@ -346,6 +346,45 @@ TEST_F(DecoderTest, MemoAndCalendar) {
   EXPECT_EQ(c->bbCalInformation, " Room 4");
 }
 
+// Appointment times are minutes since 1900 (UTC), 4 bytes little-endian.
+ByteVec minutes1900(int64_t unixSeconds) {
+  const auto m = static_cast<uint32_t>(unixSeconds / 60 + int64_t{25567} * 24 * 60);
+  return {static_cast<uint8_t>(m), static_cast<uint8_t>(m >> 8), static_cast<uint8_t>(m >> 16),
+          static_cast<uint8_t>(m >> 24)};
+}
+
+TEST_F(DecoderTest, CalendarLocationAndTimes) {
+  const ByteVec start = minutes1900(1365066000);  // 04-04-2013 09:00 UTC
+  const ByteVec end = minutes1900(1365069600);    // 04-04-2013 10:00 UTC
+  struct Case {
+    const char* what;
+    ByteVec bytes;
+    const char *location, *startDate, *endDate;
+  };
+  ByteVec afterReminder = encodeFields({textField(2, "Dentist"), bytesField(5, {1, 2, 3, 4})});
+  ByteVec startField = encodeFields({bytesField(6, start)});
+  afterReminder.insert(afterReminder.end(), startField.begin(), startField.end());
+  ByteVec rest = encodeFields({bytesField(7, end), textField(4, "Clinic")});
+  afterReminder.insert(afterReminder.end(), rest.begin(), rest.end());
+  const Case cases[] = {
+      {"plain fields",
+       encodeFields({textField(4, "Room 4"), bytesField(6, start), bytesField(7, end)}), "Room 4",
+       "04-04-2013 09:00", "04-04-2013 10:00"},
+      // The start stepped over after the reminder time is still read.
+      {"start after a reminder", afterReminder, "Clinic", "04-04-2013 09:00", "04-04-2013 10:00"},
+      {"zero and short times", encodeFields({bytesField(6, {0, 0, 0, 0}), bytesField(7, {1, 2})}),
+       "", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto cal = decodeBlackBerryCalender(c.bytes);
+    EXPECT_EQ(cal->bbCalLocation, c.location);
+    EXPECT_EQ(cal->bbCalStartDate, c.startDate);
+    EXPECT_EQ(cal->bbCalEndDate, c.endDate);
+  }
+  EXPECT_EQ(decodeBlackBerryCalender(afterReminder)->bbCalSubject, " Dentist");
+}
+
 TEST_F(DecoderTest, ContentStoreDropRules) {
   EXPECT_FALSE(decodeBlackBerryContentStore(fields({textField(1, "/store/a.jpg")})));
   EXPECT_FALSE(decodeBlackBerryContentStore(

@@ -96,6 +96,7 @@ TEST(RecoveryWriterBackup, WritesEveryTickedRecordExactlyAsSpecified) {
   auto cal = std::make_shared<PRBlackBerryCalenderNode>();
   cal->bbCalSubject = " Dentist";
   cal->bbCalInformation = " 3pm";
+  cal->bbCalStartDate = "04-10-2013 15:00";  // no location or end: those are left out
   l.bbCalderArray = {tick(cal)};
   auto call = std::make_shared<PRBlackBerryCallNode>();
   call->CallName = " Bob";
@@ -130,7 +131,7 @@ TEST(RecoveryWriterBackup, WritesEveryTickedRecordExactlyAsSpecified) {
             "Phone:+15551234  type:Incoming  Content:Hello, world  \n\n");
   EXPECT_EQ(readWholeFile(root / "Note/Notes.txt"), "Title:Shopping  Note:milk  \n\n");
   EXPECT_EQ(readWholeFile(root / "Calendar&Reminder/Calendar&Reminder.txt"),
-            "Subject: Dentist  Information: 3pm  \n\n");
+            "Subject: Dentist  Information: 3pm  Start:04-10-2013 15:00  \n\n");
   EXPECT_EQ(readWholeFile(root / "CallHistory/CallHistory.txt"),
             "Name: Bob  Phone:5550000  Type:Recived  Duration:1 minute  \n\n");
   EXPECT_EQ(readWholeFile(root / "MMSMessgae/Messages.txt"),

@@ -100,7 +100,7 @@ TEST_F(Preview, MessageCallNoteAndBookmarkTexts) {
   EXPECT_EQ(view.text(ResultField::bookMarkTitle), "Title: \nHome");
   EXPECT_EQ(view.text(ResultField::bookMarkURL), "URL: \nhttp://h");
 
-  // A BlackBerry calendar entry shows its subject and information; it has no dates.
+  // A BlackBerry calendar entry without a place or times leaves those lines empty.
   auto cal = std::make_shared<PRBlackBerryCalenderNode>();
   cal->bbCalSubject = " Yoga";
   cal->bbCalInformation = " Every Thursday";
@@ -110,6 +110,18 @@ TEST_F(Preview, MessageCallNoteAndBookmarkTexts) {
   EXPECT_EQ(view.text(ResultField::calNote), "Note:  Every Thursday");
   EXPECT_EQ(view.text(ResultField::calStartDate), "");
   EXPECT_EQ(view.text(ResultField::calEndDate), "");
+  // One with a place and times shows them.
+  auto dentist = std::make_shared<PRBlackBerryCalenderNode>();
+  dentist->bbCalSubject = " Dentist";
+  dentist->bbCalLocation = "Clinic";
+  dentist->bbCalStartDate = "04-03-2013 09:15";
+  dentist->bbCalEndDate = "04-03-2013 10:00";
+  post(notify::kBlackBerryCalenderInfo, dentist);
+  pr.actCalender();
+  pr.tableViewSelectionDidChange({1});
+  EXPECT_EQ(view.text(ResultField::calLocation), "Location: Clinic");
+  EXPECT_EQ(view.text(ResultField::calStartDate), "Start: 04-03-2013 09:15");
+  EXPECT_EQ(view.text(ResultField::calEndDate), "End: 04-03-2013 10:00");
 }
 
 // A BlackBerry SMS names its sender by the backup's contact with that number (blanks and
