@@ -1,14 +1,12 @@
 #include "gui/backup_table_model.h"
 
-#include <QColor>
 #include <QFont>
-#include <QPainter>
-#include <QPainterPath>
-#include <QPixmapCache>
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <limits>
 
+#include "gui/icon_set.h"
 #include "util/format.h"
 
 namespace tamsel {
@@ -19,47 +17,13 @@ QString qs(const std::string& s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-// A dark rounded body with a light screen and a round home button below it; a tablet is
-// three quarters as wide as it is high, a phone half.
-QPixmap drawDevice(bool tablet, int height) {
-  const qreal h = height;
-  const qreal w = tablet ? h * 0.75 : h * 0.5;
-  QPixmap pm(static_cast<int>(w + 0.999), height);
-  pm.fill(Qt::transparent);
-  QPainter p(&pm);
-  p.setRenderHint(QPainter::Antialiasing);
-  const qreal line = std::max<qreal>(1.0, h / 24.0);
-  const QRectF body(line / 2, line / 2, w - line, h - line);
-  p.setPen(QPen(QColor(0x2b, 0x2b, 0x2e), line));
-  p.setBrush(QColor(0x44, 0x46, 0x4b));
-  p.drawRoundedRect(body, w * 0.16, w * 0.16);
-  const qreal side = w * (tablet ? 0.1 : 0.12);
-  const qreal top = h * 0.12;
-  const QRectF screen(side, top, w - 2 * side, h - top * 2);
-  p.setPen(Qt::NoPen);
-  QLinearGradient glass(screen.topLeft(), screen.bottomRight());
-  glass.setColorAt(0, QColor(0x9f, 0xd0, 0xf5));
-  glass.setColorAt(1, QColor(0x3c, 0x7e, 0xc2));
-  p.setBrush(glass);
-  p.drawRect(screen);
-  const qreal button = std::max<qreal>(1.5, h * 0.07);
-  p.setBrush(QColor(0x8a, 0x8c, 0x90));
-  p.drawEllipse(QPointF(w / 2, h - top / 2), button / 2, button / 2);
-  return pm;
-}
-
 }  // namespace
 
 QPixmap devicePicture(const QString& name, int height) {
-  const bool tablet = name == QLatin1String("ipad");
-  const QString key =
-      QStringLiteral("tamsel-device-%1-%2").arg(tablet ? "ipad" : "iphone").arg(height);
-  QPixmap pm;
-  if (!QPixmapCache::find(key, &pm)) {
-    pm = drawDevice(tablet, std::max(height, 8));
-    QPixmapCache::insert(key, pm);
-  }
-  return pm;
+  const int h = std::max(height, 8);
+  // The icon keeps the picture's proportions: a phone half as wide as high, a tablet three
+  // quarters.
+  return iconFor(name == QLatin1String("ipad") ? "ipad" : "iphone").pixmap(QSize(h, h));
 }
 
 void BackupTableModel::setNodes(std::vector<std::shared_ptr<PRIOSDeviceNode>> nodes) {

@@ -13,7 +13,7 @@
 namespace tamsel {
 
 // The pictures of the backup table by resource name: "ipad" a tablet, anything else
-// ("iphone") a phone, drawn `height` pixels high. Made once per name and size.
+// ("iphone") a phone, `height` pixels high (the icon set's pictures of those names).
 QPixmap devicePicture(const QString& name, int height);
 
 class BackupTableModel : public QAbstractTableModel {

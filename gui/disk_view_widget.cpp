@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "app/orlisk_app_delegate.h"
+#include "gui/icon_set.h"
 
 namespace tamsel {
 
@@ -150,9 +151,12 @@ QTreeWidgetItem* DiskViewWidget::addRow(const std::shared_ptr<PRDiskInfoNode>& r
     bold.setBold(true);
     item->setFont(kNoteColumn, bold);
   }
-  // "partitionImg": the system's drive icon.
+  // The row's picture by name ("partitionImg"); a name the icon set lacks gets the system's
+  // drive icon.
   if (!row->partitionIcon.empty()) {
-    item->setIcon(kNameColumn, style()->standardIcon(QStyle::SP_DriveHDIcon));
+    QIcon icon = iconFor(row->partitionIcon);
+    item->setIcon(kNameColumn,
+                  icon.isNull() ? style()->standardIcon(QStyle::SP_DriveHDIcon) : icon);
   }
   rows_.emplace(item, row);
   return item;

@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QStackedWidget>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -18,6 +20,7 @@
 
 #include "app/orlisk_app_delegate.h"
 #include "events/notification_names.h"
+#include "gui/icon_set.h"
 #include "ios/device_list.h"
 #include "ios/iphone_source.h"
 #include "results/web_links.h"
@@ -33,12 +36,8 @@ QString qs(std::string_view s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-// The look of a source button for its picture: the "...Down" pictures are the hovered look.
-void styleSourceButton(QPushButton* b, bool down) {
-  b->setStyleSheet(down ? QStringLiteral("QPushButton { font-size: 15pt; padding: 18px; "
-                                         "background: #2c6fb7; color: white; }")
-                        : QStringLiteral("QPushButton { font-size: 15pt; padding: 18px; }"));
-}
+// The frame of a source button held down by the mouse.
+constexpr std::string_view kPressedFrame = "firstBtnDown";
 
 }  // namespace
 
@@ -54,6 +53,34 @@ void HoverButton::enterEvent(QEnterEvent* event) {
 void HoverButton::leaveEvent(QEvent* event) {
   QPushButton::leaveEvent(event);
   if (hover_) hover_(false);
+}
+
+void HoverButton::setPictures(const QString& frame, const QString& picture) {
+  setProperty("frame", frame);
+  setProperty("picture", picture);
+  frame_ = buttonIcon(frame.toStdString(), kPressedFrame);
+  setIcon(iconFor(picture.toStdString()));
+  update();
+}
+
+void HoverButton::paintEvent(QPaintEvent* event) {
+  if (frame_.isNull()) {
+    QPushButton::paintEvent(event);
+    return;
+  }
+  QStylePainter painter(this);
+  QStyleOptionButton option;
+  initStyleOption(&option);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.drawPixmap(rect(), frame_.pixmap(size(), devicePixelRatioF(), QIcon::Normal,
+                                           isDown() ? QIcon::On : QIcon::Off));
+  painter.drawControl(QStyle::CE_PushButtonLabel, option);
+  if (hasFocus()) {
+    QStyleOptionFocusRect focus;
+    focus.initFrom(this);
+    focus.rect = style()->subElementRect(QStyle::SE_PushButtonFocusRect, &option, this);
+    painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
+  }
 }
 
 MainWindow::MainWindow(QWidget* parent)
@@ -102,11 +129,16 @@ QWidget* MainWindow::buildHome() {
                                   [this](bool in) { postHover(kBackupFileButton, in); });
   cardButton_ = new HoverButton(QStringLiteral("Memory Card"), homeContent_,
                                 [this](bool in) { postHover(kMemoryCardButton, in); });
-  for (QPushButton* b : {backupButton_, cardButton_}) {
+  QFont buttonFont = backupButton_->font();
+  buttonFont.setPointSize(15);
+  for (HoverButton* b : {backupButton_, cardButton_}) {
     b->setMinimumSize(300, 96);
-    styleSourceButton(b, false);
+    b->setFont(buttonFont);
+    b->setIconSize(QSize(56, 56));
     buttons->addWidget(b);
   }
+  backupButton_->setPictures(QStringLiteral("firstBtn"), QStringLiteral("ipdBtn"));
+  cardButton_->setPictures(QStringLiteral("firstBtn"), QStringLiteral("cardBtn"));
   v->addLayout(buttons);
   v->addSpacing(6);
 
@@ -425,13 +457,11 @@ void MainWindow::setHintText(const std::string& text) {
 
 void MainWindow::setButtonPictures(std::string_view button, const std::string& frame,
                                    const std::string& picture) {
-  QPushButton* b = button == kBackupFileButton   ? backupButton_
+  HoverButton* b = button == kBackupFileButton   ? backupButton_
                    : button == kMemoryCardButton ? cardButton_
                                                  : nullptr;
   if (!b) return;
-  b->setProperty("frame", qs(frame));
-  b->setProperty("picture", qs(picture));
-  styleSourceButton(b, QString::fromStdString(picture).endsWith(QStringLiteral("Down")));
+  b->setPictures(qs(frame), qs(picture));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

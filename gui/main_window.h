@@ -25,17 +25,27 @@ namespace tamsel {
 
 class OrliskAppDelegate;
 
-// A source button of the home view that reports the pointer entering and leaving it.
+// A source button of the home view that reports the pointer entering and leaving it. It is
+// drawn as its frame picture (the button's background, stretched to its size) with its
+// picture left of its text.
 class HoverButton : public QPushButton {
  public:
   HoverButton(const QString& text, QWidget* parent, std::function<void(bool entered)> hover);
 
+  // The pictures by resource name: `frame` the background ("firstBtn"; while the mouse button
+  // holds it down the button shows "firstBtnDown"), `picture` the icon ("ipdBtn"). Kept in the
+  // "frame" and "picture" properties too.
+  void setPictures(const QString& frame, const QString& picture);
+  const QIcon& frame() const { return frame_; }
+
  protected:
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   std::function<void(bool)> hover_;
+  QIcon frame_;
 };
 
 class MainWindow : public QMainWindow, public MainView {
@@ -79,8 +89,8 @@ class MainWindow : public QMainWindow, public MainView {
   QWidget* homePage() const { return home_; }
   DiskViewWidget* diskPage() const { return disk_; }
   QWidget* currentPage() const;
-  QPushButton* backupFileButton() const { return backupButton_; }
-  QPushButton* memoryCardButton() const { return cardButton_; }
+  HoverButton* backupFileButton() const { return backupButton_; }
+  HoverButton* memoryCardButton() const { return cardButton_; }
   QLabel* hintLabel() const { return hint_; }
   QTableView* backupTable() const { return backupTable_; }
   BackupTableModel* backupModel() const { return backupModel_; }

@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QFileDialog>
-#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -11,7 +10,6 @@
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QLabel>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -23,6 +21,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "gui/icon_set.h"
 #include "results/result_view_controller.h"
 #include "results/web_links.h"
 
@@ -75,24 +74,15 @@ constexpr Category kButtonOrder[] = {
     Category::FaceTwitter, Category::RawImage,  Category::RawVideo, Category::RawAudio,
     Category::RawDocument, Category::RawArchive};
 
-// The picture of a contact without one of its own: a grey head and shoulders.
+// The picture of a contact without one of its own: the "contact" picture.
 QPixmap contactPlaceholder(int size) {
-  QPixmap pm(size, size);
-  pm.fill(QColor(0xe4, 0xe4, 0xe4));
-  QPainter p(&pm);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setPen(Qt::NoPen);
-  p.setBrush(QColor(0xa8, 0xa8, 0xa8));
-  p.drawEllipse(QRectF(size * 0.32, size * 0.14, size * 0.36, size * 0.36));
-  p.drawEllipse(QRectF(size * 0.14, size * 0.56, size * 0.72, size * 0.6));
-  return pm;
+  return iconFor("contact").pixmap(size, size);
 }
 
-// The desktop's icon for a "jpg" file at 256 x 256.
-QPixmap pictureIcon(const QStyle* style) {
-  QIcon icon = QFileIconProvider().icon(QFileInfo(QStringLiteral("picture.jpg")));
-  if (icon.isNull()) icon = style->standardIcon(QStyle::SP_FileIcon);
-  return icon.pixmap(256, 256);
+// A picture that cannot be shown: the generic "picture" icon, at most 128 x 128.
+QPixmap pictureIcon(const QLabel* label) {
+  const int side = std::min({label->width(), label->height(), 128});
+  return iconFor("picture").pixmap(side, side);
 }
 
 }  // namespace
@@ -120,7 +110,10 @@ ResultWidget::ResultWidget(QWidget* parent)
     b->setText(QString::fromUtf8(categoryTitle(c)));
     b->setCheckable(true);
     b->setAutoRaise(false);
-    b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    // The pressed picture is the icon's On state: shown while the category is.
+    b->setIcon(buttonIcon(categoryButtonImage(c, false), categoryButtonImage(c, true)));
+    b->setIconSize(QSize(24, 24));
+    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     b->setProperty("image", QString::fromUtf8(categoryButtonImage(c, false).data()));
     categoryButtons_[static_cast<int>(c)] = b;
     row->addWidget(b);
@@ -463,8 +456,8 @@ void ResultWidget::showImage(ResultImage image, const Bytes& bytes) {
     pm = contactPlaceholder(label->width());
   } else if (image == ResultImage::rawImage || (image == ResultImage::photo && !bytes.empty())) {
     // A picture Qt cannot decode (HEIC photos without a plug-in, damaged files) shows the
-    // desktop's picture icon rather than nothing.
-    pm = pictureIcon(style());
+    // generic picture icon rather than nothing.
+    pm = pictureIcon(label);
   }
   label->setPixmap(pm);
   label->setVisible(true);
