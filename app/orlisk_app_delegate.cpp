@@ -123,9 +123,20 @@ bool OrliskAppDelegate::OpenBBbackUpFile() {
   // The flag is read when the result screen is prepared: a memory-card image fills the
   // found-file categories.
   brawScan_ = choice.source != nullptr && choice.source->findsFiles();
+  // An image file is the card being scanned from the start (the result screen names it).
+  if (brawScan_) currentDiskName = bbbackUpFilepath;
   // The result screen subscribes and resets its counters before the worker posts anything.
   showResultView();
   return startScan(bbbackUpFilepath, choice);
+}
+
+std::string OrliskAppDelegate::scanSourceName() const {
+  if (brawScan()) return {};
+  if (currentNode) return currentNode->strDeviceName;
+  std::error_code ec;
+  if (bbbackUpFilepath.empty() || !std::filesystem::is_directory(bbbackUpFilepath, ec)) return {};
+  std::optional<PRIOSDeviceNode> node = readDeviceNode(bbbackUpFilepath);
+  return node ? node->strDeviceName : std::string();
 }
 
 void OrliskAppDelegate::ClickRawRecover() {

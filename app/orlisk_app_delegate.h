@@ -67,6 +67,9 @@ class OrliskAppDelegate : public ResultHost {
   std::string scanSourcePath() const override {
     return brawScan() ? currentDiskName : bbbackUpFilepath;
   }
+  // The device name of the phone backup being scanned (listed, or a backup folder chosen by
+  // path); empty for other sources.
+  std::string scanSourceName() const override;
 
   // The single live instance (the most recently created one), or null.
   static OrliskAppDelegate* GetAppControllor();

@@ -2,44 +2,13 @@
 
 #include <QBrush>
 #include <QColor>
-#include <QFont>
 
+#include "results/record_columns.h"
 #include "results/result_view_controller.h"
 
 namespace tamsel {
 
 namespace {
-
-// One text field of record class T; other classes read as empty.
-template <class T>
-std::function<QString(const PRNode&)> field(std::string T::*member) {
-  return [member](const PRNode& n) {
-    const T* t = dynamic_cast<const T*>(&n);
-    return t ? QString::fromStdString(t->*member) : QString();
-  };
-}
-
-// The last path component of a text field (content-store and attachment names).
-template <class T>
-std::function<QString(const PRNode&)> baseName(std::string T::*member) {
-  return [member](const PRNode& n) {
-    const T* t = dynamic_cast<const T*>(&n);
-    if (!t) return QString();
-    const std::string& s = t->*member;
-    const size_t slash = s.find_last_of('/');
-    return QString::fromStdString(slash == std::string::npos ? s : s.substr(slash + 1));
-  };
-}
-
-// A column that reads a BlackBerry record's field or, for a phone-backup record of the same
-// category, its field.
-std::function<QString(const PRNode&)> either(std::function<QString(const PRNode&)> first,
-                                             std::function<QString(const PRNode&)> second) {
-  return [first = std::move(first), second = std::move(second)](const PRNode& n) {
-    QString text = first(n);
-    return text.isEmpty() ? second(n) : text;
-  };
-}
 
 template <class T>
 const Flag* tickIf(const PRNode& n) {
@@ -47,126 +16,15 @@ const Flag* tickIf(const PRNode& n) {
   return t ? &t->bSelected : nullptr;
 }
 
-RecordTableModel::Column col(std::string_view id, const char* title,
-                             std::function<QString(const PRNode&)> text) {
-  return {std::string(id), QString::fromUtf8(title), std::move(text)};
-}
-
-RecordTableModel::Column phoneCol(std::string_view id, const char* title,
-                                  std::function<QString(const PRNode&)> text) {
-  return {std::string(id), QString::fromUtf8(title), std::move(text), true};
-}
-
-// The kind of a phone-backup media file: "Picture", or "Audio/Video" for the sound and video
-// files (bmov).
-QString mediaKind(const PRNode& n) {
-  const auto* p = dynamic_cast<const PRPhotoAndVideoNode*>(&n);
-  if (!p) return {};
-  return p->bmov.get() ? QStringLiteral("Audio/Video") : QStringLiteral("Picture");
-}
-
-std::vector<RecordTableModel::Column> rawColumns() {
-  using N = PRScanListNode;
-  return {col(kColumnName, "Name", field(&N::nodeName)),
-          col(kColumnSize, "Size", field(&N::nodeSizeString)),
-          col("Created", "Created", field(&N::createTime)),
-          col("Modified", "Modified", field(&N::modifyTime)),
-          col("Deleted", "Deleted", field(&N::bDeleted)),
-          col("Validity", "Validity", field(&N::validaty))};
-}
-
 }  // namespace
 
 std::vector<RecordTableModel::Column> RecordTableModel::columnsFor(Category category) {
-  std::vector<Column> c{col(kColumnTick, "", nullptr)};
-  auto add = [&c](std::vector<Column> more) {
-    for (auto& m : more) c.push_back(std::move(m));
-  };
-  switch (category) {
-    case Category::Photo: {
-      using N = PRBlackBerryContentNode;
-      using P = PRPhotoAndVideoNode;
-      add({col(kColumnName, "Name", either(baseName(&N::filePathName), field(&P::fileNodeName))),
-           col("Type", "Type", either(field(&N::ContentFileType), mediaKind)),
-           col(kColumnSize, "Size", either(field(&N::contentFileSize), field(&P::fileNodeSize)))});
-      break;
-    }
-    case Category::Contact: {
-      using N = PRBlackBerryContactNode;
-      using P = PRContactNode;
-      add({col(kColumnName, "Name", either(field(&N::contactName), field(&P::contactName))),
-           col("Company", "Company", either(field(&N::companyName), field(&P::contactCompany))),
-           col(kColumnPhone, "Mobile", either(field(&N::mobilCall), field(&P::contactPhone))),
-           col("Email", "Email", either(field(&N::email), field(&P::contactEmail)))});
-      break;
-    }
-    case Category::Message: {
-      using N = PRBlackBerrySMSMessageNode;
-      using P = PRMessageNode;
-      add({phoneCol("Contact", "Name", field(&P::messageName)),
-           col(kColumnPhone, "Phone", either(field(&N::numberString), field(&P::messagePhone))),
-           col("Type", "Type", either(field(&N::type), field(&P::messageType))),
-           col(kColumnDate, "Date", either(field(&N::dateTime), field(&P::messageDate))),
-           col(kColumnContent, "Content",
-               either(field(&N::contentText), field(&P::messageContent)))});
-      break;
-    }
-    case Category::MMS: {
-      using N = PRBlackBerryMMSMessageNode;
-      add({col(kColumnPhone, "Number", field(&N::numberName)),
-           col(kColumnName, "Attachment", baseName(&N::contentDataName)),
-           col("Type", "Type", field(&N::contentType)),
-           col(kColumnContent, "Text", field(&N::contentText))});
-      break;
-    }
-    case Category::Note: {
-      using N = PRBlackBerryNoteNode;
-      using P = PRNoteNode;
-      add({col(kColumnName, "Title", either(field(&N::noteTittle), field(&P::noteTitle))),
-           col(kColumnContent, "Content", either(field(&N::noteContent), field(&P::noteContent))),
-           phoneCol(kColumnDate, "Date", field(&P::noteDate))});
-      break;
-    }
-    case Category::CallHistory: {
-      using N = PRBlackBerryCallNode;
-      using P = PRCallHistoryNode;
-      add({col(kColumnName, "Name", either(field(&N::CallName), field(&P::callName))),
-           col(kColumnPhone, "Phone", either(field(&N::CallNumber), field(&P::callPhone))),
-           col("Type", "Type", either(field(&N::CallType), field(&P::callType))),
-           col("Duration", "Duration", either(field(&N::callDuration), field(&P::callDuration))),
-           col(kColumnDate, "Date", either(field(&N::CallTime), field(&P::callDate)))});
-      break;
-    }
-    case Category::Calender: {
-      using N = PRBlackBerryCalenderNode;
-      using P = PRCalenderNode;
-      add({col(kColumnName, "Subject", either(field(&N::bbCalSubject), field(&P::calTitle))),
-           phoneCol("Location", "Location", field(&P::location)),
-           phoneCol(kColumnDate, "Start", field(&P::startDate)),
-           phoneCol("End", "End", field(&P::endDate)),
-           col(kColumnContent, "Information",
-               either(field(&N::bbCalInformation), field(&P::calNote)))});
-      break;
-    }
-    case Category::BookMark: {
-      using N = PRBookMarkNode;
-      add({col(kColumnName, "Title", field(&N::bookMarkTitle)),
-           col("URL", "URL", field(&N::bookMarkURL))});
-      break;
-    }
-    case Category::FaceTwitter: {
-      using N = PRFaceTwitterNode;
-      add({col(kColumnName, "Name", field(&N::faceTwitterFileName)),
-           col(kColumnSize, "Size", field(&N::fileSize))});
-      break;
-    }
-    case Category::RawImage:
-    case Category::RawAudio:
-    case Category::RawVideo:
-    case Category::RawArchive:
-    case Category::RawDocument:
-      add(rawColumns());
-      break;
+  std::vector<Column> c{{std::string(kColumnTick), QString(), nullptr}};
+  for (const RecordColumn& col : recordColumns(category)) {
+    c.push_back({std::string(col.id),
+                 QString::fromUtf8(col.title.data(), static_cast<qsizetype>(col.title.size())),
+                 [&col](const PRNode& n) { return QString::fromStdString(col.text(n)); },
+                 col.phoneOnly});
   }
   return c;
 }
@@ -256,15 +114,11 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
       if (role == Qt::DisplayRole) text.replace(QLatin1Char('\n'), QLatin1Char(' '));
       return text;
     }
-    case Qt::FontRole:
+    // Rows are drawn in the table's own font, the one its header has: the presenter's cell
+    // font (a small system font) maps onto the desktop's, so only its colour is taken.
     case Qt::ForegroundRole: {
       PRResultViewController* p = presenter_ ? presenter_() : nullptr;
       const CellStyle style = p ? p->tableViewWillDisplayCell(category_, index.row()) : CellStyle{};
-      if (role == Qt::FontRole) {
-        QFont font(QString::fromUtf8(style.font.data(), static_cast<qsizetype>(style.font.size())));
-        font.setPointSize(style.pointSize);
-        return font;
-      }
       if (style.warning) return QBrush(QColor(kWarningRed, kWarningGreen, kWarningBlue));
       return {};
     }

@@ -22,6 +22,7 @@
 #include <climits>
 
 #include "gui/icon_set.h"
+#include "gui/result_table_view.h"
 #include "results/result_view_controller.h"
 #include "results/web_links.h"
 
@@ -151,12 +152,21 @@ void ResultWidget::buildTopBar() {
   topBar_ = new QWidget(this);
   auto* bar = new QHBoxLayout(topBar_);
   bar->setContentsMargins(0, 0, 0, 0);
+  // "<what is scanned> - Backup File Recovery": the source's name, then the title.
+  QLabel* source = addLabel(ResultField::scanSource, topBar_);
   QLabel* title = addLabel(ResultField::scanTitle, topBar_);
   QFont f = title->font();
   f.setBold(true);
   f.setPointSize(f.pointSize() + 2);
   title->setFont(f);
-  bar->addWidget(title, 1);
+  source->setFont(f);
+  source->setTextFormat(Qt::PlainText);  // a device name is no markup
+  source->setMaximumWidth(420);
+  auto* titles = new QHBoxLayout;
+  titles->setSpacing(QFontMetrics(f).horizontalAdvance(QLatin1Char(' ')));
+  titles->addWidget(source);
+  titles->addWidget(title, 1);
+  bar->addLayout(titles, 1);
   const std::pair<ResultButton, const char*> buttons[] = {{ResultButton::feedback, "Feedback"},
                                                           {ResultButton::facebook, "Facebook"},
                                                           {ResultButton::twitter, "Twitter"},
@@ -396,7 +406,11 @@ void ResultWidget::showCategoryPanel(Category c) {
 void ResultWidget::setText(ResultField field, const std::string& text) {
   QWidget* w = fieldWidget(field);
   if (auto* label = qobject_cast<QLabel*>(w)) {
-    label->setText(qs(text));
+    // A long source name is cut in the middle; the tooltip keeps it whole.
+    label->setText(
+        field == ResultField::scanSource
+            ? label->fontMetrics().elidedText(qs(text), Qt::ElideMiddle, label->maximumWidth())
+            : qs(text));
     label->setToolTip(label->wordWrap() ? QString() : qs(text));
   } else if (auto* area = qobject_cast<QPlainTextEdit*>(w)) {
     area->setPlainText(qs(text));
@@ -469,7 +483,10 @@ void ResultWidget::setImageVisible(ResultImage image, bool visible) {
 
 void ResultWidget::setColumnWidth(Category t, std::string_view column, int width) {
   const int i = models_[static_cast<int>(t)]->columnOf(column);
-  if (i >= 0) tables_[static_cast<int>(t)]->setColumnWidth(i, width);
+  // The most the column gets while the others want room (result_tables.cpp).
+  if (i >= 0) {
+    static_cast<ResultTableView*>(tables_[static_cast<int>(t)])->setPreferredWidth(i, width);
+  }
 }
 
 void ResultWidget::setTableRows(Category t, const ResultRows& rows) {
@@ -479,6 +496,7 @@ void ResultWidget::setTableRows(Category t, const ResultRows& rows) {
   m->setRows(rows);
   applyingSelection_ = false;
   for (int col = 0; col < m->columnCount(); ++col) view->setColumnHidden(col, !m->columnShown(col));
+  static_cast<ResultTableView*>(view)->fitColumns();
 }
 
 void ResultWidget::setSelectedRows(Category t, const std::vector<int>& rows) {

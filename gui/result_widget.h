@@ -108,6 +108,7 @@ class ResultWidget : public QWidget, public ResultView {
   void setTableRows(Category table, const ResultRows& rows) override;
   void setSelectedRows(Category table, const std::vector<int>& rows) override;
   void redrawTable(Category table) override;
+  void setSortIndicator(Category table, std::string_view column, bool ascending) override;
   void setEmptyTableText(Category table, const std::string& text) override;
   bool runConfirmAlert(const std::string& message, const std::string& defaultButton,
                        const std::string& otherButton) override;

@@ -1,14 +1,13 @@
 // Result presenter: ticking, select-all, the selection sentence, the deleted-only filter,
 // sorting by column and the cell style of deleted rows.
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cstdint>
 #include <functional>
 #include <limits>
 #include <optional>
-#include <variant>
 
+#include "results/record_columns.h"
 #include "results/recovery_entries.h"
 #include "results/result_view_controller.h"
 #include "results/result_view_detail.h"
@@ -126,6 +125,8 @@ void PRResultViewController::actCheck(bool deletedOnly) {
       return !(f && f->get());
     });
   }
+  // The rows come back in list order.
+  clearSort(*current_);
   setDisplayList(*current_, narrowBySearch(std::move(rows)));
   selectFirstRow();
   showFilterPreviewFields(*current_, !displayList(*current_).empty());
@@ -167,97 +168,44 @@ int64_t leadingInteger(std::string_view name) {
                              std::numeric_limits<int32_t>::max());
 }
 
-// A call date "MM-DD-YYYY HH:MM" (or "YYYY-MM-DD HH:MM[:SS]") as year, month, day, hour,
-// minute, second, compared in that order (no combined number, which would overflow on
-// absurd years).
-using DateKey = std::array<int64_t, 6>;
-
-std::optional<DateKey> dateKey(std::string_view text) {
-  std::vector<int64_t> parts;
-  size_t i = 0;
-  while (i < text.size() && parts.size() < 6) {
-    if (text[i] < '0' || text[i] > '9') {
-      ++i;
-      continue;
-    }
-    int64_t v = 0;
-    size_t digits = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 9; ++i, ++digits) {
-      v = v * 10 + (text[i] - '0');
-    }
-    parts.push_back(v);
-  }
-  if (parts.size() < 3) return std::nullopt;
-  int64_t year, month, day;
-  if (parts[0] > 31) {
-    year = parts[0], month = parts[1], day = parts[2];
-  } else {
-    month = parts[0], day = parts[1], year = parts[2];
-  }
-  if (month < 1 || month > 12 || day < 1 || day > 31) return std::nullopt;
-  const int64_t hour = parts.size() > 3 ? parts[3] : 0;
-  const int64_t minute = parts.size() > 4 ? parts[4] : 0;
-  const int64_t second = parts.size() > 5 ? parts[5] : 0;
-  return DateKey{year, month, day, hour, minute, second};
-}
-
-// What a click on a column sorts by.
-enum class SortKind { none, name, phone, size, date, created, modified };
-
-// The key of a row. Keys of different types (only in a list that mixes record classes)
-// order by type first.
-using SortKey = std::variant<int64_t, uint64_t, DateKey, std::string>;
+// The sorts the phone-backup tables have always had for their name, size and date columns;
+// every other column sorts by its own values (record_columns.h).
+enum class SortKind { none, name, size, date };
 
 template <class T>
 const T* as(const PRNode& n) {
   return dynamic_cast<const T*>(&n);
 }
 
-std::optional<SortKey> dateSortKey(std::string_view text) {
-  if (std::optional<DateKey> k = dateKey(text)) return SortKey(*k);
+std::optional<ColumnSortKey> dateSortKey(std::string_view text) {
+  if (std::optional<DateParts> k = parseDateText(text)) return ColumnSortKey(*k);
   return std::nullopt;
 }
 
-// The key of a record for a kind of sort; none when the record has no such field.
-std::optional<SortKey> sortKeyOf(const PRNode& n, SortKind kind) {
-  auto text = [](std::string s) { return std::optional<SortKey>(std::move(s)); };
+// The key of a record for one of those sorts; none when the record has no such field. Names
+// compare case-sensitively, photo names by their leading number.
+std::optional<ColumnSortKey> phoneSortKey(const PRNode& n, SortKind kind) {
+  auto text = [](std::string s) { return std::optional<ColumnSortKey>(std::move(s)); };
   switch (kind) {
     case SortKind::name:
-      if (auto* r = as<PRPhotoAndVideoNode>(n)) return SortKey(leadingInteger(r->fileNodeName));
+      if (auto* r = as<PRPhotoAndVideoNode>(n)) {
+        return ColumnSortKey(leadingInteger(r->fileNodeName));
+      }
       if (auto* r = as<PRBlackBerryContentNode>(n)) return text(lastPathComponent(r->filePathName));
       if (auto* r = as<PRContactNode>(n)) return text(r->contactName);
       if (auto* r = as<PRBlackBerryContactNode>(n)) return text(r->contactName);
       if (auto* r = as<PRMessageNode>(n)) return text(r->messageName);
-      if (auto* r = as<PRBlackBerryMMSMessageNode>(n)) {
-        return text(lastPathComponent(r->contentDataName));
-      }
       if (auto* r = as<PRCallHistoryNode>(n)) return text(r->callName);
       if (auto* r = as<PRBlackBerryCallNode>(n)) return text(r->CallName);
-      if (auto* r = as<PRBlackBerryNoteNode>(n)) return text(r->noteTittle);
-      if (auto* r = as<PRBlackBerryCalenderNode>(n)) return text(r->bbCalSubject);
-      if (auto* r = as<PRScanListNode>(n)) return text(r->nodeName);
-      return std::nullopt;
-    case SortKind::phone:
-      if (auto* r = as<PRBlackBerrySMSMessageNode>(n)) return text(r->numberString);
-      if (auto* r = as<PRBlackBerryMMSMessageNode>(n)) return text(r->numberName);
-      if (auto* r = as<PRBlackBerryCallNode>(n)) return text(r->CallNumber);
-      if (auto* r = as<PRBlackBerryContactNode>(n)) return text(r->mobilCall);
       return std::nullopt;
     case SortKind::size:
-      if (auto* r = as<PRPhotoAndVideoNode>(n)) return SortKey(sizeFormString(r->fileNodeSize));
-      if (auto* r = as<PRBlackBerryContentNode>(n)) return SortKey(uint64_t{r->fileSize});
-      if (auto* r = as<PRScanListNode>(n)) return SortKey(uint64_t{r->fileSizeNumber});
+      if (auto* r = as<PRPhotoAndVideoNode>(n))
+        return ColumnSortKey(sizeFormString(r->fileNodeSize));
+      if (auto* r = as<PRBlackBerryContentNode>(n)) return ColumnSortKey(uint64_t{r->fileSize});
       return std::nullopt;
     case SortKind::date:
       if (auto* r = as<PRCallHistoryNode>(n)) return dateSortKey(r->callDate);
       if (auto* r = as<PRBlackBerryCallNode>(n)) return dateSortKey(r->CallTime);
-      if (auto* r = as<PRBlackBerrySMSMessageNode>(n)) return dateSortKey(r->dateTime);
-      return std::nullopt;
-    case SortKind::created:
-      if (auto* r = as<PRScanListNode>(n)) return dateSortKey(r->createTime);
-      return std::nullopt;
-    case SortKind::modified:
-      if (auto* r = as<PRScanListNode>(n)) return dateSortKey(r->modifyTime);
       return std::nullopt;
     case SortKind::none:
       break;
@@ -270,9 +218,9 @@ bool isPhoneRecord(PRNode& n) {
          as<PRFaceTwitterNode>(n) != nullptr;
 }
 
-// The phone-backup tables sort as they always have: photos by the number in the name or by
-// size, contacts and messages by name whatever the column, calls by name or else by date,
-// other tables not at all.
+// The photo table sorts its names by number and its sizes by byte count, the contact and
+// message tables their names and the call-history table its names and dates as they always
+// have.
 SortKind phoneSortKind(Category c, std::string_view column) {
   switch (c) {
     case Category::Photo:
@@ -280,33 +228,26 @@ SortKind phoneSortKind(Category c, std::string_view column) {
       if (column == kColumnSize) return SortKind::size;
       return SortKind::none;
     case Category::Contact:
+      return column == kColumnName ? SortKind::name : SortKind::none;
     case Category::Message:
-      return SortKind::name;
+      return column == kColumnName || column == "Contact" ? SortKind::name : SortKind::none;
     case Category::CallHistory:
-      return column == kColumnName ? SortKind::name : SortKind::date;
+      if (column == kColumnName) return SortKind::name;
+      if (column == kColumnDate) return SortKind::date;
+      return SortKind::none;
     default:
       return SortKind::none;
   }
 }
 
-// The BlackBerry and raw tables sort by the column clicked, where it is a name, number,
-// size or date.
-SortKind columnSortKind(std::string_view column) {
-  if (column == kColumnName) return SortKind::name;
-  if (column == kColumnPhone) return SortKind::phone;
-  if (column == kColumnSize) return SortKind::size;
-  if (column == kColumnDate) return SortKind::date;
-  if (column == "Created") return SortKind::created;
-  if (column == "Modified") return SortKind::modified;
-  return SortKind::none;
-}
-
 // The rows in key order (stable); rows without a key go last in their former order.
-ResultRows sortedBy(const ResultRows& rows, SortKind kind, bool ascending) {
-  std::vector<std::pair<SortKey, std::shared_ptr<PRNode>>> keyed;
+ResultRows sortedBy(const ResultRows& rows,
+                    const std::function<std::optional<ColumnSortKey>(const PRNode&)>& keyOf,
+                    bool ascending) {
+  std::vector<std::pair<ColumnSortKey, std::shared_ptr<PRNode>>> keyed;
   ResultRows rest;
   for (const auto& r : rows) {
-    std::optional<SortKey> k = r ? sortKeyOf(*r, kind) : std::nullopt;
+    std::optional<ColumnSortKey> k = r ? keyOf(*r) : std::nullopt;
     if (k) {
       keyed.emplace_back(std::move(*k), r);
     } else {
@@ -325,35 +266,57 @@ ResultRows sortedBy(const ResultRows& rows, SortKind kind, bool ascending) {
 
 }  // namespace
 
+bool* PRResultViewController::sharedSortOrder(std::string_view column) {
+  if (column == kColumnName || column == kColumnPhone || column == "Contact") return &nameOrder_;
+  if (column == kColumnSize) return &sizeOrder_;
+  if (column == kColumnDate || column == kColumnCreated || column == kColumnModified) {
+    return &dateOrder_;
+  }
+  return nullptr;
+}
+
+void PRResultViewController::clearSort(Category c) {
+  sort_[static_cast<int>(c)] = TableSort{};
+  view_.setSortIndicator(c, {}, true);
+}
+
 void PRResultViewController::tableViewDidClickTableColumn(std::string_view column) {
-  if (column == kColumnTick || !current_) return;
+  if (!current_) return;
   const Category c = *current_;
+  sortByColumn(c, column);
+  // The header shows the table's order whatever the click did (a front end may have moved
+  // the indicator already).
+  const TableSort& s = sort_[static_cast<int>(c)];
+  view_.setSortIndicator(c, s.column, s.ascending);
+}
+
+void PRResultViewController::sortByColumn(Category c, std::string_view column) {
+  if (column == kColumnTick) return;
   const ResultRows& rows = displayList(c);
   // A table that holds phone-backup records keeps their sort rules.
   const bool phone = std::any_of(rows.begin(), rows.end(), [](const std::shared_ptr<PRNode>& r) {
     return r && isPhoneRecord(*r);
   });
-  const SortKind kind = phone ? phoneSortKind(c, column) : columnSortKind(column);
-  bool* order = nullptr;
-  switch (kind) {
-    case SortKind::none:
-      return;
-    case SortKind::name:
-    case SortKind::phone:
-      order = &nameOrder_;
-      break;
-    case SortKind::size:
-      order = &sizeOrder_;
-      break;
-    case SortKind::date:
-    case SortKind::created:
-    case SortKind::modified:
-      order = &dateOrder_;
-      break;
+  const SortKind kind = phone ? phoneSortKind(c, column) : SortKind::none;
+  const RecordColumn* col = findRecordColumn(c, column);
+  if (kind == SortKind::none && !col) return;
+  // The name, size and date columns share one order flag each across the tables; any other
+  // column sorts ascending first, then each further click on it reverses.
+  TableSort& s = sort_[static_cast<int>(c)];
+  bool ascending = s.column == column ? !s.ascending : true;
+  if (bool* shared = sharedSortOrder(column)) {
+    *shared = !*shared;
+    ascending = *shared;
   }
-  *order = !*order;
-  if (searchBase_) searchBase_ = sortedBy(*searchBase_, kind, *order);
-  setDisplayList(c, sortedBy(rows, kind, *order));
+  std::function<std::optional<ColumnSortKey>(const PRNode&)> keyOf;
+  if (kind != SortKind::none) {
+    keyOf = [kind](const PRNode& n) { return phoneSortKey(n, kind); };
+  } else {
+    keyOf = [col](const PRNode& n) { return col->sortKey(n); };
+  }
+  if (searchBase_) searchBase_ = sortedBy(*searchBase_, keyOf, ascending);
+  s = TableSort{std::string(column), ascending};
+  setDisplayList(c, sortedBy(rows, keyOf, ascending));
   selectFirstRow();
 }
 

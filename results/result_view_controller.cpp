@@ -3,6 +3,7 @@
 
 #include "events/notification_names.h"
 #include "results/result_view_detail.h"
+#include "util/file_names.h"
 
 namespace tamsel {
 
@@ -158,6 +159,21 @@ constexpr ResultField kRawCountLabels[] = {
     ResultField::documentNumlab,  ResultField::delDocumentNumlab, ResultField::archiveNumlab,
     ResultField::delArchiveNumlab};
 
+// What the title names as scanned: the host's name for it, else a device's path ("/dev/sdb")
+// or the last component of a file's or folder's path. Control characters become blanks.
+std::string scanSourceTitle(const ResultHost& host) {
+  std::string title = host.scanSourceName();
+  if (title.empty()) {
+    std::string path = host.scanSourcePath();
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    title = path.starts_with("/dev/") ? path : lastPathComponent(path);
+  }
+  for (char& ch : title) {
+    if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f) ch = ' ';
+  }
+  return title;
+}
+
 }  // namespace
 
 std::string_view categoryButtonImage(Category c, bool pressed) {
@@ -262,6 +278,7 @@ void PRResultViewController::showView() {
   view_.showResultScreen();
   const bool raw = host_.brawScan();
   view_.setText(ResultField::scanTitle, raw ? "- Memory Card Recovery" : "- Backup File Recovery");
+  view_.setText(ResultField::scanSource, scanSourceTitle(host_));
   view_.setButtonVisible(ResultButton::stop, raw);
   view_.layoutCategoryButtons(raw);
   view_.showScanProgressPanel();
@@ -474,7 +491,8 @@ void PRResultViewController::showCategory(Category c) {
   searchBase_.reset();
   view_.setSearchText({});
 
-  // Every record of the category, as the deleted-only checkbox is cleared below.
+  // Every record of the category, in list order, as the deleted-only checkbox is cleared below.
+  clearSort(c);
   setDisplayList(c, detail::categoryRows(c, snapshot()));
   selectFirstRow();
 

@@ -48,6 +48,9 @@ class ResultHost {
   // What the current results were scanned from (a backup file or folder, a device or an
   // image file); empty when not known.
   virtual std::string scanSourcePath() const { return {}; }
+  // The name the user knows the scanned source by, where the path does not tell it (a
+  // phone backup's device name); empty otherwise.
+  virtual std::string scanSourceName() const { return {}; }
 };
 
 // The names of the result lists behind the tables (result_view_detail.h says which a
@@ -263,6 +266,11 @@ class PRResultViewController : private RecoveryObserver {
   void previewRawImage(PRScanListNode& node);
   void previewPhoto(const PRPhotoAndVideoNode& node);
   void showFilterPreviewFields(Category table, bool visible);
+  // Sorting by a header click (result_selection.cpp): the shared order flag of a name, size
+  // or date column (null for other columns), the sort itself, and the return to list order.
+  bool* sharedSortOrder(std::string_view column);
+  void sortByColumn(Category c, std::string_view column);
+  void clearSort(Category c);
   int tickRecords(const ResultRows& rows, bool on);
 
   NotificationCenter& center_;
@@ -293,6 +301,12 @@ class PRResultViewController : private RecoveryObserver {
   bool scanOpen_ = false;  // between showView and the first finishing step
   std::vector<int> selectedRows_;
   bool nameOrder_ = false, sizeOrder_ = false, dateOrder_ = false;
+  // The column each table's rows are sorted by (empty: list order) and the direction.
+  struct TableSort {
+    std::string column;
+    bool ascending = true;
+  };
+  std::array<TableSort, kCategoryCount> sort_{};
   std::string searchText_;
   std::vector<std::string> searchWords_;
   // The current table's rows before the filter box narrowed them; none without typed words.

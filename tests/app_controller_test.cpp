@@ -532,5 +532,36 @@ TEST_F(ControllerTest, TheSelectedBackupIsScannedNotTheFirst) {
   EXPECT_EQ(view.listed, 3u);
 }
 
+// The result screen names what is scanned: a phone backup by its device's name, whether
+// listed or chosen as a folder; other inputs by their path.
+TEST_F(ControllerTest, ScanSourceNamesThePhone) {
+  const fs::path backups = root_ / "backups";
+  testing::SampleBackupOptions listed;
+  listed.deviceName = "Zora's iPhone";
+  testing::writeSampleBackup(backups / "0a1b2c", listed);
+  testing::SampleBackupOptions chosen;
+  chosen.deviceName = "Work phone";
+  testing::writeSampleBackup(root_ / "elsewhere" / "9f8e7d", chosen);
+  fixtures::IpdWriter w;
+  w.addRecord(w.addDatabase("Memos"), {fixtures::textField(1, "found")});
+  const fs::path ipd = root_ / "old.ipd";
+  w.writeFile(ipd);
+
+  RecordingView view;
+  OrliskAppDelegate app(&view, root_ / "work");
+  app.setBackupRoot(backups);
+  app.applicationDidFinishLaunching();
+  ASSERT_TRUE(app.actScanIOSBackupFile(0));
+  app.waitForScan();
+  EXPECT_EQ(app.scanSourceName(), "Zora's iPhone");
+  ASSERT_TRUE(app.openPanelDidEnd((root_ / "elsewhere" / "9f8e7d").string(), 1));
+  app.waitForScan();
+  EXPECT_EQ(app.scanSourceName(), "Work phone");
+  ASSERT_TRUE(app.openPanelDidEnd(ipd.string(), 1));
+  app.waitForScan();
+  EXPECT_EQ(app.scanSourceName(), "");
+  EXPECT_EQ(app.scanSourcePath(), ipd.string());
+}
+
 }  // namespace
 }  // namespace tamsel

@@ -7,19 +7,25 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <map>
 
 #include "events/notification_names.h"
+#include "gui/main_window.h"
+#include "gui/result_table_view.h"
 #include "gui/result_widget.h"
+#include "results/record_columns.h"
 #include "results/result_view_controller.h"
 #include "tests/fixtures/fake_result_view.h"
 #include "tests/gui_test_support.h"
+#include "tests/gui_window_fixture.h"
 
 namespace tamsel {
 namespace {
@@ -134,9 +140,15 @@ TEST(GuiRecordModel, PhoneRecordsFillTheirOwnColumns) {
   } cases[] = {
       {Category::Calender,
        event,
-       {{"Location", "High Street 1"}, {"Start", "09-04-2013 12:26"}, {"End", "09-04-2013 13:26"}},
+       {{"Location", "High Street 1"},
+        {"Start", "09-04-2013 12:26"},
+        {"End", "09-04-2013 13:26"},
+        {"Deleted", ""}},
        {"Subject", "Dentist"}},
-      {Category::Message, message, {{"Name", "Anna Smith"}}, {"Phone", "+15550100"}},
+      {Category::Message,
+       message,
+       {{"Name", "Anna Smith"}, {"Deleted", ""}},
+       {"Phone", "+15550100"}},
       {Category::Photo, video, {}, {"Type", "Audio/Video"}},
   };
   for (const auto& c : cases) {
@@ -163,6 +175,36 @@ TEST(GuiRecordModel, PhoneRecordsFillTheirOwnColumns) {
         EXPECT_EQ(found, c.phoneOnly.size());
       }
     }
+  }
+}
+
+// Columns share the width: the stretch column (else the last) takes what is left; when they
+// do not fit, long texts give way down to their comfortable width, then the other long texts
+// down to their minimum, then the stretch column; no column goes below its minimum.
+TEST(GuiColumnFit, WidthsShareTheTable) {
+  const ColumnNeed tick{26, 26, 26, false, false};
+  const ColumnNeed date{110, 110, 110, false, false};
+  const ColumnNeed name{40, 200, 150, true, true};
+  const ColumnNeed note{50, 160, 90, false, true};
+  const struct {
+    const char* what;
+    std::vector<ColumnNeed> needs;
+    int available;
+    std::vector<int> widths;
+  } cases[] = {
+      {"room left goes to the stretch column", {tick, name, date}, 500, {26, 364, 110}},
+      {"without one, to the last column", {tick, date, note}, 400, {26, 110, 264}},
+      {"long texts give way in proportion", {tick, name, date, note}, 436, {26, 175, 110, 125}},
+      {"then the other long texts to their minimum",
+       {tick, name, date, note},
+       336,
+       {26, 150, 110, 50}},
+      {"then the stretch column", {tick, name, date, note}, 286, {26, 100, 110, 50}},
+      {"never below a minimum", {tick, name, date, note}, 100, {26, 40, 110, 50}},
+      {"nothing to fit", {}, 300, {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(fitColumnWidths(c.needs, c.available), c.widths) << c.what;
   }
 }
 
@@ -197,9 +239,10 @@ TEST_F(GuiScreen, CellsTakeThePresentersStyle) {
   EXPECT_EQ(cell.data().toString(), "gone");
   EXPECT_EQ(m.index(1, 0).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
   EXPECT_EQ(cell.data(Qt::ForegroundRole).value<QBrush>().color(), QColor(217, 81, 30));
-  const QFont font = cell.data(Qt::FontRole).value<QFont>();
-  EXPECT_EQ(font.family(), "Lucida Grande");
-  EXPECT_EQ(font.pointSize(), 11);
+  // Rows are drawn in the table's font, which the header shares.
+  EXPECT_FALSE(cell.data(Qt::FontRole).isValid());
+  QTableView* table = screen_.table(Category::Contact);
+  EXPECT_EQ(table->horizontalHeader()->font(), table->font());
   EXPECT_EQ(screen_.check(ResultCheck::deletedOnly)->text(), "Only dispaly deleted files");
 
   // A row without the deleted mark has no colour of its own.
@@ -235,6 +278,28 @@ TEST_F(GuiScreen, ScanStateAndRawLayout) {
   EXPECT_TRUE(screen_.fieldWidget(ResultField::photovideoNumlab)->isHidden());
   EXPECT_FALSE(screen_.fieldWidget(ResultField::imageNumlab)->isHidden());
   EXPECT_FALSE(screen_.fieldWidget(ResultField::delArchiveNumlab)->isHidden());
+}
+
+// The title reads "<source> - Backup File Recovery" across two labels; a name is no markup
+// and a long one is cut in the middle, whole in its tooltip.
+TEST_F(GuiScreen, TitleNamesTheScannedSourceOnItsLeft) {
+  host_.sourceName = "<b>Anna's</b> iPhone";
+  presenter_.showView();
+  screen_.resize(850, 560);
+  screen_.show();
+  auto* source = qobject_cast<QLabel*>(screen_.fieldWidget(ResultField::scanSource));
+  auto* title = qobject_cast<QLabel*>(screen_.fieldWidget(ResultField::scanTitle));
+  ASSERT_TRUE(source && title);
+  EXPECT_EQ(source->text(), "<b>Anna's</b> iPhone");
+  EXPECT_EQ(source->textFormat(), Qt::PlainText);
+  EXPECT_EQ(title->text(), "- Backup File Recovery");
+  EXPECT_LT(source->geometry().right(), title->geometry().left());
+  EXPECT_EQ(source->font(), title->font());
+
+  const std::string longName(300, 'x');
+  screen_.setText(ResultField::scanSource, longName);
+  EXPECT_LT(source->text().size(), 300);
+  EXPECT_EQ(source->toolTip().toStdString(), longName);
 }
 
 // Every text the presenter gives a phone record's preview has a place on its panel.
@@ -330,6 +395,208 @@ TEST_F(GuiScreen, AlertsSavePanelSheetAndDesktop) {
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(text->placeholderText(), "Provide any suggestions or problems to us.");
   EXPECT_TRUE(text->window()->isVisible());
+}
+
+// A click on a header sorts through the presenter and leaves the mark where the presenter
+// says: dates chronologically, reversed by a second click; the tick column sorts nothing.
+TEST_F(GuiScreen, ClickingTheDateHeaderOrdersRowsByDate) {
+  for (auto [name, date] :
+       {std::pair{"new", "01-02-2014 08:00"}, std::pair{"old", "12-31-2013 23:59"},
+        std::pair{"mid", "01-01-2014 09:30"}}) {
+    auto c = std::make_shared<PRBlackBerryCallNode>();
+    c->CallName = name;
+    c->CallTime = date;
+    post(notify::kBlacBerryCallLogInfo, c);
+  }
+  presenter_.showView();
+  presenter_.ScanFinishOnMainThread();  // opens on the call history
+  screen_.resize(850, 560);
+  screen_.show();
+  QTableView* table = screen_.table(Category::CallHistory);
+  QHeaderView* header = table->horizontalHeader();
+  RecordTableModel& m = *screen_.model(Category::CallHistory);
+  const int date = m.columnOf(kColumnDate);
+  auto click = [&](int column) {
+    const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                    header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+  };
+  auto names = [&] {
+    QStringList out;
+    for (int r = 0; r < m.rowCount(); ++r)
+      out << m.index(r, m.columnOf(kColumnName)).data().toString();
+    return out.join(',');
+  };
+  EXPECT_EQ(names(), "new,old,mid");
+  EXPECT_EQ(header->sortIndicatorSection(), -1);
+  click(date);
+  EXPECT_EQ(names(), "old,mid,new");
+  EXPECT_EQ(header->sortIndicatorSection(), date);
+  EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
+  click(date);
+  EXPECT_EQ(names(), "new,mid,old");
+  EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+  click(0);  // the tick column
+  EXPECT_EQ(names(), "new,mid,old");
+  EXPECT_EQ(header->sortIndicatorSection(), date);
+  EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+}
+
+// The deleted column says "Yes" for the rows of deleted phone records and nothing for the
+// others; tables of BlackBerry records, which have no such mark, hide it.
+TEST_F(GuiScreen, DeletedColumnSaysYesForDeletedRows) {
+  auto live = std::make_shared<PRContactNode>();
+  live->contactName = "kept";
+  auto gone = std::make_shared<PRContactNode>();
+  gone->contactName = "gone";
+  post(notify::kScanContactInfo, live);
+  post(notify::kScanDelContactInfo, gone);
+  presenter_.actContact();
+  RecordTableModel& m = *screen_.model(Category::Contact);
+  const int deleted = m.columnOf(kColumnDeleted);
+  ASSERT_GE(deleted, 1);
+  EXPECT_EQ(m.headerData(deleted, Qt::Horizontal).toString(), "Deleted");
+  EXPECT_FALSE(screen_.table(Category::Contact)->isColumnHidden(deleted));
+  ASSERT_EQ(m.rowCount(), 2);
+  EXPECT_EQ(m.index(0, deleted).data().toString(), "");
+  EXPECT_EQ(m.index(1, deleted).data().toString(), "Yes");
+  screen_.setTableRows(Category::Contact, {contact("Ann")});
+  EXPECT_TRUE(screen_.table(Category::Contact)->isColumnHidden(deleted));
+}
+
+// At the size of the program's window every header is whole, dates, sizes, numbers and
+// marks are whole, and no table scrolls sideways, whatever the category and source.
+class GuiTableFit : public testing::WindowTest {
+ protected:
+  void post(std::string_view name, std::shared_ptr<PRNode> rec) {
+    app_->nc.post(name, std::move(rec));
+  }
+
+  void expectFitted(Category c) {
+    SCOPED_TRACE(static_cast<int>(c));
+    PRResultViewController* p = app_->resultViewController();
+    p->showCategory(c);
+    QCoreApplication::processEvents();
+    ResultWidget& screen = *window_->resultWidget();
+    auto* table = static_cast<ResultTableView*>(screen.table(c));
+    RecordTableModel& m = *screen.model(c);
+    ASSERT_GT(m.rowCount(), 0);
+    QHeaderView* header = table->horizontalHeader();
+    const QFontMetrics headerFont(header->font());
+    const int headerMargin = header->style()->pixelMetric(QStyle::PM_HeaderMargin);
+    int total = 0;
+    std::string widths;  // for the message of a failure
+    for (int col = 0; col < m.columnCount(); ++col) {
+      if (table->isColumnHidden(col)) continue;
+      const QString title = m.headerData(col, Qt::Horizontal).toString();
+      const int width = table->columnWidth(col);
+      total += width;
+      widths += title.toStdString() + "=" + std::to_string(width) + " ";
+      EXPECT_GE(width, headerFont.horizontalAdvance(title) + 2 * headerMargin)
+          << title.toStdString();
+      const RecordColumn* rc = findRecordColumn(c, m.columnId(col));
+      const bool shortValues = rc && (rc->order != ColumnOrder::text || rc->id == kColumnPhone);
+      for (int r = 0; shortValues && r < m.rowCount(); ++r) {
+        const QString text = m.index(r, col).data().toString();
+        EXPECT_GE(width, table->fontMetrics().horizontalAdvance(text)) << text.toStdString();
+      }
+    }
+    EXPECT_LE(total, table->viewport()->width()) << widths;
+    EXPECT_FALSE(table->horizontalScrollBar()->isVisible());
+  }
+};
+
+TEST_F(GuiTableFit, HeadersAndShortValuesAreWholeAtTheWindowSize) {
+  window_->setWindowScanSize(true);
+  app_->showResultView();
+  const char* date = "12-07-2026 10:15";
+  const char* phone = "+46 70 123 45 67";
+  for (bool deleted : {false, true}) {
+    auto photo = std::make_shared<PRPhotoAndVideoNode>();
+    photo->fileNodeName = deleted ? "IMG_0002.MOV" : "IMG_0001.JPG";
+    photo->fileNodeSize = "118.56M";
+    post(notify::kScanPhotoAndVideo, photo);
+    auto k = std::make_shared<PRContactNode>();
+    k->contactName = deleted ? "Erik Sandberg" : "Anna Lindqvist";
+    k->contactCompany = "Designer Lindqvist Design";
+    k->contactPhone = phone;
+    k->contactEmail = "anna@lindqvist.example";
+    post(deleted ? notify::kScanDelContactInfo : notify::kScanContactInfo, k);
+    auto msg = std::make_shared<PRMessageNode>();
+    msg->messageName = "Anna Lindqvist";
+    msg->messagePhone = phone;
+    msg->messageType = "Received";
+    msg->messageDate = date;
+    msg->messageContent =
+        deleted ? "Deleted" : "Running 10 minutes late, sorry! See you at the station";
+    post(deleted ? notify::kScanDelMessageInfo : notify::kScanMessageInfo, msg);
+    auto note = std::make_shared<PRNoteNode>();
+    note->noteTitle = deleted ? "Old list" : "Shopping list for the weekend trip";
+    note->noteContent = "Milk, bread, coffee, batteries and a map of the coast";
+    note->noteDate = date;
+    post(deleted ? notify::kScanDelNoteInfo : notify::kScanNoteInfo, note);
+    auto call = std::make_shared<PRCallHistoryNode>();
+    call->callName = "Anna Lindqvist";
+    call->callPhone = phone;
+    call->callType = "Outgoing";
+    call->callTime = deleted ? 7300 : 45;
+    call->callDuration = deleted ? "2 hours" : "45 seconds";
+    call->callDate = date;
+    post(deleted ? notify::kScanDelCallHistoryInfo : notify::kScanCallHistoryInfo, call);
+    auto event = std::make_shared<PRCalenderNode>();
+    event->calTitle = deleted ? "Dentist" : "Quarterly planning meeting";
+    event->location = "Storgatan 1 Stockholm";
+    event->startDate = date;
+    event->endDate = "12-08-2026 11:45";
+    event->calNote = "Bring the budget";
+    post(deleted ? notify::kScanDelCalenderInfo : notify::kScanCalenderInfo, event);
+    auto mark = std::make_shared<PRBookMarkNode>();
+    mark->bookMarkTitle = deleted ? "News" : "Public transport timetables";
+    mark->bookMarkURL = "https://timetables.example/stockholm/routes?line=4";
+    post(deleted ? notify::kScanDelBookMarkInfo : notify::kScanBookMarkInfo, mark);
+    auto appFile = std::make_shared<PRFaceTwitterNode>();
+    appFile->faceTwitterFileName = deleted ? "avatar.png" : "timeline-cache.sqlite";
+    appFile->fileSize = "2.01M";
+    post(notify::kScanFaceTwitterInfo, appFile);
+    auto mms = std::make_shared<PRBlackBerryMMSMessageNode>();
+    mms->numberName = "+1 (415) 555-0100";
+    mms->contentDataName = "/store/mms/IMG_2231.jpg";
+    mms->contentType = "image/jpeg";
+    mms->contentText = "The view from the top";
+    mms->contentData = ByteRef::fromBytes(Bytes(123456, 1));
+    post(notify::kBlackBerryMMSMessageInfo, mms);
+  }
+  PRResultViewController* p = app_->resultViewController();
+  ASSERT_NE(p, nullptr);
+  p->ScanFinishOnMainThread();
+  for (Category c :
+       {Category::Photo, Category::Contact, Category::Message, Category::MMS, Category::Note,
+        Category::CallHistory, Category::Calender, Category::BookMark, Category::FaceTwitter}) {
+    expectFitted(c);
+  }
+
+  // A card scan's files.
+  app_->brawScan_ = true;
+  app_->showResultView();
+  for (const char* type : {"Image", "Video", "Audio", "Document", "Archive"}) {
+    for (bool deleted : {false, true}) {
+      auto f = std::make_shared<PRScanListNode>();
+      f->fileType = type;
+      f->nodeName = std::string("DCIM/100APPLE/IMG_0001.") + type;
+      f->nodeSizeString = "118.56M";
+      f->fileSizeNumber = 118560000;
+      f->createTime = date;
+      f->modifyTime = "01-31-2027 23:59";
+      f->bDeleted = deleted ? "Yes" : "";
+      f->validaty = deleted ? "Damaged (broken chain, cut short)" : "";
+      post(notify::kBlackBerryRawRecoveryFileInfo, f);
+    }
+  }
+  p->ScanFinishOnMainThread();
+  for (Category c : {Category::RawImage, Category::RawVideo, Category::RawAudio,
+                     Category::RawDocument, Category::RawArchive}) {
+    expectFitted(c);
+  }
 }
 
 }  // namespace

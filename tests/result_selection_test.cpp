@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "events/notification_names.h"
@@ -274,9 +276,9 @@ TEST_F(Selection, PhotoSizeSortReadsUnits) {
 }
 
 TEST_F(Selection, NameOrderIsSharedAndCallDatesSortAsDates) {
-  for (auto [name, date] :
-       {std::pair{"bo", "12-31-2013 23:59"}, std::pair{"Al", "01-02-2014 08:00"},
-        std::pair{"al", "01-01-2014 09:30"}}) {
+  for (auto [name, date, phone] :
+       {std::tuple{"bo", "12-31-2013 23:59", "+1 2"}, std::tuple{"Al", "01-02-2014 08:00", "+1 3"},
+        std::tuple{"al", "01-01-2014 09:30", "+1 1"}}) {
     auto c = std::make_shared<PRCallHistoryNode>();
     c->callName = name;
     c->callDate = date;
@@ -284,11 +286,14 @@ TEST_F(Selection, NameOrderIsSharedAndCallDatesSortAsDates) {
     post(notify::kScanCallHistoryInfo, c);
     auto k = std::make_shared<PRContactNode>();
     k->contactName = name;
+    k->contactPhone = phone;
     post(notify::kScanContactInfo, k);
   }
   pr.actContact();
-  pr.tableViewDidClickTableColumn("Phone");  // any contact column sorts by name
-  EXPECT_EQ((listed<PRContactNode>(Category::Contact, &PRContactNode::contactName)), "Al,al,bo,");
+  // The phone column sorts by the numbers (and flips the order names share).
+  pr.tableViewDidClickTableColumn(kColumnPhone);
+  EXPECT_EQ((listed<PRContactNode>(Category::Contact, &PRContactNode::contactName)), "al,bo,Al,");
+  EXPECT_EQ(view.sortIndicators[Category::Contact], std::make_pair(std::string("Phone"), true));
   pr.actCallHistory();
   pr.tableViewDidClickTableColumn(kColumnName);  // the shared name order flips to descending
   EXPECT_EQ((listed<PRCallHistoryNode>(Category::CallHistory, &PRCallHistoryNode::callName)),
@@ -363,9 +368,18 @@ TEST(BlackBerrySorting, TheShownTableSortsByNameNumberDateOrSize) {
   using Found = PRScanListNode;
   auto calls = [](NotificationCenter& nc) {
     postAll<Call>(nc, notify::kBlacBerryCallLogInfo,
-                  {[](Call& c) { c.CallName = "bo", c.CallTime = "12-31-2013 23:59"; },
-                   [](Call& c) { c.CallName = "Al", c.CallTime = "01-02-2014 08:00"; },
-                   [](Call& c) { c.CallName = "cy", c.CallTime = "01-01-2014 09:30"; }});
+                  {[](Call& c) {
+                     c.CallName = "bo", c.CallTime = "12-31-2013 23:59", c.CallType = "Outgoing";
+                     c.callDuration = "2 minutes";
+                   },
+                   [](Call& c) {
+                     c.CallName = "Al", c.CallTime = "01-02-2014 08:00", c.CallType = "Incoming";
+                     c.callDuration = "45 seconds";
+                   },
+                   [](Call& c) {
+                     c.CallName = "cy", c.CallTime = "01-01-2014 09:30", c.CallType = "missed";
+                     c.callDuration = "1 hour";
+                   }});
   };
   auto sms = [](NotificationCenter& nc) {
     postAll<Sms>(
@@ -403,8 +417,10 @@ TEST(BlackBerrySorting, TheShownTableSortsByNameNumberDateOrSize) {
   const SortCase cases[] = {
       {"calls by name", Category::CallHistory, kColumnName, calls, "Al,bo,cy,", "cy,bo,Al,"},
       {"calls by date", Category::CallHistory, kColumnDate, calls, "bo,cy,Al,", "Al,cy,bo,"},
-      {"calls: the type column does not sort", Category::CallHistory, "Type", calls, "bo,Al,cy,",
-       "bo,Al,cy,"},
+      {"calls by type, ignoring case", Category::CallHistory, "Type", calls, "Al,cy,bo,",
+       "bo,cy,Al,"},
+      {"calls by duration in seconds", Category::CallHistory, "Duration", calls, "Al,bo,cy,",
+       "cy,bo,Al,"},
       {"SMS by number", Category::Message, kColumnPhone, sms, "c,b,a,", "a,b,c,"},
       {"SMS by date, no date last", Category::Message, kColumnDate, sms, "b,a,c,", "a,b,c,"},
       {"content store by size", Category::Photo, kColumnSize, contents, "z,x,y,", "y,x,z,"},
@@ -469,12 +485,105 @@ TEST_F(Selection, FilterColourAndSortActOnTheListOnScreen) {
   EXPECT_EQ(view.tableSelection[Category::Message], std::vector<int>{0});
 
   pr.actCheck(false);
-  // Phone messages sort by name whatever the column; the SMS rows have no name and go last.
-  pr.tableViewDidClickTableColumn(kColumnDate);
+  // Phone messages sort by name; the SMS rows have no name and go last.
+  pr.tableViewDidClickTableColumn("Contact");
   EXPECT_EQ(shownNames(view.tableRows[Category::Message]), "m0,m1,m2,m3,s1,s2,");
   EXPECT_TRUE(pr.tableViewWillDisplayCell(Category::Message, 0).warning);
   EXPECT_FALSE(pr.tableViewWillDisplayCell(Category::Message, 1).warning);
   EXPECT_FALSE(pr.tableViewWillDisplayCell(Category::Message, 4).warning);
+}
+
+// Columns beyond the name, size and date ones sort by their own values (a phone call's
+// length in seconds, the deleted mark): ascending first, reversed by a second click, ties in
+// their former order, rows without a value last; the header shows the mark.
+TEST_F(Selection, EveryColumnSortsByItsOwnValueAndTheHeaderShowsIt) {
+  struct Call {
+    const char* name;
+    int32_t seconds;
+    const char* duration;
+    bool deleted;
+  };
+  for (const Call& c : {Call{"a", 61, "1 minute", false}, Call{"b", 5, "5 seconds", true},
+                        Call{"c", 600, "10 minutes", false}, Call{"d", -1, "", true}}) {
+    auto r = std::make_shared<PRCallHistoryNode>();
+    r->callName = c.name;
+    r->callPhone = c.name;
+    r->callTime = c.seconds;
+    r->callDuration = c.duration;
+    post(c.deleted ? notify::kScanDelCallHistoryInfo : notify::kScanCallHistoryInfo, r);
+  }
+  auto order = [&] {
+    return listed<PRCallHistoryNode>(Category::CallHistory, &PRCallHistoryNode::callName);
+  };
+  auto mark = [&](const char* column, bool ascending) {
+    return view.sortIndicators[Category::CallHistory] ==
+           std::make_pair(std::string(column), ascending);
+  };
+  pr.actCallHistory();
+  EXPECT_TRUE(mark("", true));
+  pr.tableViewDidClickTableColumn("Duration");
+  EXPECT_EQ(order(), "b,a,c,d,");
+  EXPECT_TRUE(mark("Duration", true));
+  EXPECT_EQ(view.tableSelection[Category::CallHistory], std::vector<int>{0});
+  pr.tableViewDidClickTableColumn("Duration");
+  EXPECT_EQ(order(), "c,a,b,d,");
+  EXPECT_TRUE(mark("Duration", false));
+  pr.tableViewDidClickTableColumn("Deleted");  // another column starts ascending
+  EXPECT_EQ(order(), "c,a,b,d,");
+  EXPECT_TRUE(mark("Deleted", true));
+  pr.tableViewDidClickTableColumn("Deleted");
+  EXPECT_EQ(order(), "b,d,c,a,");
+  EXPECT_TRUE(mark("Deleted", false));
+  // The tick column and unknown columns change neither the rows nor the mark.
+  for (std::string_view column : {kColumnTick, std::string_view("Kind")}) {
+    pr.tableViewDidClickTableColumn(column);
+    EXPECT_EQ(order(), "b,d,c,a,");
+    EXPECT_TRUE(mark("Deleted", false));
+  }
+  // The deleted-only filter and a category switch show the list order again, unmarked.
+  pr.actCheck(true);
+  EXPECT_EQ(order(), "b,d,");
+  EXPECT_TRUE(mark("", true));
+  pr.tableViewDidClickTableColumn("Deleted");
+  pr.actCallHistory();
+  EXPECT_EQ(order(), "a,b,c,d,");
+  EXPECT_TRUE(mark("", true));
+}
+
+// Card dates sort as dates across years (as texts 01-02-2026 would come first); the filter
+// box narrows the sorted rows, ticks reach the records on those rows, and a second click
+// reverses the rows shown and those the box hides alike.
+TEST_F(Selection, CardDatesSortChronologicallyAndFilterAndTicksFollowTheOrder) {
+  host.raw = true;
+  host.fileBytes = Bytes(16, 0);  // what the image preview of row 0 reads
+  std::map<std::string, std::shared_ptr<PRScanListNode>> files;
+  for (auto [name, created] :
+       {std::pair{"x1.jpg", "12-07-2025 10:00"}, std::pair{"x2.jpg", "01-02-2026 09:00"},
+        std::pair{"y3.jpg", "02-01-2025 23:59"}, std::pair{"x4.jpg", ""}}) {
+    auto f = std::make_shared<PRScanListNode>();
+    f->fileType = "Image";
+    f->nodeName = name;
+    f->createTime = created;
+    f->fileSizeNumber = 1;
+    files[name] = post(notify::kBlackBerryRawRecoveryFileInfo, f);
+  }
+  auto order = [&] {
+    return listed<PRScanListNode>(Category::RawImage, &PRScanListNode::nodeName);
+  };
+  pr.ClickBBImage();
+  pr.tableViewDidClickTableColumn("Created");
+  EXPECT_EQ(order(), "y3.jpg,x1.jpg,x2.jpg,x4.jpg,");
+  pr.setSearchText("x");
+  EXPECT_EQ(order(), "x1.jpg,x2.jpg,x4.jpg,");
+  pr.tableViewSelectionDidChange({1});
+  pr.tableViewSetObjectValue(1, 1);
+  EXPECT_TRUE(files["x2.jpg"]->bSelected);
+  EXPECT_FALSE(files["x1.jpg"]->bSelected || files["y3.jpg"]->bSelected);
+  pr.tableViewDidClickTableColumn("Created");
+  EXPECT_EQ(order(), "x2.jpg,x1.jpg,x4.jpg,");
+  pr.setSearchText("");
+  EXPECT_EQ(order(), "x2.jpg,x1.jpg,y3.jpg,x4.jpg,");
+  EXPECT_EQ(view.sortIndicators[Category::RawImage], std::make_pair(std::string("Created"), false));
 }
 
 }  // namespace

@@ -526,5 +526,35 @@ TEST_F(Presenter, UnsubscribesWhenDestroyed) {
   }
 }
 
+// Left of the scan title, what is scanned: the phone's name, else the backup file's, the
+// folder's or the image's name, or the card device's path; the title's own text stays.
+TEST(ScanTitle, NamesTheScannedSourceBesideTheTitle) {
+  const struct {
+    bool raw;
+    std::string name, path, source, title;
+  } cases[] = {
+      {false, "Anna's iPhone", "/backups/0a1b2c", "Anna's iPhone", "- Backup File Recovery"},
+      {false, "", "/home/u/old phone/sample.bbb", "sample.bbb", "- Backup File Recovery"},
+      {false, "", "/backups/0a1b2c/", "0a1b2c", "- Backup File Recovery"},
+      {false, "Line\nbreak\x7f", "/b", "Line break ", "- Backup File Recovery"},
+      {true, "", "/dev/sdb", "/dev/sdb", "- Memory Card Recovery"},
+      {true, "", "/tmp/cards/card.img", "card.img", "- Memory Card Recovery"},
+      {false, "", "", "", "- Backup File Recovery"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    NotificationCenter nc;
+    FakeResultView view;
+    FakeResultHost host;
+    host.raw = c.raw;
+    host.sourceName = c.name;
+    host.sourcePath = c.path;
+    PRResultViewController pr{nc, view, host};
+    pr.showView();
+    EXPECT_EQ(view.text(ResultField::scanSource), c.source);
+    EXPECT_EQ(view.text(ResultField::scanTitle), c.title);
+  }
+}
+
 }  // namespace
 }  // namespace tamsel
