@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 #include "app/orlisk_app_delegate.h"
 #include "util/log.h"
@@ -70,6 +71,57 @@ bool diskLike(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
 }
 
+bool blockDevice(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+}
+
+// A chosen file's path as listed: absolute, without "." and ".." steps.
+std::string chosenPath(const std::string& chosen) {
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(chosen, ec);
+  return ec ? chosen : absolute.lexically_normal().string();
+}
+
+// Whether the library lists `path` because TAMSEL_DISKLIB_IMAGES (":"-separated) names it.
+bool offeredByEnvironment(const std::string& path) {
+  const char* env = std::getenv("TAMSEL_DISKLIB_IMAGES");
+  if (env == nullptr || path.empty()) return false;
+  const std::string_view list(env);
+  for (size_t from = 0; from <= list.size();) {
+    size_t colon = list.find(':', from);
+    if (colon == std::string_view::npos) colon = list.size();
+    if (list.substr(from, colon - from) == path) return true;
+    from = colon + 1;
+  }
+  return false;
+}
+
+// The same file under either name (a link, another spelling); false when either is gone.
+bool sameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return a == b || (fs::equivalent(a, b, ec) && !ec);
+}
+
+// The library lists an added image for as long as it stays loaded and cannot be told to
+// forget one, so the images taken off the list are left out of every listing of this
+// process instead, until they are added again. Used from the UI thread only.
+std::vector<std::string>& withdrawnImages() {
+  static std::vector<std::string> paths;
+  return paths;
+}
+
+bool withdrawn(const std::string& path) {
+  const auto& w = withdrawnImages();
+  return std::find(w.begin(), w.end(), path) != w.end();
+}
+
+void setWithdrawn(const std::string& path, bool on) {
+  auto& w = withdrawnImages();
+  std::erase(w, path);
+  if (on) w.push_back(path);
+}
+
 }  // namespace
 
 PRDiskViewController::PRDiskViewController(OrliskAppDelegate& app, DiskView* view,
@@ -91,15 +143,16 @@ void PRDiskViewController::loadAddedImages() {
       logLine("The added image file " + path + " is gone; it is no longer listed");
       continue;
     }
-    if (table->addDiskImage(path.c_str()) != 0) addedImages_.push_back(path);
+    if (table->addDiskImage(path.c_str()) != 0) {
+      addedImages_.push_back(path);
+      setWithdrawn(path, false);
+    }
   }
   if (addedImages_.size() != kept.size()) writeImageList(imageListFile_, addedImages_);
 }
 
 bool PRDiskViewController::addImageFile(const std::string& chosen) {
-  std::error_code ec;
-  const fs::path absolute = fs::absolute(chosen, ec);
-  const std::string path = ec ? chosen : absolute.lexically_normal().string();
+  const std::string path = chosenPath(chosen);
   const export_function_table* table = app_.diskTable();
   if (table == nullptr || table->addDiskImage == nullptr) {
     logLine("The disk library cannot list image files; " + path + " is not added");
@@ -110,14 +163,52 @@ bool PRDiskViewController::addImageFile(const std::string& chosen) {
     logLine("Not an image file or a disk: " + path);
     return false;
   }
+  // Listed already, maybe under another name: listed once, and a disk or an image the
+  // environment offers is not put on the user's list.
+  const auto same = [&](const std::string& listed) { return sameFile(listed, path); };
+  if (std::any_of(addedImages_.begin(), addedImages_.end(), same) || rowOfFile(path)) {
+    logLine("The image file " + path + " is listed already");
+    showView();
+    return true;
+  }
   if (table->addDiskImage(path.c_str()) == 0) {
     logLine("The disk library refused the image file " + path);
     return false;
   }
-  if (std::find(addedImages_.begin(), addedImages_.end(), path) == addedImages_.end()) {
-    addedImages_.push_back(path);
-    if (!imageListFile_.empty()) writeImageList(imageListFile_, addedImages_);
+  setWithdrawn(path, false);
+  addedImages_.push_back(path);
+  if (!imageListFile_.empty()) writeImageList(imageListFile_, addedImages_);
+  showView();
+  return true;
+}
+
+std::shared_ptr<PRDiskInfoNode> PRDiskViewController::rowOfFile(const std::string& file) const {
+  const std::string path = chosenPath(file);
+  for (const auto& row : rows_) {
+    if (row && sameFile(row->diskdev, path)) return row;
   }
+  return nullptr;
+}
+
+bool PRDiskViewController::canRemoveImage(const PRDiskInfoNode& row) const {
+  return row.deviceIndex == 255 &&
+         std::find(addedImages_.begin(), addedImages_.end(), row.diskdev) != addedImages_.end() &&
+         !offeredByEnvironment(row.diskdev);
+}
+
+bool PRDiskViewController::removeImageFile(const std::string& path) {
+  loadAddedImages();
+  const auto it = std::find(addedImages_.begin(), addedImages_.end(), path);
+  if (it == addedImages_.end() || offeredByEnvironment(path)) {
+    logLine("The image file " + path + " is not on the list of added images");
+    return false;
+  }
+  addedImages_.erase(it);
+  setWithdrawn(path, true);
+  // The list is written whole, whatever the file held (missing, unreadable).
+  if (!imageListFile_.empty()) writeImageList(imageListFile_, addedImages_);
+  logLine("The image file " + path + " is no longer listed");
+  if (currentScanNode_ && currentScanNode_->diskdev == path) currentScanNode_.reset();
   showView();
   return true;
 }
@@ -131,7 +222,13 @@ void PRDiskViewController::showView() {
   diskFileController_.initVolumeName();
   diskFileController_.addDeepDeviceList();
   app_.diskHandles = diskFileController_.disks();
-  view_->showDiskTree(diskFileController_.content());
+  rows_.clear();
+  for (const auto& row : diskFileController_.content()) {
+    const bool hidden = row && withdrawn(row->diskdev) && !blockDevice(row->diskdev) &&
+                        !offeredByEnvironment(row->diskdev);
+    if (!hidden) rows_.push_back(row);
+  }
+  view_->showDiskTree(rows_);
 }
 
 void PRDiskViewController::outlineViewSelectionDidChange(

@@ -1,7 +1,7 @@
 // The disk view's logic without a window: list the disks, keep the selected row, start the
 // raw scan of it (after the user confirmed when it is the system disk), add image files
-// (kept in a list between runs), go home. A front end shows the tree through DiskView and
-// forwards the outline's selection and the buttons.
+// (kept in a list between runs) and take them off that list again, go home. A front end
+// shows the tree through DiskView and forwards the outline's selection and the buttons.
 #pragma once
 
 #include <memory>
@@ -34,8 +34,8 @@ class DiskView {
 std::string defaultImageListFile();
 // The paths in an image list file, one a line; none when it is missing.
 std::vector<std::string> readImageList(const std::string& file);
-// Writes the list (its folder created when missing), replacing the file whole; false (and a
-// log line) when it cannot be written.
+// Writes the list (its folder created when missing) to a temporary file renamed over it, so
+// the list is replaced whole or not at all; false (and a log line) when it cannot be written.
 bool writeImageList(const std::string& file, const std::vector<std::string>& paths);
 
 class PRDiskViewController {
@@ -52,16 +52,30 @@ class PRDiskViewController {
   // Lists the disks anew (the tables and the tree are replaced), hands the disk table to the
   // application controller and shows the tree. The first time, the images added in earlier
   // runs are handed to the library first; those whose file is gone are dropped from the
-  // list with a log line.
+  // list with a log line. Images taken off the list are not shown.
   void showView();
   // The Refresh button: lists the disks anew.
   void refresh() { showView(); }
   // The "Add image file…" button's choice: lists the image (a regular file or a block
-  // device) as a disk from now on, keeps it in the list and lists the disks anew. False
-  // (with a log line) when it is not such a file or the library cannot take it.
+  // device) as a disk from now on, keeps it in the list and lists the disks anew. A file
+  // listed already (under this or another name: a link, an image the environment offers, a
+  // disk) is not added again. False (with a log line) when it is not such a file or the
+  // library cannot take it.
   bool addImageFile(const std::string& path);
+  // Whether the "Remove image" button applies to `row`: the row of a whole image file on the
+  // user's list (not a partition, not a disk of the system, not an image only the
+  // TAMSEL_DISKLIB_IMAGES variable offers).
+  bool canRemoveImage(const PRDiskInfoNode& row) const;
+  // Takes the added image at `path` off the list, writes the list back and lists the disks
+  // anew without it. The image file itself is left as it is. False when `path` is not on
+  // the list or canRemoveImage() says no.
+  bool removeImageFile(const std::string& path);
   // The images added and kept, in order.
   const std::vector<std::string>& addedImages() const { return addedImages_; }
+  // The disk row showing the file `path` names (under any name), or null.
+  std::shared_ptr<PRDiskInfoNode> rowOfFile(const std::string& path) const;
+  // The disk rows shown, in the library's order.
+  const std::vector<std::shared_ptr<PRDiskInfoNode>>& rows() const { return rows_; }
   // The outline's selection: with a row, it becomes currentScanNode and its disk the
   // controller's currentDiskName; null (no selection) changes nothing.
   void outlineViewSelectionDidChange(const std::shared_ptr<PRDiskInfoNode>& row);
@@ -86,6 +100,7 @@ class PRDiskViewController {
   std::shared_ptr<PRDiskInfoNode> currentScanNode_;
   std::string imageListFile_;
   std::vector<std::string> addedImages_;
+  std::vector<std::shared_ptr<PRDiskInfoNode>> rows_;
   bool imagesLoaded_ = false;
 };
 

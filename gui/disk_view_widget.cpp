@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -75,13 +76,20 @@ DiskViewWidget::DiskViewWidget(QWidget* parent) : QWidget(parent) {
   auto* buttons = new QHBoxLayout();
   home_ = new QPushButton(QStringLiteral("Home"), content_);
   addImage_ = new QPushButton(QStringLiteral("Add image file…"), content_);
+  removeImage_ = new QPushButton(QStringLiteral("Remove image"), content_);
+  removeImage_->setEnabled(false);
+  removeImage_->setToolTip(
+      QStringLiteral("Takes the selected image off the list; the file itself is kept"));
   refresh_ = new QPushButton(QStringLiteral("Refresh"), content_);
   scan_ = new QPushButton(QStringLiteral("Scan"), content_);
   scan_->setDefault(true);
   scan_->setEnabled(false);
-  for (QPushButton* b : {home_, addImage_, refresh_, scan_}) b->setMinimumWidth(110);
+  for (QPushButton* b : {home_, addImage_, removeImage_, refresh_, scan_}) {
+    b->setMinimumWidth(110);
+  }
   buttons->addWidget(home_);
   buttons->addWidget(addImage_);
+  buttons->addWidget(removeImage_);
   buttons->addWidget(refresh_);
   buttons->addStretch(1);
   buttons->addWidget(scan_);
@@ -95,6 +103,8 @@ DiskViewWidget::DiskViewWidget(QWidget* parent) : QWidget(parent) {
   connect(home_, &QPushButton::clicked, this, [this] { homeClicked(); });
   connect(refresh_, &QPushButton::clicked, this, [this] { refreshClicked(); });
   connect(addImage_, &QPushButton::clicked, this, [this] { addImageClicked(); });
+  connect(removeImage_, &QPushButton::clicked, this, [this] { removeImageClicked(); });
+  tree_->installEventFilter(this);
 }
 
 DiskViewWidget::~DiskViewWidget() = default;
@@ -146,6 +156,10 @@ QTreeWidgetItem* DiskViewWidget::addRow(const std::shared_ptr<PRDiskInfoNode>& r
   for (int c : {kNameColumn, kSizeColumn, kTypeColumn, kModelColumn, kNoteColumn}) {
     item->setToolTip(c, detail);
   }
+  // An added image whose file went away while the program runs; it can still be removed.
+  if (controller_ && controller_->canRemoveImage(*row) && !QFileInfo::exists(qs(row->diskdev))) {
+    item->setText(kNoteColumn, QStringLiteral("Missing"));
+  }
   if (row->bSystemDisk) {
     QFont bold = item->font(kNoteColumn);
     bold.setBold(true);
@@ -177,6 +191,7 @@ void DiskViewWidget::showDiskTree(const std::vector<std::shared_ptr<PRDiskInfoNo
     tree_->expandAll();
   }
   scan_->setEnabled(false);
+  removeImage_->setEnabled(false);
   detail_->clear();
   addImage_->setEnabled(app_ != nullptr && app_->diskTable() != nullptr);
   if (app_ == nullptr || app_->diskTable() == nullptr) {
@@ -280,14 +295,32 @@ void DiskViewWidget::addImageClicked() {
         QStringLiteral("%1 cannot be added: it is not an image file or a disk.").arg(path));
     return;
   }
-  // The new image is selected, ready to scan.
-  for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
-    auto row = rowOf(tree_->topLevelItem(i));
-    if (row && row->bImageFile && QFileInfo(qs(row->diskdev)) == QFileInfo(path)) {
-      tree_->setCurrentItem(tree_->topLevelItem(i));
-      break;
-    }
+  // The new image (or the row that lists it already) is selected, ready to scan.
+  if (const auto row = controller_->rowOfFile(chosen)) reselect(row->diskdev, 255);
+}
+
+void DiskViewWidget::removeImageClicked() {
+  const std::shared_ptr<PRDiskInfoNode> row = selectedRow();
+  if (!controller_ || !row || !controller_->canRemoveImage(*row)) return;
+  const std::string path = row->diskdev;  // the row goes with the listing
+  if (controller_->removeImageFile(path)) {
+    info_->setText(
+        QStringLiteral("%1 is no longer listed; the file itself is kept.").arg(qs(path)));
   }
+}
+
+bool DiskViewWidget::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == tree_ && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete && removeImage_->isEnabled()) {
+    removeImageClicked();
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+std::shared_ptr<PRDiskInfoNode> DiskViewWidget::selectedRow() const {
+  const QList<QTreeWidgetItem*> selected = tree_->selectedItems();
+  return selected.isEmpty() ? nullptr : rowOf(selected.front());
 }
 
 void DiskViewWidget::reselect(const std::string& devicePath, int32_t deviceIndex) {
@@ -306,9 +339,9 @@ void DiskViewWidget::reselect(const std::string& devicePath, int32_t deviceIndex
 }
 
 void DiskViewWidget::selectionChanged() {
-  const QList<QTreeWidgetItem*> selected = tree_->selectedItems();
-  std::shared_ptr<PRDiskInfoNode> row = selected.isEmpty() ? nullptr : rowOf(selected.front());
+  const std::shared_ptr<PRDiskInfoNode> row = selectedRow();
   scan_->setEnabled(row != nullptr && controller_ != nullptr);
+  removeImage_->setEnabled(row != nullptr && controller_ && controller_->canRemoveImage(*row));
   detail_->setText(row ? detailText(*row) : QString());
   if (controller_) controller_->outlineViewSelectionDidChange(row);
 }

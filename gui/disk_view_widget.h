@@ -1,8 +1,9 @@
 // The disk view: the disks the disk library lists, each with its partitions, for the user
 // to pick what a memory-card scan reads, with their sizes, models, file systems and labels;
 // the system disk is marked and scanning it asks first. It draws what PRDiskViewController
-// asks for and hands the selection and the buttons (Home, Add image file…, Refresh, Scan)
-// back to it; the listing and the scan happen in the core.
+// asks for and hands the selection and the buttons (Home, Add image file…, Remove image,
+// Refresh, Scan; Delete on an added image's row removes it too) back to it; the listing and
+// the scan happen in the core.
 #pragma once
 
 #include <QString>
@@ -31,7 +32,7 @@ class DiskViewWidget : public QWidget, public DiskView {
     kSizeColumn,
     kTypeColumn,  // the file system
     kModelColumn,
-    kNoteColumn,  // "System disk", "Removable", "Image file"
+    kNoteColumn,  // "System disk", "Removable", "Image file", "Missing"
     kDeviceColumn,
     kColumnCount
   };
@@ -66,6 +67,8 @@ class DiskViewWidget : public QWidget, public DiskView {
   QLabel* detailLabel() const { return detail_; }
   QPushButton* refreshButton() const { return refresh_; }
   QPushButton* addImageButton() const { return addImage_; }
+  // Enabled while the row of an added image file is selected.
+  QPushButton* removeImageButton() const { return removeImage_; }
 
   void setSystemDiskConfirmer(SystemDiskConfirmer confirmer) { confirmer_ = std::move(confirmer); }
   void setImageFileChooser(ImageFileChooser chooser) { chooser_ = std::move(chooser); }
@@ -82,6 +85,10 @@ class DiskViewWidget : public QWidget, public DiskView {
   void fixWindowSize(int width, int height) override;
   bool confirmSystemDiskScan(const PRDiskInfoNode& row) override;
 
+ protected:
+  // Delete in the tree: removeImageClicked().
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   QTreeWidgetItem* addRow(const std::shared_ptr<PRDiskInfoNode>& row, QTreeWidgetItem* parent);
   void selectionChanged();
@@ -89,6 +96,9 @@ class DiskViewWidget : public QWidget, public DiskView {
   void homeClicked();
   void refreshClicked();
   void addImageClicked();
+  void removeImageClicked();
+  // The selected row, or null.
+  std::shared_ptr<PRDiskInfoNode> selectedRow() const;
   // Selects the row of this device and partition again after a new listing, if it is there.
   void reselect(const std::string& devicePath, int32_t deviceIndex);
 
@@ -102,6 +112,7 @@ class DiskViewWidget : public QWidget, public DiskView {
   QPushButton* home_ = nullptr;
   QPushButton* refresh_ = nullptr;
   QPushButton* addImage_ = nullptr;
+  QPushButton* removeImage_ = nullptr;
   SystemDiskConfirmer confirmer_;
   ImageFileChooser chooser_;
   // The rows behind the items; the tree and this map are replaced together.

@@ -346,7 +346,7 @@ TEST(AddedImages, KeptBetweenRunsAndGoneFilesDropped) {
   OrliskAppDelegate app(nullptr, tmp.path() / "work");
   ASSERT_TRUE(app.initDll(TAMSEL_DISKLIB_PATH));
   auto listed = [](PRDiskViewController& c, const fs::path& p) {
-    for (const auto& row : c.diskFileController().content()) {
+    for (const auto& row : c.rows()) {
       if (row->diskdev == p.string()) return row;
     }
     return std::shared_ptr<PRDiskInfoNode>();
@@ -377,6 +377,14 @@ TEST(AddedImages, KeptBetweenRunsAndGoneFilesDropped) {
   next.showView();
   EXPECT_EQ(next.addedImages(), (std::vector<std::string>{one.string(), two.string()}));
   EXPECT_NE(listed(next, two), nullptr);
+
+  // Removing with the list file gone: the rest is written anew; the image file stays.
+  fs::remove(list);
+  EXPECT_TRUE(next.removeImageFile(one.string()));
+  EXPECT_EQ(readImageList(list.string()), std::vector<std::string>{two.string()});
+  EXPECT_EQ(listed(next, one), nullptr);
+  EXPECT_TRUE(fs::exists(one));
+  EXPECT_FALSE(next.removeImageFile(one.string()));  // no longer on the list
   setLogSink(previous);
 }
 

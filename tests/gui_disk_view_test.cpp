@@ -2,17 +2,20 @@
 // disk library: the disk view lists a generated card image (with its partition, sizes and
 // file system), the selection enables Scan, the scan fills the result screen's raw tables,
 // Stop and closing during a scan end it, Home goes back, Refresh lists anew, added image
-// files are listed and kept, and the system disk is scanned only once the user says so.
+// files are listed (once) and kept, and removed again without touching the file, and the
+// system disk is scanned only once the user says so.
 #include <gtest/gtest.h>
 
 #include <QLabel>
 #include <QPushButton>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/orlisk_app_delegate.h"
 #include "gui/main_window.h"
@@ -124,6 +127,15 @@ class GuiDiskView : public testing::WindowTest {
     return img;
   }
   static QString sizeText(uint64_t bytes) { return QString::fromStdString(size_to_unit(bytes)); }
+  static QString qs(const fs::path& p) { return QString::fromStdString(p.string()); }
+  fs::path imageList() const { return tmp_.path() / "config" / "tamsel" / "disk-images"; }
+  // Adds these images through the button, in order.
+  void addImages(const std::vector<fs::path>& images) {
+    for (const fs::path& image : images) {
+      disks().setImageFileChooser([&] { return qs(image); });
+      disks().addImageButton()->click();
+    }
+  }
 
   std::optional<ScopedEnv> libraryEnv_, imagesEnv_, configEnv_;
   std::atomic<int> finished_{0};
@@ -203,7 +215,7 @@ TEST_F(GuiDiskView, HomeGoesBackAndAnotherVisitListsAnew) {
   EXPECT_TRUE(disks().tree()->selectedItems().isEmpty());
   EXPECT_FALSE(disks().scanButton()->isEnabled());
   EXPECT_EQ(disks().tree()->topLevelItemCount(),
-            static_cast<int>(disks().controller()->diskFileController().content().size()));
+            static_cast<int>(disks().controller()->rows().size()));
 }
 
 TEST_F(GuiDiskView, StopEndsTheScanAndTheNextScanRunsInFull) {
@@ -293,6 +305,107 @@ TEST_F(GuiDiskView, AddedImageIsListedSelectedAndKept) {
   ASSERT_NE(openDiskView(), nullptr);
   EXPECT_EQ(disks().controller()->addedImages(), std::vector<std::string>{other.string()});
   EXPECT_NE(disks().diskItem(answer), nullptr);
+}
+
+TEST_F(GuiDiskView, RemoveImageOnlyForTheRowOfAnAddedImage) {
+  const fs::path added = writeOtherCard("added.img");
+  ASSERT_NE(openDiskView(), nullptr);
+  addImages({added});
+  ASSERT_NE(disks().diskItem(qs(added)), nullptr);
+  // Every row: the disks of this computer, the image the environment offers, the
+  // partitions, and the added image's own row.
+  for (QTreeWidgetItemIterator it(disks().tree()); *it != nullptr; ++it) {
+    const auto row = disks().rowOf(*it);
+    SCOPED_TRACE(row->diskdev + " #" + std::to_string(row->deviceIndex));
+    disks().tree()->setCurrentItem(*it);
+    EXPECT_EQ(disks().removeImageButton()->isEnabled(),
+              row->diskdev == added.string() && row->deviceIndex == 255);
+  }
+  disks().tree()->setCurrentItem(disks().diskItem(qs(card_)));
+  QTest::keyClick(disks().tree(), Qt::Key_Delete);  // not the user's: stays
+  EXPECT_NE(disks().diskItem(qs(card_)), nullptr);
+  disks().tree()->clearSelection();
+  EXPECT_FALSE(disks().removeImageButton()->isEnabled());
+  EXPECT_EQ(disks().controller()->addedImages(), std::vector<std::string>{added.string()});
+}
+
+TEST_F(GuiDiskView, RemovedImagesLeaveTheViewAndTheListButTheirFilesStay) {
+  const fs::path removed = writeOtherCard("removed.img"), gone = writeOtherCard("gone.img"),
+                 kept = writeOtherCard("kept.img");
+  ASSERT_NE(openDiskView(), nullptr);
+  addImages({removed, gone, kept});
+  ASSERT_EQ(testing::readWholeFile(imageList()),
+            removed.string() + "\n" + gone.string() + "\n" + kept.string() + "\n");
+  const std::string evidence = testing::readWholeFile(removed);
+
+  // One whose file went away while the program runs is marked, and can be removed too.
+  fs::remove(gone);
+  disks().refreshButton()->click();
+  ASSERT_NE(disks().diskItem(qs(gone)), nullptr);
+  EXPECT_EQ(disks().diskItem(qs(gone))->text(DiskViewWidget::kNoteColumn), "Missing");
+  EXPECT_EQ(disks().diskItem(qs(kept))->text(DiskViewWidget::kNoteColumn), "Image file");
+
+  for (const bool deleteKey : {false, true}) {  // the button, then Delete
+    const fs::path& image = deleteKey ? gone : removed;
+    SCOPED_TRACE(image.string());
+    disks().tree()->setCurrentItem(disks().diskItem(qs(image)));
+    ASSERT_TRUE(disks().removeImageButton()->isEnabled());
+    if (deleteKey) QTest::keyClick(disks().tree(), Qt::Key_Delete);
+    if (!deleteKey) disks().removeImageButton()->click();
+    EXPECT_EQ(disks().diskItem(qs(image)), nullptr);
+    EXPECT_NE(disks().diskItem(qs(kept)), nullptr);
+    EXPECT_FALSE(disks().removeImageButton()->isEnabled());
+  }
+  EXPECT_EQ(testing::readWholeFile(imageList()), kept.string() + "\n");
+  EXPECT_EQ(testing::readWholeFile(removed), evidence);
+  EXPECT_FALSE(fs::exists(gone));
+
+  // A new window (the library still loaded) lists the kept image only.
+  {
+    MainWindow window;
+    OrliskAppDelegate app(&window, tmp_.path() / "work2");
+    window.attach(app);
+    EXPECT_TRUE(app.initDll(findDiskLibrary()));
+    window.memoryCardButton()->click();
+    DiskViewWidget& next = *window.diskPage();
+    EXPECT_EQ(next.controller()->addedImages(), std::vector<std::string>{kept.string()});
+    EXPECT_NE(next.diskItem(qs(kept)), nullptr);
+    EXPECT_EQ(next.diskItem(qs(removed)), nullptr);
+    window.shutDown();
+    window.detach();
+  }
+
+  // Added again, it is listed again.
+  addImages({removed});
+  EXPECT_NE(disks().diskItem(qs(removed)), nullptr);
+  EXPECT_EQ(testing::readWholeFile(imageList()), kept.string() + "\n" + removed.string() + "\n");
+}
+
+TEST_F(GuiDiskView, AnImageAddedTwiceIsListedOnce) {
+  const fs::path image = writeOtherCard("twice.img");
+  fs::create_symlink(image, tmp_.path() / "link.img");
+  ASSERT_NE(openDiskView(), nullptr);
+  const auto listed = [&](const fs::path& file) {
+    int n = 0;
+    for (int i = 0; i < disks().tree()->topLevelItemCount(); ++i) {
+      std::error_code ec;
+      n += fs::equivalent(disks().rowOf(disks().tree()->topLevelItem(i))->diskdev, file, ec);
+    }
+    return n;
+  };
+  // The same path, another spelling, a link; then the image the environment offers, which
+  // is not the user's to keep.
+  for (const fs::path& chosen :
+       {image, image, tmp_.path() / "sub" / ".." / "twice.img", tmp_.path() / "link.img", card_}) {
+    SCOPED_TRACE(chosen.string());
+    addImages({chosen});
+    EXPECT_EQ(listed(image), 1);
+    EXPECT_EQ(listed(card_), 1);
+    EXPECT_EQ(testing::readWholeFile(imageList()), image.string() + "\n");
+    ASSERT_NE(disks().tree()->currentItem(), nullptr);
+    EXPECT_TRUE(fs::equivalent(disks().rowOf(disks().tree()->currentItem())->diskdev,
+                               chosen == card_ ? card_ : image));
+  }
 }
 
 TEST_F(GuiDiskView, RefreshListsAnewAndKeepsTheSelection) {
