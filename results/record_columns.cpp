@@ -255,9 +255,9 @@ std::vector<RecordColumn> calendarColumns() {
   using N = PRBlackBerryCalenderNode;
   using P = PRCalenderNode;
   return {column(kColumnName, "Subject", kText, {field(&N::bbCalSubject), field(&P::calTitle)}),
-          phoneColumn("Location", "Location", kText, {field(&P::location)}),
-          phoneColumn(kColumnDate, "Start", kDate, {field(&P::startDate)}),
-          phoneColumn("End", "End", kDate, {field(&P::endDate)}),
+          column("Location", "Location", kText, {field(&N::bbCalLocation), field(&P::location)}),
+          column(kColumnDate, "Start", kDate, {field(&N::bbCalStartDate), field(&P::startDate)}),
+          column("End", "End", kDate, {field(&N::bbCalEndDate), field(&P::endDate)}),
           column(kColumnContent, "Information", kText,
                  {field(&N::bbCalInformation), field(&P::calNote)}),
           phoneColumn(kColumnDeleted, "Deleted", ColumnOrder::flag, {deleted(&P::bDeleted)})};
