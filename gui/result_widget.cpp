@@ -383,6 +383,7 @@ void ResultWidget::showResultScreen() {
 
 void ResultWidget::hideResultScreen() {
   if (isWindow()) hide();
+  clearThumbnails();  // the results are left
 }
 
 void ResultWidget::fixWindowSize(int width, int height) {
@@ -397,6 +398,7 @@ void ResultWidget::layoutCategoryButtons(bool rawScan) {
 
 void ResultWidget::showScanProgressPanel() {
   stack_->setCurrentWidget(progressPanel_);
+  clearThumbnails();  // a new scan starts
 }
 
 void ResultWidget::showCategoryPanel(Category c) {

@@ -35,6 +35,8 @@ class QToolButton;
 namespace tamsel {
 
 class PRResultViewController;
+class PictureViews;
+class ThumbnailGrid;
 
 class ResultWidget : public QWidget, public ResultView {
  public:
@@ -48,7 +50,10 @@ class ResultWidget : public QWidget, public ResultView {
   void setPresenterSource(PresenterSource source) { presenter_ = std::move(source); }
   // Releases every thread waiting for the UI thread and drops later work from other
   // threads. Called when the window closes and when the event loop stops.
-  void beginShutdown() { invoker_.shutDown(); }
+  void beginShutdown() {
+    invoker_.shutDown();
+    stopThumbnails();
+  }
   bool shuttingDown() const { return invoker_.isShutDown(); }
   UiInvoker& invoker() { return invoker_; }
   // How folders, files and web pages are opened (QDesktopServices by default).
@@ -65,6 +70,9 @@ class ResultWidget : public QWidget, public ResultView {
 
   // Widgets, for the window and for tests.
   RecordTableModel* model(Category c) const { return models_[static_cast<int>(c)]; }
+  // The thumbnail grid of a picture category and its table/grid switch; null for the others.
+  ThumbnailGrid* thumbnailGrid(Category c) const;
+  PictureViews* pictureViews(Category c) const { return pictureViews_[static_cast<int>(c)]; }
   QTableView* table(Category c) const { return tables_[static_cast<int>(c)]; }
   QAbstractButton* categoryButton(Category c) const;
   QWidget* fieldWidget(ResultField f) const;
@@ -146,6 +154,10 @@ class ResultWidget : public QWidget, public ResultView {
   QWidget* buildProgressStrip();
   QWidget* withEmptyText(Category c, QTableView* table);
   void setUpKeyboard();
+  // The thumbnails of the picture categories (result_category_panel.cpp): dropped when a new
+  // scan starts or the results are left, their worker stopped when the window closes.
+  void clearThumbnails();
+  void stopThumbnails();
   bool eventFilter(QObject* watched, QEvent* event) override;
 
   PresenterSource presenter_;
@@ -167,6 +179,7 @@ class ResultWidget : public QWidget, public ResultView {
   QLineEdit* searchBox_ = nullptr;
   QLabel* stoppedNotice_ = nullptr;
   std::array<QLabel*, kCategoryCount> emptyLabels_{};
+  std::array<PictureViews*, kCategoryCount> pictureViews_{};
   QStackedWidget* stack_ = nullptr;
   QWidget* progressPanel_ = nullptr;
   QWidget* topBar_ = nullptr;

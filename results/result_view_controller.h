@@ -231,6 +231,9 @@ class PRResultViewController : private RecoveryObserver {
   // A copy of the twenty lists (the records are shared, so ticks show through).
   ResultLists snapshot() const;
   ScanCounters counters() const;
+  // The controller this presenter reports to (the front end reads memory-card pictures
+  // through it).
+  ResultHost& host() const { return host_; }
   int selectedFilesNum() const { return selectedFilesNum_.load(); }
   int recovredFilesNum() const { return recovredFilesNum_.load(); }
   void setRecovredFilesNum(int n) { recovredFilesNum_.store(n); }
