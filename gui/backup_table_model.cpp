@@ -99,6 +99,12 @@ QVariant BackupTableModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant BackupTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation == Qt::Horizontal && role == Qt::FontRole) {
+    // The header in the rows' font, so that the titles do not look smaller than the rows.
+    QFont font(QString::fromLatin1(kFontFamily));
+    font.setPointSize(kFontPoints);
+    return font;
+  }
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) {
     return QAbstractTableModel::headerData(section, orientation, role);
   }

@@ -99,6 +99,8 @@ TEST_F(GuiBackupList, ListsTheBackupsAndScanFollowsTheSelection) {
   EXPECT_FALSE(name.siblingAtColumn(Col::kModel).data(Qt::DecorationRole).isValid());
   EXPECT_EQ(name.data(Qt::FontRole).value<QFont>().family(), "Lucida Grande");
   EXPECT_EQ(name.data(Qt::FontRole).value<QFont>().pointSize(), 11);
+  EXPECT_EQ(window_->backupModel()->headerData(Col::kName, Qt::Horizontal, Qt::FontRole),
+            name.data(Qt::FontRole));  // the header matches the rows
   EXPECT_GT(devicePicture("ipad", 16).width(), devicePicture("iphone", 16).width());
   EXPECT_FALSE(window_->backupListHint()->isVisibleTo(&*window_));
 
