@@ -14,8 +14,10 @@
 #include <QPushButton>
 #include <QStackedLayout>
 #include <QTableView>
+#include <QToolButton>
 
 #include "gui/result_widget.h"
+#include "gui/thumbnail_grid.h"
 #include "results/result_view_controller.h"
 
 namespace tamsel {
@@ -105,9 +107,18 @@ void ResultWidget::setUpKeyboard() {
     QTableView* t = tables_[i];
     t->setTabKeyNavigation(false);  // Tab leaves the table instead of walking its cells
     t->installEventFilter(this);
+    // The table/thumbnails switch sits above the table, so Tab reaches it first.
+    if (PictureViews* views = pictureViews_[i]) {
+      chain(views->tableButton());
+      chain(views->thumbnailsButton());
+    }
     chain(t);
     for (QWidget* w : panels_[i]->findChildren<QWidget*>()) {
       if (w == t || t->isAncestorOf(w)) continue;
+      if (pictureViews_[i] &&
+          (w == pictureViews_[i]->tableButton() || w == pictureViews_[i]->thumbnailsButton())) {
+        continue;
+      }
       if (auto* area = qobject_cast<QPlainTextEdit*>(w)) area->setTabChangesFocus(true);
       chain(w);
     }

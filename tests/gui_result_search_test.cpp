@@ -16,6 +16,7 @@
 
 #include "events/notification_names.h"
 #include "gui/result_widget.h"
+#include "gui/thumbnail_grid.h"
 #include "results/result_view_controller.h"
 #include "tests/fixtures/fake_result_view.h"
 
@@ -153,6 +154,11 @@ TEST_F(GuiSearch, TabGoesFromTheCategoriesToTheBoxTheTableAndThePreview) {
   EXPECT_EQ(QApplication::focusWidget(), table());
   QTest::keyClick(table(), Qt::Key_Tab);
   EXPECT_EQ(QApplication::focusWidget(), screen_.fieldWidget(ResultField::messageContent));
+  // A picture category's table/thumbnails switch comes before its table.
+  PictureViews* views = screen_.pictureViews(Category::Photo);
+  ASSERT_NE(views, nullptr);
+  EXPECT_EQ(views->tableButton()->nextInFocusChain(), views->thumbnailsButton());
+  EXPECT_EQ(views->thumbnailsButton()->nextInFocusChain(), screen_.table(Category::Photo));
 }
 
 TEST_F(GuiSearch, StoppedScanNoticeUntilTheNextScan) {
