@@ -16,6 +16,7 @@
 #include <QScrollBar>
 #include <QTableView>
 #include <map>
+#include <tuple>
 
 #include "events/notification_names.h"
 #include "gui/main_window.h"
@@ -296,6 +297,41 @@ TEST_F(GuiScreen, TitleNamesTheScannedSourceOnItsLeft) {
   EXPECT_EQ(source->toolTip().toStdString(), longName);
 }
 
+// Selecting a calendar row shows its dates.
+TEST_F(GuiScreen, CalendarRowShowsItsDates) {
+  auto entry = std::make_shared<PRCalenderNode>();
+  entry->startDate = "05-15-2014 15:00";
+  post(notify::kScanCalenderInfo, entry);
+  presenter_.actCalender();
+  screen_.show();
+  EXPECT_EQ(screen_.fieldText(ResultField::calStartDate), "Start: 05-15-2014 15:00");
+  EXPECT_TRUE(screen_.fieldWidget(ResultField::calStartDate)->isVisibleTo(&screen_));
+}
+
+// A found file's details with a long name are cut at the edge (whole in the tooltip) and
+// never widen the preview.
+TEST_F(GuiScreen, FoundFileDetailsStayInsideThePanel) {
+  host_.raw = true;
+  auto f = std::make_shared<PRScanListNode>();
+  f->nodeName = std::string(300, 'n') + ".pdf";
+  f->nodeSizeString = "1.20M";
+  f->fileType = "Document";
+  f->createTime = "2014-05-12 10:20:00";
+  post(notify::kBlackBerryRawRecoveryFileInfo, f);
+  presenter_.ClickBBDocument();
+  screen_.resize(850, 560);
+  screen_.show();
+  QCoreApplication::processEvents();
+  QWidget* details = screen_.fieldWidget(ResultField::rawDocumentDetails);
+  ASSERT_NE(details, nullptr);
+  const QString whole = screen_.fieldText(ResultField::rawDocumentDetails);
+  EXPECT_TRUE(whole.startsWith("Name: nnn"));
+  EXPECT_EQ(details->toolTip(), whole);
+  EXPECT_TRUE(details->isVisibleTo(&screen_));
+  EXPECT_LE(details->parentWidget()->width(), 280);
+  EXPECT_GE(details->height(), 4 * details->fontMetrics().lineSpacing());
+}
+
 // Every text the presenter gives a phone record's preview has a place on its panel.
 TEST_F(GuiScreen, PhonePreviewFieldsHaveLabels) {
   for (ResultField f : {ResultField::photoFileName, ResultField::photoFileSize,
@@ -391,8 +427,8 @@ TEST_F(GuiScreen, AlertsSavePanelSheetAndDesktop) {
   EXPECT_TRUE(text->window()->isVisible());
 }
 
-// A click on a header sorts through the presenter and leaves the mark where the presenter
-// says: dates chronologically, reversed by a second click; the tick column sorts nothing.
+// A click on a header sorts through the presenter and leaves the mark where it says: dates
+// chronologically, reversed by a second click; the tick column sorts nothing.
 TEST_F(GuiScreen, ClickingTheDateHeaderOrdersRowsByDate) {
   for (auto [name, date] :
        {std::pair{"new", "01-02-2014 08:00"}, std::pair{"old", "12-31-2013 23:59"},
@@ -406,50 +442,38 @@ TEST_F(GuiScreen, ClickingTheDateHeaderOrdersRowsByDate) {
   presenter_.ScanFinishOnMainThread();  // opens on the call history
   screen_.resize(850, 560);
   screen_.show();
-  QTableView* table = screen_.table(Category::CallHistory);
-  QHeaderView* header = table->horizontalHeader();
+  QHeaderView* header = screen_.table(Category::CallHistory)->horizontalHeader();
   RecordTableModel& m = *screen_.model(Category::CallHistory);
   const int date = m.columnOf(kColumnDate);
+  // Clicks the header of `column`; the names in row order, then the mark.
   auto click = [&](int column) {
     const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
                     header->height() / 2);
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
-  };
-  auto names = [&] {
     QStringList out;
     for (int r = 0; r < m.rowCount(); ++r)
       out << m.index(r, m.columnOf(kColumnName)).data().toString();
-    return out.join(',');
+    return std::tuple(out.join(',').toStdString(), header->sortIndicatorSection(),
+                      header->sortIndicatorOrder());
   };
-  EXPECT_EQ(names(), "new,old,mid");
   EXPECT_EQ(header->sortIndicatorSection(), -1);
-  click(date);
-  EXPECT_EQ(names(), "old,mid,new");
-  EXPECT_EQ(header->sortIndicatorSection(), date);
-  EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
-  click(date);
-  EXPECT_EQ(names(), "new,mid,old");
-  EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
-  click(0);  // the tick column
-  EXPECT_EQ(names(), "new,mid,old");
-  EXPECT_EQ(header->sortIndicatorSection(), date);
-  EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+  EXPECT_EQ(click(date), std::tuple("old,mid,new", date, Qt::AscendingOrder));
+  EXPECT_EQ(click(date), std::tuple("new,mid,old", date, Qt::DescendingOrder));
+  EXPECT_EQ(click(0), std::tuple("new,mid,old", date, Qt::DescendingOrder));  // the tick column
 }
 
-// The deleted column says "Yes" for the rows of deleted phone records and nothing for the
-// others; tables of BlackBerry records, which have no such mark, hide it.
+// The deleted column says "Yes" on deleted phone records' rows; tables of BlackBerry records,
+// which have no such mark, hide it.
 TEST_F(GuiScreen, DeletedColumnSaysYesForDeletedRows) {
-  auto live = std::make_shared<PRContactNode>();
-  live->contactName = "kept";
-  auto gone = std::make_shared<PRContactNode>();
-  gone->contactName = "gone";
-  post(notify::kScanContactInfo, live);
-  post(notify::kScanDelContactInfo, gone);
+  for (bool gone : {false, true}) {
+    auto k = std::make_shared<PRContactNode>();
+    k->contactName = gone ? "gone" : "kept";
+    post(gone ? notify::kScanDelContactInfo : notify::kScanContactInfo, k);
+  }
   presenter_.actContact();
   RecordTableModel& m = *screen_.model(Category::Contact);
   const int deleted = m.columnOf(kColumnDeleted);
   ASSERT_GE(deleted, 1);
-  EXPECT_EQ(m.headerData(deleted, Qt::Horizontal).toString(), "Deleted");
   EXPECT_FALSE(screen_.table(Category::Contact)->isColumnHidden(deleted));
   ASSERT_EQ(m.rowCount(), 2);
   EXPECT_EQ(m.index(0, deleted).data().toString(), "");
@@ -468,15 +492,13 @@ class GuiTableFit : public testing::WindowTest {
 
   void expectFitted(Category c) {
     SCOPED_TRACE(static_cast<int>(c));
-    PRResultViewController* p = app_->resultViewController();
-    p->showCategory(c);
+    app_->resultViewController()->showCategory(c);
     QCoreApplication::processEvents();
     ResultWidget& screen = *window_->resultWidget();
-    auto* table = static_cast<ResultTableView*>(screen.table(c));
+    QTableView* table = screen.table(c);
     RecordTableModel& m = *screen.model(c);
     ASSERT_GT(m.rowCount(), 0);
     QHeaderView* header = table->horizontalHeader();
-    const QFontMetrics headerFont(header->font());
     const int headerMargin = header->style()->pixelMetric(QStyle::PM_HeaderMargin);
     int total = 0;
     std::string widths;  // for the message of a failure
@@ -486,7 +508,7 @@ class GuiTableFit : public testing::WindowTest {
       const int width = table->columnWidth(col);
       total += width;
       widths += title.toStdString() + "=" + std::to_string(width) + " ";
-      EXPECT_GE(width, headerFont.horizontalAdvance(title) + 2 * headerMargin)
+      EXPECT_GE(width, QFontMetrics(header->font()).horizontalAdvance(title) + 2 * headerMargin)
           << title.toStdString();
       const RecordColumn* rc = findRecordColumn(c, m.columnId(col));
       const bool shortValues = rc && (rc->order != ColumnOrder::text || rc->id == kColumnPhone);
@@ -505,61 +527,52 @@ TEST_F(GuiTableFit, HeadersAndShortValuesAreWholeAtTheWindowSize) {
   app_->showResultView();
   const char* date = "12-07-2026 10:15";
   const char* phone = "+46 70 123 45 67";
-  for (bool deleted : {false, true}) {
-    auto photo = std::make_shared<PRPhotoAndVideoNode>();
-    photo->fileNodeName = deleted ? "IMG_0002.MOV" : "IMG_0001.JPG";
-    photo->fileNodeSize = "118.56M";
-    post(notify::kScanPhotoAndVideo, photo);
-    auto k = std::make_shared<PRContactNode>();
-    k->contactName = deleted ? "Erik Sandberg" : "Anna Lindqvist";
-    k->contactCompany = "Designer Lindqvist Design";
-    k->contactPhone = phone;
-    k->contactEmail = "anna@lindqvist.example";
-    post(deleted ? notify::kScanDelContactInfo : notify::kScanContactInfo, k);
-    auto msg = std::make_shared<PRMessageNode>();
-    msg->messageName = "Anna Lindqvist";
-    msg->messagePhone = phone;
-    msg->messageType = "Received";
-    msg->messageDate = date;
-    msg->messageContent =
-        deleted ? "Deleted" : "Running 10 minutes late, sorry! See you at the station";
-    post(deleted ? notify::kScanDelMessageInfo : notify::kScanMessageInfo, msg);
-    auto note = std::make_shared<PRNoteNode>();
-    note->noteTitle = deleted ? "Old list" : "Shopping list for the weekend trip";
-    note->noteContent = "Milk, bread, coffee, batteries and a map of the coast";
-    note->noteDate = date;
-    post(deleted ? notify::kScanDelNoteInfo : notify::kScanNoteInfo, note);
-    auto call = std::make_shared<PRCallHistoryNode>();
-    call->callName = "Anna Lindqvist";
-    call->callPhone = phone;
-    call->callType = "Outgoing";
-    call->callTime = deleted ? 7300 : 45;
-    call->callDuration = deleted ? "2 hours" : "45 seconds";
-    call->callDate = date;
-    post(deleted ? notify::kScanDelCallHistoryInfo : notify::kScanCallHistoryInfo, call);
-    auto event = std::make_shared<PRCalenderNode>();
-    event->calTitle = deleted ? "Dentist" : "Quarterly planning meeting";
-    event->location = "Storgatan 1 Stockholm";
-    event->startDate = date;
-    event->endDate = "12-08-2026 11:45";
-    event->calNote = "Bring the budget";
-    post(deleted ? notify::kScanDelCalenderInfo : notify::kScanCalenderInfo, event);
-    auto mark = std::make_shared<PRBookMarkNode>();
-    mark->bookMarkTitle = deleted ? "News" : "Public transport timetables";
-    mark->bookMarkURL = "https://timetables.example/stockholm/routes?line=4";
-    post(deleted ? notify::kScanDelBookMarkInfo : notify::kScanBookMarkInfo, mark);
-    auto appFile = std::make_shared<PRFaceTwitterNode>();
-    appFile->faceTwitterFileName = deleted ? "avatar.png" : "timeline-cache.sqlite";
-    appFile->fileSize = "2.01M";
-    post(notify::kScanFaceTwitterInfo, appFile);
-    auto mms = std::make_shared<PRBlackBerryMMSMessageNode>();
-    mms->numberName = "+1 (415) 555-0100";
-    mms->contentDataName = "/store/mms/IMG_2231.jpg";
-    mms->contentType = "image/jpeg";
-    mms->contentText = "The view from the top";
-    mms->contentData = ByteRef::fromBytes(Bytes(123456, 1));
-    post(notify::kBlackBerryMMSMessageInfo, mms);
-  }
+  const char* name = "Anna Lindqvist";
+  const char* longText = "Running 10 minutes late, sorry! See you at the station";
+  // Deleted phone records, so that their tables show the deleted column.
+  auto photo = std::make_shared<PRPhotoAndVideoNode>();
+  photo->fileNodeName = "IMG_0002.MOV";
+  photo->fileNodeSize = "118.56M";
+  post(notify::kScanPhotoAndVideo, photo);
+  auto k = std::make_shared<PRContactNode>();
+  k->contactName = name;
+  k->contactPhone = phone;
+  post(notify::kScanDelContactInfo, k);
+  auto msg = std::make_shared<PRMessageNode>();
+  msg->messagePhone = phone;
+  msg->messageType = "Received";
+  msg->messageDate = date;
+  msg->messageContent = longText;
+  post(notify::kScanDelMessageInfo, msg);
+  auto note = std::make_shared<PRNoteNode>();
+  note->noteContent = longText;
+  note->noteDate = date;
+  post(notify::kScanDelNoteInfo, note);
+  auto call = std::make_shared<PRCallHistoryNode>();
+  call->callName = name;
+  call->callPhone = phone;
+  call->callType = "Outgoing";
+  call->callTime = 7300;
+  call->callDuration = "2 hours";
+  call->callDate = date;
+  post(notify::kScanDelCallHistoryInfo, call);
+  auto event = std::make_shared<PRCalenderNode>();
+  event->location = "Storgatan 1 Stockholm";
+  event->startDate = event->endDate = date;
+  event->calNote = longText;
+  post(notify::kScanDelCalenderInfo, event);
+  auto mark = std::make_shared<PRBookMarkNode>();
+  mark->bookMarkURL = "https://timetables.example/stockholm/routes?line=4";
+  post(notify::kScanDelBookMarkInfo, mark);
+  auto appFile = std::make_shared<PRFaceTwitterNode>();
+  appFile->faceTwitterFileName = "timeline-cache.sqlite";
+  appFile->fileSize = "2.01M";
+  post(notify::kScanFaceTwitterInfo, appFile);
+  auto mms = std::make_shared<PRBlackBerryMMSMessageNode>();
+  mms->contentDataName = "/store/mms/IMG_2231.jpg";
+  mms->contentText = longText;
+  mms->contentData = ByteRef::fromBytes(Bytes(123456, 1));
+  post(notify::kBlackBerryMMSMessageInfo, mms);
   PRResultViewController* p = app_->resultViewController();
   ASSERT_NE(p, nullptr);
   p->ScanFinishOnMainThread();
@@ -573,18 +586,16 @@ TEST_F(GuiTableFit, HeadersAndShortValuesAreWholeAtTheWindowSize) {
   app_->brawScan_ = true;
   app_->showResultView();
   for (const char* type : {"Image", "Video", "Audio", "Document", "Archive"}) {
-    for (bool deleted : {false, true}) {
-      auto f = std::make_shared<PRScanListNode>();
-      f->fileType = type;
-      f->nodeName = std::string("DCIM/100APPLE/IMG_0001.") + type;
-      f->nodeSizeString = "118.56M";
-      f->fileSizeNumber = 118560000;
-      f->createTime = date;
-      f->modifyTime = "01-31-2027 23:59";
-      f->bDeleted = deleted ? "Yes" : "";
-      f->validaty = deleted ? "Damaged (broken chain, cut short)" : "";
-      post(notify::kBlackBerryRawRecoveryFileInfo, f);
-    }
+    auto f = std::make_shared<PRScanListNode>();
+    f->fileType = type;
+    f->nodeName = std::string("DCIM/100APPLE/IMG_0001.") + type;
+    f->nodeSizeString = "118.56M";
+    f->fileSizeNumber = 118560000;
+    f->createTime = date;
+    f->modifyTime = "01-31-2027 23:59";
+    f->bDeleted = "Yes";
+    f->validaty = "Damaged (broken chain, cut short)";
+    post(notify::kBlackBerryRawRecoveryFileInfo, f);
   }
   p->ScanFinishOnMainThread();
   for (Category c : {Category::RawImage, Category::RawVideo, Category::RawAudio,

@@ -497,57 +497,41 @@ TEST_F(Selection, FilterColourAndSortActOnTheListOnScreen) {
 // length in seconds, the deleted mark): ascending first, reversed by a second click, ties in
 // their former order, rows without a value last; the header shows the mark.
 TEST_F(Selection, EveryColumnSortsByItsOwnValueAndTheHeaderShowsIt) {
-  struct Call {
-    const char* name;
-    int32_t seconds;
-    const char* duration;
-    bool deleted;
-  };
-  for (const Call& c : {Call{"a", 61, "1 minute", false}, Call{"b", 5, "5 seconds", true},
-                        Call{"c", 600, "10 minutes", false}, Call{"d", -1, "", true}}) {
+  for (auto [name, seconds, duration, deleted] :
+       {std::tuple{"a", 61, "1 minute", false}, std::tuple{"b", 5, "5 seconds", true},
+        std::tuple{"c", 600, "10 minutes", false}, std::tuple{"d", -1, "", true}}) {
     auto r = std::make_shared<PRCallHistoryNode>();
-    r->callName = c.name;
-    r->callPhone = c.name;
-    r->callTime = c.seconds;
-    r->callDuration = c.duration;
-    post(c.deleted ? notify::kScanDelCallHistoryInfo : notify::kScanCallHistoryInfo, r);
+    r->callName = r->callPhone = name;
+    r->callTime = seconds;
+    r->callDuration = duration;
+    post(deleted ? notify::kScanDelCallHistoryInfo : notify::kScanCallHistoryInfo, r);
   }
-  auto order = [&] {
-    return listed<PRCallHistoryNode>(Category::CallHistory, &PRCallHistoryNode::callName);
+  // The names in row order, then the header's mark ("+" ascending).
+  auto state = [&] {
+    const auto& [column, ascending] = view.sortIndicators[Category::CallHistory];
+    return listed<PRCallHistoryNode>(Category::CallHistory, &PRCallHistoryNode::callName) + " " +
+           column + (ascending ? "+" : "-");
   };
-  auto mark = [&](const char* column, bool ascending) {
-    return view.sortIndicators[Category::CallHistory] ==
-           std::make_pair(std::string(column), ascending);
+  auto click = [&](std::string_view column) {
+    pr.tableViewDidClickTableColumn(column);
+    return state();
   };
   pr.actCallHistory();
-  EXPECT_TRUE(mark("", true));
-  pr.tableViewDidClickTableColumn("Duration");
-  EXPECT_EQ(order(), "b,a,c,d,");
-  EXPECT_TRUE(mark("Duration", true));
+  EXPECT_EQ(state(), "a,b,c,d, +");
+  EXPECT_EQ(click("Duration"), "b,a,c,d, Duration+");
   EXPECT_EQ(view.tableSelection[Category::CallHistory], std::vector<int>{0});
-  pr.tableViewDidClickTableColumn("Duration");
-  EXPECT_EQ(order(), "c,a,b,d,");
-  EXPECT_TRUE(mark("Duration", false));
-  pr.tableViewDidClickTableColumn("Deleted");  // another column starts ascending
-  EXPECT_EQ(order(), "c,a,b,d,");
-  EXPECT_TRUE(mark("Deleted", true));
-  pr.tableViewDidClickTableColumn("Deleted");
-  EXPECT_EQ(order(), "b,d,c,a,");
-  EXPECT_TRUE(mark("Deleted", false));
+  EXPECT_EQ(click("Duration"), "c,a,b,d, Duration-");
+  EXPECT_EQ(click("Deleted"), "c,a,b,d, Deleted+");  // another column starts ascending
+  EXPECT_EQ(click("Deleted"), "b,d,c,a, Deleted-");
   // The tick column and unknown columns change neither the rows nor the mark.
-  for (std::string_view column : {kColumnTick, std::string_view("Kind")}) {
-    pr.tableViewDidClickTableColumn(column);
-    EXPECT_EQ(order(), "b,d,c,a,");
-    EXPECT_TRUE(mark("Deleted", false));
-  }
+  EXPECT_EQ(click(kColumnTick), "b,d,c,a, Deleted-");
+  EXPECT_EQ(click("Kind"), "b,d,c,a, Deleted-");
   // The deleted-only filter and a category switch show the list order again, unmarked.
   pr.actCheck(true);
-  EXPECT_EQ(order(), "b,d,");
-  EXPECT_TRUE(mark("", true));
+  EXPECT_EQ(state(), "b,d, +");
   pr.tableViewDidClickTableColumn("Deleted");
   pr.actCallHistory();
-  EXPECT_EQ(order(), "a,b,c,d,");
-  EXPECT_TRUE(mark("", true));
+  EXPECT_EQ(state(), "a,b,c,d, +");
 }
 
 // Card dates sort as dates across years (as texts 01-02-2026 would come first); the filter
