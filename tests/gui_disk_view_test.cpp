@@ -387,8 +387,7 @@ TEST_F(GuiDiskView, AnImageAddedTwiceIsListedOnce) {
     }
     return n;
   };
-  // The same path, another spelling, a link; then the image the environment offers, which
-  // is not the user's to keep.
+  // The same path, another spelling, a link, then the image the environment offers.
   for (const fs::path& chosen :
        {image, image, tmp_.path() / "sub" / ".." / "twice.img", tmp_.path() / "link.img", card_}) {
     SCOPED_TRACE(chosen.string());

@@ -41,8 +41,7 @@ TEST(RecordColumnValues, DatesDurationsAndCase) {
   EXPECT_EQ(foldCase("\xC3"), "\xC3");  // a cut sequence is left alone
 }
 
-// Every category keeps its columns and titles in order and has unique ids; the columns only
-// phone-backup records fill are marked.
+// Each category's columns in order, with unique ids; those only phone records fill marked.
 TEST(RecordColumns, EachCategoryListsItsColumns) {
   const struct {
     Category category;
@@ -88,18 +87,16 @@ struct CellCase {
   const char* what;
   Category category;
   std::string_view column;
-  std::function<std::shared_ptr<PRNode>()> record;
+  std::shared_ptr<PRNode> record;
   std::string text;
   std::optional<ColumnSortKey> key;
 };
 
 template <class T>
-std::function<std::shared_ptr<PRNode>()> make(std::function<void(T&)> fill) {
-  return [fill] {
-    auto r = std::make_shared<T>();
-    fill(*r);
-    return std::shared_ptr<PRNode>(r);
-  };
+std::shared_ptr<PRNode> make(const std::function<void(T&)>& fill) {
+  auto r = std::make_shared<T>();
+  fill(*r);
+  return r;
 }
 
 TEST(RecordColumns, TextsAndSortKeysOfEachRecordClass) {
@@ -110,10 +107,8 @@ TEST(RecordColumns, TextsAndSortKeysOfEachRecordClass) {
        make<PRBlackBerryContentNode>([](auto& r) { r.filePathName = "/store/DCIM/Bee.JPG"; }),
        "Bee.JPG", Key(std::string("bee.jpg"))},
       {"content-store size: the byte count", Category::Photo, kColumnSize,
-       make<PRBlackBerryContentNode>([](auto& r) {
-         r.contentFileSize = "2.50K";
-         r.fileSize = 2500;
-       }),
+       make<PRBlackBerryContentNode>(
+           [](auto& r) { r.contentFileSize = "2.50K", r.fileSize = 2500; }),
        "2.50K", Key(uint64_t{2500})},
       {"phone media size: read from its text", Category::Photo, kColumnSize,
        make<PRPhotoAndVideoNode>([](auto& r) { r.fileNodeSize = "1.50M"; }), "1.50M",
@@ -148,10 +143,7 @@ TEST(RecordColumns, TextsAndSortKeysOfEachRecordClass) {
       {"MMS without attachment", Category::MMS, kColumnSize,
        make<PRBlackBerryMMSMessageNode>([](auto&) {}), "", std::nullopt},
       {"phone call length in seconds", Category::CallHistory, kColumnDuration,
-       make<PRCallHistoryNode>([](auto& r) {
-         r.callTime = 150;
-         r.callDuration = "2 minutes";
-       }),
+       make<PRCallHistoryNode>([](auto& r) { r.callTime = 150, r.callDuration = "2 minutes"; }),
        "2 minutes", Key(int64_t{150})},
       {"BlackBerry call length from its text", Category::CallHistory, kColumnDuration,
        make<PRBlackBerryCallNode>([](auto& r) { r.callDuration = "1 hour"; }), "1 hour",
@@ -165,10 +157,8 @@ TEST(RecordColumns, TextsAndSortKeysOfEachRecordClass) {
       {"deleted bookmark", Category::BookMark, kColumnDeleted,
        make<PRBookMarkNode>([](auto& r) { r.bDeleted = true; }), "Yes", Key(int64_t{1})},
       {"card file size: the whole length", Category::RawVideo, kColumnSize,
-       make<PRScanListNode>([](auto& r) {
-         r.nodeSizeString = "5.00G";
-         r.fileSizeNumber = 5000000123;
-       }),
+       make<PRScanListNode>(
+           [](auto& r) { r.nodeSizeString = "5.00G", r.fileSizeNumber = 5000000123; }),
        "5.00G", Key(uint64_t{5000000123})},
       {"card file modified", Category::RawImage, kColumnModified,
        make<PRScanListNode>([](auto& r) { r.modifyTime = "12-07-2026 09:05"; }), "12-07-2026 09:05",
@@ -184,9 +174,8 @@ TEST(RecordColumns, TextsAndSortKeysOfEachRecordClass) {
     SCOPED_TRACE(c.what);
     const RecordColumn* col = findRecordColumn(c.category, c.column);
     ASSERT_NE(col, nullptr);
-    const std::shared_ptr<PRNode> rec = c.record();
-    EXPECT_EQ(col->text(*rec), c.text);
-    EXPECT_EQ(col->sortKey(*rec), c.key);
+    EXPECT_EQ(col->text(*c.record), c.text);
+    EXPECT_EQ(col->sortKey(*c.record), c.key);
   }
 }
 

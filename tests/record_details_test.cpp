@@ -1,5 +1,4 @@
-// The details lines of every record class the result screen shows: which fields give a line,
-// in which order, and how flags, sizes and blank texts are written.
+// The details lines of every record class the result screen shows.
 #include "results/record_details.h"
 
 #include <gtest/gtest.h>
@@ -44,10 +43,8 @@ std::vector<Case> cases() {
        {{"Kind", "Picture"}, {"Path", "/b/ab/abcd"}}},
       {"Video", make<PRPhotoAndVideoNode>([](auto& p) { p.bmov = true; }), {{"Kind", "Video"}}},
       {"Contact",
-       make<PRContactNode>([](auto& c) {
-         c.imageData = ByteRef::fromBytes(Bytes(1500, 1));
-         c.bDeleted = true;
-       }),
+       make<PRContactNode>(
+           [](auto& c) { c.imageData = ByteRef::fromBytes(Bytes(1500, 1)), c.bDeleted = true; }),
        {{"Picture", "1.50K"}, {"Deleted", "Yes"}}},
       {"Sms", make<PRMessageNode>([](auto& m) { m.messageContent = "hi"; }), {}},
       {"IMessage",
@@ -64,8 +61,7 @@ std::vector<Case> cases() {
       {"AppFile", make<PRFaceTwitterNode>([](auto& f) { f.fileSize = "1.00K"; }), {}},
       {"BlackBerryContact",
        make<PRBlackBerryContactNode>([](auto& c) {
-         c.categories = " Business ";
-         c.contactImageData = ByteRef::fromBytes({1, 2, 3});
+         c.categories = " Business ", c.contactImageData = ByteRef::fromBytes({1, 2, 3});
        }),
        {{"Categories", "Business"}, {"Picture", "3.00B"}}},
       {"BlackBerryCall", make<PRBlackBerryCallNode>([](auto& c) { c.CallName = " Bo"; }), {}},
@@ -74,7 +70,7 @@ std::vector<Case> cases() {
        {{"Unicode", "Yes"}}},
       {"MmsInAFolder",
        make<PRBlackBerryMMSMessageNode>([](auto& m) {
-         m.contentDataName = "/store/mms/pic.png";
+         m.contentDataName = "/store/mms/pic.png",
          m.contentData = ByteRef::fromBytes(Bytes(2048, 0));
        }),
        {{"Attachment path", "/store/mms/pic.png"}, {"Attachment size", "2.05K"}}},
@@ -86,10 +82,8 @@ std::vector<Case> cases() {
        make<PRBlackBerryCalenderNode>([](auto& c) { c.bbCalSubject = "Y"; }),
        {}},
       {"ContentStore",
-       make<PRBlackBerryContentNode>([](auto& c) {
-         c.filePathName = "/store/doc/list.txt";
-         c.ContentFileType = "Document";
-       }),
+       make<PRBlackBerryContentNode>(
+           [](auto& c) { c.filePathName = "/store/doc/list.txt", c.ContentFileType = "Document"; }),
        {{"Kind", "Document"}, {"Path", "/store/doc/list.txt"}}},
       {"DeletedDamagedFoundFile",
        found("Image", true, true),
@@ -108,10 +102,7 @@ std::vector<Case> cases() {
         {"Modified", "2014-05-13 11:00:00"}}},
       // The size text the scan gave wins over the length.
       {"FoundFileSizeText",
-       make<PRScanListNode>([](auto& f) {
-         f.nodeSizeString = "2.00M";
-         f.fileSizeNumber = 7;
-       }),
+       make<PRScanListNode>([](auto& f) { f.nodeSizeString = "2.00M", f.fileSizeNumber = 7; }),
        {{"Size", "2.00M"}}},
       {"NoShownClass", std::make_shared<PRTreeDirNode>(), {}},
   };
@@ -121,8 +112,7 @@ TEST(RecordDetails, LinesOfTheFieldsWithAValueForEveryRecordClass) {
   for (const Case& c : cases()) EXPECT_EQ(recordDetails(*c.record), c.expected) << c.name;
 }
 
-// Blank texts give no line; one "Label: value" per line, a line break inside a value does not
-// start a line of its own.
+// Blank texts give no line; a line break inside a value starts no line of its own.
 TEST(RecordDetailsText, BlankFieldsAndLineBreaks) {
   PRScanListNode blank;
   blank.nodeName = "  ";

@@ -124,8 +124,7 @@ TEST_F(Preview, MessageCallNoteAndBookmarkTexts) {
   EXPECT_EQ(view.text(ResultField::calEndDate), "End: 04-03-2013 10:00");
 }
 
-// A BlackBerry SMS names its sender by the backup's contact with that number (blanks and
-// dashes ignored), else by the number, and shows its date.
+// An SMS names its sender by the contact with that number (blanks and dashes ignored).
 TEST_F(Preview, MessageNameAndDateComeFromTheRecord) {
   auto ann = std::make_shared<PRBlackBerryContactNode>();
   ann->contactName = "Lee Ann ";
@@ -160,8 +159,7 @@ TEST_F(Preview, MessageNameAndDateComeFromTheRecord) {
   EXPECT_EQ(view.text(ResultField::messageDetails), "Service: iMessage");
 }
 
-// An MMS shows who, its attachment's name and kind, its text, and its picture; a row with
-// another attachment clears the picture.
+// An MMS shows its fields and picture; a row with another attachment clears the picture.
 TEST_F(Preview, MmsShowsItsFieldsAndPicture) {
   auto pic = std::make_shared<PRBlackBerryMMSMessageNode>();
   pic->numberName = "Ann Lee +1555 ";
