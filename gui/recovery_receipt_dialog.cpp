@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -51,14 +52,25 @@ RecoveryReceiptDialog::RecoveryReceiptDialog(const RecoveryReport& report,
   setWindowTitle(QStringLiteral("Recovery finished"));
   setObjectName(QStringLiteral("recoveryReceipt"));
   auto* v = new QVBoxLayout(this);
-  const size_t failed = report.failures.size();
-  QString text = qs(recoverySummary(report)) + QStringLiteral(".");
-  if (report.cancelled) text += QStringLiteral("\nThe recovery was stopped.");
-  text +=
-      QStringLiteral("\n%1 written, %2 failed.")
+  // A file written with unreadable parts is listed among the failures but was written.
+  const size_t failed =
+      report.failures.size() -
+      std::min(report.failures.size(), static_cast<size_t>(std::max(report.incomplete, 0)));
+  // The counts first, then where the files are and what is only partly there.
+  QString text =
+      QStringLiteral("%1 written, %2 failed.")
           .arg(report.written.size() == 1 ? QStringLiteral("1 file")
                                           : QStringLiteral("%1 files").arg(report.written.size()))
           .arg(failed);
+  text += QStringLiteral("\nFolder: ") + folder_;
+  if (report.incomplete > 0) {
+    text += QStringLiteral(
+                "\n%1 of them incomplete: %2 unreadable bytes of the card written as "
+                "zeros.")
+                .arg(report.incomplete)
+                .arg(report.unreadableBytes);
+  }
+  if (report.cancelled) text += QStringLiteral("\nThe recovery was stopped.");
   summary_ = new QLabel(text, this);
   summary_->setObjectName(QStringLiteral("receiptSummary"));
   summary_->setWordWrap(true);

@@ -92,6 +92,15 @@ TEST(GuiReceipt, WithoutFailuresTheListIsHidden) {
   d.show();
   EXPECT_TRUE(d.summary()->text().contains("1 file written, 0 failed."));
   EXPECT_FALSE(d.failures()->isVisible());
+
+  // A file written with unreadable parts counts as written, and says so.
+  r.failures = {"found file a.jpg incomplete: 512 unreadable bytes written as zeros"};
+  r.incomplete = 1;
+  r.unreadableBytes = 512;
+  RecoveryReceiptDialog partial(r, nullptr);
+  const QString text = partial.summary()->text();
+  EXPECT_TRUE(text.contains("1 file written, 0 failed.")) << text.toStdString();
+  EXPECT_TRUE(text.contains("1 of them incomplete: 512 unreadable bytes")) << text.toStdString();
 }
 
 TEST(GuiSavePanel, StartsInDocumentsElseHome) {
