@@ -340,7 +340,11 @@ void DiskViewWidget::reselect(const std::string& devicePath, int32_t deviceIndex
 
 void DiskViewWidget::selectionChanged() {
   const std::shared_ptr<PRDiskInfoNode> row = selectedRow();
-  scan_->setEnabled(row != nullptr && controller_ != nullptr);
+  // An image file that went away has nothing to scan.
+  const bool gone = row &&
+                    (row->bImageFile || (controller_ && controller_->canRemoveImage(*row))) &&
+                    !QFileInfo::exists(qs(row->diskdev));
+  scan_->setEnabled(row != nullptr && controller_ != nullptr && !gone);
   removeImage_->setEnabled(row != nullptr && controller_ && controller_->canRemoveImage(*row));
   detail_->setText(row ? detailText(*row) : QString());
   if (controller_) controller_->outlineViewSelectionDidChange(row);

@@ -344,6 +344,7 @@ TEST_F(GuiDiskView, RemovedImagesLeaveTheViewAndTheListButTheirFilesStay) {
     SCOPED_TRACE(image.string());
     disks().tree()->setCurrentItem(disks().diskItem(qs(image)));
     ASSERT_TRUE(disks().removeImageButton()->isEnabled());
+    EXPECT_EQ(disks().scanButton()->isEnabled(), !deleteKey);  // a missing file is not scanned
     if (deleteKey) QTest::keyClick(disks().tree(), Qt::Key_Delete);
     if (!deleteKey) disks().removeImageButton()->click();
     EXPECT_EQ(disks().diskItem(qs(image)), nullptr);
