@@ -152,16 +152,15 @@ Json toJson(const PRCalenderNode& r, const ByteFields&) {
 }
 
 Json toJson(const PRPhotoAndVideoNode& r, const ByteFields&) {
-  return Json{{"fileNodeName", r.fileNodeName},
-              {"fileNodeSize", r.fileNodeSize},
-              {"filePath", r.filePath},
-              {"bSelected", r.bSelected.get()},
-              {"bmov", r.bmov.get()}};
+  return Json{{"fileNodeName", r.fileNodeName}, {"fileNodeSize", r.fileNodeSize},
+              {"filePath", r.filePath},         {"originPath", r.originPath},
+              {"bSelected", r.bSelected.get()}, {"bmov", r.bmov.get()}};
 }
 
 Json toJson(const PRFaceTwitterNode& r, const ByteFields&) {
   return Json{{"faceTwitterFileName", r.faceTwitterFileName},
               {"faceTwitterFilePath", r.faceTwitterFilePath},
+              {"originPath", r.originPath},
               {"fileSize", r.fileSize},
               {"bSelected", r.bSelected.get()}};
 }

@@ -45,6 +45,9 @@ struct PRPhotoAndVideoNode : PRNode {
   std::string fileNodeName;
   std::string fileNodeSize;
   std::string filePath;
+  // The backup's own stored file when filePath is its clear copy in the run folder (an
+  // encrypted backup); empty when filePath is the backup's file itself.
+  std::string originPath;
   Flag bSelected;
   Flag bmov;
 };
@@ -130,6 +133,8 @@ struct PRCalenderNode : PRNode {
 struct PRFaceTwitterNode : PRNode {
   std::string faceTwitterFileName;
   std::string faceTwitterFilePath;
+  // As PRPhotoAndVideoNode::originPath, for faceTwitterFilePath.
+  std::string originPath;
   std::string fileSize;
   Flag bSelected;
 };

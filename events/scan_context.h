@@ -49,6 +49,10 @@ struct ScanContext {
   // Told how far the work before a phone backup's steps has come (deriving its key,
   // decrypting its files): what is being done, and the work done of the whole. May be empty.
   std::function<void(std::string_view stage, uint64_t done, uint64_t total)> preparationProgress;
+  // While an encrypted phone backup is read from its clear copy: the copy's folder (in
+  // runDir) and the user's backup folder it mirrors. Both empty otherwise.
+  std::filesystem::path clearBackupFolder;
+  std::filesystem::path backupFolder;
 
   bool stopped() const { return stopRequested.load(std::memory_order_relaxed); }
 

@@ -171,6 +171,7 @@ ScanOutcome scanPhoneBackup(const std::string& path, ScanContext& ctx) {
   // An encrypted backup is read from a clear copy in the run folder; outcomes and messages
   // still name the user's folder.
   std::string readFrom = path;
+  bool fromClearCopy = false;
   if (node && node->encrypted) {
     if (ctx.backupPassword.empty()) {
       o.fail(path + ": this backup is encrypted; its password is needed to read it");
@@ -191,6 +192,7 @@ ScanOutcome scanPhoneBackup(const std::string& path, ScanContext& ctx) {
     logDebug(path + ": " + std::to_string(clear.files) + " stored files (" +
              std::to_string(clear.bytes) + " bytes) decrypted into " + clear.folder.string());
     readFrom = clear.folder.string();
+    fromClearCopy = true;
   }
   wipeSecret(ctx.backupPassword);
   const std::filesystem::path folder(readFrom);
@@ -251,6 +253,9 @@ ScanOutcome scanPhoneBackup(const std::string& path, ScanContext& ctx) {
        }},
   };
   RecordCounter counter(ctx.nc);
+  // The records read from the clear copy name the backup's own files as their origin.
+  ctx.clearBackupFolder = fromClearCopy ? folder : std::filesystem::path();
+  ctx.backupFolder = fromClearCopy ? std::filesystem::path(path) : std::filesystem::path();
   for (const auto& [what, step] : steps) {
     if (ctx.stopped()) break;
     // A step that fails (out of memory, say) ends that step, not the scan.
@@ -260,6 +265,8 @@ ScanOutcome scanPhoneBackup(const std::string& path, ScanContext& ctx) {
       o.warnings.push_back(path + ": the " + what + " step ended early: " + e.what());
     }
   }
+  ctx.clearBackupFolder.clear();
+  ctx.backupFolder.clear();
   o.recordsPosted = counter.count();
   const bool stopped = ctx.stopped();
   for (std::string& w : ctx.warnings) o.warnings.push_back(path + ": " + std::move(w));

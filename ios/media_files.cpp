@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "events/notification_names.h"
+#include "ios/backup_files.h"
 #include "util/format.h"
 #include "util/log.h"
 #include "util/suffix_types.h"
@@ -89,6 +90,22 @@ std::vector<std::string> listFolder(const fs::path& folder) {
   return out;
 }
 
+// The backup's own stored file for `readPath` when the backup is read from its clear copy.
+// The copy keeps each file under "ab/abcdef..."; the backup keeps it there or flat, and the
+// copy was made from the one its hashed name finds. Empty when the backup is read directly
+// or `readPath` is not in the copy.
+std::string originOf(const std::string& readPath, const ScanContext& ctx) {
+  if (ctx.clearBackupFolder.empty() || ctx.backupFolder.empty()) return {};
+  const std::string prefix = ctx.clearBackupFolder.string() + "/";
+  if (readPath.size() <= prefix.size() || readPath.compare(0, prefix.size(), prefix) != 0) {
+    return {};
+  }
+  const std::string_view name = lastComponent(readPath);
+  if (auto stored = findStoredFile(ctx.backupFolder, name)) return stored->string();
+  // Listed but not stored: the same place in the backup as in the copy.
+  return (ctx.backupFolder / readPath.substr(prefix.size())).string();
+}
+
 }  // namespace
 
 void GetMediaFileByNode(const PRTreeDirNode& entry, ScanContext& ctx) {
@@ -101,9 +118,11 @@ void GetMediaFileByNode(const PRTreeDirNode& entry, ScanContext& ctx) {
 
   // One size query serves both records; a missing stored file counts as 0 bytes.
   const std::optional<uint64_t> size = storedFileSize(entry.fileKey);
+  const std::string origin = originOf(entry.fileKey, ctx);
   if (picture || movie) {
     auto node = std::make_shared<PRPhotoAndVideoNode>();
     node->filePath = entry.fileKey;
+    node->originPath = origin;
     node->fileNodeName = std::string(name);
     node->fileNodeSize = sizeText(size.value_or(0));
     node->bmov = movie;
@@ -114,6 +133,7 @@ void GetMediaFileByNode(const PRTreeDirNode& entry, ScanContext& ctx) {
     node->fileSize = sizeText(*size);
     node->faceTwitterFileName = std::string(name);
     node->faceTwitterFilePath = entry.fileKey;
+    node->originPath = origin;
     ctx.nc.post(notify::kScanFaceTwitterInfo, std::shared_ptr<PRNode>(std::move(node)));
   }
 }

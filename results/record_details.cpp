@@ -51,9 +51,15 @@ const T* as(const PRNode& r) {
 std::vector<DetailLine> recordDetails(const PRNode& r) {
   Lines l;
   // Each class gives the fields its preview lines leave out; the BlackBerry call, memo and
-  // calendar records and the phone's app files leave none out.
+  // calendar records leave none out, and the phone's app files only the backup's own file
+  // when one is read from an encrypted backup's copy (the panel shows the copy's path).
   if (auto* p = as<PRPhotoAndVideoNode>(r)) {
-    l.text("Kind", p->bmov ? "Video" : "Picture").text("Path", p->filePath);
+    // A file of an encrypted backup is read from a copy that goes with the run: the path
+    // shown is the backup's own.
+    l.text("Kind", p->bmov ? "Video" : "Picture")
+        .text("Path", p->originPath.empty() ? p->filePath : p->originPath);
+  } else if (auto* app = as<PRFaceTwitterNode>(r)) {
+    l.text("Backup file", app->originPath);
   } else if (auto* c = as<PRContactNode>(r)) {
     l.size("Picture", c->imageData.size()).flag("Deleted", c->bDeleted);
   } else if (auto* m = as<PRMessageNode>(r)) {

@@ -601,13 +601,19 @@ void RecoveryWriter::copyPhoneFile(const std::string& source, const std::string&
 
 void RecoveryWriter::recoverPhotoAndVideo(const PRPhotoAndVideoNode& node) {
   count();
-  about(node.bmov ? "video" : "photo", "no", "backup file " + node.filePath);
+  // A file of an encrypted backup is copied from its decrypted copy; the report names the
+  // backup's own file, which outlives the run.
+  about(node.bmov ? "video" : "photo", "no",
+        node.originPath.empty() ? "backup file " + node.filePath
+                                : "encrypted backup file " + node.originPath);
   copyPhoneFile(node.filePath, node.fileNodeName, "photo or video");
 }
 
 void RecoveryWriter::recoverFaceBookAndTwitter(const PRFaceTwitterNode& node) {
   count();
-  about("app file", "no", "backup file " + node.faceTwitterFilePath);
+  about("app file", "no",
+        node.originPath.empty() ? "backup file " + node.faceTwitterFilePath
+                                : "encrypted backup file " + node.originPath);
   copyPhoneFile(node.faceTwitterFilePath, node.faceTwitterFileName, "app file");
 }
 

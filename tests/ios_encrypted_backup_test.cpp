@@ -420,21 +420,29 @@ TEST_F(EncryptedBackupTest, CommandLineScansWithThePasswordFile) {
   Json b = Json::parse(opened.out)["records"];
   ASSERT_FALSE(a.empty());
   EXPECT_EQ(a.size(), b.size());
-  // The records are the same but for where the stored files were read from.
+  // The records are the same but for where the stored files were read from, and the origin
+  // of those read from the clear copy: the backup's own stored file (none for the clear one).
+  std::map<std::string, size_t> withOrigin;
   for (auto& [cls, list] : a.items()) {
     ASSERT_TRUE(b.contains(cls)) << cls;
     ASSERT_EQ(list.size(), b[cls].size()) << cls;
     for (size_t i = 0; i < list.size(); ++i) {
       for (const char* path : {"filePath", "faceTwitterFilePath"}) {
         if (!list[i].contains(path)) continue;
-        EXPECT_EQ(fs::path(list[i][path].get<std::string>()).filename(),
-                  fs::path(b[cls][i][path].get<std::string>()).filename());
-        list[i].erase(path);
-        b[cls][i].erase(path);
+        const fs::path read = b[cls][i][path].get<std::string>();
+        const fs::path origin = b[cls][i]["originPath"].get<std::string>();
+        EXPECT_EQ(fs::path(list[i][path].get<std::string>()).filename(), read.filename());
+        EXPECT_EQ(list[i]["originPath"], "") << cls << " " << i;
+        EXPECT_EQ(origin, enc.folder / read.parent_path().filename() / read.filename());
+        EXPECT_TRUE(fs::is_regular_file(origin)) << origin;
+        ++withOrigin[cls];
+        for (Json* r : {&list[i], &b[cls][i]}) r->erase(path), r->erase("originPath");
       }
       EXPECT_EQ(list[i], b[cls][i]) << cls << " " << i;
     }
   }
+  EXPECT_GT(withOrigin["PRPhotoAndVideoNode"], 1u);
+  EXPECT_GT(withOrigin["PRFaceTwitterNode"], 0u);
 
   testing::CliRun bad =
       run("scan --password-file " + testing::shellQuote(wrong.string()) + " " + backup);
@@ -448,13 +456,35 @@ TEST_F(EncryptedBackupTest, CommandLineScansWithThePasswordFile) {
   EXPECT_EQ(missing.status, 2);
   EXPECT_NE(missing.err.find("password file"), std::string::npos) << missing.err;
 
-  // Recovery writes the clear photos.
+  // Recovery writes the clear photos; its receipt names the backup's own files as their
+  // origin, never the clear copy that went with the run (the clear backup's, its files).
+  const std::string files = " --category PRPhotoAndVideoNode --category PRFaceTwitterNode";
   const fs::path out = t_.path() / "out";
-  testing::CliRun rec =
-      run("recover --password-file " + testing::shellQuote(right.string()) + " " + backup + " " +
-          testing::shellQuote(out.string()) + " --category PRPhotoAndVideoNode");
+  testing::CliRun rec = run("recover --password-file " + testing::shellQuote(right.string()) + " " +
+                            backup + " " + testing::shellQuote(out.string()) + files);
   EXPECT_EQ(rec.status, plain.status) << rec.err;
   EXPECT_EQ(readWholeFile(out / "Photo&Video" / "IMG_0100.JPG"), enc.clearFiles.at(bigName_));
+  const fs::path clearOut = t_.path() / "clear-out";
+  testing::CliRun recPlain = run("recover " + testing::shellQuote(clear.string()) + " " +
+                                 testing::shellQuote(clearOut.string()) + files);
+  EXPECT_EQ(recPlain.status, plain.status) << recPlain.err;
+  const struct {
+    fs::path out, backup;
+    std::string says;
+  } receipts[] = {{out, enc.folder, "encrypted backup file "}, {clearOut, clear, "backup file "}};
+  for (const auto& r : receipts) {
+    const std::string csv = readWholeFile(r.out / "manifest.csv");
+    size_t named = 0;
+    for (size_t at = 0; (at = csv.find("," + r.says, at)) != std::string::npos; ++named) {
+      at += r.says.size() + 1;
+      const fs::path origin = csv.substr(at, csv.find(',', at) - at);
+      EXPECT_EQ(origin.parent_path().parent_path(), r.backup) << origin;
+      EXPECT_TRUE(fs::is_regular_file(origin)) << origin;
+    }
+    EXPECT_EQ(named, withOrigin["PRPhotoAndVideoNode"] + withOrigin["PRFaceTwitterNode"]) << csv;
+    EXPECT_EQ(csv.find(work.string()), std::string::npos) << csv;
+    EXPECT_EQ(readWholeFile(r.out / "report.html").find(work.string()), std::string::npos);
+  }
 
   EXPECT_EQ(snapshot(enc.folder), before) << "the backup changed";
   for (const auto& e : fs::recursive_directory_iterator(work)) {

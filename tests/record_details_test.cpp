@@ -42,6 +42,11 @@ std::vector<Case> cases() {
        make<PRPhotoAndVideoNode>([](auto& p) { p.filePath = "/b/ab/abcd"; }),
        {{"Kind", "Picture"}, {"Path", "/b/ab/abcd"}}},
       {"Video", make<PRPhotoAndVideoNode>([](auto& p) { p.bmov = true; }), {{"Kind", "Video"}}},
+      // Read from an encrypted backup's copy: the backup's own file, not the copy.
+      {"PhotoOfAnEncryptedBackup",
+       make<PRPhotoAndVideoNode>(
+           [](auto& p) { p.filePath = "/run/c/ab/abcd", p.originPath = "/b/ab/abcd"; }),
+       {{"Kind", "Picture"}, {"Path", "/b/ab/abcd"}}},
       {"Contact",
        make<PRContactNode>(
            [](auto& c) { c.imageData = ByteRef::fromBytes(Bytes(1500, 1)), c.bDeleted = true; }),
@@ -59,6 +64,10 @@ std::vector<Case> cases() {
       {"Bookmark", make<PRBookMarkNode>([](auto& b) { b.bDeleted = true; }), {{"Deleted", "Yes"}}},
       {"Calendar", make<PRCalenderNode>([](auto& e) { e.bDeleted = true; }), {{"Deleted", "Yes"}}},
       {"AppFile", make<PRFaceTwitterNode>([](auto& f) { f.fileSize = "1.00K"; }), {}},
+      {"AppFileOfAnEncryptedBackup",
+       make<PRFaceTwitterNode>(
+           [](auto& f) { f.faceTwitterFilePath = "/run/c/ab/abcd", f.originPath = "/b/ab/abcd"; }),
+       {{"Backup file", "/b/ab/abcd"}}},
       {"BlackBerryContact",
        make<PRBlackBerryContactNode>([](auto& c) {
          c.categories = " Business ", c.contactImageData = ByteRef::fromBytes({1, 2, 3});
