@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "disklib/disk_internal.h"
+#include "util/blkid_partitions.h"
 
 namespace fs = std::filesystem;
 
@@ -90,27 +91,13 @@ std::vector<PartitionInfo> imagePartitions(const std::string& path) {
   std::vector<PartitionInfo> out;
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return out;
-  blkid_probe pr = blkid_new_probe();
-  if (pr != nullptr && blkid_probe_set_device(pr, fd, 0, 0) == 0) {
-    blkid_probe_enable_superblocks(pr, 0);
-    blkid_probe_enable_partitions(pr, 1);
-    blkid_partlist list = blkid_probe_get_partitions(pr);
-    const int n = list != nullptr ? blkid_partlist_numof_partitions(list) : 0;
-    for (int i = 0; i < n; ++i) {
-      blkid_partition part = blkid_partlist_get_partition(list, i);
-      if (part == nullptr) continue;
-      const int number = blkid_partition_get_partno(part);
-      const blkid_loff_t start = blkid_partition_get_start(part);
-      const blkid_loff_t size = blkid_partition_get_size(part);
-      if (number <= 0 || number >= 255 || start < 0 || size <= 0) continue;
-      PartitionInfo p;
-      p.number = number;
-      p.start = static_cast<uint64_t>(start) * 512;
-      p.size = static_cast<uint64_t>(size) * 512;
-      out.push_back(p);
-    }
+  for (const BlkidPartition& part : readBlkidPartitions(fd)) {
+    PartitionInfo p;
+    p.number = part.number;
+    p.start = part.start;
+    p.size = part.size;
+    out.push_back(p);
   }
-  if (pr != nullptr) blkid_free_probe(pr);
   for (PartitionInfo& p : out) p.typeName = probeType(fd, p.start, p.size);
   ::close(fd);
   return out;

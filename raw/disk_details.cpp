@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "util/blkid_partitions.h"
 #include "util/log.h"
 
 namespace fs = std::filesystem;
@@ -228,33 +229,18 @@ void describeImageFile(const std::string& path, uint64_t size, DiskDetails& d) {
     logLine("Cannot open the image file " + path + " to read its partitions");
     return;
   }
-  blkid_probe pr = blkid_new_probe();
-  if (pr != nullptr && blkid_probe_set_device(pr, fd, 0, 0) == 0) {
-    blkid_probe_enable_superblocks(pr, 0);
-    blkid_probe_enable_partitions(pr, 1);
-    blkid_partlist list = blkid_probe_get_partitions(pr);
-    const int n = list != nullptr ? blkid_partlist_numof_partitions(list) : 0;
-    for (int i = 0; i < n; ++i) {
-      blkid_partition part = blkid_partlist_get_partition(list, i);
-      if (part == nullptr) continue;
-      const int number = blkid_partition_get_partno(part);
-      const blkid_loff_t start = blkid_partition_get_start(part);
-      const blkid_loff_t sectors = blkid_partition_get_size(part);
-      if (number <= 0 || number >= 255 || start < 0 || sectors <= 0) continue;
-      VolumeDetails v;
-      v.number = number;
-      // A partition that runs past the file's end holds only what the file has.
-      const uint64_t from = static_cast<uint64_t>(start) * 512;
-      v.sizeBytes = from >= size ? 0 : std::min(static_cast<uint64_t>(sectors) * 512, size - from);
-      if (v.sizeBytes > 0) {
-        ProbedVolume p = probeVolume(fd, from, v.sizeBytes);
-        v.label = p.label;
-        v.fileSystem = p.fileSystem;
-      }
-      d.partitions.push_back(v);
+  for (const BlkidPartition& part : readBlkidPartitions(fd)) {
+    VolumeDetails v;
+    v.number = part.number;
+    // A partition that runs past the file's end holds only what the file has.
+    v.sizeBytes = part.start >= size ? 0 : std::min(part.size, size - part.start);
+    if (v.sizeBytes > 0) {
+      ProbedVolume p = probeVolume(fd, part.start, v.sizeBytes);
+      v.label = p.label;
+      v.fileSystem = p.fileSystem;
     }
+    d.partitions.push_back(v);
   }
-  if (pr != nullptr) blkid_free_probe(pr);
   ProbedVolume whole = probeVolume(fd, 0, 0);
   d.label = whole.label;
   d.fileSystem = whole.fileSystem;
