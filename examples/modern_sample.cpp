@@ -47,26 +47,26 @@ std::string heicPicture() {
   return s;
 }
 
+// A call of the store: `date` in seconds since 2001, `originated` 1 when the phone made it.
+fx::CallStoreRow callRow(const std::string& address, double date, double duration,
+                         int64_t originated) {
+  fx::CallStoreRow row;
+  row.address = address;
+  row.date = date;
+  row.duration = duration;
+  row.originated = originated;
+  return row;
+}
+
 void addNewerStores(tt::IosBackupWriter& w, const fs::path& scratch) {
   const fs::path calls = scratch / "CallHistory.storedata";
-  std::vector<fx::CallStoreRow> rows(4);
-  rows[0].address = "+46 70 123 45 67";
-  rows[0].date = 631152000.0;
-  rows[0].duration = 187.6;
-  rows[0].originated = 1;
-  rows[1].address = "bob@mail.example";
-  rows[1].date = 631238400.0;
-  rows[1].duration = 605.0;
-  rows[1].originated = 0;
+  std::vector<fx::CallStoreRow> rows{
+      callRow("+46 70 123 45 67", 631152000.0, 187.6, 1),
+      callRow("bob@mail.example", 631238400.0, 605.0, 0),
+      callRow("+1 (415) 555-0142", 631300000.0, 0.0, 0),
+      callRow("+33 6 12 34 56 78", 631400000.0, 42.0, 1),
+  };
   rows[1].callType = fx::kCallTypeFaceTimeVideo;
-  rows[2].address = "+1 (415) 555-0142";
-  rows[2].date = 631300000.0;
-  rows[2].duration = 0.0;
-  rows[2].originated = 0;
-  rows[3].address = "+33 6 12 34 56 78";
-  rows[3].date = 631400000.0;
-  rows[3].duration = 42.0;
-  rows[3].originated = 1;
   fx::CallStoreOptions callOptions;
   callOptions.deleted = {3};
   fx::writeCallStore(calls, rows, callOptions);
