@@ -26,6 +26,18 @@ std::string dateText(int64_t seconds, bool clockTime) {
   return (clockTime ? formatClockTime(seconds) : formatUnixTime(seconds)).value_or("");
 }
 
+// The entry of a found file of `length` bytes, its kind going by the name's suffix.
+std::shared_ptr<PRScanListNode> newScanListNode(const std::string& name, uint64_t length,
+                                                const _rec_file_ele& ele) {
+  auto node = std::make_shared<PRScanListNode>();
+  node->fileType = rawScanKind(name);
+  node->fileSizeNumber = length;
+  node->nodeSizeString = size_to_unit(length);
+  node->nodeName = name;
+  node->setfile(ele);
+  return node;
+}
+
 }  // namespace
 
 std::shared_ptr<PRScanListNode> makeScanListNode(const _rec_file_ele& ele) {
@@ -34,13 +46,7 @@ std::shared_ptr<PRScanListNode> makeScanListNode(const _rec_file_ele& ele) {
   if (ele.pFileName != nullptr) {
     name.assign(ele.pFileName, ::strnlen(ele.pFileName, ele.file_name_len));
   }
-  auto node = std::make_shared<PRScanListNode>();
-  node->fileType = rawScanKind(name);
-  node->fileSizeNumber = ele.file_len;
-  node->nodeSizeString = size_to_unit(ele.file_len);
-  node->nodeName = name;
-  node->setfile(ele);
-  return node;
+  return newScanListNode(name, ele.file_len, ele);
 }
 
 std::string damageText(uint32_t flags) {
@@ -65,12 +71,7 @@ std::shared_ptr<PRScanListNode> makeScanListNode(const tamsel_found_file& given)
   const _rec_file_ele ele{f.file_start,
                           static_cast<uint32_t>(std::min<uint64_t>(f.file_len, UINT32_MAX)),
                           static_cast<uint32_t>(name.size()), name.data(), nullptr};
-  auto node = std::make_shared<PRScanListNode>();
-  node->fileType = rawScanKind(name);
-  node->fileSizeNumber = f.file_len;
-  node->nodeSizeString = size_to_unit(f.file_len);
-  node->nodeName = name;
-  node->setfile(ele);
+  auto node = newScanListNode(name, f.file_len, ele);
   node->foundFlags = f.flags;
   node->bDeleted = (f.flags & TAMSEL_FOUND_DELETED) != 0 ? "Yes" : "";
   const bool clock = (f.flags & TAMSEL_FOUND_CLOCK_TIMES) != 0;
