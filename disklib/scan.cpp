@@ -465,19 +465,30 @@ void readFoundFile(list_disk_struct* disk, void* buffer, _rec_file_ele* ele) {
   }
 }
 
+namespace {
+
+// Copies the found file `ref` (`length` bytes) of the disk at `path` to fd; `caller` names
+// the entry point in the log line of a disk that cannot be opened.
+int writeFound(const std::string& path, const FileRef& ref, uint64_t length, int fd,
+               uint64_t& unreadable, const char* caller) {
+  if (fd < 0) return EBADF;
+  std::string error;
+  std::unique_ptr<Device> device = Device::open(path, error);
+  if (!device) {
+    diskLog(std::string(caller) + ": " + error);
+    return EIO;
+  }
+  return copyToFd(*device, path, ref, length, fd, unreadable);
+}
+
+}  // namespace
+
 int writeFoundFile(list_disk_struct* disk, _rec_file_ele* ele, int fd, uint64_t* unreadable) {
   uint64_t zeroed = 0;
   if (unreadable == nullptr) unreadable = &zeroed;
   *unreadable = 0;
   if (disk == nullptr || ele == nullptr) return EINVAL;
-  if (fd < 0) return EBADF;
-  std::string error;
-  std::unique_ptr<Device> device = Device::open(disk->path, error);
-  if (!device) {
-    diskLog("writeFoundFile: " + error);
-    return EIO;
-  }
-  return copyToFd(*device, disk->path, refOf(ele), ele->file_len, fd, *unreadable);
+  return writeFound(disk->path, refOf(ele), ele->file_len, fd, *unreadable, "writeFoundFile");
 }
 
 int writeFoundFile64(list_disk_struct* disk, const tamsel_found_file* file, int fd,
@@ -486,14 +497,7 @@ int writeFoundFile64(list_disk_struct* disk, const tamsel_found_file* file, int 
   if (unreadable == nullptr) unreadable = &zeroed;
   *unreadable = 0;
   if (disk == nullptr || file == nullptr) return EINVAL;
-  if (fd < 0) return EBADF;
-  std::string error;
-  std::unique_ptr<Device> device = Device::open(disk->path, error);
-  if (!device) {
-    diskLog("writeFoundFile64: " + error);
-    return EIO;
-  }
-  return copyToFd(*device, disk->path, refOf(file), file->file_len, fd, *unreadable);
+  return writeFound(disk->path, refOf(file), file->file_len, fd, *unreadable, "writeFoundFile64");
 }
 
 int readFoundFile64(list_disk_struct* disk, const tamsel_found_file* file, uint64_t offset,
