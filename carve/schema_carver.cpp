@@ -600,20 +600,28 @@ bool Pass::readPayload(const uint8_t* local, size_t localSize, uint64_t payload,
   return out.size() == payload;
 }
 
+// The header of a record: its size in bytes and the serial type of each column; false when
+// the header does not fit the payload or a type runs past it.
+bool readRecordHeader(const std::vector<uint8_t>& payload, uint64_t& headerSize,
+                      std::vector<uint64_t>& types) {
+  const int n = readVarint(payload.data(), payload.size(), headerSize);
+  if (n == 0 || headerSize < static_cast<uint64_t>(n) || headerSize > payload.size()) return false;
+  types.clear();
+  for (size_t at = static_cast<size_t>(n); at < headerSize;) {
+    uint64_t type = 0;
+    const int k = readVarint(payload.data() + at, static_cast<size_t>(headerSize - at), type);
+    if (k == 0) return false;
+    types.push_back(type);
+    at += static_cast<size_t>(k);
+  }
+  return true;
+}
+
 bool Pass::decodeRecord(const std::vector<uint8_t>& payload, bool cut,
                         std::vector<CarvedValue>& out) {
   uint64_t headerSize = 0;
-  const int n = readVarint(payload.data(), payload.size(), headerSize);
-  if (n == 0 || headerSize < static_cast<uint64_t>(n) || headerSize > payload.size()) return false;
   std::vector<uint64_t>& types = decodeTypes_;
-  types.clear();
-  for (size_t at = static_cast<size_t>(n); at < headerSize;) {
-    uint64_t t = 0;
-    const int k = readVarint(payload.data() + at, static_cast<size_t>(headerSize - at), t);
-    if (k == 0) return false;
-    types.push_back(t);
-    at += static_cast<size_t>(k);
-  }
+  if (!readRecordHeader(payload, headerSize, types)) return false;
   out.clear();
   out.reserve(types.size());
   size_t at = static_cast<size_t>(headerSize);
@@ -659,17 +667,8 @@ bool Pass::decodeRecord(const std::vector<uint8_t>& payload, bool cut,
 bool Pass::liveRowHash(const std::vector<uint8_t>& payload, const Table& t, uint64_t& hash,
                        size_t& width) {
   uint64_t headerSize = 0;
-  const int n = readVarint(payload.data(), payload.size(), headerSize);
-  if (n == 0 || headerSize < static_cast<uint64_t>(n) || headerSize > payload.size()) return false;
   std::vector<uint64_t>& types = liveTypes_;
-  types.clear();
-  for (size_t at = static_cast<size_t>(n); at < headerSize;) {
-    uint64_t type = 0;
-    const int k = readVarint(payload.data() + at, static_cast<size_t>(headerSize - at), type);
-    if (k == 0) return false;
-    types.push_back(type);
-    at += static_cast<size_t>(k);
-  }
+  if (!readRecordHeader(payload, headerSize, types)) return false;
   // Every column's content must lie within the record, those past the table's width too.
   uint64_t at = headerSize;
   for (uint64_t type : types) {
