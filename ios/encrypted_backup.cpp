@@ -20,6 +20,7 @@
 #include "ios/backup_crypto.h"
 #include "ios/backup_files.h"
 #include "util/log.h"
+#include "util/small_file.h"
 #include "util/suffix_types.h"
 
 namespace tamsel {
@@ -28,7 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // A property list larger than this is not a backup's Manifest.plist.
-constexpr off_t kMaxPlistSize = off_t{16} << 20;
+constexpr uint64_t kMaxPlistSize = uint64_t{16} << 20;
 
 // The domains whose picture, sound and video files the index step lists, and the app
 // domains whose every file it lists.
@@ -50,27 +51,6 @@ struct StatementFinalize {
   void operator()(sqlite3_stmt* st) const { sqlite3_finalize(st); }
 };
 
-// The whole of a small regular file; none when it is missing, not regular or too large.
-std::optional<std::string> readSmallFile(const fs::path& p) {
-  const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
-  struct stat st {};
-  std::optional<std::string> out;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxPlistSize) {
-    std::string bytes(static_cast<size_t>(st.st_size), '\0');
-    size_t got = 0;
-    while (got < bytes.size()) {
-      ssize_t r = ::read(fd, bytes.data() + got, bytes.size() - got);
-      if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) break;
-      got += static_cast<size_t>(r);
-    }
-    bytes.resize(got);
-    out = std::move(bytes);
-  }
-  ::close(fd);
-  return out;
-}
 
 std::span<const uint8_t> dataOf(plist_t node) {
   if (node == nullptr || plist_get_node_type(node) != PLIST_DATA) return {};
@@ -251,7 +231,7 @@ class Opener {
   }
 
   bool readManifest(ClearBackup& out) {
-    std::optional<std::string> bytes = readSmallFile(backup_ / "Manifest.plist");
+    std::optional<std::string> bytes = readSmallFile(backup_ / "Manifest.plist", kMaxPlistSize);
     if (!bytes || bytes->empty()) return fail(out, "Manifest.plist cannot be read");
     plist_t raw = nullptr;
     plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &raw);

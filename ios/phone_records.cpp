@@ -21,6 +21,7 @@
 #include "util/date.h"
 #include "util/format.h"
 #include "util/log.h"
+#include "util/small_file.h"
 
 namespace tamsel {
 namespace fs = std::filesystem;
@@ -135,34 +136,6 @@ struct PlistFree {
 };
 using PlistPtr = std::unique_ptr<void, PlistFree>;
 
-// The whole file at `path` when it is a regular file of at most `cap` bytes; none (logged)
-// otherwise. One read call per large block.
-std::optional<std::string> readSmallFile(const fs::path& path, uint64_t cap) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    logLine("cannot open " + path.string());
-    return std::nullopt;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
-      static_cast<uint64_t>(st.st_size) > cap) {
-    logLine(path.string() + ": not read (not a file, or larger than " + std::to_string(cap) +
-            " bytes)");
-    ::close(fd);
-    return std::nullopt;
-  }
-  std::string bytes(static_cast<size_t>(st.st_size), '\0');
-  size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // the file shrank: keep what was there
-    got += static_cast<size_t>(n);
-  }
-  ::close(fd);
-  bytes.resize(got);
-  return bytes;
-}
 
 // The text of a string node, as the records keep texts; none for any other node or "".
 std::optional<std::string> plistText(plist_t node) {
