@@ -40,8 +40,8 @@ bool writeImageList(const std::string& file, const std::vector<std::string>& pat
 
 class PRDiskViewController {
  public:
-  // `view` may be null (headless). The tree reads volume names with `reader` (default:
-  // getDiskInfo_aux).
+  // `view` may be null (headless). The tree reads volume names with `reader` (default: the
+  // labels of each disk's details).
   // `imageListFile` keeps the added images between runs (the desktop program gives
   // defaultImageListFile()); empty: added images are kept for this run only and no list is
   // read.
