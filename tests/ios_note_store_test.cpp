@@ -5,30 +5,23 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
-#include <mutex>
-
 #include "events/deleted_keys.h"
-#include "events/notification_names.h"
 #include "ios/backup_files.h"
 #include "ios/backup_index.h"
 #include "ios/deleted_rows.h"
 #include "ios/phone_records.h"
-#include "tests/fixtures/ios_backup_writer.h"
 #include "tests/fixtures/ios_note_store_writer.h"
 #include "tests/fixtures/ios_records_db_writer.h"
+#include "tests/fixtures/ios_scan_test.h"
 #include "tests/fixtures/temp_folder.h"
 #include "tests/fixtures/testdata.h"
 #include "util/gzip.h"
-#include "util/log.h"
 
 namespace tamsel {
 namespace {
 
 namespace fs = std::filesystem;
 namespace fx = tamsel::fixtures;
-using Layout = tamsel::testing::IosBackupWriter::Layout;
 
 std::span<const uint8_t> bytes(const std::string& s) {
   return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
@@ -58,12 +51,10 @@ TEST(NoteBodyText, ReadsTheTextOrSaysWhyNot) {
   };
   const std::vector<Case> cases{
       {"gzip", fx::compressBytes(fx::noteBodyMessage(text)), text, ""},
-      {"zlib", fx::compressBytes(fx::noteBodyMessage(text), fx::CompressedHeader::zlib), text, ""},
       {"empty text", fx::compressBytes(fx::noteBodyMessage("")), "", ""},
       {"note at another path", fx::compressBytes(otherPath), "placed elsewhere", ""},
       {"no body", "", std::nullopt, "no body"},
       {"not compressed", fx::noteBodyMessage(text), std::nullopt, "does not inflate"},
-      {"encrypted", "\x90\x13\x7a\x55\x01\xfe\x22", std::nullopt, "does not inflate"},
       {"no text in the message", fx::compressBytes(fx::ProtoWriter().varint(1, 0).data()),
        std::nullopt, "no note text"},
       {"not a message", fx::compressBytes("plain words, no message"), std::nullopt, "no note text"},
@@ -90,7 +81,6 @@ TEST(NoteBodyText, ABodyCutShortGivesTheTextItStillHolds) {
     std::optional<std::string> got = noteBodyText(bytes(body.substr(0, keep)));
     ASSERT_TRUE(got);
     EXPECT_FALSE(got->empty());
-    EXPECT_LE(got->size(), text.size());
     EXPECT_EQ(text.substr(0, got->size()), *got);
   }
   // Cut before the text starts: nothing to give.
@@ -101,69 +91,14 @@ TEST(NoteBodyText, ABodyCutShortGivesTheTextItStillHolds) {
 
 // ---------------------------------------------------------------- the live step
 
-class NoteStoreTest : public ::testing::Test {
+class NoteStoreTest : public tamsel::testing::IosScanTest {
  protected:
-  NoteStoreTest() : ctx(nc) {
-    setenv("TZ", "UTC", 1);
-    tzset();
-    backup = tmp.path() / "backup";
-    ctx.runDir = tmp.path() / "run";
-    fs::create_directories(backup);
-    fs::create_directories(ctx.runDir);
-    previousSink = setLogSink([this](std::string_view line) {
-      std::lock_guard lock(logMutex);
-      logLines.emplace_back(line);
-    });
+  NoteStoreTest() {
     collect(notify::kScanNoteInfo, notes);
     collect(notify::kScanDelNoteInfo, deleted);
-    nc.addObserver(notify::kScanProgressInfo,
-                   [this](const Notification& n) { progress.push_back(n.number(-1)); });
-  }
-  ~NoteStoreTest() override { setLogSink(previousSink); }
-
-  void reset() {
-    fs::remove_all(backup);
-    fs::create_directories(backup);
-    fs::remove_all(ctx.runDir);
-    fs::create_directories(ctx.runDir);
-    ctx.databaseCopies.clear();
-    ctx.warnings.clear();
-    notes.clear();
-    deleted.clear();
-    progress.clear();
   }
 
-  void collect(std::string_view name, std::vector<std::shared_ptr<PRNoteNode>>& into) {
-    nc.addObserver(name, [&into](const Notification& n) {
-      auto record = n.record<PRNoteNode>();
-      ASSERT_NE(record, nullptr);
-      into.push_back(record);
-    });
-  }
-
-  fs::path stored(const StoredDatabase& db, Layout layout = Layout::flat) {
-    fs::path p = tamsel::testing::IosBackupWriter::storedPath(backup, layout, std::string(db.name));
-    fs::create_directories(p.parent_path());
-    return p;
-  }
-
-  bool warned(std::string_view part) const {
-    for (const std::string& w : ctx.warnings) {
-      if (w.find(part) != std::string::npos) return true;
-    }
-    return false;
-  }
-
-  tamsel::testing::TempFolder tmp;
-  fs::path backup;
-  NotificationCenter nc;
-  ScanContext ctx;
-  std::vector<std::shared_ptr<PRNoteNode>> notes;
-  std::vector<std::shared_ptr<PRNoteNode>> deleted;
-  std::vector<int64_t> progress;
-  std::mutex logMutex;
-  std::vector<std::string> logLines;
-  LogSink previousSink;
+  std::vector<std::shared_ptr<PRNoteNode>> notes, deleted;
 };
 
 struct Expected {
@@ -305,7 +240,6 @@ TEST_F(NoteStoreTest, AStopEndsTheStepWithoutProgress) {
 
 TEST_F(NoteStoreTest, RealNoteStore) {
   TAMSEL_REQUIRE_TESTDATA("ios/misc/NoteStore.sqlite");
-  // The sample is copied into a backup folder of the test's own, under its stored name.
   fs::copy_file(tamsel::testing::testDataPath("ios/misc/NoteStore.sqlite"),
                 stored(stored::kNoteStore, Layout::subfolders));
   scanNoteThread(backup.string(), ctx);
@@ -330,10 +264,8 @@ TEST_F(NoteStoreTest, RealNoteStore) {
 // ---------------------------------------------------------------- deleted notes
 
 TEST_F(NoteStoreTest, DeletedNotesFromTheSchemaAwarePass) {
-  // A freed cell loses its own key with its first bytes, so the records are joined by the keys
-  // left in the other rows and by the title being the text's first line; a note row whose key
-  // is gone and that no body joined has no uid. (Notes without text share the duplicate key of
-  // the empty text, so each store deletes one at most.)
+  // A freed cell loses its own key, so records are joined by the keys left in other rows and
+  // by the title being the text's first line; a note row no body joined has no uid.
   struct Case {
     const char* what;
     std::vector<fx::NoteStoreNote> written;

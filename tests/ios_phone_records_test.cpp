@@ -4,16 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
-#include <mutex>
-
 #include <sqlite3.h>
 
 #include "events/notification_names.h"
 #include "ios/backup_files.h"
 #include "tests/fixtures/ios_backup_writer.h"
 #include "tests/fixtures/ios_records_db_writer.h"
+#include "tests/fixtures/ios_scan_test.h"
 #include "tests/fixtures/temp_folder.h"
 #include "tests/fixtures/testdata.h"
 #include "util/date.h"
@@ -24,72 +21,14 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace fx = tamsel::fixtures;
-using Layout = tamsel::testing::IosBackupWriter::Layout;
 
-// A backup folder, a run folder and a scan context whose posts and log lines are collected.
-class PhoneRecordsTest : public ::testing::Test {
+class PhoneRecordsTest : public tamsel::testing::IosScanTest {
  protected:
-  PhoneRecordsTest() : ctx(nc) {
-    // Dates are shown in local time; the expected texts are those of UTC.
-    setenv("TZ", "UTC", 1);
-    tzset();
-    backup = tmp.path() / "backup";
-    ctx.runDir = tmp.path() / "run";
-    fs::create_directories(backup);
-    fs::create_directories(ctx.runDir);
-    previousSink = setLogSink([this](std::string_view line) {
-      std::lock_guard lock(logMutex);
-      logLines.emplace_back(line);
-    });
-    collect<PRCallHistoryNode>(notify::kScanCallHistoryInfo, calls);
-    collect<PRNoteNode>(notify::kScanNoteInfo, notes);
-    collect<PRBookMarkNode>(notify::kScanBookMarkInfo, bookmarks);
-    collect<PRCalenderNode>(notify::kScanCalenderInfo, events);
-    nc.addObserver(notify::kScanProgressInfo,
-                   [this](const Notification& n) { progress.push_back(n.number(-1)); });
-  }
-  ~PhoneRecordsTest() override { setLogSink(previousSink); }
-
-  // An empty backup and run folder for the next case, and nothing collected.
-  void reset() {
-    fs::remove_all(backup);
-    fs::create_directories(backup);
-    freshRun();
-  }
-  // A new scan of the same backup: no database copies yet, nothing collected.
-  void freshRun() {
-    fs::remove_all(ctx.runDir);
-    fs::create_directories(ctx.runDir);
-    ctx.databaseCopies.clear();
-    calls.clear();
-    notes.clear();
-    bookmarks.clear();
-    events.clear();
-    progress.clear();
-  }
-
-  template <class T>
-  void collect(std::string_view name, std::vector<std::shared_ptr<T>>& into) {
-    nc.addObserver(name, [&into](const Notification& n) {
-      auto record = n.record<T>();
-      ASSERT_NE(record, nullptr);
-      into.push_back(record);
-    });
-  }
-
-  // Where the stored file `db` goes in the backup (its subfolder made).
-  fs::path stored(const StoredDatabase& db, Layout layout = Layout::flat) {
-    fs::path p = tamsel::testing::IosBackupWriter::storedPath(backup, layout, std::string(db.name));
-    fs::create_directories(p.parent_path());
-    return p;
-  }
-
-  bool logged(std::string_view line) {
-    std::lock_guard lock(logMutex);
-    for (const auto& l : logLines) {
-      if (l == line) return true;
-    }
-    return false;
+  PhoneRecordsTest() {
+    collect(notify::kScanCallHistoryInfo, calls);
+    collect(notify::kScanNoteInfo, notes);
+    collect(notify::kScanBookMarkInfo, bookmarks);
+    collect(notify::kScanCalenderInfo, events);
   }
 
   std::vector<std::string> bookmarkTitles() const {
@@ -98,18 +37,10 @@ class PhoneRecordsTest : public ::testing::Test {
     return out;
   }
 
-  tamsel::testing::TempFolder tmp;
-  fs::path backup;
-  NotificationCenter nc;
-  ScanContext ctx;
   std::vector<std::shared_ptr<PRCallHistoryNode>> calls;
   std::vector<std::shared_ptr<PRNoteNode>> notes;
   std::vector<std::shared_ptr<PRBookMarkNode>> bookmarks;
   std::vector<std::shared_ptr<PRCalenderNode>> events;
-  std::vector<int64_t> progress;
-  std::mutex logMutex;
-  std::vector<std::string> logLines;
-  LogSink previousSink;
 };
 
 const std::vector<std::string> kDefaultTitles{"Apple", "Yahoo", "Google", "iPhone User Guide",
