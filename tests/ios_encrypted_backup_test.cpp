@@ -1,8 +1,6 @@
-// Encrypted phone backups: the primitives (AES key wrap vectors, PBKDF2 against the RFC
-// vectors and the library's own), the keybag reader, the clear copy compared byte for byte
-// with the backup before encryption, damaged keys and files, and the command line's scan and
-// recovery of an encrypted backup with its password (same records as the clear backup, the
-// backup unchanged, nothing decrypted left behind).
+// Encrypted phone backups: key unwrap and PBKDF2 against reference vectors, the keybag reader,
+// the clear copy against the backup before encryption, damaged keys and files, and the
+// command line's scan and recovery with the password.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <sqlite3.h>
@@ -10,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -119,7 +118,7 @@ TEST(BackupCrypto, Pbkdf2GivesTheRfcVectorsAndTheLibrarysOwnResults) {
   const std::string salt = "\x01\x02\x03salt with a zero\0byte";
   for (DigestKind digest : {DigestKind::sha1, DigestKind::sha256}) {
     for (std::string password : {std::string(), std::string("pass\0word", 9)}) {
-      for (uint64_t iterations : {3u, 4095u, 4096u, 4097u, 9000u}) {
+      for (uint64_t iterations : {3u, 4096u, 4097u, 9000u}) {
         Bytes expected(32);
         ASSERT_EQ(PKCS5_PBKDF2_HMAC(
                       password.data(), static_cast<int>(password.size()), bytesOf(salt).data(),
@@ -317,20 +316,22 @@ TEST_F(EncryptedBackupTest, WrongPasswordAndDamagedKeysAreClearErrors) {
     EXPECT_NE(clear.error.find("wrong password"), std::string::npos) << clear.error;
     EXPECT_TRUE(fs::is_empty(run));
   }
-  // A keybag cut short, one whose salt is gone, and a Manifest.plist without one.
+  // A damaged keybag (each damage is checked by the keybag reader), none, a cut Manifest.db.
+  const fs::path copy = t_.path() / "damaged";
   const struct {
-    std::string keybag;
+    std::function<void()> damage;
     const char* says;
   } damaged[] = {
-      {enc.keybag.substr(0, enc.keybag.size() - 5), "runs past the end"},
-      {enc.keybag.substr(0, 8) + "garbage", "cut short"},
-      {"", "no keybag"},
+      {[&] { testing::replaceKeybag(copy, enc.keybag.substr(0, enc.keybag.size() - 5)); },
+       "runs past the end"},
+      {[&] { testing::replaceKeybag(copy, ""); }, "no keybag"},
+      {[&] { fs::resize_file(copy / "Manifest.db", fs::file_size(copy / "Manifest.db") - 9); },
+       "Manifest.db is cut short"},
   };
   for (const auto& d : damaged) {
-    const fs::path copy = t_.path() / "damaged";
     fs::remove_all(copy);
     fs::copy(enc.folder, copy, fs::copy_options::recursive);
-    testing::replaceKeybag(copy, d.keybag);
+    d.damage();
     std::string password = EncryptionOptions().password;
     const fs::path run = runDir();
     ClearBackup clear = openEncryptedBackup(copy, password, run);
@@ -339,14 +340,6 @@ TEST_F(EncryptedBackupTest, WrongPasswordAndDamagedKeysAreClearErrors) {
     EXPECT_NE(clear.error.find(d.says), std::string::npos) << clear.error;
     EXPECT_TRUE(fs::is_empty(run));
   }
-  // Manifest.db cut short.
-  const fs::path copy = t_.path() / "cut";
-  fs::copy(enc.folder, copy, fs::copy_options::recursive);
-  fs::resize_file(copy / "Manifest.db", fs::file_size(copy / "Manifest.db") - 9);
-  std::string password = EncryptionOptions().password;
-  ClearBackup clear = openEncryptedBackup(copy, password, runDir());
-  EXPECT_FALSE(clear.opened);
-  EXPECT_NE(clear.error.find("Manifest.db is cut short"), std::string::npos) << clear.error;
   EXPECT_EQ(snapshot(enc.folder), before);
 }
 
@@ -386,8 +379,8 @@ TEST_F(EncryptedBackupTest, DamagedStoredFilesAreLeftOutWithAWarning) {
   EXPECT_EQ(readWholeFile(clear.folder / book.substr(0, 2) / book), enc.clearFiles.at(book));
 }
 
-// The command line: the encrypted backup gives the clear one's records; wrong or no password
-// is refused; the backup is left as it was and nothing decrypted stays in the work folder.
+// The command line gives the clear backup's records, refuses a wrong or no password, and
+// leaves the backup as it was and nothing decrypted in the work folder.
 TEST_F(EncryptedBackupTest, CommandLineScansWithThePasswordFile) {
   const testing::EncryptedBackup enc = make();
   const fs::path clear = t_.path() / "clear";
@@ -420,8 +413,8 @@ TEST_F(EncryptedBackupTest, CommandLineScansWithThePasswordFile) {
   Json b = Json::parse(opened.out)["records"];
   ASSERT_FALSE(a.empty());
   EXPECT_EQ(a.size(), b.size());
-  // The records are the same but for where the stored files were read from, and the origin
-  // of those read from the clear copy: the backup's own stored file (none for the clear one).
+  // The same records but for where stored files were read from, whose origin is the backup's
+  // own stored file (none for the clear backup).
   std::map<std::string, size_t> withOrigin;
   for (auto& [cls, list] : a.items()) {
     ASSERT_TRUE(b.contains(cls)) << cls;
@@ -444,20 +437,22 @@ TEST_F(EncryptedBackupTest, CommandLineScansWithThePasswordFile) {
   EXPECT_GT(withOrigin["PRPhotoAndVideoNode"], 1u);
   EXPECT_GT(withOrigin["PRFaceTwitterNode"], 0u);
 
-  testing::CliRun bad =
-      run("scan --password-file " + testing::shellQuote(wrong.string()) + " " + backup);
-  EXPECT_EQ(bad.status, 2);
-  EXPECT_NE(bad.err.find("wrong password"), std::string::npos) << bad.err;
-  testing::CliRun none = run("scan " + backup);
-  EXPECT_EQ(none.status, 2);
-  EXPECT_NE(none.err.find("encrypted"), std::string::npos) << none.err;
-  testing::CliRun missing = run("scan --password-file " +
-                                testing::shellQuote((t_.path() / "nope").string()) + " " + backup);
-  EXPECT_EQ(missing.status, 2);
-  EXPECT_NE(missing.err.find("password file"), std::string::npos) << missing.err;
+  const struct {
+    std::string options;
+    const char* says;
+  } refused[] = {
+      {"--password-file " + testing::shellQuote(wrong.string()), "wrong password"},
+      {"", "encrypted"},
+      {"--password-file " + testing::shellQuote((t_.path() / "nope").string()), "password file"},
+  };
+  for (const auto& r : refused) {
+    testing::CliRun c = run("scan " + r.options + " " + backup);
+    EXPECT_EQ(c.status, 2) << r.says;
+    EXPECT_NE(c.err.find(r.says), std::string::npos) << c.err;
+  }
 
   // Recovery writes the clear photos; its receipt names the backup's own files as their
-  // origin, never the clear copy that went with the run (the clear backup's, its files).
+  // origin, never the clear copy of the run.
   const std::string files = " --category PRPhotoAndVideoNode --category PRFaceTwitterNode";
   const fs::path out = t_.path() / "out";
   testing::CliRun rec = run("recover --password-file " + testing::shellQuote(right.string()) + " " +
