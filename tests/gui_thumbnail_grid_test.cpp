@@ -119,20 +119,15 @@ class GuiThumbnails : public ::testing::Test {
 
 TEST_F(GuiThumbnails, GridShowsTheTableRowsWithThumbnailsAtTheirScaledSize) {
   // picture -> thumbnail (none: the generic icon)
-  const std::map<std::string, std::pair<QSize, QSize>> cases = {
-      {"wide.png", {{400, 200}, {120, 60}}},
-      {"tall.png", {{100, 300}, {40, 120}}},
-      {"small.png", {{50, 30}, {50, 30}}},  // never enlarged
-      {"square.png", {{640, 640}, {120, 120}}},
-      {"clip.mov", {{20, 20}, {}}},  // a video is never read
-      {"garbage.jpg", {}},
-      {"gone.jpg", {}}};
-  for (const auto& [name, sizes] : cases) {
-    if (sizes.first.isValid())
-      photo(name, png(sizes.first.width(), sizes.first.height()), name.ends_with(".mov"));
-  }
-  photo("garbage.jpg", Bytes{0xFF, 0xD8, 0xFF, 0x00, 0x01, 0x02, 0x03});
-  photo("gone.jpg", {});  // no stored file
+  const std::map<std::string, std::pair<Bytes, QSize>> cases = {
+      {"wide.png", {png(400, 200), {120, 60}}},
+      {"tall.png", {png(100, 300), {40, 120}}},
+      {"small.png", {png(50, 30), {50, 30}}},  // never enlarged
+      {"square.png", {png(640, 640), {120, 120}}},
+      {"clip.mov", {png(20, 20), {}}},  // a video is never read
+      {"garbage.jpg", {{0xFF, 0xD8, 0xFF, 0x00, 0x01, 0x02, 0x03}, {}}},
+      {"gone.jpg", {}}};  // no stored file
+  for (const auto& [name, c] : cases) photo(name, c.first, name.ends_with(".mov"));
   showGrid(Category::Photo);
 
   PictureViews* views = screen_.pictureViews(Category::Photo);
@@ -178,8 +173,8 @@ TEST_F(GuiThumbnails, FilterTicksAndSelectionGoThroughTheTable) {
   QTest::keyClicks(screen_.searchBox(), "beach");
   ASSERT_EQ(grid_->model()->rowCount(), 2);
   EXPECT_EQ(grid_->itemText(1), "beach-2.png");
-  EXPECT_EQ(grid_->thumbnailState(0), Thumb::picture);
-  EXPECT_EQ(grid_->thumbnailState(1), Thumb::picture);
+  EXPECT_TRUE(grid_->thumbnailState(0) == Thumb::picture &&
+              grid_->thumbnailState(1) == Thumb::picture);
   EXPECT_TRUE(grid_->selectionModel()->isRowSelected(0, {}));  // the presenter's first row
   QTest::keyClicks(screen_.searchBox(), "xyz");
   EXPECT_EQ(grid_->model()->rowCount(), 0);
