@@ -80,7 +80,6 @@ TEST(IconSet, PicturesExistAndDrawAndPressedDiffers) {
       if (name.empty()) continue;
       SCOPED_TRACE(std::string(name));
       EXPECT_TRUE(QFile::exists(iconPath(name)));
-      EXPECT_FALSE(iconFor(name).isNull());
       for (int side : {16, 32, 96})
         EXPECT_TRUE(drawsSomething(imageOf(iconFor(name), side))) << side;
     }
@@ -129,9 +128,6 @@ class GuiIconButtons : public testing::WindowTest {
 TEST_F(GuiIconButtons, HomeButtonsCarryTheirPictures) {
   HoverButton* backup = window_->backupFileButton();
   HoverButton* card = window_->memoryCardButton();
-  EXPECT_EQ(backup->text(), "Backup File");
-  EXPECT_EQ(card->text(), "Memory Card");
-  EXPECT_TRUE(backup->styleSheet().isEmpty());
   const int side = backup->iconSize().width();
   EXPECT_EQ(buttonIconImage(backup, QIcon::Off), imageOf(iconFor("ipdBtn"), side));
   EXPECT_EQ(buttonIconImage(card, QIcon::Off), imageOf(iconFor("cardBtn"), side));
