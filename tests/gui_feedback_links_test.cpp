@@ -57,8 +57,6 @@ TEST_F(GuiFeedback, SaveWritesTextAndEmailToTheChosenFile) {
   ASSERT_NE(dialog, nullptr);
   auto* save = dialog->findChild<QPushButton*>("feedbackSave");
   ASSERT_NE(save, nullptr);
-  EXPECT_EQ(save->text(), QStringLiteral("Save\u2026"));
-  for (QPushButton* b : dialog->findChildren<QPushButton*>()) EXPECT_NE(b->text(), "Send");
   dialog->findChild<QPlainTextEdit*>("feedbackText")->setPlainText("Crashed on the notes\nßü");
   dialog->findChild<QLineEdit*>("feedbackEmail")->setText("  me@mail.test ");
   auto* status = dialog->findChild<QLabel*>("feedbackStatus");
