@@ -334,24 +334,16 @@ TEST_F(GuiSampleScan, RecoveryWritesTheTickedRecordsAndShowsItsReceipt) {
       [&] { return !presenter()->recoveryRunning() && rs.receiptDialog() != nullptr; }, kWaitMs));
   EXPECT_EQ(rs.saveSheet(), nullptr);  // closed at the end of the run
   EXPECT_TRUE(fs::exists(out / "Contact" / "Contacts.txt"));
-  const RecoveryReport report = presenter()->lastRecoveryReport();
-  EXPECT_EQ(report.failures.size(), 0u);
+  EXPECT_TRUE(presenter()->lastRecoveryReport().failures.empty());
   EXPECT_TRUE(fs::exists(out / "report.html"));
   EXPECT_TRUE(fs::exists(out / "manifest.csv"));
 
-  // The receipt: the counts, no failure list, and the folder opened only when asked.
+  // The receipt (its texts are checked on their own) opens the folder only when asked.
   RecoveryReceiptDialog* receipt = rs.receiptDialog();
   EXPECT_TRUE(receipt->isVisible());
-  const QString summary = receipt->summary()->text();
-  EXPECT_TRUE(
-      summary.contains(QStringLiteral("%1 files written, 0 failed.").arg(report.written.size())))
-      << summary.toStdString();
-  EXPECT_FALSE(receipt->failures()->isVisibleTo(receipt));
   EXPECT_TRUE(opened.empty());
   receipt->openButton()->click();
-  ASSERT_EQ(opened.size(), 1u);
-  EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(out.string())));
-  EXPECT_FALSE(receipt->notice()->isVisibleTo(receipt));
+  EXPECT_EQ(opened, std::vector<QUrl>{QUrl::fromLocalFile(QString::fromStdString(out.string()))});
 }
 
 TEST_F(GuiSampleScan, HomeAsksAndGoesBack) {
