@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "events/notification_names.h"
 #include "results/result_view_controller.h"
@@ -58,70 +59,143 @@ TEST_F(Preview, ContactFieldsAndPictureFallback) {
   EXPECT_EQ(view.text(ResultField::contactPinNumber), "PinNumber: ");
 }
 
-TEST_F(Preview, MessageCallNoteAndBookmarkTexts) {
-  auto s = std::make_shared<PRBlackBerrySMSMessageNode>();
-  s->numberString = "+1 555";
-  s->type = "Received";
-  s->contentText = "hello";
-  post(notify::kBlackBerrySMSMessageInfo, s);
-  pr.actMessage();
-  EXPECT_EQ(view.text(ResultField::messagePhone), "Phone: +1 555");
-  EXPECT_EQ(view.text(ResultField::messageType), "Type: Received");
-  EXPECT_EQ(view.text(ResultField::messageContent), "hello");
+template <class T>
+std::shared_ptr<PRNode> make(const std::function<void(T&)>& fill) {
+  auto r = std::make_shared<T>();
+  fill(*r);
+  return r;
+}
 
-  auto c = std::make_shared<PRBlackBerryCallNode>();
-  c->CallName = "Ann";
-  c->CallNumber = "1";
-  c->CallType = "Missed";
-  c->callDuration = "2 minutes";
-  c->CallTime = "05-12-2014 10:20";
-  post(notify::kBlacBerryCallLogInfo, c);
-  pr.actCallHistory();
-  EXPECT_TRUE(view.fieldVisible(ResultField::callName));
-  EXPECT_EQ(view.text(ResultField::callName), "Name: Ann");
-  EXPECT_EQ(view.text(ResultField::callType), "Type: Missed");
-  EXPECT_EQ(view.text(ResultField::callTime), "Duration: 2 minutes");
-  EXPECT_EQ(view.text(ResultField::callDate), "Date: 05-12-2014 10:20");
-
-  auto n = std::make_shared<PRBlackBerryNoteNode>();
-  n->noteTittle = "T";
-  n->noteContent = "body";
-  post(notify::kBlackBerryNoteInfo, n);
-  pr.actNote();
-  EXPECT_EQ(view.text(ResultField::noteTitle), "Title: T");
-  EXPECT_EQ(view.text(ResultField::noteContent), "body");
-  EXPECT_EQ(view.text(ResultField::noteNote), "");  // the text is shown once, in the area
-
-  auto b = std::make_shared<PRBookMarkNode>();
-  b->bookMarkTitle = "Home";
-  b->bookMarkURL = "http://h";
-  post(notify::kScanBookMarkInfo, b);
-  pr.actBookMark();
-  EXPECT_EQ(view.text(ResultField::bookMarkTitle), "Title: \nHome");
-  EXPECT_EQ(view.text(ResultField::bookMarkURL), "URL: \nhttp://h");
-
-  // A BlackBerry calendar entry without a place or times leaves those lines empty.
-  auto cal = std::make_shared<PRBlackBerryCalenderNode>();
-  cal->bbCalSubject = " Yoga";
-  cal->bbCalInformation = " Every Thursday";
-  post(notify::kBlackBerryCalenderInfo, cal);
-  pr.actCalender();
-  EXPECT_EQ(view.text(ResultField::calTitle), "Title:  Yoga");
-  EXPECT_EQ(view.text(ResultField::calNote), "Note:  Every Thursday");
-  EXPECT_EQ(view.text(ResultField::calStartDate), "");
-  EXPECT_EQ(view.text(ResultField::calEndDate), "");
-  // One with a place and times shows them.
-  auto dentist = std::make_shared<PRBlackBerryCalenderNode>();
-  dentist->bbCalSubject = " Dentist";
-  dentist->bbCalLocation = "Clinic";
-  dentist->bbCalStartDate = "04-03-2013 09:15";
-  dentist->bbCalEndDate = "04-03-2013 10:00";
-  post(notify::kBlackBerryCalenderInfo, dentist);
-  pr.actCalender();
-  pr.tableViewSelectionDidChange({1});
-  EXPECT_EQ(view.text(ResultField::calLocation), "Location: Clinic");
-  EXPECT_EQ(view.text(ResultField::calStartDate), "Start: 04-03-2013 09:15");
-  EXPECT_EQ(view.text(ResultField::calEndDate), "End: 04-03-2013 10:00");
+// Every record class fills the fields of its panel (details included) when its row is shown.
+TEST(PreviewFields, EachClassShowsItsFields) {
+  using F = ResultField;
+  const struct {
+    Category category;
+    std::string_view notice;
+    std::shared_ptr<PRNode> record;
+    std::vector<std::pair<ResultField, std::string>> fields;
+  } cases[] = {
+      {Category::Message,
+       notify::kBlackBerrySMSMessageInfo,
+       make<PRBlackBerrySMSMessageNode>([](auto& r) {
+         r.numberString = "+1 555", r.type = "Received", r.contentText = "hello";
+       }),
+       {{F::messagePhone, "Phone: +1 555"},
+        {F::messageType, "Type: Received"},
+        {F::messageContent, "hello"}}},
+      {Category::CallHistory,
+       notify::kBlacBerryCallLogInfo,
+       make<PRBlackBerryCallNode>([](auto& r) {
+         r.CallName = "Ann", r.CallNumber = "1", r.CallType = "Missed";
+         r.callDuration = "2 minutes", r.CallTime = "05-12-2014 10:20";
+       }),
+       {{F::callName, "Name: Ann"},
+        {F::callType, "Type: Missed"},
+        {F::callTime, "Duration: 2 minutes"},
+        {F::callDate, "Date: 05-12-2014 10:20"}}},
+      // The note's text is shown once, in the area.
+      {Category::Note,
+       notify::kBlackBerryNoteInfo,
+       make<PRBlackBerryNoteNode>([](auto& r) { r.noteTittle = "T", r.noteContent = "body"; }),
+       {{F::noteTitle, "Title: T"}, {F::noteContent, "body"}, {F::noteNote, ""}}},
+      {Category::BookMark,
+       notify::kScanBookMarkInfo,
+       make<PRBookMarkNode>([](auto& r) { r.bookMarkTitle = "Home", r.bookMarkURL = "http://h"; }),
+       {{F::bookMarkTitle, "Title: \nHome"}, {F::bookMarkURL, "URL: \nhttp://h"}}},
+      // Without a place or times those lines stay empty.
+      {Category::Calender,
+       notify::kBlackBerryCalenderInfo,
+       make<PRBlackBerryCalenderNode>(
+           [](auto& r) { r.bbCalSubject = " Yoga", r.bbCalInformation = " Every Thursday"; }),
+       {{F::calTitle, "Title:  Yoga"},
+        {F::calNote, "Note:  Every Thursday"},
+        {F::calStartDate, ""},
+        {F::calEndDate, ""}}},
+      {Category::Calender,
+       notify::kBlackBerryCalenderInfo,
+       make<PRBlackBerryCalenderNode>([](auto& r) {
+         r.bbCalLocation = "Clinic", r.bbCalStartDate = "04-03-2013 09:15";
+         r.bbCalEndDate = "04-03-2013 10:00";
+       }),
+       {{F::calLocation, "Location: Clinic"},
+        {F::calStartDate, "Start: 04-03-2013 09:15"},
+        {F::calEndDate, "End: 04-03-2013 10:00"}}},
+      {Category::Contact,
+       notify::kScanContactInfo,
+       make<PRContactNode>([](auto& r) {
+         r.contactName = "Ann Lee", r.contactPhone = "555 556", r.contactJobtitle = "Boss";
+         r.contactAdress = "1 Main Town";
+       }),
+       {{F::contactName, "Ann Lee"},
+        {F::contactTitle, "Boss"},
+        {F::contactMobile, "Phone: 555 556"},
+        {F::contactAddress, "Adress: 1 Main Town"},
+        {F::contactPinNumber, ""}}},
+      {Category::Message,
+       notify::kScanMessageInfo,
+       make<PRMessageNode>([](auto& r) {
+         r.messageName = "Ann", r.messageDate = "05-12-2014 10:20", r.messageContent = "hello";
+       }),
+       {{F::messageName, "Name: Ann"},
+        {F::messageDate, "Date: 05-12-2014 10:20"},
+        {F::messageContent, "hello"}}},
+      {Category::CallHistory,
+       notify::kScanCallHistoryInfo,
+       make<PRCallHistoryNode>([](auto& r) {
+         r.callDuration = "00:01:05", r.callDate = "05-13-2014 08:00", r.callService = "FaceTime";
+       }),
+       {{F::callTime, "Duration: 00:01:05"},
+        {F::callDate, "Date: 05-13-2014 08:00"},
+        {F::callDetails, "Service: FaceTime"}}},
+      {Category::Note,
+       notify::kScanNoteInfo,
+       make<PRNoteNode>([](auto& r) {
+         r.noteContent = "body", r.noteDate = "05-14-2014 09:00", r.bLocked = true;
+       }),
+       {{F::noteDate, "Date: 05-14-2014 09:00"},
+        {F::noteContent, "body"},
+        {F::noteDetails, "Locked: Yes"}}},
+      {Category::Calender,
+       notify::kScanCalenderInfo,
+       make<PRCalenderNode>([](auto& r) {
+         r.location = "Town", r.startDate = "05-15-2014 15:00", r.endDate = "05-15-2014 16:00";
+       }),
+       {{F::calLocation, "Location: Town"},
+        {F::calStartDate, "Start: 05-15-2014 15:00"},
+        {F::calEndDate, "End: 05-15-2014 16:00"}}},
+      {Category::FaceTwitter,
+       notify::kScanFaceTwitterInfo,
+       make<PRFaceTwitterNode>(
+           [](auto& r) { r.fileSize = "1.50K", r.faceTwitterFilePath = "/backup/ab/abcdef"; }),
+       {{F::faceTwitterFileSize, "Size: 1.50K"},
+        {F::faceTwitterFilePath, "Path: /backup/ab/abcdef"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(&c - cases));
+    NotificationCenter nc;
+    FakeResultView view;
+    FakeResultHost host;
+    PRResultViewController pr{nc, view, host};
+    nc.post(c.notice, c.record);
+    pr.showCategory(c.category);
+    for (const auto& [field, text] : c.fields) EXPECT_EQ(view.text(field), text);
+  }
+  // A card scan's found files name their kind in their category's details.
+  const std::pair<Category, std::string> found[] = {{Category::RawAudio, "Audio"},
+                                                    {Category::RawVideo, "Video"},
+                                                    {Category::RawDocument, "Document"},
+                                                    {Category::RawArchive, "Archive"}};
+  for (const auto& [c, kind] : found) {
+    NotificationCenter nc;
+    FakeResultView view;
+    FakeResultHost host;
+    host.raw = true;
+    PRResultViewController pr{nc, view, host};
+    nc.post(notify::kBlackBerryRawRecoveryFileInfo,
+            make<PRScanListNode>([&](auto& r) { r.fileType = kind; }));
+    pr.showCategory(c);
+    EXPECT_EQ(view.text(detailsField(c)), "Kind: " + kind);
+  }
 }
 
 // An SMS names its sender by the contact with that number (blanks and dashes ignored).
@@ -213,72 +287,6 @@ TEST_F(Preview, ARowWithoutAPictureClearsThePicture) {
   EXPECT_EQ(view.text(ResultField::photoDetails), "Kind: Video\nPath: /store/other/file");
 }
 
-// Each category's details text follows the selected record (FaceTime calls, locked notes,
-// the found files of a card scan).
-TEST(PreviewDetails, EachCategoryShowsTheRecordsOtherFields) {
-  auto facetime = std::make_shared<PRCallHistoryNode>();
-  facetime->callService = "FaceTime";
-  auto locked = std::make_shared<PRNoteNode>();
-  locked->bLocked = true;
-  auto found = [](const char* kind) {
-    auto f = std::make_shared<PRScanListNode>();
-    f->fileType = kind;
-    return f;
-  };
-  const std::tuple<Category, std::string_view, std::shared_ptr<PRNode>, std::string> cases[] = {
-      {Category::CallHistory, notify::kScanCallHistoryInfo, facetime, "Service: FaceTime"},
-      {Category::Note, notify::kScanNoteInfo, locked, "Locked: Yes"},
-      {Category::RawAudio, notify::kBlackBerryRawRecoveryFileInfo, found("Audio"), "Kind: Audio"},
-      {Category::RawVideo, notify::kBlackBerryRawRecoveryFileInfo, found("Video"), "Kind: Video"},
-      {Category::RawDocument, notify::kBlackBerryRawRecoveryFileInfo, found("Document"),
-       "Kind: Document"},
-      {Category::RawArchive, notify::kBlackBerryRawRecoveryFileInfo, found("Archive"),
-       "Kind: Archive"},
-  };
-  for (const auto& [category, notification, record, expected] : cases) {
-    SCOPED_TRACE(static_cast<int>(category));
-    NotificationCenter nc;
-    FakeResultView view;
-    FakeResultHost host;
-    host.raw = isRawCategory(category);
-    PRResultViewController pr{nc, view, host};
-    nc.post(notification, record);
-    pr.showCategory(category);
-    EXPECT_EQ(view.text(detailsField(category)), expected);
-  }
-}
-
-// A found picture shows both its picture and its details.
-TEST_F(Preview, RawImageShowsItsDetailsWithThePicture) {
-  auto s = std::make_shared<PRScanListNode>();
-  s->nodeName = "a.jpg";
-  s->fileType = "Image";
-  s->fileSizeNumber = 4;
-  std::string name = "a.jpg";
-  _rec_file_ele ele{0x1000, 4, static_cast<uint32_t>(name.size()), name.data(), nullptr};
-  s->setfile(ele);
-  post(notify::kBlackBerryRawRecoveryFileInfo, s);
-  host.fileBytes = {9, 8, 7, 6};
-  pr.ClickBBImage();
-  EXPECT_EQ(view.images[ResultImage::rawImage], (Bytes{9, 8, 7, 6}));
-  EXPECT_EQ(view.text(ResultField::rawImageDetails), "Name: a.jpg\nSize: 4.00B\nKind: Image");
-}
-
-TEST_F(Preview, ContentStoreShowsOnlyImages) {
-  auto audio = std::make_shared<PRBlackBerryContentNode>();
-  audio->ContentFileType = "Audio";
-  audio->contentData = ByteRef::fromBytes({1});
-  auto image = std::make_shared<PRBlackBerryContentNode>();
-  image->ContentFileType = "Image";
-  image->contentData = ByteRef::fromBytes({2, 3});
-  post(notify::kBlackBerryContentStoreInfo, audio);
-  post(notify::kBlackBerryContentStoreInfo, image);
-  pr.actPhoto();
-  EXPECT_TRUE(view.images[ResultImage::photo].empty());  // nothing to show
-  pr.tableViewSelectionDidChange({1});
-  EXPECT_EQ(view.images[ResultImage::photo], (Bytes{2, 3}));
-}
-
 // Pictures are read from the backup when shown: a backup cut short after the scan shows
 // no picture (and does not crash); the bytes that are still there still show.
 TEST_F(Preview, PicturesOfABackupTruncatedAfterTheScanAreNotShown) {
@@ -316,11 +324,13 @@ TEST_F(Preview, RawImageReadsThroughTheLibrary) {
   std::string name = "a.jpg";
   _rec_file_ele ele{0x1000, 4, static_cast<uint32_t>(name.size()), name.data(), nullptr};
   s->setfile(ele);
+  s->nodeName = "a.jpg";
   post(notify::kBlackBerryRawRecoveryFileInfo, s);
   host.fileBytes = {9, 8, 7, 6};
   pr.ClickBBImage();
   EXPECT_EQ(host.readCalls, 1);
   EXPECT_EQ(view.images[ResultImage::rawImage], (Bytes{9, 8, 7, 6}));
+  EXPECT_EQ(view.text(ResultField::rawImageDetails), "Name: a.jpg\nSize: 4.00B\nKind: Image");
 
   // Without the library the buffer stays zero-filled (the view shows the generic icon).
   host.libraryPresent = false;
@@ -335,80 +345,6 @@ TEST_F(Preview, RawImageReadsThroughTheLibrary) {
   pr.ClickBBImage();
   pr.tableViewSelectionDidChange({1});
   EXPECT_EQ(view.images[ResultImage::rawImage], (Bytes{0, 0, 0, 0}));
-}
-
-// Every phone record class fills the fields of its panel when its row is shown.
-TEST(PhonePreview, EachClassShowsItsFields) {
-  auto contact = std::make_shared<PRContactNode>();
-  contact->contactName = "Ann Lee";
-  contact->contactPhone = "555 556";
-  contact->contactJobtitle = "Boss";
-  contact->contactAdress = "1 Main Town";
-  auto message = std::make_shared<PRMessageNode>();
-  message->messageName = "Ann";
-  message->messageDate = "05-12-2014 10:20";
-  message->messageContent = "hello";
-  auto call = std::make_shared<PRCallHistoryNode>();
-  call->callDuration = "00:01:05";
-  call->callDate = "05-13-2014 08:00";
-  auto note = std::make_shared<PRNoteNode>();
-  note->noteContent = "body";
-  note->noteDate = "05-14-2014 09:00";
-  auto cal = std::make_shared<PRCalenderNode>();
-  cal->location = "Town";
-  cal->startDate = "05-15-2014 15:00";
-  cal->endDate = "05-15-2014 16:00";
-  auto app = std::make_shared<PRFaceTwitterNode>();
-  app->fileSize = "1.50K";
-  app->faceTwitterFilePath = "/backup/ab/abcdef";
-  const std::tuple<Category, std::string_view, std::shared_ptr<PRNode>,
-                   std::vector<std::pair<ResultField, std::string>>>
-      cases[] = {
-          {Category::Contact,
-           notify::kScanContactInfo,
-           contact,
-           {{ResultField::contactName, "Ann Lee"},
-            {ResultField::contactTitle, "Boss"},
-            {ResultField::contactMobile, "Phone: 555 556"},
-            {ResultField::contactAddress, "Adress: 1 Main Town"},
-            {ResultField::contactPinNumber, ""}}},
-          {Category::Message,
-           notify::kScanMessageInfo,
-           message,
-           {{ResultField::messageName, "Name: Ann"},
-            {ResultField::messageDate, "Date: 05-12-2014 10:20"},
-            {ResultField::messageContent, "hello"}}},
-          {Category::CallHistory,
-           notify::kScanCallHistoryInfo,
-           call,
-           {{ResultField::callTime, "Duration: 00:01:05"},
-            {ResultField::callDate, "Date: 05-13-2014 08:00"}}},
-          {Category::Note,
-           notify::kScanNoteInfo,
-           note,
-           {{ResultField::noteDate, "Date: 05-14-2014 09:00"}, {ResultField::noteContent, "body"}}},
-          {Category::Calender,
-           notify::kScanCalenderInfo,
-           cal,
-           {{ResultField::calLocation, "Location: Town"},
-            {ResultField::calStartDate, "Start: 05-15-2014 15:00"},
-            {ResultField::calEndDate, "End: 05-15-2014 16:00"}}},
-          {Category::FaceTwitter,
-           notify::kScanFaceTwitterInfo,
-           app,
-           {{ResultField::faceTwitterFileSize, "Size: 1.50K"},
-            {ResultField::faceTwitterFilePath, "Path: /backup/ab/abcdef"}}},
-      };
-  for (const auto& [category, notification, record, expected] : cases) {
-    SCOPED_TRACE(static_cast<int>(category));
-    NotificationCenter nc;
-    FakeResultView view;
-    FakeResultHost host;
-    PRResultViewController pr{nc, view, host};
-    nc.post(notification, record);
-    pr.showCategory(category);
-    for (const auto& [field, text] : expected) EXPECT_EQ(view.text(field), text);
-  }
 }
 
 // A contact's picture comes from its image data; a photo's from its stored file, read only
