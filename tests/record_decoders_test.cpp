@@ -311,29 +311,31 @@ TEST_F(DecoderTest, MmsContentAccumulation) {
 // that the MMS table's text column and preview show it. Other attachments give none.
 TEST_F(DecoderTest, MmsTextComesFromItsTextAttachment) {
   const std::string typed = "See you at eight ☺";
-  auto text =
-      decodeBlackBerryMMSMessage(fields({textField(111, "+1555"), textField(103, "Text.TXT"),
-                                         bytesField(104, {typed.begin(), typed.end()})}));
-  EXPECT_EQ(text->contentText, typed);
-  ByteVec utf16 = {0xFF, 0xFE, 'H', 0, 'i', 0};
-  auto wide = decodeBlackBerryMMSMessage(fields({textField(103, "a.txt"), bytesField(104, utf16)}));
-  EXPECT_EQ(wide->contentText, "Hi");
-  ByteVec picture = {0x89, 'P', 'N', 'G'};
-  auto png =
-      decodeBlackBerryMMSMessage(fields({textField(103, "a.png"), bytesField(104, picture)}));
-  EXPECT_EQ(png->contentText, "");
-  ByteVec notUtf8 = {0xC3, 0x28};
-  auto bad =
-      decodeBlackBerryMMSMessage(fields({textField(103, "b.txt"), bytesField(104, notUtf8)}));
-  EXPECT_EQ(bad->contentText, "");
-  // Above 64 KiB (two pieces, as a field holds at most 65535 bytes) the text is not read.
-  ByteVec piece(32 * 1024, 'x');
-  auto fits = decodeBlackBerryMMSMessage(
-      fields({textField(103, "c.txt"), bytesField(104, piece), bytesField(105, piece)}));
-  EXPECT_EQ(fits->contentText.size(), 64u * 1024);
-  auto big = decodeBlackBerryMMSMessage(fields({textField(103, "c.txt"), bytesField(104, piece),
-                                                bytesField(105, piece), bytesField(105, {'x'})}));
-  EXPECT_EQ(big->contentText, "");
+  const ByteVec piece(32 * 1024, 'x');
+  const struct {
+    const char* what;
+    std::vector<IpdField> fields;
+    std::string text;
+  } cases[] = {
+      {"UTF-8",
+       {textField(111, "+1555"), textField(103, "Text.TXT"),
+        bytesField(104, {typed.begin(), typed.end()})},
+       typed},
+      {"UTF-16", {textField(103, "a.txt"), bytesField(104, {0xFF, 0xFE, 'H', 0, 'i', 0})}, "Hi"},
+      {"a picture", {textField(103, "a.png"), bytesField(104, {0x89, 'P', 'N', 'G'})}, ""},
+      {"not UTF-8", {textField(103, "b.txt"), bytesField(104, {0xC3, 0x28})}, ""},
+      // A field holds at most 65535 bytes: 64 KiB come in two pieces; more is not read.
+      {"64 KiB",
+       {textField(103, "c.txt"), bytesField(104, piece), bytesField(105, piece)},
+       std::string(64 * 1024, 'x')},
+      {"above 64 KiB",
+       {textField(103, "c.txt"), bytesField(104, piece), bytesField(105, piece),
+        bytesField(105, {'x'})},
+       ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(decodeBlackBerryMMSMessage(fields(c.fields))->contentText, c.text) << c.what;
+  }
 }
 
 TEST_F(DecoderTest, MemoAndCalendar) {
@@ -361,11 +363,9 @@ TEST_F(DecoderTest, CalendarLocationAndTimes) {
     ByteVec bytes;
     const char *location, *startDate, *endDate;
   };
-  ByteVec afterReminder = encodeFields({textField(2, "Dentist"), bytesField(5, {1, 2, 3, 4})});
-  ByteVec startField = encodeFields({bytesField(6, start)});
-  afterReminder.insert(afterReminder.end(), startField.begin(), startField.end());
-  ByteVec rest = encodeFields({bytesField(7, end), textField(4, "Clinic")});
-  afterReminder.insert(afterReminder.end(), rest.begin(), rest.end());
+  const ByteVec afterReminder =
+      encodeFields({textField(2, "Dentist"), bytesField(5, {1, 2, 3, 4}), bytesField(6, start),
+                    bytesField(7, end), textField(4, "Clinic")});
   const Case cases[] = {
       {"plain fields",
        encodeFields({textField(4, "Room 4"), bytesField(6, start), bytesField(7, end)}), "Room 4",
