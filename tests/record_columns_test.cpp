@@ -116,9 +116,6 @@ TEST(RecordColumns, TextsAndSortKeysOfEachRecordClass) {
       {"phone media kind", Category::Photo, kColumnType,
        make<PRPhotoAndVideoNode>([](auto& r) { r.bmov = true; }), "Audio/Video",
        Key(std::string("audio/video"))},
-      {"app file size read from its text", Category::FaceTwitter, kColumnSize,
-       make<PRFaceTwitterNode>([](auto& r) { r.fileSize = "1.00K"; }), "1.00K",
-       Key(uint64_t{1000})},
       {"note title ignoring case", Category::Note, kColumnName,
        make<PRNoteNode>([](auto& r) { r.noteTitle = "\xC3\x89T\xC3\x89"; }), "\xC3\x89T\xC3\x89",
        Key(std::string("\xC3\xA9t\xC3\xA9"))},
@@ -154,8 +151,6 @@ TEST(RecordColumns, TextsAndSortKeysOfEachRecordClass) {
       {"BlackBerry calendar end", Category::Calender, "End",
        make<PRBlackBerryCalenderNode>([](auto& r) { r.bbCalEndDate = "04-03-2013 10:00"; }),
        "04-03-2013 10:00", Key(DateParts{2013, 4, 3, 10, 0, 0})},
-      {"deleted bookmark", Category::BookMark, kColumnDeleted,
-       make<PRBookMarkNode>([](auto& r) { r.bDeleted = true; }), "Yes", Key(int64_t{1})},
       {"card file size: the whole length", Category::RawVideo, kColumnSize,
        make<PRScanListNode>(
            [](auto& r) { r.nodeSizeString = "5.00G", r.fileSizeNumber = 5000000123; }),
