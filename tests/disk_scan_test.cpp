@@ -20,19 +20,12 @@
 
 #include "disklib/disk_list.h"
 #include "tests/fixtures/disklib_harness.h"
-#include "tests/fixtures/fat_image_writer.h"
+#include "tests/fixtures/fat_image_test.h"
 #include "tests/fixtures/gunzip.h"
-#include "tests/fixtures/temp_folder.h"
 #include "tests/fixtures/testdata.h"
 
 namespace tamsel {
 namespace {
-
-namespace fs = std::filesystem;
-using testing::FatImageWriter;
-using testing::readWholeFile;
-using testing::TempFolder;
-using testing::writeWholeFile;
 
 using testing::Found;
 using testing::gFound;

@@ -11,17 +11,10 @@
 #include <string>
 
 #include "disklib/disklib_api.h"
-#include "tests/fixtures/fat_image_writer.h"
-#include "tests/fixtures/temp_folder.h"
+#include "tests/fixtures/fat_image_test.h"
 
 namespace tamsel {
 namespace {
-
-namespace fs = std::filesystem;
-using testing::FatImageWriter;
-using testing::readWholeFile;
-using testing::TempFolder;
-using testing::writeWholeFile;
 
 std::string quote(const std::string& s) {
   std::string q = "'";

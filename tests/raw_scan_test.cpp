@@ -12,16 +12,10 @@
 #include "app/orlisk_app_delegate.h"
 #include "events/notification_names.h"
 #include "raw/raw_scan.h"
-#include "tests/fixtures/fat_image_writer.h"
-#include "tests/fixtures/temp_folder.h"
+#include "tests/fixtures/fat_image_test.h"
 
 namespace tamsel {
 namespace {
-
-namespace fs = std::filesystem;
-using testing::FatImageWriter;
-using testing::readWholeFile;
-using testing::TempFolder;
 
 _rec_file_ele element(uint32_t len, const char* name) {
   return _rec_file_ele{0x1000, len, static_cast<uint32_t>(std::strlen(name)),
