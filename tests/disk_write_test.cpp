@@ -1,8 +1,5 @@
-// The disk library's writing of found files (writeFoundFile64, as the loaded bblib.so does
-// it): a contiguous file the kernel copies, fragmented files of small runs gathered into large
-// writes and of large runs copied run by run, files the end of the image cuts, and
-// descriptors the kernel cannot copy into (a pipe, a file opened for appending) or that stand
-// after bytes of the caller's own. Every one comes out byte for byte.
+// writeFoundFile64 of the loaded disk library: contiguous, fragmented and image-cut files into
+// a new file, after the caller's bytes, a file opened for appending and a pipe, byte for byte.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -14,25 +11,10 @@
 #include <vector>
 
 #include "tests/fixtures/disklib_harness.h"
-#include "tests/fixtures/fat_image_writer.h"
-#include "tests/fixtures/temp_folder.h"
+#include "tests/fixtures/fat_image_test.h"
 
 namespace tamsel {
 namespace {
-
-namespace fs = std::filesystem;
-using testing::FatImageWriter;
-using testing::readWholeFile;
-using testing::TempFolder;
-
-std::string pattern(size_t n, uint32_t seed) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    s[i] = static_cast<char>(seed >> 16);
-  }
-  return s;
-}
 
 struct Record {
   tamsel_found_file file;
@@ -74,36 +56,44 @@ class DiskWrite : public testing::DiskLibHarness {
     return result;
   }
 
-  // Writes `r` into a pipe, read on another thread; the bytes that came through.
-  std::string writeToPipe(const Record& r, int& result) {
+  // Writes `r` into a new file, after the caller's "head", appending after it and into a
+  // pipe read on another thread: each must hold exactly `bytes`.
+  void expectWrittenEverywhere(const Record& r, const std::string& bytes) {
+    const fs::path out = tmp.path() / (r.name + ".out"), after = tmp.path() / (r.name + ".2"),
+                   appended = tmp.path() / (r.name + ".3");
+    EXPECT_EQ(writeTo(r, out), 0);
+    EXPECT_TRUE(readWholeFile(out) == bytes);
+    EXPECT_EQ(writeTo(r, after, 0, "head"), 0);
+    EXPECT_TRUE(readWholeFile(after) == "head" + bytes);
+    EXPECT_EQ(writeTo(r, appended, O_APPEND, "head"), 0);
+    EXPECT_TRUE(readWholeFile(appended) == "head" + bytes);
     int fds[2];
-    EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
     std::string got;
     std::thread reader([&] {
       char buffer[65536];
       ssize_t n;
       while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0) got.append(buffer, n);
     });
-    result = t->writeFoundFile64(disk_, &r.file, fds[1], nullptr);
+    EXPECT_EQ(t->writeFoundFile64(disk_, &r.file, fds[1], nullptr), 0);
     ::close(fds[1]);
     reader.join();
     ::close(fds[0]);
-    return got;
+    EXPECT_TRUE(got == bytes);
   }
 
   TempFolder tmp;
   list_disk_struct* disk_ = nullptr;
 };
 
-// A card with a contiguous file of several mebibytes, a fragmented one of one-cluster runs,
-// and one of two large runs in reverse order on the card; each written into a new file, after
-// bytes already in the file, into a file opened for appending and into a pipe.
+// A contiguous file of several mebibytes, a fragmented one of one-cluster runs, and one of two
+// large runs in reverse order on the card.
 TEST_F(DiskWrite, EveryFileComesOutByteForByteWhateverTheDescriptor) {
   FatImageWriter w(32768, 8);  // 16 MiB, 4 KiB clusters
-  const std::string swapped = pattern(3 << 20, 3);
+  const std::string swapped = testing::noiseBytes(3 << 20, 3);
   std::map<std::string, std::string> expected = {
-      {"WHOLE.MOV", pattern((5 << 20) + 321, 1)},
-      {"FRAG.JPG", pattern((700 << 10) + 5, 2)},
+      {"WHOLE.MOV", testing::noiseBytes((5 << 20) + 321, 1)},
+      {"FRAG.JPG", testing::noiseBytes((700 << 10) + 5, 2)},
       // SWAP.MP4's chain: its last two mebibytes on the card, then its first one.
       {"SWAP.MP4", swapped.substr(1 << 20) + swapped.substr(0, 1 << 20)},
   };
@@ -119,30 +109,16 @@ TEST_F(DiskWrite, EveryFileComesOutByteForByteWhateverTheDescriptor) {
   const fs::path img = tmp.path() / "card.img";
   w.writeTo(img);
   auto found = scan64(img);
-  int i = 0;
   for (const auto& [name, bytes] : expected) {
     SCOPED_TRACE(name);
     ASSERT_TRUE(found.count(name));
-    const Record& r = found[name];
-    ASSERT_EQ(r.file.file_len, bytes.size());
-    const fs::path out = tmp.path() / (std::to_string(i++) + ".out");
-    EXPECT_EQ(writeTo(r, out), 0);
-    EXPECT_TRUE(readWholeFile(out) == bytes);
-    const fs::path after = tmp.path() / (std::to_string(i++) + ".out");
-    EXPECT_EQ(writeTo(r, after, 0, "head"), 0);
-    EXPECT_TRUE(readWholeFile(after) == "head" + bytes);
-    const fs::path appended = tmp.path() / (std::to_string(i++) + ".out");
-    EXPECT_EQ(writeTo(r, appended, O_APPEND, "head"), 0);
-    EXPECT_TRUE(readWholeFile(appended) == "head" + bytes);
-    int result = -1;
-    EXPECT_TRUE(writeToPipe(r, result) == bytes);
-    EXPECT_EQ(result, 0);
+    ASSERT_EQ(found[name].file.file_len, bytes.size());
+    expectWrittenEverywhere(found[name], bytes);
   }
   EXPECT_TRUE(testing::gLog.empty()) << testing::gLog.front();
 }
 
-// Files the end of the image cuts (a card image copied short): each is listed cut, with the
-// bytes the image holds, and written as exactly those bytes, contiguous or fragmented.
+// Files the end of the image cuts are listed cut and written as the bytes the image holds.
 TEST_F(DiskWrite, FilesCutByTheEndOfTheImageAreWrittenAsFarAsItHoldsThem) {
   struct Case {
     const char* name;
@@ -151,7 +127,7 @@ TEST_F(DiskWrite, FilesCutByTheEndOfTheImageAreWrittenAsFarAsItHoldsThem) {
   for (const Case c : {Case{"CUT.MOV", false}, Case{"CUTFRAG.JPG", true}}) {
     SCOPED_TRACE(c.name);
     FatImageWriter w(16384, 8);  // 8 MiB, 4 KiB clusters
-    const std::string bytes = pattern((3 << 20) + 77, 4);
+    const std::string bytes = testing::noiseBytes((3 << 20) + 77, 4);
     const uint32_t first = w.addFile(c.name, bytes, false, c.fragmented);
     const uint64_t cutAt = w.clusterOffset(first) + (c.fragmented ? 3 : 2) * (1 << 20) + 1000;
     std::string held;
@@ -172,12 +148,7 @@ TEST_F(DiskWrite, FilesCutByTheEndOfTheImageAreWrittenAsFarAsItHoldsThem) {
     EXPECT_NE(r.file.flags & TAMSEL_FOUND_TRUNCATED, 0u);
     EXPECT_EQ(r.file.declared_len, bytes.size());
     ASSERT_EQ(r.file.file_len, held.size());
-    const fs::path out = tmp.path() / (std::string(c.name) + ".out");
-    EXPECT_EQ(writeTo(r, out), 0);
-    EXPECT_TRUE(readWholeFile(out) == held);
-    int result = -1;
-    EXPECT_TRUE(writeToPipe(r, result) == held);
-    EXPECT_EQ(result, 0);
+    expectWrittenEverywhere(r, held);
   }
 }
 
