@@ -1,8 +1,5 @@
-// Carving of ZIP-based documents, MP3 and plain text by the disk library as the program loads
-// it: every carved length comes from the file's own structure, files cut short or with
-// inconsistent lengths are not reported, hostile length fields neither wrap nor hang, and
-// files past the old 200 MiB limit are listed (those past what a found-file record carries
-// are logged).
+// The loaded disk library's carving: lengths from each file's own structure, cut or
+// inconsistent files not reported, hostile lengths neither wrap nor hang, files past 200 MiB.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -153,6 +150,11 @@ TEST_F(CarveFormats, FilesCutShortOrInconsistentAreNotReportedAndHideNothingAfte
   std::string hugeEntry = zip;
   for (int i = 18; i < 22; ++i) hugeEntry[i] = '\xFF';  // 4 GiB - 1 bytes of data
   std::string mdatPastEnd = isoMediaHead("isom", 64 << 20);
+  auto lines = [](auto line) {  // 8 KiB of lines
+    std::string s;
+    for (int i = 0; s.size() < 8192; ++i) s += line(i);
+    return s;
+  };
   const std::vector<Rejected> cases = {
       {"zip cut inside an entry", zip.substr(0, 200)},
       {"zip without its end record", zip.substr(0, zip.size() - 22)},
@@ -172,25 +174,12 @@ TEST_F(CarveFormats, FilesCutShortOrInconsistentAreNotReportedAndHideNothingAfte
          for (char& c : s) c = c == '\n' ? ' ' : c;
          return s;
        }()},
-      {"one repeated line",
-       [] {
-         std::string s;
-         while (s.size() < 8192) s += "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\n";
-         return s;
-       }()},
+      {"one repeated line", lines([](int) { return std::string(30, 'a') + "\n"; })},
       {"punctuation with numbers",
-       [] {
-         std::string s;
-         for (int i = 0; s.size() < 8192; ++i) s += "+-*/=%<>!?&|#" + std::to_string(i) + "\n";
-         return s;
-       }()},
-      {"no letters",
-       [] {
-         std::string s;
-         for (int i = 0; s.size() < 8192; ++i)
-           s += "  ...  ,,,  ;;;  ---  ___  ~~~  !!! " + std::to_string(i % 10) + "\n";
-         return s;
-       }()},
+       lines([](int i) { return "+-*/=%<>!?&|#" + std::to_string(i) + "\n"; })},
+      {"no letters", lines([](int i) {
+         return "  ...  ,,,  ;;;  ---  ___  ~~~  !!! " + std::to_string(i % 10) + "\n";
+       })},
       {"pdf cut short before another", "%PDF-1.4\n1 0 obj\n<<>>\nendobj\n"},
       {"movie whose media data passes the card's end", mdatPastEnd},
   };
@@ -290,7 +279,6 @@ TEST_F(CarveFormats, FilesPast200MiBAreListedWithTheirWholeLength) {
   EXPECT_EQ(found[carvedName(movieAt, "mp4")].len, movieLen);
   EXPECT_EQ(found[carvedName(riffAt, "avi")].len, riffLen);
   EXPECT_EQ(found[carvedName(zipAt, "zip")].len, zipLen);
-  EXPECT_GT(movieLen, 209715200u);
 }
 
 TEST_F(CarveFormats, AFileOver4GiBIsLoggedByThe32BitScanListedByThe64BitOneAndKeptFromCarving) {
