@@ -1,7 +1,5 @@
-// The disk details layer over a sysfs tree, mount table and udev database written in a
-// temporary folder (symbolic links as the kernel makes them), and libblkid over small image
-// files: sizes, models, removable flags, the system disk through partitions, device-mapper
-// and multi-device file systems, labels and file systems, damaged images.
+// Disk details from a sysfs tree, mount table and udev database written in a temporary folder,
+// and from libblkid over small (and damaged) image files.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -22,8 +20,7 @@ using testing::FatImageWriter;
 using testing::TempFolder;
 using testing::writeWholeFile;
 
-// A sysfs tree as the kernel lays it out: the devices under devices/, class/block/NAME and
-// dev/block/MAJOR:MINOR as links to them, partitions inside their disk's folder.
+// A sysfs tree as the kernel lays it out: class/block and dev/block link into devices/.
 class FakeSystem {
  public:
   explicit FakeSystem(const fs::path& root) : root_(root) {

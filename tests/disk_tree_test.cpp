@@ -1,7 +1,5 @@
-// The disk tree from a disk-library table built in the test: rows, labels from the volume
-// names keyed by device path, the disks' details on the rows, the 26-disk table, lsblk's
-// listing, the disk view's selection rules, the system disk's question and the added
-// image files kept between runs.
+// The disk tree over a disk-library table built in the test, the disk view's selection and
+// system-disk rules, and the added image files kept between runs.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -194,8 +192,7 @@ TEST_F(DiskTree, RowsCarryTheDisksDetailsAndLabels) {
   EXPECT_EQ(disk.children[0]->volumeLabel, "HOLIDAY");
   EXPECT_EQ(disk.children[2]->sizeBytes, 0u);
 
-  // Every row of the system disk is marked; a partition the system does not list keeps the
-  // library's type.
+  // Every row of the system disk is marked; an unlisted partition keeps the library's type.
   EXPECT_TRUE(rows[1]->bSystemDisk);
   EXPECT_EQ(rows[1]->partitionSizeString, "5.37G");
   EXPECT_EQ(rows[1]->volumeLabel, "WHOLE");
@@ -276,8 +273,7 @@ TEST(DiskView, SelectionPicksTheRowsDiskAndScanNeedsARow) {
   EXPECT_TRUE(app.diskHandles.empty());
 }
 
-// A window that records what it is asked and answers the system-disk question as told.
-// Without an answer it answers as a view without a window does.
+// Records what it is asked; without an answer it answers as a view without a window.
 class RecordingView : public DiskView {
  public:
   explicit RecordingView(std::optional<bool> answer) : answer_(answer) {}

@@ -83,8 +83,7 @@ class ExfatWalk : public testing::DiskLibHarness {
     return out;
   }
 
-  // What the 64-bit entry of the table reports, by name (the records' name pointers
-  // cleared: they live only during the call).
+  // The 64-bit entry's records by name (name pointers cleared: they die with the call).
   std::map<std::string, tamsel_found_file> wideScan(const fs::path& path) {
     std::map<std::string, tamsel_found_file> out;
     EXPECT_NE(t->scanDeviceFor, nullptr);
@@ -420,9 +419,8 @@ TEST_F(ExfatWalk, VolumeMadeByMkfsWithFilesAddedGivesAllThreeByNameAndPath) {
   EXPECT_EQ(found.size(), want.size());
 }
 
-// FAT keeps no chain of a deleted file, so a fragmented one reads as one run with its gaps'
-// bytes inside: its structure does not end where its entry says, and it is not listed whole
-// under its name (it was, with wrong bytes after its first piece). A whole one still is.
+// A deleted fragmented FAT file (no chain kept) would read its gaps' bytes: it is not listed
+// under its name, while a whole one still is.
 TEST_F(ExfatWalk, FatDeletedFragmentedFileIsNotListedWithItsGapsBytes) {
   FatImageWriter w(8192);
   const std::string split = jpeg(3000, 5), whole = jpeg(2000, 6);

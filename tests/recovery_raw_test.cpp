@@ -210,8 +210,7 @@ TEST_F(RawRecovery, AFileWithUnreadableSectorsIsKeptAndReported) {
       << r.failures[0];
 }
 
-// The version 3 entry: what it was handed, and the file's name, start and 64-bit length
-// written to the descriptor (never the length's worth of bytes). Names as above.
+// The version 3 entry: records its call and writes the name, start and 64-bit length.
 struct Call64 {
   list_disk_struct* disk;
   uint64_t start, len;
