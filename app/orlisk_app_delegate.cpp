@@ -1,6 +1,7 @@
 #include "app/orlisk_app_delegate.h"
 
 #include <filesystem>
+#include <list>
 
 #include "app/work_folder.h"
 #include "blackberry/bbb_archive.h"
@@ -70,6 +71,12 @@ OrliskAppDelegate* OrliskAppDelegate::GetAppControllor() {
 
 void OrliskAppDelegate::applicationDidFinishLaunching() {
   showIphoneDiskView();
+  // A listed backup is the user's, wherever it lies: a folder named like a run folder in the
+  // work folder (or one inside such a folder) is not taken for one that a crash left.
+  std::list<ScannedInput> listed;
+  for (const auto& node : deviceController.nodes()) {
+    if (node && !node->backUpFilePath.empty()) listed.emplace_back(node->backUpFilePath);
+  }
   const int removed = cleanWorkFolder(workDir_);
   if (removed > 0) {
     logLine("removed " + std::to_string(removed) + " run folder(s) left by earlier runs");

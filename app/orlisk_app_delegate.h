@@ -75,7 +75,8 @@ class OrliskAppDelegate : public ResultHost {
   static OrliskAppDelegate* GetAppControllor();
 
   // Start-up: builds the phone-backup list (showIphoneDiskView), then removes the run
-  // folders that crashed runs left in the work folder.
+  // folders that crashed runs left in the work folder; none that is, holds or lies inside a
+  // listed backup or the input of a live scan.
   void applicationDidFinishLaunching();
 
   // The phone-backup list: emptied, then filled from the backup root (showIphoneDisk), and

@@ -27,9 +27,21 @@ struct InputRegistry {
   std::vector<fs::path> paths;
 };
 
+// Never destroyed: the signal thread may still read it while the program exits.
 InputRegistry& registry() {
-  static InputRegistry r;
-  return r;
+  static InputRegistry* r = new InputRegistry;
+  return *r;
+}
+
+// The run folders of this program that are alive.
+struct RunFolderRegistry {
+  std::mutex mutex;
+  std::vector<RunFolder*> folders;
+};
+
+RunFolderRegistry& runFolders() {
+  static RunFolderRegistry* r = new RunFolderRegistry;
+  return *r;
 }
 
 fs::path absoluteForm(const fs::path& p) {
@@ -167,7 +179,10 @@ std::unique_ptr<RunFolder> RunFolder::create(const fs::path& workDir, std::strin
     }, named{};
     if (::fstat(fd, &held) == 0 && held.st_nlink > 0 && ::lstat(tmpl.c_str(), &named) == 0 &&
         named.st_ino == held.st_ino && named.st_dev == held.st_dev) {
-      return std::unique_ptr<RunFolder>(new RunFolder(tmpl, fd));
+      std::unique_ptr<RunFolder> folder(new RunFolder(tmpl, fd));
+      std::lock_guard lock(runFolders().mutex);
+      runFolders().folders.push_back(folder.get());
+      return folder;
     }
     ::close(fd);
   }
@@ -176,6 +191,10 @@ std::unique_ptr<RunFolder> RunFolder::create(const fs::path& workDir, std::strin
 }
 
 RunFolder::~RunFolder() {
+  {
+    std::lock_guard lock(runFolders().mutex);
+    std::erase(runFolders().folders, this);
+  }
   remove();
   if (fd_ >= 0) ::close(fd_);
 }
@@ -184,13 +203,35 @@ void RunFolder::remove() {
   std::lock_guard lock(mutex_);
   if (removed_) return;
   removed_ = true;
+  erase();
+}
+
+bool RunFolder::erase() {
   if (touchesScannedInput(path_)) {
     logLine("run folder " + path_.string() + " holds the input of a scan; it is left in place");
-    return;
+    return false;
   }
+  // A worker that still writes may add a file to a folder between its listing and its
+  // removal: the removal is then tried again.
   std::error_code ec;
-  fs::remove_all(path_, ec);
-  if (ec) logLine("cannot remove run folder " + path_.string() + ": " + ec.message());
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    ec.clear();
+    fs::remove_all(path_, ec);
+    if (!ec) return true;
+  }
+  logLine("cannot remove run folder " + path_.string() + ": " + ec.message());
+  return false;
+}
+
+int removeLiveRunFolders() {
+  int removed = 0;
+  std::lock_guard lock(runFolders().mutex);
+  for (RunFolder* folder : runFolders().folders) {
+    std::lock_guard folderLock(folder->mutex_);
+    // A folder removed already is gone, or holds an input.
+    if (!folder->removed_ && folder->erase()) ++removed;
+  }
+  return removed;
 }
 
 int cleanWorkFolder(const fs::path& workDir) {

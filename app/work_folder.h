@@ -41,12 +41,23 @@ class RunFolder {
   void remove();
 
  private:
+  friend int removeLiveRunFolders();
   RunFolder(std::filesystem::path path, int fd) : path_(std::move(path)), fd_(fd) {}
+  // Removes the folder (not when it holds the input of a live scan); with mutex_ held.
+  // True when it is gone.
+  bool erase();
   std::filesystem::path path_;
   int fd_ = -1;
   std::mutex mutex_;
   bool removed_ = false;
 };
+
+// For a program about to end on a signal: removes the folder of every RunFolder of this
+// program that is still alive, but for those that hold the input of a live scan; what a
+// worker still creates inside one meanwhile goes too. The RunFolder objects stay valid (and
+// remove their folder again when they go). Safe from any thread; returns the number of
+// folders removed.
+int removeLiveRunFolders();
 
 // Marks `path` as the input of a live scan for its lifetime: no clean-up of this program
 // removes it, a folder that holds it, or anything inside it. When the input lies inside a

@@ -13,6 +13,9 @@
 #include <unordered_set>
 #include <utility>
 
+#include "util/log.h"
+#include "util/untrusted_sqlite.h"
+
 namespace tamsel {
 
 const char* foundInName(FoundIn f) {
@@ -63,21 +66,20 @@ std::string quoted(const std::string& name) {
   return out + "\"";
 }
 
+// The input's schema is not ours: it is read through the guards for such databases (no view
+// or trigger of it runs, a budget of work, temporary storage in memory).
 struct Database {
+  std::string path;
+  // The connection is used by one thread only: SQLite need not lock it on every call.
+  UntrustedSqlite guarded;
   sqlite3* db = nullptr;
-  explicit Database(const std::string& path) {
-    // The connection is used by one thread only: SQLite need not lock it on every call.
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
-        SQLITE_OK) {
-      sqlite3_close(db);
-      db = nullptr;
-      return;
-    }
-    // The schema is the input's: its views and triggers may not call out.
-    sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-    sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  explicit Database(const std::string& file)
+      : path(file),
+        guarded(file, file, {.flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX}),
+        db(guarded.handle()) {}
+  ~Database() {
+    for (const std::string& line : guarded.takeWarnings()) logLine(path + ": " + line);
   }
-  ~Database() { sqlite3_close(db); }
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
 };
@@ -315,7 +317,35 @@ struct Table {
   std::unordered_set<uint64_t> reportedKeys;
   std::unordered_set<uint64_t> reportedHashes;
   std::unordered_set<uint64_t> reportedWithoutRowid;
+  // Where the walk of its b-tree failed (a page it names twice or not at all, one of another
+  // kind, a cell it cannot read): the rowids whose live rows it may have missed, as sorted
+  // and merged inclusive ranges once walked, and what it met first. Empty when whole.
+  std::vector<std::pair<int64_t, int64_t>> unknownRowids;
+  std::string damage;
 };
+
+// Whether [lo, hi] meets one of the sorted, merged `ranges`.
+bool overlapsRanges(const std::vector<std::pair<int64_t, int64_t>>& ranges, int64_t lo,
+                    int64_t hi) {
+  auto it =
+      std::upper_bound(ranges.begin(), ranges.end(), hi,
+                       [](int64_t r, const std::pair<int64_t, int64_t>& x) { return r < x.first; });
+  return it != ranges.begin() && std::prev(it)->second >= lo;
+}
+
+void mergeRanges(std::vector<std::pair<int64_t, int64_t>>& ranges) {
+  std::sort(ranges.begin(), ranges.end());
+  std::vector<std::pair<int64_t, int64_t>> merged;
+  for (const auto& r : ranges) {
+    if (!merged.empty() &&
+        (merged.back().second == INT64_MAX || r.first <= merged.back().second + 1)) {
+      merged.back().second = std::max(merged.back().second, r.second);
+    } else {
+      merged.push_back(r);
+    }
+  }
+  ranges.swap(merged);
+}
 
 bool plausibleDate(double v) {
   constexpr double k1990 = 631152000, k2040 = 2208988800, k2001 = 978307200;
@@ -446,18 +476,31 @@ class Pass {
 
   void addLiveRowsFrom(const std::string& path);
   void run();
+  // One line for each structure the pass found damaged.
+  const std::vector<std::string>& warnings() const { return warnings_; }
 
  private:
+  using RowFn = std::function<void(int64_t, const std::vector<CarvedValue>&)>;
+
   // Geometry and the current view of each page.
   bool buildView();
+  // The place of page `pgno` in the tables kept by page (0: the input has no such page).
+  size_t slot(uint32_t pgno) const;
   const uint8_t* page(uint32_t pgno) const;
   size_t maxLocal(uint64_t payload, bool table) const;
 
-  // Live b-trees and the freelist.
-  void walkTree(uint32_t pgno, Table* table, int depth,
-                const std::function<void(int64_t, const std::vector<CarvedValue>&)>* row);
-  void markOverflow(uint32_t first, uint64_t remaining);
+  // Live b-trees and the freelist. A b-tree walk covers the rowids [lo, hi] (a table's
+  // interior keys bound its children's).
+  void walkTree(uint32_t pgno, Table* table, int depth, const RowFn* row, int64_t lo, int64_t hi);
+  // Notes that the walk of a table's b-tree (or the schema's) missed what [lo, hi] holds.
+  void treeDamaged(Table* table, const RowFn* row, int64_t lo, int64_t hi, const std::string& why);
+  // False when the chain ends before `remaining` bytes (at a page missing or taken before).
+  bool markOverflow(uint32_t first, uint64_t remaining);
   void walkFreelist();
+  // Whether a candidate row (its serial types and rowid) may be a live row that the walk of
+  // a damaged b-tree did not reach: of `t`, or of another damaged table it would fit.
+  bool mayBeLive(const Table& t, const std::vector<uint64_t>& types,
+                 std::optional<int64_t> rowid) const;
   bool readPayload(const uint8_t* local, size_t localSize, uint64_t payload, uint32_t overflow,
                    std::vector<uint8_t>& out) const;
   bool decodeRecord(const std::vector<uint8_t>& payload, bool cut, std::vector<CarvedValue>& out);
@@ -494,10 +537,18 @@ class Pass {
 
   uint32_t pageSize_ = 0;
   size_t usable_ = 0;
-  std::vector<PageView> current_;  // by page number (index 0 unused)
+  // The pages the input holds: the database's pages 1 to dbPages_ have their own numbers as
+  // slots, the log's pages past them (extraPages_, sorted) the slots after. The tables below
+  // are by slot (index 0 unused), so their size follows the input, not the largest page
+  // number a log frame names.
+  uint32_t dbPages_ = 0;
+  std::vector<uint32_t> extraPages_;
+  std::vector<PageView> current_;
   std::vector<uint8_t> treePage_;  // 1: b-tree page, 2: overflow page of a live cell
   std::vector<uint8_t> freelist_;
-  std::vector<Table*> owner_;  // the wanted table whose b-tree holds the page, by page number
+  std::vector<Table*> owner_;  // the wanted table whose b-tree holds the page
+  std::string schemaDamage_;   // what the walk of the schema's b-tree met, if anything
+  std::vector<std::string> warnings_;
   // Scratch lists of serial types, kept so that trying a candidate at every offset of free
   // space allocates nothing (one for cells, one for freeblocks, which try cells inside).
   std::vector<uint64_t> cellTypes_;
@@ -511,6 +562,9 @@ class Pass {
   };
   std::vector<Freeblock> freeblocks_;  // the chain of the page being carved, in page order
   Table* only_ = nullptr;              // while a live page is carved: its table
+  // The rowids each page of a table's b-tree holds, as its walk bounded them; by slot.
+  std::vector<std::pair<int64_t, int64_t>> pageRowids_;
+  std::pair<int64_t, int64_t> onlyRowids_;  // while a live page is carved: its rowids
   // Log frames that are the current version of their page, by offset in the log.
   std::unordered_set<uint64_t> currentFrames_;
   std::unordered_map<uint64_t, uint32_t> framePage_;
@@ -523,6 +577,8 @@ bool Pass::buildView() {
   pageSize_ = db && db->pageSize ? db->pageSize : log ? log->pageSize : 0;
   if (pageSize_ == 0) return false;
   size_t count = db && db->pageSize == pageSize_ ? db->pageOffsets.size() : 0;
+  count = std::min<size_t>(count, UINT32_MAX - 1);
+  dbPages_ = static_cast<uint32_t>(count);
   current_.assign(count + 1, PageView{});
   for (size_t k = 0; k < count; ++k) current_[k + 1] = {db->stream, db->pageOffsets[k]};
   if (log && log->pageSize == pageSize_) {
@@ -536,16 +592,20 @@ bool Pass::buildView() {
       if (pgno == 0 || pgno > (1u << 24) || s.readBE(off - 16, 8) != salt) continue;
       last[pgno] = off;
     }
-    for (auto [pgno, off] : last) {
-      if (pgno >= current_.size()) current_.resize(pgno + 1, PageView{});
+    for (const auto& [pgno, off] : last) {
+      if (pgno > dbPages_) extraPages_.push_back(pgno);
+    }
+    std::sort(extraPages_.begin(), extraPages_.end());
+    current_.resize(current_.size() + extraPages_.size(), PageView{});
+    for (const auto& [pgno, off] : last) {
       // A database whose page equals the log's last frame of it was checkpointed: its page
       // is the current one, and the frame a copy of it.
-      const PageView& inDb = current_[pgno];
-      if (inDb.stream &&
-          std::memcmp(inDb.stream->data() + inDb.offset, s.data() + off, pageSize_) == 0) {
+      PageView& view = current_[slot(pgno)];
+      if (view.stream &&
+          std::memcmp(view.stream->data() + view.offset, s.data() + off, pageSize_) == 0) {
         continue;
       }
-      current_[pgno] = {&s, off};
+      view = {&s, off};
       currentFrames_.insert(off);
     }
   }
@@ -557,12 +617,22 @@ bool Pass::buildView() {
   treePage_.assign(current_.size(), 0);
   freelist_.assign(current_.size(), 0);
   owner_.assign(current_.size(), nullptr);
+  pageRowids_.assign(current_.size(), {INT64_MIN, INT64_MAX});
   return true;
 }
 
+size_t Pass::slot(uint32_t pgno) const {
+  if (pgno == 0) return 0;
+  if (pgno <= dbPages_) return pgno;
+  auto it = std::lower_bound(extraPages_.begin(), extraPages_.end(), pgno);
+  if (it == extraPages_.end() || *it != pgno) return 0;
+  return size_t{dbPages_} + 1 + static_cast<size_t>(it - extraPages_.begin());
+}
+
 const uint8_t* Pass::page(uint32_t pgno) const {
-  if (pgno == 0 || pgno >= current_.size() || !current_[pgno].stream) return nullptr;
-  return current_[pgno].stream->data() + current_[pgno].offset;
+  const size_t s = slot(pgno);
+  if (s == 0 || !current_[s].stream) return nullptr;
+  return current_[s].stream->data() + current_[s].offset;
 }
 
 size_t Pass::maxLocal(uint64_t payload, bool table) const {
@@ -574,14 +644,15 @@ size_t Pass::maxLocal(uint64_t payload, bool table) const {
   return static_cast<size_t>(k <= x ? k : m);
 }
 
-void Pass::markOverflow(uint32_t next, uint64_t remaining) {
-  for (size_t guard = 0; next && remaining && guard < current_.size(); ++guard) {
+bool Pass::markOverflow(uint32_t next, uint64_t remaining) {
+  for (size_t guard = 0; remaining && guard < current_.size(); ++guard) {
     const uint8_t* pg = page(next);
-    if (!pg || treePage_[next]) return;
-    treePage_[next] = 2;
+    if (!pg || treePage_[slot(next)]) return false;
+    treePage_[slot(next)] = 2;
     remaining -= std::min<uint64_t>(remaining, usable_ - 4);
     next = static_cast<uint32_t>(readInteger(pg, 4) & 0xffffffff);
   }
+  return remaining == 0;
 }
 
 bool Pass::readPayload(const uint8_t* local, size_t localSize, uint64_t payload, uint32_t next,
@@ -592,7 +663,7 @@ bool Pass::readPayload(const uint8_t* local, size_t localSize, uint64_t payload,
   for (size_t guard = 0; out.size() < payload && guard < current_.size(); ++guard) {
     const uint8_t* pg = page(next);
     // Pages of live b-trees were reused: what they hold now is not this record's.
-    if (!pg || treePage_[next] == 1) return false;
+    if (!pg || treePage_[slot(next)] == 1) return false;
     const size_t take = static_cast<size_t>(std::min<uint64_t>(payload - out.size(), usable_ - 4));
     out.insert(out.end(), pg + 4, pg + 4 + take);
     next = static_cast<uint32_t>(readInteger(pg, 4) & 0xffffffff);
@@ -704,26 +775,73 @@ bool Pass::liveRowHash(const std::vector<uint8_t>& payload, const Table& t, uint
   return true;
 }
 
-void Pass::walkTree(uint32_t pgno, Table* table, int depth,
-                    const std::function<void(int64_t, const std::vector<CarvedValue>&)>* row) {
+void Pass::treeDamaged(Table* table, const RowFn* row, int64_t lo, int64_t hi,
+                       const std::string& why) {
+  if (table) {
+    table->unknownRowids.emplace_back(lo, hi);
+    if (table->damage.empty()) table->damage = why;
+  } else if (row && schemaDamage_.empty()) {
+    schemaDamage_ = why;
+  }
+}
+
+void Pass::walkTree(uint32_t pgno, Table* table, int depth, const RowFn* row, int64_t lo,
+                    int64_t hi) {
+  // What the damage lines say; made only for them, as most walks meet none.
+  const auto pageText = [pgno] { return "page " + std::to_string(pgno); };
   const uint8_t* pg = page(pgno);
-  if (!pg || depth > 40 || treePage_[pgno]) return;
-  treePage_[pgno] = 1;
-  owner_[pgno] = table;
+  // In a whole b-tree every page is reached once: a page reached again (a cycle, or a page
+  // two trees share) or one the file does not have means some of the tree was not.
+  if (!pg)
+    return treeDamaged(table, row, lo, hi, pageText() + ", which it names, is not in the file");
+  const size_t self = slot(pgno);
+  if (treePage_[self]) return treeDamaged(table, row, lo, hi, pageText() + " is reached twice");
+  if (depth > 40) return treeDamaged(table, row, lo, hi, "it is deeper than 40 levels");
+  treePage_[self] = 1;
+  owner_[self] = table;
+  pageRowids_[self] = {lo, hi};
   const size_t hdr = pgno == 1 ? 100 : 0;
   const uint8_t kind = pg[hdr];
   const bool interior = kind == 0x05 || kind == 0x02;
-  if (kind != 0x05 && kind != 0x0d && kind != 0x02 && kind != 0x0a) return;
+  // The schema and the tables are table b-trees; the indexes are walked only to know their
+  // pages, whatever their kind.
+  const bool tableTree = table || row;
+  if (kind != 0x05 && kind != 0x0d && (tableTree || (kind != 0x02 && kind != 0x0a))) {
+    return treeDamaged(table, row, lo, hi, pageText() + " is no table b-tree page");
+  }
   const size_t cells = (size_t{pg[hdr + 3]} << 8) | pg[hdr + 4];
   const size_t ptrs = hdr + (interior ? 12 : 8);
   std::vector<uint8_t> payload;
   std::vector<CarvedValue> values;
+  // The key of the interior cell before: a child holds the rowids above it up to its own.
+  std::optional<int64_t> before;
+  const auto after = [&] { return !before ? lo : *before == INT64_MAX ? INT64_MAX : *before + 1; };
+  if (ptrs + 2 * cells > pageSize_)
+    treeDamaged(table, row, lo, hi, pageText() + " lists more cells than fit");
   for (size_t i = 0; i < cells && ptrs + 2 * i + 2 <= pageSize_; ++i) {
     const size_t at = (size_t{pg[ptrs + 2 * i]} << 8) | pg[ptrs + 2 * i + 1];
-    if (at < ptrs || at + 4 > pageSize_) continue;
+    if (at < ptrs || at + 4 > pageSize_) {
+      treeDamaged(table, row, lo, hi, "a cell of " + pageText() + " lies outside it");
+      continue;
+    }
     if (kind == 0x05 || kind == 0x02) {
-      walkTree(static_cast<uint32_t>(readInteger(pg + at, 4) & 0xffffffff), table, depth + 1, row);
-      if (kind == 0x05) continue;
+      const uint32_t child = static_cast<uint32_t>(readInteger(pg + at, 4) & 0xffffffff);
+      if (kind == 0x02) {
+        walkTree(child, table, depth + 1, row, lo, hi);
+      } else {
+        uint64_t key = 0;
+        const int n = readVarint(pg + at + 4, pageSize_ - at - 4, key);
+        const int64_t upto = n == 0 ? hi : std::min(static_cast<int64_t>(key), hi);
+        if (n == 0 || upto < after()) {
+          // Keys that cannot be read or are out of order bound nothing.
+          treeDamaged(table, row, lo, hi, "the keys of " + pageText() + " are out of order");
+          walkTree(child, table, depth + 1, row, lo, hi);
+        } else {
+          walkTree(child, table, depth + 1, row, after(), upto);
+          before = upto;
+        }
+        continue;
+      }
     }
     size_t p = at + (kind == 0x02 ? 4 : 0);
     uint64_t size = 0, rowid = 0;
@@ -735,14 +853,24 @@ void Pass::walkTree(uint32_t pgno, Table* table, int depth,
       if (n == 0) continue;
       p += static_cast<size_t>(n);
     }
+    const int64_t id = static_cast<int64_t>(rowid);
+    const auto rowAt = [&] { return "row " + std::to_string(id) + " of " + pageText(); };
     const size_t local = maxLocal(size, kind == 0x0d);
-    if (p + local > pageSize_ || (local < size && p + local + 4 > pageSize_)) continue;
+    if (p + local > pageSize_ || (local < size && p + local + 4 > pageSize_)) {
+      if (kind == 0x0d) treeDamaged(table, row, id, id, rowAt() + " runs past the page");
+      continue;
+    }
     const uint32_t overflow =
         local < size ? static_cast<uint32_t>(readInteger(pg + p + local, 4) & 0xffffffff) : 0;
-    if (local < size) markOverflow(overflow, size - local);
+    if (local < size && !markOverflow(overflow, size - local) && kind == 0x0d) {
+      treeDamaged(table, row, id, id, "the overflow pages of " + rowAt() + " are damaged");
+    }
     if (kind != 0x0d) continue;
-    if ((!table && !row) || !readPayload(pg + p, local, size, overflow, payload)) continue;
-    const int64_t id = static_cast<int64_t>(rowid);
+    if (!table && !row) continue;
+    if (!readPayload(pg + p, local, size, overflow, payload)) {
+      treeDamaged(table, row, id, id, rowAt() + " cannot be read");
+      continue;
+    }
     if (row) {
       if (!decodeRecord(payload, false, values)) continue;
       (*row)(id, values);
@@ -750,7 +878,10 @@ void Pass::walkTree(uint32_t pgno, Table* table, int depth,
     if (table) {
       uint64_t h = 0;
       size_t width = 0;
-      if (!liveRowHash(payload, *table, h, width)) continue;
+      if (!liveRowHash(payload, *table, h, width)) {
+        treeDamaged(table, row, id, id, rowAt() + " cannot be read");
+        continue;
+      }
       if (width > 0 && width < table->shape->columns.size()) table->widths.insert(width);
       table->liveKeys.push_back(keyOf(id, h));
       table->liveHashes.push_back(h);
@@ -759,7 +890,7 @@ void Pass::walkTree(uint32_t pgno, Table* table, int depth,
   }
   if (interior) {
     walkTree(static_cast<uint32_t>(readInteger(pg + hdr + 8, 4) & 0xffffffff), table, depth + 1,
-             row);
+             row, kind == 0x05 ? after() : lo, hi);
   }
 }
 
@@ -768,15 +899,42 @@ void Pass::walkFreelist() {
   uint32_t trunk = static_cast<uint32_t>(readInteger(first + 32, 4) & 0xffffffff);
   for (size_t guard = 0; trunk && guard < current_.size(); ++guard) {
     const uint8_t* pg = page(trunk);
-    if (!pg || freelist_[trunk]) return;
-    freelist_[trunk] = 1;
+    const std::string at = "page " + std::to_string(trunk);
+    if (!pg) {
+      warnings_.push_back("the freelist names " + at + ", which is not in the file");
+      return;
+    }
+    const size_t self = slot(trunk);
+    if (freelist_[self]) {
+      warnings_.push_back("the freelist comes back to " + at + ": it loops");
+      return;
+    }
+    if (treePage_[self] == 1) {
+      warnings_.push_back("the freelist names " + at + ", which is a page of a b-tree");
+    }
+    freelist_[self] = 1;
     const size_t leaves = std::min<size_t>(readInteger(pg + 4, 4) & 0xffffffff, usable_ / 4 - 2);
     for (size_t i = 0; i < leaves; ++i) {
       const uint32_t leaf = static_cast<uint32_t>(readInteger(pg + 8 + 4 * i, 4) & 0xffffffff);
-      if (leaf < freelist_.size()) freelist_[leaf] = 1;
+      if (const size_t s = slot(leaf); s != 0) freelist_[s] = 1;
     }
     trunk = static_cast<uint32_t>(readInteger(pg, 4) & 0xffffffff);
   }
+}
+
+bool Pass::mayBeLive(const Table& t, const std::vector<uint64_t>& types,
+                     std::optional<int64_t> rowid) const {
+  if (only_) {
+    // On a page of t's b-tree: a cell freed there held one of the rowids the page holds.
+    const auto [lo, hi] = rowid ? std::make_pair(*rowid, *rowid) : onlyRowids_;
+    return overlapsRanges(t.unknownRowids, lo, hi);
+  }
+  for (const Table& d : tables_) {
+    if (d.unknownRowids.empty() || (&d != &t && !typesFit(d, types))) continue;
+    // A row without its rowid may be any row of the table.
+    if (!rowid || overlapsRanges(d.unknownRowids, *rowid, *rowid)) return true;
+  }
+  return false;
 }
 
 bool Pass::accept(Table& t, const std::vector<uint64_t>& types, const uint8_t* pg, size_t local,
@@ -843,6 +1001,8 @@ bool Pass::accept(Table& t, const std::vector<uint64_t>& types, const uint8_t* p
     return false;
   }
   if (dryRun) return true;
+  // Where a b-tree is damaged, a row that may be one of its live rows is not called deleted.
+  if (mayBeLive(t, types, rowid)) return true;
   const uint64_t h = valuesHash(values, t.shape->rowidAlias);
   if (rowid) {
     if (has(t.liveKeys, keyOf(*rowid, h)) || (cut && has(t.liveRowids, *rowid))) return true;
@@ -1100,8 +1260,9 @@ void Pass::carvePage(const CarvePages& pages, uint64_t offset, uint32_t pgno, Fo
   if (livePage) {
     // A page of a table's b-tree holds that table's rows only; pages of other tables and
     // of indexes are passed by.
-    only_ = owner_[pgno];
+    only_ = owner_[slot(pgno)];
     if (!only_) return;
+    onlyRowids_ = pageRowids_[slot(pgno)];
     struct Reset {
       Table*& only;
       ~Reset() { only = nullptr; }
@@ -1176,19 +1337,19 @@ void Pass::run() {
   if (tables_.empty() || !buildView()) return;
   // The schema table (page 1) names every b-tree: tables and indexes alike are live pages.
   std::vector<uint32_t> roots;
-  std::function<void(int64_t, const std::vector<CarvedValue>&)> schemaRow =
-      [&roots](int64_t, const std::vector<CarvedValue>& v) {
-        if (v.size() < 4) return;
-        if (auto r = std::get_if<int64_t>(&v[3]); r && *r > 1 && *r < (int64_t{1} << 31)) {
-          roots.push_back(static_cast<uint32_t>(*r));
-        }
-      };
-  walkTree(1, nullptr, 0, &schemaRow);
-  for (auto [root, table] : byRoot_) {
-    if (root < current_.size()) walkTree(root, table, 0, nullptr);
-  }
-  for (uint32_t root : roots) {
-    if (root < current_.size()) walkTree(root, nullptr, 0, nullptr);
+  RowFn schemaRow = [&roots](int64_t, const std::vector<CarvedValue>& v) {
+    if (v.size() < 4) return;
+    if (auto r = std::get_if<int64_t>(&v[3]); r && *r > 1 && *r < (int64_t{1} << 31)) {
+      roots.push_back(static_cast<uint32_t>(*r));
+    }
+  };
+  walkTree(1, nullptr, 0, &schemaRow, INT64_MIN, INT64_MAX);
+  for (auto [root, table] : byRoot_) walkTree(root, table, 0, nullptr, INT64_MIN, INT64_MAX);
+  for (uint32_t root : roots) walkTree(root, nullptr, 0, nullptr, INT64_MIN, INT64_MAX);
+  if (!schemaDamage_.empty()) {
+    warnings_.insert(warnings_.begin(),
+                     "the schema's b-tree is damaged (" + schemaDamage_ +
+                         "): pages of indexes it no longer names are carved as free pages");
   }
   walkFreelist();
   for (Table& t : tables_) {
@@ -1196,6 +1357,12 @@ void Pass::run() {
     sortUnique(t.liveHashes);
     sortUnique(t.liveRowids);
     setFilters(t);
+    mergeRanges(t.unknownRowids);
+    if (!t.damage.empty()) {
+      warnings_.push_back("table " + t.shape->name + ": its b-tree is damaged (" + t.damage +
+                          "), so which of its rows are live is not known there: rows that may "
+                          "be live are not listed as deleted");
+    }
   }
 
   for (const CarvePages& pages : input_.pages()) {
@@ -1209,18 +1376,20 @@ void Pass::run() {
         pgno = it == framePage_.end() ? 0 : it->second;
         current = currentFrames_.count(off) > 0;
       } else {
-        pgno = static_cast<uint32_t>(i + 1);
-        current = pgno < current_.size() && current_[pgno].stream == pages.stream &&
-                  current_[pgno].offset == off;
+        pgno = i + 1 < UINT32_MAX ? static_cast<uint32_t>(i + 1) : 0;
       }
-      const bool known = pgno > 0 && pgno < current_.size();
-      if (current && known && treePage_[pgno]) {
+      const size_t self = slot(pgno);
+      const bool known = self != 0;
+      if (!pages.fromLog) {
+        current = known && current_[self].stream == pages.stream && current_[self].offset == off;
+      }
+      if (current && known && treePage_[self]) {
         // A page of a live b-tree: its cells are live; deleted ones lie in its free space.
-        if (treePage_[pgno] == 1) carvePage(pages, off, pgno, FoundIn::unallocated, true);
+        if (treePage_[self] == 1) carvePage(pages, off, pgno, FoundIn::unallocated, true);
         continue;
       }
       FoundIn where = pages.fromLog && !current             ? FoundIn::logFrame
-                      : current && known && freelist_[pgno] ? FoundIn::freelistPage
+                      : current && known && freelist_[self] ? FoundIn::freelistPage
                                                             : FoundIn::stalePage;
       carvePage(pages, off, pgno, where, false);
     }
@@ -1268,13 +1437,14 @@ std::optional<std::vector<TableShape>> readTableShapes(const std::string& databa
   return shapes;
 }
 
-void carveBySchema(const CarveInput& input, const std::vector<TableShape>& shapes,
-                   const std::vector<std::string>& tables,
-                   const std::function<bool(const CarvedRow&)>& found,
-                   const std::string& liveDatabase) {
+CarveOutcome carveBySchema(const CarveInput& input, const std::vector<TableShape>& shapes,
+                           const std::vector<std::string>& tables,
+                           const std::function<bool(const CarvedRow&)>& found,
+                           const std::string& liveDatabase) {
   Pass pass(input, shapes, tables, found);
   if (!liveDatabase.empty()) pass.addLiveRowsFrom(liveDatabase);
   pass.run();
+  return {pass.warnings()};
 }
 
 }  // namespace tamsel

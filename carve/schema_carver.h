@@ -49,15 +49,25 @@ struct TableShape {
 // shapes; none when it does not open.
 std::optional<std::vector<TableShape>> readTableShapes(const std::string& databasePath);
 
+// What a pass met that makes its answer partial: one line for each damaged structure (the
+// schema's or a table's b-tree, the freelist). Empty for a whole database.
+struct CarveOutcome {
+  std::vector<std::string> warnings;
+};
+
 // Calls `found` for every deleted row of the given tables (all tables when `tables` is
 // empty) that `input` still holds and that is not a live row (same table, rowid and values
 // as a row SQLite reads). Stops when `found` returns false.
 // Live rows are those reachable from the tables' b-trees in the pages of `input` (the
 // database with the last frames of its log); when `liveDatabase` names a private copy that
-// SQLite can read, the rows SQLite returns from it count as live too.
-void carveBySchema(const CarveInput& input, const std::vector<TableShape>& shapes,
-                   const std::vector<std::string>& tables,
-                   const std::function<bool(const CarvedRow&)>& found,
-                   const std::string& liveDatabase = {});
+// SQLite can read, the rows SQLite returns from it count as live too. Where the walk of a
+// table's b-tree fails (a page it reaches twice or that the file lacks, a page of another
+// kind, a cell it cannot read), the live rows of the rowids below that point are not known:
+// no row that may be one of them is reported (a row without its rowid: none of that table),
+// and the outcome says so.
+CarveOutcome carveBySchema(const CarveInput& input, const std::vector<TableShape>& shapes,
+                           const std::vector<std::string>& tables,
+                           const std::function<bool(const CarvedRow&)>& found,
+                           const std::string& liveDatabase = {});
 
 }  // namespace tamsel

@@ -13,6 +13,7 @@
 #include "carve/schema_carver.h"
 #include "cli/json_export.h"
 #include "util/text.h"
+#include "util/untrusted_sqlite.h"
 
 namespace tamsel::cli {
 namespace {
@@ -21,6 +22,10 @@ namespace fs = std::filesystem;
 
 // Rows shown on the terminal are cut to this many characters per text (the JSON has all).
 constexpr size_t kShownText = 120;
+
+// The exit status of a run that read the database only in part (a damaged b-tree or
+// freelist): its rows are still listed.
+constexpr int kExitDamaged = 3;
 
 // Copies `from` (opened read-only) to `to`; false with `error` set otherwise.
 bool copyReadOnly(const fs::path& from, const fs::path& to, std::string* error) {
@@ -47,13 +52,9 @@ bool looksLikeDatabase(const fs::path& path) {
 // Brings the log into the copy that SQLite reads and leaves it in rollback mode, so that a
 // read-only connection needs no shared-memory file.
 void settleLiveCopy(const fs::path& path) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-    sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-    sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
-    sqlite3_exec(db, "PRAGMA journal_mode=DELETE;", nullptr, nullptr, nullptr);
-  }
-  sqlite3_close(db);
+  UntrustedSqlite db(path.string(), path.string(), {.flags = SQLITE_OPEN_READWRITE});
+  if (db.isOpen())
+    sqlite3_exec(db.handle(), "PRAGMA journal_mode=DELETE;", nullptr, nullptr, nullptr);
 }
 
 std::string hexOf(const std::vector<uint8_t>& bytes) {
@@ -107,6 +108,30 @@ nlohmann::ordered_json jsonRow(const CarvedRow& r) {
   return row;
 }
 
+// Why `dest` may not be written when it names a file SQLite takes for part of `database`
+// (its write-ahead log, shared-memory file or rollback journal), existing or not; "" when it
+// names none. A journal written there would be rolled back into the database when it is next
+// opened.
+std::string companionRefusal(const std::string& dest, const fs::path& database) {
+  if (dest == "-") return {};
+  std::error_code ec;
+  const fs::path target = fs::weakly_canonical(fs::absolute(dest, ec), ec);
+  if (ec) return {};
+  const std::string base = fs::weakly_canonical(fs::absolute(database, ec), ec).string();
+  if (ec) return {};
+  for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+    if (target.string() == base + suffix) {
+      return dest + " is where the database " + database.string() + " keeps its " + suffix +
+             " file; it is never written";
+    }
+  }
+  return {};
+}
+
+void printWarning(const std::string& line) {
+  std::fprintf(stderr, "tamsel-cli: warning: %s\n", escapeForTerminal(line).c_str());
+}
+
 }  // namespace
 
 int runCarveCommand(const CarveCommand& command) {
@@ -126,11 +151,15 @@ int runCarveCommand(const CarveCommand& command) {
                  escapeForTerminal(log.string()).c_str());
     return 2;
   }
+  // The log is read with the database, and what lies beside it under a name SQLite gives
+  // its own files is taken for part of it: the export goes to none of them.
+  const std::vector<std::string> alsoRead = {log.string(), database.string() + "-wal"};
   if (!command.jsonDest.empty()) {
-    const std::string refused =
-        checkJsonDestination(command.jsonDest, command.database, command.force);
+    std::string refused =
+        checkJsonDestination(command.jsonDest, command.database, command.force, alsoRead);
+    if (refused.empty()) refused = companionRefusal(command.jsonDest, database);
     if (!refused.empty()) {
-      std::fprintf(stderr, "tamsel-cli: %s\n", refused.c_str());
+      std::fprintf(stderr, "tamsel-cli: %s\n", escapeForTerminal(refused).c_str());
       return 1;
     }
   }
@@ -173,13 +202,15 @@ int runCarveCommand(const CarveCommand& command) {
 
   std::map<std::string, std::vector<CarvedRow>> byTable;
   for (const TableShape& s : *shapes) byTable[s.name];
-  carveBySchema(
+  const CarveOutcome outcome = carveBySchema(
       *input, *shapes, {},
       [&byTable](const CarvedRow& r) {
         byTable[r.table].push_back(r);
         return true;
       },
       live.string());
+  for (const std::string& w : outcome.warnings) printWarning(w);
+  const bool damaged = !outcome.warnings.empty();
 
   std::FILE* out = command.jsonDest == "-" ? stderr : stdout;
   size_t total = 0;
@@ -208,10 +239,12 @@ int runCarveCommand(const CarveCommand& command) {
     // Texts cut inside a character end in U+FFFD.
     const std::string text =
         doc.dump(1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
-    return writeJsonDocument(command.jsonDest, command.force, command.database,
-                             [&text](const Writer& write) { return write(text); });
+    const int rc = writeJsonDocument(
+        command.jsonDest, command.force, command.database,
+        [&text](const Writer& write) { return write(text); }, alsoRead);
+    if (rc != 0) return rc;
   }
-  return 0;
+  return damaged ? kExitDamaged : 0;
 }
 
 }  // namespace tamsel::cli

@@ -20,7 +20,9 @@ struct CarveCommand {
 
 // Prints the deleted rows per table and their count (and writes the JSON document). Exit
 // status: 0, 2 when DATABASE cannot be read as a database, 1 when the output cannot be
-// written.
+// written or would go over the database, its log or a file SQLite keeps beside it, 3 when
+// a damaged structure was met (a warning line each on stderr; rows that may be live rows of
+// a damaged table are not listed).
 int runCarveCommand(const CarveCommand& command);
 
 }  // namespace tamsel::cli

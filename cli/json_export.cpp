@@ -35,6 +35,14 @@ bool isInput(const std::string& dest, const std::string& input) {
   return ::stat(dest.c_str(), &d) == 0 && ::stat(input.c_str(), &i) == 0 && sameFile(d, i);
 }
 
+// The first of `files` that `dest` names, or null.
+const std::string* readFileNamed(const std::string& dest, const std::vector<std::string>& files) {
+  for (const std::string& f : files) {
+    if (!f.empty() && isInput(dest, f)) return &f;
+  }
+  return nullptr;
+}
+
 // Buffered writes to a descriptor; the first failure is kept and every later write skipped.
 class FdWriter {
  public:
@@ -139,7 +147,7 @@ std::string realDestination(const std::string& dest) {
 }
 
 int writeFile(const std::string& shownDest, bool force, const std::string& input,
-              const DocumentFn& produce) {
+              const DocumentFn& produce, const std::vector<std::string>& alsoRead) {
   const std::string dest = realDestination(shownDest);
   const fs::path target(dest);
   fs::path dir = target.parent_path();
@@ -167,6 +175,9 @@ int writeFile(const std::string& shownDest, bool force, const std::string& input
   std::string error = out.error();
   if (ok && isInput(dest, input)) {
     error = "it is the scanned input";
+    ok = false;
+  } else if (const std::string* read = ok ? readFileNamed(dest, alsoRead) : nullptr) {
+    error = "it is " + *read + ", which was read";
     ok = false;
   }
   if (ok && !moveIntoPlace(temp, dest, force, &error)) ok = false;
@@ -211,9 +222,13 @@ bool liesWithinFolder(const std::string& path, const std::string& folder) {
   return false;
 }
 
-std::string checkJsonDestination(const std::string& dest, const std::string& input, bool force) {
+std::string checkJsonDestination(const std::string& dest, const std::string& input, bool force,
+                                 const std::vector<std::string>& alsoRead) {
   if (dest == "-") return {};
   if (isInput(dest, input)) return dest + " is the scanned input; it is never written";
+  if (const std::string* read = readFileNamed(dest, alsoRead)) {
+    return dest + " is " + *read + ", which is read with the input; it is never written";
+  }
   if (liesWithinFolder(dest, input)) {
     return dest + " lies inside the scanned folder " + input + "; nothing is written there";
   }
@@ -246,8 +261,8 @@ int writeJsonExport(const std::string& dest, bool force, const std::string& inpu
 }
 
 int writeJsonDocument(const std::string& dest, bool force, const std::string& input,
-                      const DocumentFn& produce) {
-  if (std::string refused = checkJsonDestination(dest, input, force); !refused.empty()) {
+                      const DocumentFn& produce, const std::vector<std::string>& alsoRead) {
+  if (std::string refused = checkJsonDestination(dest, input, force, alsoRead); !refused.empty()) {
     std::fprintf(stderr, "tamsel-cli: %s\n", refused.c_str());
     return 1;
   }
@@ -260,7 +275,7 @@ int writeJsonDocument(const std::string& dest, bool force, const std::string& in
   if (::stat(dest.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) {
     return writeStream(dest, produce);
   }
-  return writeFile(dest, force, input, produce);
+  return writeFile(dest, force, input, produce, alsoRead);
 }
 
 }  // namespace tamsel::cli

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "results/result_lists.h"
 
@@ -19,9 +20,11 @@ namespace tamsel::cli {
 bool liesWithinFolder(const std::string& path, const std::string& folder);
 
 // Empty when the export may go to `dest`, else one line saying why not. Nothing is ever
-// written inside a scanned folder (a phone backup). Called before the
-// scan, so a refused destination costs no scan.
-std::string checkJsonDestination(const std::string& dest, const std::string& input, bool force);
+// written inside a scanned folder (a phone backup), nor over any of `alsoRead` (other files
+// the command reads, as a database's write-ahead log, compared by file identity like the
+// input). Called before the scan, so a refused destination costs no scan.
+std::string checkJsonDestination(const std::string& dest, const std::string& input, bool force,
+                                 const std::vector<std::string>& alsoRead = {});
 
 // Writes the export of `lists` to `dest`. Returns 0; 1 after one line on stderr when the
 // destination is refused or a write fails (a full disk included); 3 when the export was
@@ -35,7 +38,7 @@ int writeJsonExport(const std::string& dest, bool force, const std::string& inpu
 using Writer = std::function<bool(std::string_view)>;
 using DocumentFn = std::function<bool(const Writer& write)>;
 int writeJsonDocument(const std::string& dest, bool force, const std::string& input,
-                      const DocumentFn& produce);
+                      const DocumentFn& produce, const std::vector<std::string>& alsoRead = {});
 
 // A byte field whose bytes could no longer be read: the first ten are named on stderr, the
 // rest counted; any of them makes the export partial (exit status 3).

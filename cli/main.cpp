@@ -15,6 +15,7 @@
 #include <map>
 #include <set>
 
+#include "app/termination_signals.h"
 #include "cli/carve_command.h"
 #include "cli/json_export.h"
 #include "cli/record_json.h"
@@ -309,15 +310,17 @@ int writeTicked(tamsel::PRResultViewController& results, const std::string& outD
               folder.c_str());
   // Files kept with unreadable sectors as zeros are among them, never silently.
   if (report.incomplete > 0) {
-    std::printf("Incomplete: %d files (%llu unreadable bytes of the card written as zeros)\n",
-                report.incomplete, static_cast<unsigned long long>(report.unreadableBytes));
+    std::printf("Incomplete: %d files (%s)\n", report.incomplete,
+                tamsel::incompleteDetail(report).c_str());
   }
   for (const auto& p : report.written) {
     std::printf("  %s\n",
                 escapeForTerminal(std::filesystem::relative(p, outDir, ec).string()).c_str());
   }
   printReceipt(report);
-  return report.failures.empty() ? 0 : 1;
+  // Files written incomplete make the run one that read its input only in part.
+  if (report.failures.size() > static_cast<size_t>(report.incomplete)) return 1;
+  return report.incomplete > 0 ? kExitDamaged : 0;
 }
 
 // `backups`: the phone backups under the backup root, one line each, names escaped.
@@ -326,6 +329,9 @@ int listBackups(const std::optional<std::filesystem::path>& workDir, const std::
   if (!root.empty()) controller.setBackupRoot(root);
   controller.showIphoneDiskView();
   using tamsel::escapeForTerminal;
+  for (const std::string& skipped : controller.deviceController.skipped()) {
+    std::fprintf(stderr, "tamsel-cli: warning: %s\n", escapeForTerminal(skipped).c_str());
+  }
   if (controller.deviceController.count() == 0) {
     std::printf("no backups in %s\n", escapeForTerminal(controller.backupRoot().string()).c_str());
     return 0;
@@ -347,6 +353,9 @@ int listBackups(const std::optional<std::filesystem::path>& workDir, const std::
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Ctrl-C, SIGTERM or SIGHUP during a scan: its run folder (what was decrypted, unpacked or
+  // copied) goes before the program ends.
+  tamsel::handleTerminationSignals({.onSignal = [](int) { tamsel::cli::restoreTerminal(); }});
   CLI::App app{"Tamsel: find and recover contacts, messages, notes and files from phone backups"};
   app.set_version_flag("--version", std::string("tamsel-cli ") + TAMSEL_VERSION);
   app.require_subcommand(0, 1);
@@ -431,7 +440,7 @@ int main(int argc, char** argv) {
   }
   if (scan->parsed()) {
     if (int rc = refuseJsonDestination(jsonDest, scanPath, jsonForce); rc >= 0) return rc;
-    tamsel::cli::ScanSession session(wd);
+    tamsel::cli::ScanSession session(wd, scanPath);
     // A memory card is read through the disk library and listed as rawscan lists it.
     bool card = false;
     if (std::string error = session.loadDiskLibraryForCard(scanPath, &card); !error.empty()) {
@@ -462,7 +471,7 @@ int main(int argc, char** argv) {
                    tamsel::escapeForTerminal(recoverPath).c_str());
       return 2;
     }
-    tamsel::cli::ScanSession session(wd);
+    tamsel::cli::ScanSession session(wd, recoverPath);
     if (std::string error = session.usePassword(recoverPath, passwordFile); !error.empty()) {
       std::fprintf(stderr, "tamsel-cli: %s\n", tamsel::escapeForTerminal(error).c_str());
       return 2;
@@ -475,7 +484,7 @@ int main(int argc, char** argv) {
   if (rawscan->parsed() || rawrecover->parsed()) {
     const std::string& device = rawscan->parsed() ? rawPath : rawRecoverPath;
     if (int rc = refuseJsonDestination(rawJson, device, rawJsonForce); rc >= 0) return rc;
-    tamsel::cli::ScanSession session(wd);
+    tamsel::cli::ScanSession session(wd, device);
     if (std::string error = session.rawScan(device, !quiet); !error.empty()) {
       std::fprintf(stderr, "tamsel-cli: %s\n", error.c_str());
       return 2;

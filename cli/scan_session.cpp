@@ -1,17 +1,21 @@
 #include "cli/scan_session.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
 
 #include "cli/progress_bar.h"
 #include "events/notification_names.h"
+#include "ios/backup_crypto.h"
 #include "ios/device_list.h"
 #include "ios/iphone_source.h"
 #include "util/text.h"
@@ -19,18 +23,66 @@
 namespace tamsel::cli {
 namespace {
 
-// A password file's first line; none when the file cannot be read.
+// The longest password line read from a file.
+constexpr size_t kMaxPasswordLine = 4096;
+
+// A password file's first line; none when the file cannot be read or is no file to read one
+// line from. Never more than a line's worth of bytes is read: /dev/zero or an endless pipe
+// is no reason to fill the memory.
 std::optional<std::string> firstLine(const std::string& file, std::string* error) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    *error = "cannot read the password file " + file + ": " + std::strerror(errno);
+  auto fail = [&](const std::string& why) -> std::optional<std::string> {
+    *error = "cannot read the password file " + file + ": " + why;
     return std::nullopt;
+  };
+  // Blocking: a pipe (standard input, a process substitution) waits for its writer.
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return fail(std::strerror(errno));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) ||
+      !(S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode) || (S_ISCHR(st.st_mode) && ::isatty(fd)))) {
+    const int err = errno;
+    ::close(fd);
+    if (S_ISDIR(st.st_mode)) return fail("it is a folder");
+    return fail(st.st_mode != 0 ? "it is not a regular file, a pipe or a terminal"
+                                : std::strerror(err));
   }
-  std::string line;
-  std::getline(in, line);
+  // The line, its "\r\n" and no more.
+  constexpr size_t kMostRead = kMaxPasswordLine + 2;
+  std::string bytes;
+  char buffer[1024];
+  bool ended = false;
+  while (bytes.size() < kMostRead) {
+    const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, kMostRead - bytes.size()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int err = errno;
+      ::close(fd);
+      wipeSecret(bytes);
+      return fail(std::strerror(err));
+    }
+    if (n == 0) {
+      ended = true;
+      break;
+    }
+    bytes.append(buffer, static_cast<size_t>(n));
+    if (std::memchr(buffer, '\n', static_cast<size_t>(n)) != nullptr) break;
+  }
+  ::close(fd);
+  std::fill(std::begin(buffer), std::end(buffer), '\0');
+  const size_t end = bytes.find('\n');
+  std::string line = bytes.substr(0, end);
+  wipeSecret(bytes);
   if (!line.empty() && line.back() == '\r') line.pop_back();
+  if ((end == std::string::npos && !ended) || line.size() > kMaxPasswordLine) {
+    wipeSecret(line);
+    return fail("its first line is longer than " + std::to_string(kMaxPasswordLine) + " bytes");
+  }
   return line;
 }
+
+// The terminal's settings while a password is typed without echo, for restoreTerminal.
+std::atomic<bool> gEchoOff{false};
+termios gTerminalBefore{};
 
 // One line from the terminal on standard input, typed without echo.
 std::string askPassword(const std::string& backup) {
@@ -42,19 +94,31 @@ std::string askPassword(const std::string& backup) {
     termios quiet = before;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     quiet.c_lflag |= ECHONL;
+    gTerminalBefore = before;
+    gEchoOff = true;
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
   }
   std::string line;
   for (int c; (c = std::getchar()) != EOF && c != '\n';) line += static_cast<char>(c);
-  if (restore) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &before);
+  if (restore) {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &before);
+    gEchoOff = false;
+  }
   if (!restore) std::fputc('\n', stderr);
   return line;
 }
 
 }  // namespace
 
-ScanSession::ScanSession(std::optional<std::filesystem::path> workDir)
-    : controller_(nullptr, std::move(workDir)) {
+void restoreTerminal() {
+  if (gEchoOff.exchange(false)) {
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &gTerminalBefore);
+    std::fputc('\n', stderr);
+  }
+}
+
+ScanSession::ScanSession(std::optional<std::filesystem::path> workDir, const std::string& input)
+    : input_(input), controller_(nullptr, std::move(workDir)) {
   // A scan needs no list of the computer's phone backups: the start-up lists no root.
   controller_.setBackupRoot({});
   controller_.applicationDidFinishLaunching();

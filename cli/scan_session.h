@@ -10,17 +10,21 @@
 #include <string>
 
 #include "app/orlisk_app_delegate.h"
+#include "app/work_folder.h"
 #include "results/result_lists.h"
 
 namespace tamsel::cli {
 
 class ScanSession {
  public:
-  // The work folder is `workDir`, or the default one when none.
-  explicit ScanSession(std::optional<std::filesystem::path> workDir);
+  // The work folder is `workDir`, or the default one when none. `input` (the backup, card or
+  // image the session scans) is guarded from the start-up clean-up of the work folder, which
+  // runs here: it may lie in a run folder that an earlier run left behind.
+  ScanSession(std::optional<std::filesystem::path> workDir, const std::string& input);
 
   // The password of the encrypted phone backup `path` for the next scan: the first line of
-  // `passwordFile` when given (its newline removed), else, when `path` is an encrypted phone
+  // `passwordFile` when given (its newline removed; a regular file, a pipe such as standard
+  // input, or a terminal; at most 4096 bytes), else, when `path` is an encrypted phone
   // backup and standard input is a terminal, asked for there with echo off. Without either the
   // scan reports the backup as encrypted. Returns an error line, or "".
   std::string usePassword(const std::string& path, const std::string& passwordFile);
@@ -42,7 +46,11 @@ class ScanSession {
   OrliskAppDelegate& controller() { return controller_; }
 
  private:
+  ScannedInput input_;  // before the controller, whose start-up cleans the work folder
   OrliskAppDelegate controller_;
 };
+
+// Puts back the terminal's echo when a signal ends the program while a password is asked for.
+void restoreTerminal();
 
 }  // namespace tamsel::cli

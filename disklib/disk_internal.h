@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "disklib/disklib_api.h"
@@ -142,12 +144,38 @@ class WalkBudget {
 // the walk's budget or the scan ran out, or (folders) at a cluster read as folder entries before.
 enum class ChainEnd { complete, endMark, broken, loop, budget, stopped, readBefore };
 
+// The clusters a chain walk has passed, as a bitmap in pages of 4096 clusters made as the
+// walk reaches them: the memory follows the chain's length, not the volume's cluster count
+// (which a crafted boot sector may set to billions).
+class VisitedClusters {
+ public:
+  // Marks `c`; false when it was marked before.
+  bool mark(uint32_t c) {
+    const uint32_t page = c >> 12;
+    if (last_ == nullptr || page != lastPage_) {
+      last_ = &pages_[page];
+      lastPage_ = page;
+    }
+    uint64_t& word = (*last_)[(c >> 6) & 63];
+    const uint64_t bit = uint64_t{1} << (c & 63);
+    if ((word & bit) != 0) return false;
+    word |= bit;
+    return true;
+  }
+
+ private:
+  std::unordered_map<uint32_t, std::array<uint64_t, 64>> pages_;
+  std::array<uint64_t, 64>* last_ = nullptr;  // the page of the last cluster marked
+  uint32_t lastPage_ = 0;
+};
+
 // The clusters from `first` along a FAT, at most `maxClusters`, into `seq`, for the FAT and
 // exFAT walks alike. `next(c)` gives a cluster's link (0xFFFFFFFF for the end mark, `badMark`
 // for a bad cluster), `valid(c)` whether a number names a cluster, `claim(c)` (folders only,
 // may be null) takes a cluster as folder entries and is false for one read before, and
-// `stopped()` whether the scan ends. Each link costs one of `steps`. Brent's cycle finding
-// notices a looping chain within twice its length; the clusters before the first repeat stay.
+// `stopped()` whether the scan ends. Each link costs one of `steps`. A chain that comes back
+// to a cluster it passed loops, whether or not the loop closes before the count the entry
+// declares: it ends there (ChainEnd::loop), and the clusters before the repeat stay.
 template <class Next, class Valid, class Stopped>
 ChainEnd walkClusterChain(uint32_t first, uint64_t maxClusters, std::vector<uint32_t>& seq,
                           uint64_t& steps, uint32_t badMark, Next&& next, Valid&& valid,
@@ -155,9 +183,9 @@ ChainEnd walkClusterChain(uint32_t first, uint64_t maxClusters, std::vector<uint
   seq.clear();
   if (!valid(first)) return ChainEnd::broken;
   if (claim && !claim(first)) return ChainEnd::readBefore;
+  VisitedClusters visited;
+  visited.mark(first);
   seq.push_back(first);
-  uint32_t tortoise = first;
-  uint64_t power = 1, lam = 0;
   while (seq.size() < maxClusters) {
     if (steps == 0) return ChainEnd::budget;
     --steps;
@@ -166,19 +194,7 @@ ChainEnd walkClusterChain(uint32_t first, uint64_t maxClusters, std::vector<uint
     if (n == 0xFFFFFFFFu) return ChainEnd::endMark;
     if (n == badMark || !valid(n)) return ChainEnd::broken;
     if (claim && !claim(n)) return ChainEnd::readBefore;
-    ++lam;
-    if (n == tortoise) {
-      size_t mu = 0;
-      auto at = [&](size_t i) { return i < seq.size() ? seq[i] : n; };
-      while (at(mu) != at(mu + lam)) ++mu;
-      seq.resize(mu + lam);
-      return ChainEnd::loop;
-    }
-    if (lam == power) {
-      tortoise = n;
-      power <<= 1;
-      lam = 0;
-    }
+    if (!visited.mark(n)) return ChainEnd::loop;
     seq.push_back(n);
   }
   return ChainEnd::complete;

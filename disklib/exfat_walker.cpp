@@ -534,9 +534,9 @@ class ExfatWalker {
     return off < v_.regionEnd && budget_.claimDirectory(off, v_.clusterBytes);
   }
 
-  // The clusters from `first` along the FAT, at most `maxClusters`, into seq (Brent's cycle
-  // finding: a looping chain is noticed within twice its length). A folder's chain takes
-  // each cluster as folder entries and ends before one that was read as such before.
+  // The clusters from `first` along the FAT, at most `maxClusters`, into seq, ended where the
+  // chain comes back to a cluster it passed. A folder's chain takes each cluster as folder
+  // entries and ends before one that was read as such before.
   ChainEnd collectChain(uint32_t first, uint64_t maxClusters, std::vector<uint32_t>& seq,
                         bool folder = false) {
     std::function<bool(uint32_t)> claim;

@@ -56,6 +56,14 @@ struct ScanContext {
 
   bool stopped() const { return stopRequested.load(std::memory_order_relaxed); }
 
+  // Adds `line` to warnings unless it is there already (several steps look at one file).
+  void warnOnce(std::string line) {
+    for (const std::string& w : warnings) {
+      if (w == line) return;
+    }
+    warnings.push_back(std::move(line));
+  }
+
   // The contact name for a phone number: through the prepared index once the contact step
   // has made it, otherwise by going over contactArray (the same answers either way).
   std::optional<std::string> nameForPhone(std::string_view phone) const {

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "app/orlisk_app_delegate.h"
+#include "app/termination_signals.h"
 #include "app/work_folder.h"
 #include "gui/main_window.h"
 #include "raw/disk_library_path.h"
@@ -28,10 +29,35 @@ void logToWorkFolder() {
   });
 }
 
+// The application while its event loop may still be left (null afterwards), for the
+// signal thread.
+std::mutex gAppMutex;
+QCoreApplication* gApp = nullptr;
+
+// SIGINT, SIGTERM or SIGHUP: the run folders go at once (on the signal thread), then the
+// event loop is left and the program ends as on Quit, with the signal's exit status.
+void quitOnSignals() {
+  tamsel::TerminationHandling how;
+  how.programEndsItself = true;
+  how.onSignal = [](int) {
+    std::lock_guard lock(gAppMutex);
+    if (gApp != nullptr) {
+      QMetaObject::invokeMethod(
+          gApp, [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
+    }
+  };
+  tamsel::handleTerminationSignals(std::move(how));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  {
+    std::lock_guard lock(gAppMutex);
+    gApp = &app;
+  }
+  quitOnSignals();
   QApplication::setApplicationName(QStringLiteral("Tamsel"));
   QApplication::setApplicationVersion(QStringLiteral(TAMSEL_VERSION));
   logToWorkFolder();
@@ -46,11 +72,17 @@ int main(int argc, char** argv) {
     controller.initDll(tamsel::findDiskLibrary());
     controller.applicationDidFinishLaunching();
     window.show();
-    rc = app.exec();
+    // A signal before the loop runs leaves it at once.
+    if (tamsel::terminationSignal() == 0) rc = app.exec();
+    {
+      std::lock_guard lock(gAppMutex);
+      gApp = nullptr;
+    }
     // The scan (and a recovery, when the controller goes) ends before the widgets go.
     window.shutDown();
     window.detach();
   }
   tamsel::setLogSink({});
+  if (const int signal = tamsel::terminationSignal(); signal != 0) tamsel::endBySignal(signal);
   return rc;
 }

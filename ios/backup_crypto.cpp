@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <tuple>
 
 #include "util/fd_io.h"
 
@@ -19,8 +20,12 @@ namespace {
 
 constexpr size_t kBlock = 16;
 constexpr size_t kFileChunk = size_t{1} << 20;
-// The most rounds of either derivation step a keybag may ask for.
-constexpr uint64_t kMaxIterations = 200000000;
+// The most rounds a keybag may ask for: backups use ten million rounds of the first
+// (PBKDF2-HMAC-SHA256) step and ten thousand of the second (PBKDF2-HMAC-SHA1). A larger count
+// is no backup's, and would keep the scan deriving for minutes before its password is known
+// to be right or wrong.
+constexpr uint64_t kMaxFirstStepRounds = 20000000;
+constexpr uint64_t kMaxSecondStepRounds = 100000;
 // Iterations of PBKDF2 between two progress calls.
 constexpr uint64_t kIterationChunk = 4096;
 
@@ -145,11 +150,14 @@ std::optional<Keybag> parseKeybag(std::span<const uint8_t> bytes, std::string* e
   if (bag.salt.empty() || bag.iterations == 0)
     return fail("its salt or iteration count is missing");
   if (!bag.dpsl.empty() && bag.dpic == 0) return fail("its first iteration count is missing");
-  // Backups use ten thousand and ten million rounds; a count far past that would keep the
-  // scan deriving for hours.
-  if (bag.iterations > kMaxIterations || bag.dpic > kMaxIterations) {
-    return fail("it asks for more than " + std::to_string(kMaxIterations) +
-                " rounds of derivation");
+  for (const auto& [rounds, most, usual, step] :
+       {std::tuple{bag.dpic, kMaxFirstStepRounds, 10000000, "first derivation step (DPIC)"},
+        std::tuple{bag.iterations, kMaxSecondStepRounds, 10000, "second derivation step (ITER)"}}) {
+    if (rounds > most) {
+      return fail("its " + std::string(step) + " asks for " + std::to_string(rounds) +
+                  " rounds, which exceeds the most accepted, " + std::to_string(most) +
+                  " (backups use " + std::to_string(usual) + ")");
+    }
   }
   if (bag.classKeys.empty()) return fail("it holds no class keys");
   return bag;
@@ -363,7 +371,7 @@ bool decryptFile(const std::filesystem::path& in, const std::filesystem::path& o
     if (error) *error = std::move(why);
     return false;
   };
-  Fd src(::open(in.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  Fd src(::open(in.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW));
   if (src.fd < 0) return fail(std::string("cannot be opened: ") + std::strerror(errno));
   struct stat st {};
   if (::fstat(src.fd, &st) != 0 || !S_ISREG(st.st_mode)) return fail("is not a regular file");

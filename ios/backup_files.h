@@ -7,7 +7,11 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
+
+#include "util/beneath.h"
 
 namespace tamsel {
 
@@ -63,10 +67,36 @@ inline constexpr StoredDatabase kCalendar{"2041457d5fe04d39d0ab481178355df6781e6
                                           "697bb4986e40a4a8b55bf5b9e3cc0d375c062770"};
 }  // namespace stored
 
-// The stored file `name` of the backup folder `backup`: "backup/name" when that is a regular
-// file, otherwise "backup/na/name" (the first two characters of the name) when that is; none
-// when neither is (or the name is shorter than two characters).
+// Where the stored file `name` of the backup folder `backup` is, looked up without following
+// a link anywhere below the backup folder: `path` is "backup/name" when that is a regular
+// file, otherwise "backup/na/name" (the first two characters of the name) when that is.
+// When neither is, but something else stands in one of the two places (a symbolic link in
+// place of the file or of its subfolder, a FIFO, a device, a folder), `refused` says what
+// and where, for a warning: such an entry points out of the evidence or is no file at all.
+struct StoredFileLookup {
+  std::optional<std::filesystem::path> path;
+  std::string refused;                // "the stored file na/name is a symbolic link, …", or ""
+  std::filesystem::path refusedPath;  // where that entry is
+  EntryKind refusedKind = EntryKind::missing;
+};
+StoredFileLookup lookupStoredFile(const std::filesystem::path& backup, std::string_view name);
+
+// lookupStoredFile's path alone: none when the backup holds no regular file of that name
+// (or the name is shorter than two characters or has a "/").
 std::optional<std::filesystem::path> findStoredFile(const std::filesystem::path& backup,
                                                     std::string_view name);
+
+// A stored file's path as the backup's index or lookupStoredFile gives it ("folder/name" or
+// "folder/na/name", where "na" is two hexadecimal digits) split into the backup folder and
+// the part below it.
+std::pair<std::filesystem::path, std::string> splitStoredPath(const std::filesystem::path& path);
+
+// Opens the stored file at `path` (a path as above) read-only without following a link
+// below its backup folder; -1 with `error` set when it is not a regular file there.
+int openStoredFile(const std::filesystem::path& path, std::string* error);
+
+// What is at the stored file's path `path`, looked at the same way; `size` gets a regular
+// file's size.
+EntryKind storedEntryKind(const std::filesystem::path& path, uint64_t* size = nullptr);
 
 }  // namespace tamsel

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "events/notification_names.h"
@@ -21,6 +22,7 @@
 #include "util/log.h"
 #include "util/sha1.h"
 #include "util/text.h"
+#include "util/untrusted_sqlite.h"
 
 namespace tamsel {
 namespace {
@@ -59,17 +61,20 @@ bool isWantedDomain(std::string_view domain) {
   return false;
 }
 
-// st_size of a regular file, none for anything else.
+// st_size of a regular file, none for anything else (a link to a file included: the index
+// and its log are never followed out of the backup).
 std::optional<uint64_t> regularFileSize(const fs::path& p) {
   struct stat st {};
-  if (::stat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (::lstat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   return static_cast<uint64_t>(st.st_size);
 }
 
-// Where the stored files of the entries are: findStoredFile for the first entries, then,
+// Where the stored files of the entries are: lookupStoredFile for the first entries, then,
 // for a long index, one listing of the backup folder and its two-hex-digit subfolders, so
 // that a large backup costs one directory read instead of two failed look-ups per entry
-// that is not stored. Both give the same answer.
+// that is not stored. Both give the same answer, and neither follows a link: a link (or a
+// FIFO, a device) in place of a stored file, or a link in place of a subfolder, is given as
+// the entry's path so that the entry is refused where it is read.
 class StoredFiles {
  public:
   explicit StoredFiles(const fs::path& backup) : backup_(backup), prefix_(backup.string() + "/") {}
@@ -78,14 +83,23 @@ class StoredFiles {
   std::string key(const std::string& name) {
     if (lookups_ < kDirectLookups) {
       ++lookups_;
-      if (auto found = findStoredFile(backup_, name)) return found->string();
+      StoredFileLookup found = lookupStoredFile(backup_, name);
+      if (found.path) return found.path->string();
+      // A folder of that name is no stored file (as in the listing below); anything else
+      // in its place is refused where the entry is read.
+      if (found.refusedKind != EntryKind::missing && found.refusedKind != EntryKind::folder) {
+        return found.refusedPath.string();
+      }
       return prefix_ + name;
     }
     if (!listed_) list();
-    if (name.size() >= 2 && name.find('/') == std::string::npos && !flat_.contains(name) &&
-        nested_.contains(name)) {
-      return prefix_ + name.substr(0, 2) + "/" + name;
-    }
+    if (name.size() < 2 || name.find('/') != std::string::npos) return prefix_ + name;
+    const std::string nested = prefix_ + name.substr(0, 2) + "/" + name;
+    const auto flat = flat_.find(name), sub = nested_.find(name);
+    if (flat != flat_.end() && flat->second) return prefix_ + name;
+    if (sub != nested_.end() && sub->second) return nested;
+    if (flat != flat_.end()) return prefix_ + name;
+    if (sub != nested_.end() || linkedFolders_.contains(name.substr(0, 2))) return nested;
     return prefix_ + name;
   }
 
@@ -99,22 +113,25 @@ class StoredFiles {
     return n.size() == 2 && hex(n[0]) && hex(n[1]);
   }
 
-  // Adds the regular files of the open folder `dir` (links followed, as findStoredFile does)
-  // to `names`; with `subfolders`, lists its two-hex-digit subfolders into nested_.
-  void listFolder(DIR* dir, std::unordered_set<std::string>& names, bool subfolders) {
+  // Adds the entries of the open folder `dir` that are not folders (links not followed) to
+  // `names`, each with whether it is a regular file; with `subfolders`, lists its
+  // two-hex-digit subfolders into nested_.
+  void listFolder(DIR* dir, std::unordered_map<std::string, bool>& names, bool subfolders) {
     while (struct dirent* d = ::readdir(dir)) {
       std::string_view n = d->d_name;
       if (n == "." || n == "..") continue;
       unsigned char type = d->d_type;
-      if (type == DT_UNKNOWN || type == DT_LNK) {
+      if (type == DT_UNKNOWN) {
         struct stat st {};
-        if (::fstatat(::dirfd(dir), d->d_name, &st, 0) != 0) continue;
-        type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : DT_UNKNOWN;
+        if (::fstatat(::dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        type = S_ISDIR(st.st_mode)   ? DT_DIR
+               : S_ISLNK(st.st_mode) ? DT_LNK
+               : S_ISREG(st.st_mode) ? DT_REG
+                                     : DT_FIFO;
       }
-      if (type == DT_REG) {
-        names.emplace(n);
-      } else if (type == DT_DIR && subfolders && isHexPair(n)) {
-        int fd = ::openat(::dirfd(dir), d->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (type == DT_DIR) {
+        if (!subfolders || !isHexPair(n)) continue;
+        int fd = ::openat(::dirfd(dir), d->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) continue;
         DIR* sub = ::fdopendir(fd);
         if (sub == nullptr) {
@@ -123,6 +140,10 @@ class StoredFiles {
         }
         listFolder(sub, nested_, false);
         ::closedir(sub);
+      } else if (type == DT_LNK && subfolders && isHexPair(n)) {
+        linkedFolders_.emplace(n);
+      } else {
+        names.emplace(n, type == DT_REG);
       }
     }
   }
@@ -139,7 +160,8 @@ class StoredFiles {
   std::string prefix_;
   size_t lookups_ = 0;
   bool listed_ = false;
-  std::unordered_set<std::string> flat_, nested_;
+  std::unordered_map<std::string, bool> flat_, nested_;
+  std::unordered_set<std::string> linkedFolders_;
 };
 
 // The bytes up to the first zero byte, as the index's C-string fields are taken.
@@ -276,26 +298,24 @@ std::string sqliteUri(const fs::path& p, bool immutable) {
   return uri;
 }
 
-struct SqliteCloser {
-  void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
 struct StatementFinalizer {
   void operator()(sqlite3_stmt* st) const { sqlite3_finalize(st); }
 };
-using SqlitePtr = std::unique_ptr<sqlite3, SqliteCloser>;
 using StatementPtr = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
-SqlitePtr openReadOnly(const fs::path& p, bool immutable) {
-  sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(sqliteUri(p, immutable).c_str(), &db,
-                           SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
-  SqlitePtr owned(db);
-  if (rc != SQLITE_OK) {
-    logDebug(std::string("Manifest.db cannot be opened: ") +
-             (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc)));
+// The index through the guards for a database of the user's (util/untrusted_sqlite.h); a
+// stop, when given, ends its statements.
+std::unique_ptr<UntrustedSqlite> openReadOnly(const fs::path& p, bool immutable,
+                                              const std::atomic<bool>* stop) {
+  auto db = std::make_unique<UntrustedSqlite>(
+      sqliteUri(p, immutable), p.string(),
+      UntrustedSqlite::Options{.flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI});
+  if (!db->isOpen()) {
+    logDebug("Manifest.db cannot be opened: " + db->error());
     return nullptr;
   }
-  return owned;
+  if (stop != nullptr) db->stopWhen([stop] { return stop->load(std::memory_order_relaxed); });
+  return db;
 }
 
 // A folder of our own for the copies of Manifest.db and its log, removed with them.
@@ -335,11 +355,12 @@ std::string columnText(sqlite3_stmt* st, int column) {
 }
 
 bool walkManifestDb(const fs::path& backup, const fs::path& copyParent,
-                    const std::function<bool(const BackupIndexEntry&)>& each, std::string* damage) {
+                    const std::function<bool(const BackupIndexEntry&)>& each, std::string* damage,
+                    const std::atomic<bool>* stop) {
   const fs::path index = backup / "Manifest.db";
   const fs::path wal = backup / "Manifest.db-wal";
   std::optional<CopyFolder> copies;
-  SqlitePtr db;
+  std::unique_ptr<UntrustedSqlite> guarded;
   if (regularFileSize(wal).value_or(0) > 0) {
     // Rows still in the log are only seen through a copy: reading the log in place would
     // need a shared-memory file beside it, and the backup folder is never written.
@@ -355,30 +376,51 @@ bool walkManifestDb(const fs::path& backup, const fs::path& copyParent,
       logLine("Manifest.db: cannot copy the index and its log: " + ec.message());
       return false;
     }
-    db = openReadOnly(copies->path() / "Manifest.db", false);
+    guarded = openReadOnly(copies->path() / "Manifest.db", false, stop);
   } else {
     // Nothing in a log: the file is read as it is, without locks or a shared-memory file,
     // so a read-only folder opens too.
-    db = openReadOnly(index, true);
+    guarded = openReadOnly(index, true, stop);
   }
-  if (!db) return false;
+  if (!guarded) return false;
+  sqlite3* db = guarded->handle();
+  // What the guards refused or ended is logged when the walk ends.
+  struct Told {
+    UntrustedSqlite& db;
+    ~Told() {
+      for (const std::string& line : db.takeWarnings()) logLine("Manifest.db: " + line);
+    }
+  } told{*guarded};
+  auto fail = [damage](const std::string& line) {
+    logLine(line);
+    if (damage) *damage = line;
+    return false;
+  };
+  // The index is read from a table only: a view in its place could give rows without end.
+  if (std::optional<std::string> type = guarded->objectType("Files"); type && *type != "table") {
+    return fail("Manifest.db: Files is a " + *type + ", not a table: not read");
+  }
 
   sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db.get(), "SELECT count(*) FROM Files", -1, &raw, nullptr) != SQLITE_OK) {
-    logLine(std::string("Manifest.db: no table of files: ") + sqlite3_errmsg(db.get()));
+  if (sqlite3_prepare_v2(db, "SELECT count(*) FROM Files", -1, &raw, nullptr) != SQLITE_OK) {
+    logLine(std::string("Manifest.db: no table of files: ") + sqlite3_errmsg(db));
     return false;
   }
   StatementPtr count(raw);
   if (sqlite3_step(count.get()) != SQLITE_ROW) {
-    logLine(std::string("Manifest.db cannot be read: ") + sqlite3_errmsg(db.get()));
+    if (guarded->stopped()) return true;  // stopped before the first entry
+    if (guarded->budgetSpent()) {
+      return fail("Manifest.db is not read: it asks for more work than its size accounts for");
+    }
+    logLine(std::string("Manifest.db cannot be read: ") + sqlite3_errmsg(db));
     return false;
   }
   const int64_t rows = sqlite3_column_int64(count.get(), 0);
   count.reset();
 
-  if (sqlite3_prepare_v2(db.get(), "SELECT fileID, domain, relativePath FROM Files", -1, &raw,
-                         nullptr) != SQLITE_OK) {
-    logLine(std::string("Manifest.db: no table of files: ") + sqlite3_errmsg(db.get()));
+  if (sqlite3_prepare_v2(db, "SELECT fileID, domain, relativePath FROM Files", -1, &raw, nullptr) !=
+      SQLITE_OK) {
+    logLine(std::string("Manifest.db: no table of files: ") + sqlite3_errmsg(db));
     return false;
   }
   StatementPtr files(raw);
@@ -401,12 +443,13 @@ bool walkManifestDb(const fs::path& backup, const fs::path& copyParent,
     entry.position = read < entry.total ? read : entry.total;
     if (!each(entry)) return true;
   }
-  if (rc != SQLITE_DONE) {
-    logLine("Manifest.db: reading stopped after " + std::to_string(read) +
-            " rows: " + sqlite3_errmsg(db.get()));
+  if (rc != SQLITE_DONE && !guarded->stopped()) {
+    const std::string why = guarded->budgetSpent()
+                                ? std::string("it asks for more work than its size accounts for")
+                                : std::string(sqlite3_errmsg(db));
+    logLine("Manifest.db: reading stopped after " + std::to_string(read) + " rows: " + why);
     if (damage) {
-      *damage = "Manifest.db could not be read past row " + std::to_string(read) + ": " +
-                sqlite3_errmsg(db.get());
+      *damage = "Manifest.db could not be read past row " + std::to_string(read) + ": " + why;
     }
   }
   return true;
@@ -448,10 +491,11 @@ BackupIndexKind backupIndexKind(const fs::path& backup) {
 
 bool forEachIndexEntry(const fs::path& backup,
                        const std::function<bool(const BackupIndexEntry&)>& each,
-                       const fs::path& copyFolder, std::string* damage) {
+                       const fs::path& copyFolder, std::string* damage,
+                       const std::atomic<bool>* stop) {
   switch (backupIndexKind(backup)) {
     case BackupIndexKind::manifestDb:
-      if (walkManifestDb(backup, copyFolder, each, damage)) return true;
+      if (walkManifestDb(backup, copyFolder, each, damage, stop)) return true;
       // A Manifest.db that does not read leaves an older index, when there is one.
       return regularFileSize(backup / "Manifest.mbdb") && walkMbdb(backup, each, damage);
     case BackupIndexKind::mbdb:
@@ -484,7 +528,7 @@ void scanDirAnalyThread(const std::string& backup, ScanContext& ctx) {
         GetMediaFileByNode(node, ctx);
         return true;
       },
-      ctx.runDir, &damage);
+      ctx.runDir, &damage, &ctx.stopRequested);
   if (!damage.empty()) ctx.warnings.push_back(std::move(damage));
 }
 

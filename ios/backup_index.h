@@ -3,6 +3,7 @@
 // table Files); both are read through one interface, read-only.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -43,10 +44,14 @@ bool forEachIndexEntry(const std::filesystem::path& backup,
 // The same, with the folder in which a Manifest.db whose "-wal" log holds rows is copied
 // (with its log) to be read; a private temporary folder when empty. The copy goes when the
 // walk ends; the backup folder is never written. `damage` (when given) gets one line when
-// the index could be read only in part.
+// the index could be read only in part, or not at all because its Files is not a table (a
+// view is never read). Manifest.db is read within a budget of work in proportion to its size
+// (util/untrusted_sqlite.h); once `stop` (when given) is true, a read of it ends as if `each`
+// had returned false.
 bool forEachIndexEntry(const std::filesystem::path& backup,
                        const std::function<bool(const BackupIndexEntry&)>& each,
-                       const std::filesystem::path& copyFolder, std::string* damage = nullptr);
+                       const std::filesystem::path& copyFolder, std::string* damage = nullptr,
+                       const std::atomic<bool>* stop = nullptr);
 
 // The index step: every entry of the six wanted domains goes to GetMediaFileByNode, with
 // "ScanProgressInfo" (position x 20 / total) posted before each. An index read only in part

@@ -63,6 +63,8 @@ std::string storeName() {
 // none when the table is missing or its columns cannot be read (`damaged` then tells which).
 std::optional<std::string> callStatement(SqliteDatabase& db, bool* damaged) {
   *damaged = false;
+  // A view in place of the table is not read (the database reports it).
+  if (!db.hasTable(kCallTable)) return std::nullopt;
   std::optional<SqliteStatement> info = db.prepare("PRAGMA table_info(ZCALLRECORD)");
   if (!info) {
     *damaged = true;
@@ -134,12 +136,11 @@ bool scanCallHistoryStore(const fs::path& backup, ScanContext& ctx) {
     if (!ctx.runDir.empty()) warn(ctx, storeName() + " could not be copied for reading");
     return !ctx.stopped();
   }
-  SqliteDatabase db(*copy);
+  SqliteDatabase db(*copy, ctx, storeName());
   if (!db.isOpen()) {
     warn(ctx, storeName() + " does not open as a database");
     return !ctx.stopped();
   }
-  db.interruptWhen(&ctx.stopRequested);
   bool damaged = false;
   const std::optional<std::string> sql = callStatement(db, &damaged);
   if (!sql) {
@@ -170,7 +171,8 @@ bool scanCallHistoryStore(const fs::path& backup, ScanContext& ctx) {
   }
   if (ctx.stopped()) return false;
   const int rc = sqlite3_errcode(db.handle());
-  if (rc != SQLITE_OK && rc != SQLITE_DONE) {
+  // A read that used up its budget is reported by the database itself.
+  if (rc != SQLITE_OK && rc != SQLITE_DONE && !db.budgetSpent()) {
     warn(ctx, storeName() + " was read only up to a damaged part (" + std::to_string(count) +
                   " calls read): " + sqlite3_errmsg(db.handle()));
   }

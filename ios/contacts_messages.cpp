@@ -64,11 +64,11 @@ void postProgress(ScanContext& ctx, int64_t value) {
 std::unordered_map<int32_t, size_t> readPictures(const fs::path& backup, ScanContext& ctx) {
   std::unordered_map<int32_t, size_t> lastPicture;
   const bool fullSize = findStoredFile(backup, stored::kAddressBookImages.name).has_value();
-  std::optional<fs::path> copy = privateDatabaseCopy(
-      backup, fullSize ? stored::kAddressBookImages : stored::kAddressBookImagesOld, ctx);
+  const StoredDatabase& pictures =
+      fullSize ? stored::kAddressBookImages : stored::kAddressBookImagesOld;
+  std::optional<fs::path> copy = privateDatabaseCopy(backup, pictures, ctx);
   if (!copy) return lastPicture;
-  SqliteDatabase db(*copy);
-  db.interruptWhen(&ctx.stopRequested);
+  SqliteDatabase db(*copy, ctx, databaseLabel("contact pictures", pictures));
   std::optional<SqliteStatement> st = db.prepare(fullSize ? kC1 : kC1old);
   while (st && st->step()) {
     if (ctx.stopped()) break;
@@ -222,8 +222,7 @@ void scanContactThread(const std::string& backup, ScanContext& ctx) {
   std::unordered_map<int32_t, size_t> lastPicture = readPictures(folder, ctx);
 
   if (book) {
-    SqliteDatabase db(*book);
-    db.interruptWhen(&ctx.stopRequested);
+    SqliteDatabase db(*book, ctx, databaseLabel("address book", stored::kAddressBook));
     if (db.isOpen()) {
       readPeople(db, ctx);
       // How many contacts share each row id: the last one to take a picture takes it over,
@@ -277,8 +276,7 @@ void scanMessageThread(const std::string& backup, ScanContext& ctx) {
   if (!findStoredFile(folder, stored::kMessages.name)) return;
 
   if (std::optional<fs::path> copy = privateDatabaseCopy(folder, stored::kMessages, ctx)) {
-    SqliteDatabase db(*copy);
-    db.interruptWhen(&ctx.stopRequested);
+    SqliteDatabase db(*copy, ctx, databaseLabel("messages", stored::kMessages));
     if (db.isOpen()) {
       // Every system since iOS 6 keeps messages with a handle table, whatever version the
       // backup's information names; without one the version decides.

@@ -13,6 +13,7 @@
 #include <ctime>
 #include <system_error>
 
+#include "ios/property_list.h"
 #include "util/log.h"
 
 namespace tamsel {
@@ -22,11 +23,6 @@ namespace fs = std::filesystem;
 
 // A property list larger than this is not a backup's: it is refused unread.
 constexpr off_t kMaxPlistSize = off_t{16} << 20;
-
-struct PlistFree {
-  void operator()(plist_t p) const { plist_free(p); }
-};
-using PlistPtr = std::unique_ptr<void, PlistFree>;
 
 struct FdCloser {
   int fd;
@@ -38,14 +34,19 @@ struct FdCloser {
 struct LoadedPlist {
   PlistPtr root;
   struct stat st {};
+  std::string refused;  // why a list no backup writes (nested too deep, ...) was refused
 };
 
 // The dictionary at the top of the property list `path` (XML or binary), with the file's
 // status; none when the file is missing, not a regular file, too large, unreadable or not a
-// dictionary.
+// dictionary. A list whose shape no backup has comes back `refused`, without a root.
 std::optional<LoadedPlist> loadDictionary(const fs::path& path) {
-  FdCloser file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)};
-  if (file.fd < 0) return std::nullopt;
+  // A link in place of the list is not followed out of the backup folder.
+  FdCloser file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW)};
+  if (file.fd < 0) {
+    if (errno == ELOOP) logLine(path.string() + ": a symbolic link, not followed");
+    return std::nullopt;
+  }
   LoadedPlist out;
   if (::fstat(file.fd, &out.st) != 0 || !S_ISREG(out.st.st_mode)) return std::nullopt;
   if (out.st.st_size > kMaxPlistSize) {
@@ -63,9 +64,14 @@ std::optional<LoadedPlist> loadDictionary(const fs::path& path) {
   }
   bytes.resize(got);
   if (bytes.empty()) return std::nullopt;
-  plist_t root = nullptr;
-  plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
-  out.root.reset(root);
+  std::string why;
+  out.root = parsePropertyList(bytes, &why);
+  if (!out.root && why != "not a property list") {
+    out.refused = path.filename().string() + " refused (" + why + ")";
+    logLine(path.string() + ": " + out.refused);
+    return out;
+  }
+  plist_t root = out.root.get();
   if (root == nullptr || plist_get_node_type(root) != PLIST_DICT) {
     logDebug(path.string() + ": not a property list dictionary");
     return std::nullopt;
@@ -166,7 +172,7 @@ fs::path defaultBackupRoot() {
   return fs::path(home) / "Library/Application Support/MobileSync/Backup";
 }
 
-std::optional<PRIOSDeviceNode> readDeviceNode(const fs::path& folder) {
+std::optional<PRIOSDeviceNode> readDeviceNode(const fs::path& folder, std::string* refused) {
   std::error_code ec;
   if (!fs::exists(folder, ec)) {
     logLine("Filepath is not exist");
@@ -176,6 +182,13 @@ std::optional<PRIOSDeviceNode> readDeviceNode(const fs::path& folder) {
 
   std::optional<LoadedPlist> info = loadDictionary(folder / "Info.plist");
   std::optional<LoadedPlist> manifest = loadDictionary(folder / "Manifest.plist");
+  // A hostile list makes the whole backup suspect: it is left out of the list.
+  for (const std::optional<LoadedPlist>* list : {&info, &manifest}) {
+    if (*list && !(*list)->refused.empty()) {
+      if (refused) *refused = (*list)->refused;
+      return std::nullopt;
+    }
+  }
   plist_t lockdown = nullptr;
   if (manifest) {
     lockdown = plist_dict_get_item(manifest->root.get(), "Lockdown");
@@ -214,8 +227,11 @@ std::optional<PRIOSDeviceNode> readDeviceNode(const fs::path& folder) {
 }
 
 void PRIOSDeviceController::addDeviceNodeByPath(const std::string& folder) {
-  if (auto node = readDeviceNode(folder)) {
+  std::string refused;
+  if (auto node = readDeviceNode(folder, &refused)) {
     nodes_.push_back(std::make_shared<PRIOSDeviceNode>(std::move(*node)));
+  } else if (!refused.empty()) {
+    skipped_.push_back(folder + ": " + refused + ": the backup is skipped");
   }
 }
 

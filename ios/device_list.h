@@ -34,20 +34,29 @@ std::optional<std::string> GetDevcieType(std::string_view productType);
 std::filesystem::path defaultBackupRoot();
 
 // The node of one backup folder, or none (logged when the folder does not exist; silent for
-// folders that hold no backup). Reads only property lists and file sizes.
-std::optional<PRIOSDeviceNode> readDeviceNode(const std::filesystem::path& folder);
+// folders that hold no backup). Reads only property lists and file sizes. A folder whose
+// property list no backup could have written (nested too deep, too many values: see
+// ios/property_list.h) gives none, with `refused` (when given) set to why.
+std::optional<PRIOSDeviceNode> readDeviceNode(const std::filesystem::path& folder,
+                                              std::string* refused = nullptr);
 
 class PRIOSDeviceController {
  public:
-  void removeAll() { nodes_.clear(); }
-  // Appends at most one node for `folder` (see readDeviceNode).
+  void removeAll() {
+    nodes_.clear();
+    skipped_.clear();
+  }
+  // Appends at most one node for `folder` (see readDeviceNode); a folder left out for a
+  // refused property list adds a line to skipped().
   void addDeviceNodeByPath(const std::string& folder);
+  const std::vector<std::string>& skipped() const { return skipped_; }
   size_t count() const { return nodes_.size(); }
   const std::shared_ptr<PRIOSDeviceNode>& at(size_t i) const { return nodes_.at(i); }
   const std::vector<std::shared_ptr<PRIOSDeviceNode>>& nodes() const { return nodes_; }
 
  private:
   std::vector<std::shared_ptr<PRIOSDeviceNode>> nodes_;
+  std::vector<std::string> skipped_;
 };
 
 // Lists `root` and adds every entry whose name does not begin with "." (in name order) to

@@ -19,9 +19,11 @@
 
 #include "ios/backup_crypto.h"
 #include "ios/backup_files.h"
+#include "ios/property_list.h"
 #include "util/log.h"
 #include "util/small_file.h"
 #include "util/suffix_types.h"
+#include "util/untrusted_sqlite.h"
 
 namespace tamsel {
 namespace {
@@ -39,18 +41,9 @@ constexpr std::array<std::string_view, 3> kAppDomains = {"AppDomain-com.facebook
                                                          "AppDomain-com.facebook.Messenger",
                                                          "AppDomain-com.atebits.Tweetie2"};
 
-struct PlistFree {
-  void operator()(plist_t p) const { plist_free(p); }
-};
-using PlistPtr = std::unique_ptr<void, PlistFree>;
-
-struct SqliteClose {
-  void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
 struct StatementFinalize {
   void operator()(sqlite3_stmt* st) const { sqlite3_finalize(st); }
 };
-
 
 std::span<const uint8_t> dataOf(plist_t node) {
   if (node == nullptr || plist_get_node_type(node) != PLIST_DATA) return {};
@@ -90,12 +83,13 @@ std::optional<StoredFileInfo> readFileArchive(std::span<const uint8_t> blob, std
     *why = "its index row has no file description";
     return std::nullopt;
   }
-  plist_t raw = nullptr;
-  plist_from_memory(reinterpret_cast<const char*>(blob.data()), static_cast<uint32_t>(blob.size()),
-                    &raw);
-  PlistPtr root(raw);
+  std::string refused;
+  PlistPtr root = parsePropertyList(
+      std::string_view(reinterpret_cast<const char*>(blob.data()), blob.size()), &refused);
+  plist_t raw = root.get();
   if (!root || plist_get_node_type(raw) != PLIST_DICT) {
-    *why = "its file description is not a property list";
+    *why = "its file description is not a property list" +
+           (refused.empty() || refused == "not a property list" ? "" : " (" + refused + ")");
     return std::nullopt;
   }
   plist_t objects = plist_dict_get_item(raw, "$objects");
@@ -233,9 +227,12 @@ class Opener {
   bool readManifest(ClearBackup& out) {
     std::optional<std::string> bytes = readSmallFile(backup_ / "Manifest.plist", kMaxPlistSize);
     if (!bytes || bytes->empty()) return fail(out, "Manifest.plist cannot be read");
-    plist_t raw = nullptr;
-    plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &raw);
-    PlistPtr root(raw);
+    std::string refused;
+    PlistPtr root = parsePropertyList(*bytes, &refused);
+    plist_t raw = root.get();
+    if (!root && refused != "not a property list") {
+      return fail(out, "Manifest.plist refused: " + refused);
+    }
     if (!root || plist_get_node_type(raw) != PLIST_DICT) {
       return fail(out, "Manifest.plist is not a property list dictionary");
     }
@@ -295,7 +292,8 @@ class Opener {
     folder_ = out.folder;
     for (const char* name : {"Info.plist", "Manifest.plist"}) {
       std::error_code ec;
-      if (fs::is_regular_file(backup_ / name, ec)) {
+      // A link in place of either is not followed out of the backup.
+      if (fs::symlink_status(backup_ / name, ec).type() == fs::file_type::regular) {
         fs::copy_file(backup_ / name, folder_ / name, ec);
         if (ec) out.warnings.push_back(std::string(name) + " could not be copied: " + ec.message());
       }
@@ -306,7 +304,7 @@ class Opener {
   bool decryptIndex(ClearBackup& out) {
     const fs::path index = backup_ / "Manifest.db";
     std::error_code ec;
-    if (!fs::is_regular_file(index, ec)) {
+    if (fs::symlink_status(index, ec).type() != fs::file_type::regular) {
       return fail(out,
                   "this encrypted backup has no Manifest.db (encrypted backups indexed by "
                   "Manifest.mbdb are not read)");
@@ -341,28 +339,39 @@ class Opener {
 
   // The index rows whose files the scan reads, with their unwrapped keys.
   bool listFiles(ClearBackup& out) {
-    sqlite3* raw = nullptr;
-    int rc =
-        sqlite3_open_v2((folder_ / "Manifest.db").c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-    std::unique_ptr<sqlite3, SqliteClose> db(raw);
+    // The index is the backup's own: it is read through the guards for such databases, and
+    // a stop asked while it is read ends the listing.
+    UntrustedSqlite guarded((folder_ / "Manifest.db").string());
+    guarded.stopWhen([this] { return !tell(kDecryptingStage, 0, 1); });
+    sqlite3* db = guarded.handle();
+    if (!guarded.isOpen()) {
+      return fail(out, "the decrypted Manifest.db cannot be read: " + guarded.error());
+    }
+    // Its Files must be a table: a view in its place could give rows without end.
+    if (std::optional<std::string> type = guarded.objectType("Files"); type && *type != "table") {
+      return fail(out, "the decrypted Manifest.db cannot be read: Files is a " + *type +
+                           ", not a table: not read");
+    }
     sqlite3_stmt* st = nullptr;
-    if (rc != SQLITE_OK ||
-        sqlite3_prepare_v2(db.get(), "SELECT fileID, domain, relativePath, flags, file FROM Files",
-                           -1, &st, nullptr) != SQLITE_OK) {
-      return fail(out, std::string("the decrypted Manifest.db cannot be read: ") +
-                           (db ? sqlite3_errmsg(db.get()) : sqlite3_errstr(rc)));
+    if (sqlite3_prepare_v2(db, "SELECT fileID, domain, relativePath, flags, file FROM Files", -1,
+                           &st, nullptr) != SQLITE_OK) {
+      return fail(out,
+                  std::string("the decrypted Manifest.db cannot be read: ") + sqlite3_errmsg(db));
     }
     std::unique_ptr<sqlite3_stmt, StatementFinalize> rows(st);
+    int rc;
     uint64_t row = 0;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
       ++row;
       const std::string fileId = columnText(st, 0);
       if (!isHashedName(fileId) || sqlite3_column_int64(st, 3) != 1) continue;
       if (!scanReads(fileId, columnText(st, 1), columnText(st, 2))) continue;
-      std::optional<fs::path> source = findStoredFile(backup_, fileId);
+      StoredFileLookup found = lookupStoredFile(backup_, fileId);
+      if (!found.refused.empty()) out.warnings.push_back(std::move(found.refused));
+      std::optional<fs::path> source = std::move(found.path);
       if (!source) continue;  // listed but not stored: the scan finds it missing, as always
       struct stat sst {};
-      if (::stat(source->c_str(), &sst) != 0 || !S_ISREG(sst.st_mode)) continue;
+      if (::lstat(source->c_str(), &sst) != 0 || !S_ISREG(sst.st_mode)) continue;
       const auto* blob = static_cast<const uint8_t*>(sqlite3_column_blob(st, 4));
       const int blobLength = sqlite3_column_bytes(st, 4);
       std::string why;
@@ -389,9 +398,12 @@ class Opener {
       }
       out.warnings.push_back("the stored file " + fileId + " is not decrypted: " + why);
     }
+    if (guarded.stopped()) return stop(out);
     if (rc != SQLITE_DONE) {
-      out.warnings.push_back("the decrypted Manifest.db could not be read past row " +
-                             std::to_string(row) + ": " + sqlite3_errmsg(db.get()));
+      out.warnings.push_back(
+          "the decrypted Manifest.db could not be read past row " + std::to_string(row) + ": " +
+          (guarded.budgetSpent() ? "it asks for more work than its size accounts for"
+                                 : sqlite3_errmsg(db)));
     }
     return true;
   }
@@ -455,6 +467,17 @@ ClearBackup openEncryptedBackup(const fs::path& backup, std::string& password,
                                 const fs::path& runDir, const OpenProgress& progress) {
   Opener opener(backup, runDir, progress);
   return opener.open(password);
+}
+
+std::optional<StoredFileDescription> describeStoredFile(std::span<const uint8_t> column,
+                                                        std::string* why) {
+  std::string reason;
+  std::optional<StoredFileInfo> info = readFileArchive(column, &reason);
+  if (!info) {
+    if (why) *why = std::move(reason);
+    return std::nullopt;
+  }
+  return StoredFileDescription{std::move(info->wrappedKey), info->size};
 }
 
 }  // namespace tamsel

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,5 +44,15 @@ struct ClearBackup {
 ClearBackup openEncryptedBackup(const std::filesystem::path& backup, std::string& password,
                                 const std::filesystem::path& runDir,
                                 const OpenProgress& progress = {});
+
+// What the index of an encrypted backup says of one stored file: the `file` column of its
+// row, a keyed archive holding the file's wrapped key (4-byte protection class, then the
+// key) and its size. None, with `why` set, when the column is not such an archive.
+struct StoredFileDescription {
+  std::vector<uint8_t> wrappedKey;
+  std::optional<uint64_t> size;
+};
+std::optional<StoredFileDescription> describeStoredFile(std::span<const uint8_t> column,
+                                                        std::string* why);
 
 }  // namespace tamsel

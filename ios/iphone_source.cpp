@@ -60,9 +60,58 @@ const std::vector<PhoneDatabase>& phoneDatabases() {
   return k;
 }
 
+// A regular file itself, not a link to one: the backup's own files are never followed out
+// of it.
 bool isRegularFile(const std::filesystem::path& p) {
   struct stat st {};
-  return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return ::lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Every stored database (and its log) that a step reads.
+constexpr const StoredDatabase* kReadDatabases[] = {
+    &stored::kAddressBook,
+    &stored::kAddressBookImages,
+    &stored::kAddressBookImagesOld,
+    &stored::kMessages,
+    &stored::kCallHistory,
+    &stored::kCallHistoryOld,
+    &stored::kCallHistoryStore,
+    &stored::kNotes,
+    &stored::kNotesOld,
+    &stored::kNoteStore,
+    &stored::kBookmarks,
+    &stored::kBookmarksOther,
+    &stored::kBrowserHistory,
+    &stored::kCalendar,
+};
+
+// The stored databases that are there but cannot be read as files: a link (out of the
+// backup), a FIFO, a device or a folder in their place, or an empty file. Each gets a
+// warning, as a database that does not open does: the records it would hold are missing.
+void warnUnreadableDatabases(const std::filesystem::path& folder, ScanContext& ctx) {
+  for (const char* own :
+       {"Manifest.db", "Manifest.db-wal", "Manifest.mbdb", "Info.plist", "Manifest.plist"}) {
+    const EntryKind kind = entryKindBeneath(folder, own);
+    if (kind != EntryKind::regular && kind != EntryKind::missing) {
+      ctx.warnOnce(std::string(own) + " is " + std::string(entryKindText(kind)) +
+                   ", not a regular file: not read");
+    }
+  }
+  for (const StoredDatabase* db : kReadDatabases) {
+    for (std::string_view name : {db->name, db->walName}) {
+      if (name.empty()) continue;
+      StoredFileLookup found = lookupStoredFile(folder, name);
+      if (!found.refused.empty()) {
+        ctx.warnOnce(std::move(found.refused));
+      } else if (found.path && name == db->name) {
+        std::error_code ec;
+        if (std::filesystem::file_size(*found.path, ec) == 0 && !ec) {
+          ctx.warnOnce("the stored file " + std::string(name) +
+                       " is empty, not a database: nothing in it is read");
+        }
+      }
+    }
+  }
 }
 
 // The name of the first of `db`'s stored files that the backup holds.
@@ -167,7 +216,11 @@ bool looksLikePhoneBackup(const std::string& path) {
 
 ScanOutcome scanPhoneBackup(const std::string& path, ScanContext& ctx) {
   ScanOutcome o;
-  const std::optional<PRIOSDeviceNode> node = readDeviceNode(path);
+  std::string refusedList;
+  const std::optional<PRIOSDeviceNode> node = readDeviceNode(path, &refusedList);
+  if (!refusedList.empty()) {
+    o.warnings.push_back(path + ": " + refusedList + ": the device's details are not read");
+  }
   // An encrypted backup is read from a clear copy in the run folder; outcomes and messages
   // still name the user's folder.
   std::string readFrom = path;
@@ -229,6 +282,7 @@ ScanOutcome scanPhoneBackup(const std::string& path, ScanContext& ctx) {
                          "messages, calls, notes, bookmarks and calendar are not read");
   }
 
+  warnUnreadableDatabases(folder, ctx);
   PostedKeys posted(ctx.nc);
   using Step = std::function<void()>;
   const std::pair<const char*, Step> steps[] = {

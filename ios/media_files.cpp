@@ -46,14 +46,17 @@ std::string_view extensionOf(std::string_view name) {
   return dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
 }
 
-// The size of the regular file at `path` (links followed, as the stored file is found);
-// none when there is no such file.
-std::optional<uint64_t> storedFileSize(const std::string& path) {
-  struct stat st {};
-  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    return std::nullopt;
-  }
-  return static_cast<uint64_t>(st.st_size);
+// The size of the regular file at `path` (never through a link below the backup folder);
+// none when there is no such file. Anything else in its place is refused: `refused` gets
+// what it is.
+std::optional<uint64_t> storedFileSize(const std::string& path, EntryKind* refused) {
+  *refused = EntryKind::missing;
+  if (path.empty()) return std::nullopt;
+  uint64_t size = 0;
+  const EntryKind kind = storedEntryKind(path, &size);
+  if (kind == EntryKind::regular) return size;
+  if (kind != EntryKind::missing) *refused = kind;
+  return std::nullopt;
 }
 
 std::string sizeText(uint64_t bytes) {
@@ -116,8 +119,16 @@ void GetMediaFileByNode(const PRTreeDirNode& entry, ScanContext& ctx) {
   const bool app = isAppDomain(entry.fileDomain);
   if (!picture && !movie && !app) return;
 
-  // One size query serves both records; a missing stored file counts as 0 bytes.
-  const std::optional<uint64_t> size = storedFileSize(entry.fileKey);
+  // One size query serves both records; a missing stored file counts as 0 bytes. A link,
+  // FIFO, device or folder in its place is no file of the phone's: no record, a warning.
+  EntryKind refused = EntryKind::missing;
+  const std::optional<uint64_t> size = storedFileSize(entry.fileKey, &refused);
+  if (refused != EntryKind::missing) {
+    ctx.warnOnce("the stored file " + std::string(lastComponent(entry.fileKey)) + " of " +
+                 entry.fileDomain + "-" + entry.filePath + " is " +
+                 std::string(entryKindText(refused)) + ", not a regular file: not read");
+    return;
+  }
   const std::string origin = originOf(entry.fileKey, ctx);
   if (picture || movie) {
     auto node = std::make_shared<PRPhotoAndVideoNode>();

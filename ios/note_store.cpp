@@ -189,9 +189,12 @@ std::shared_ptr<PRNoteNode> noteStoreNode(const NoteStoreCells& cells, std::stri
 }
 
 std::optional<std::string> noteStoreStatement(SqliteDatabase& db) {
+  // Views in place of the tables are not read (the database reports them).
+  if (!db.hasTable("ZICCLOUDSYNCINGOBJECT")) return std::nullopt;
   const std::vector<std::string> objects = columnsOf(db, "ZICCLOUDSYNCINGOBJECT");
   if (!hasColumn(objects, "Z_PK") || !hasColumn(objects, "ZNOTEDATA")) return std::nullopt;
-  const std::vector<std::string> bodies = columnsOf(db, "ZICNOTEDATA");
+  const std::vector<std::string> bodies =
+      db.hasTable("ZICNOTEDATA") ? columnsOf(db, "ZICNOTEDATA") : std::vector<std::string>();
   const bool haveBodies = hasColumn(bodies, "Z_PK") && hasColumn(bodies, "ZDATA");
   std::string sql = "SELECT o.Z_PK, " + columnExpression(objects, "o", {"ZTITLE1", "ZTITLE"}) +
                     ", " +
@@ -212,7 +215,7 @@ bool scanNoteStore(const fs::path& backup, ScanContext& ctx) {
     warn(ctx, what + " could not be copied for reading");
     return !ctx.stopped();
   }
-  SqliteDatabase db(*copy);
+  SqliteDatabase db(*copy, ctx, what);
   if (!db.isOpen()) {
     warn(ctx, what + " does not open as a database");
     return !ctx.stopped();
@@ -227,7 +230,6 @@ bool scanNoteStore(const fs::path& backup, ScanContext& ctx) {
     warn(ctx, what + ": its notes could not be read");
     return !ctx.stopped();
   }
-  db.interruptWhen(&ctx.stopRequested);
   size_t unreadable = 0;
   while (st->step()) {
     if (ctx.stopped()) break;
@@ -254,7 +256,6 @@ bool scanNoteStore(const fs::path& backup, ScanContext& ctx) {
       ctx.nc.post(notify::kScanNoteInfo, std::shared_ptr<PRNode>(std::move(node)));
     }
   }
-  db.interruptWhen(nullptr);
   if (ctx.stopped()) return false;
   if (unreadable > 0) {
     warn(ctx, what + ": the text of " + std::to_string(unreadable) +

@@ -12,26 +12,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The schema of a database from a backup is not ours: its views and triggers may not call
-// functions that have effects outside the query.
-void distrustSchema(sqlite3* db) {
-#ifdef SQLITE_DBCONFIG_TRUSTED_SCHEMA
-  sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-#else
-  (void)db;
-#endif
-}
-
 std::string sqliteMessage(sqlite3* db) {
   return db ? std::string(sqlite3_errmsg(db)) : std::string("out of memory");
 }
 
-// Copies `source` into `folder` under exactly `name`; none (logged) when that name was taken
-// or the copy failed.
+// Copies the stored file `source` into `folder` under exactly `name`, readable by this user
+// only; none (logged) when that name was taken or the copy failed. The stored file is opened
+// without following a link below the backup folder.
 std::optional<fs::path> copyUnderName(const OutputFolder& folder, const fs::path& source,
                                       const std::string& name) {
   std::string error;
-  std::optional<fs::path> copy = folder.copyFile(source, name, &error);
+  std::optional<fs::path> copy;
+  const int in = openStoredFile(source, &error);
+  if (in >= 0) copy = folder.copyFrom(in, source.string(), name, &error, 0600);
   if (!copy) {
     logLine("cannot copy the database " + source.string() + ": " + error);
     return std::nullopt;
@@ -54,7 +47,9 @@ std::optional<fs::path> privateDatabaseCopy(const fs::path& backup, const Stored
   if (auto known = ctx.databaseCopies.find(db.name); known != ctx.databaseCopies.end()) {
     return known->second;
   }
-  std::optional<fs::path> stored = findStoredFile(backup, db.name);
+  StoredFileLookup lookup = lookupStoredFile(backup, db.name);
+  if (!lookup.refused.empty()) ctx.warnOnce(std::move(lookup.refused));
+  std::optional<fs::path> stored = std::move(lookup.path);
   if (!stored) return std::nullopt;
   if (ctx.runDir.empty()) {
     logLine("no run folder for a copy of " + stored->string() + ": the database is not read");
@@ -71,7 +66,9 @@ std::optional<fs::path> privateDatabaseCopy(const fs::path& backup, const Stored
   if (!copy) return std::nullopt;
 
   if (!db.walName.empty()) {
-    if (std::optional<fs::path> wal = findStoredFile(backup, db.walName)) {
+    StoredFileLookup walLookup = lookupStoredFile(backup, db.walName);
+    if (!walLookup.refused.empty()) ctx.warnOnce(std::move(walLookup.refused));
+    if (std::optional<fs::path> wal = walLookup.path) {
       // The log as the backup stored it, for the readers of deleted rows, and the one SQLite
       // takes into the copy.
       std::optional<fs::path> kept = copyUnderName(*folder, *wal, copyName + ".stored-wal");
@@ -93,14 +90,13 @@ std::optional<fs::path> privateDatabaseCopy(const fs::path& backup, const Stored
 }
 
 bool commitDB(const fs::path& path) {
-  sqlite3* db = nullptr;
   // Never creates a file: only an existing copy is checkpointed.
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-    logDebug("cannot open " + path.string() + " to commit its log: " + sqliteMessage(db));
-    sqlite3_close(db);
+  UntrustedSqlite guarded(path.string(), path.string(), {.flags = SQLITE_OPEN_READWRITE});
+  if (!guarded.isOpen()) {
+    logDebug("cannot open " + path.string() + " to commit its log: " + guarded.error());
     return false;
   }
-  distrustSchema(db);
+  sqlite3* db = guarded.handle();
   std::string mode;
   char* message = nullptr;
   const int rc = sqlite3_exec(
@@ -114,13 +110,11 @@ bool commitDB(const fs::path& path) {
     logDebug("journal mode of " + path.string() +
              " not set: " + (message ? std::string(message) : "mode " + mode));
     sqlite3_free(message);
-    sqlite3_close(db);
     return false;
   }
   const bool committed =
       sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_FULL, nullptr, nullptr) == SQLITE_OK;
   if (!committed) logLine("Failed to commit");
-  sqlite3_close(db);
   return committed;
 }
 
@@ -130,29 +124,48 @@ std::string phoneText(std::span<const uint8_t> bytes) {
 
 // ---------------------------------------------------------------- SqliteDatabase
 
+std::string databaseLabel(std::string_view what, const StoredDatabase& db) {
+  return "the " + std::string(what) + " database (" + std::string(db.name) + ")";
+}
+
 SqliteDatabase::SqliteDatabase(const fs::path& path) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    logDebug("cannot open the database " + path.string() + ": " + sqliteMessage(db));
-    sqlite3_close(db);
+  open(path);
+}
+
+SqliteDatabase::SqliteDatabase(const fs::path& path, ScanContext& ctx, std::string what)
+    : ctx_(&ctx), what_(std::move(what)) {
+  open(path);
+  interruptWhen(&ctx.stopRequested);
+}
+
+void SqliteDatabase::open(const fs::path& path) {
+  if (what_.empty()) what_ = path.string();
+  auto guard = std::make_unique<UntrustedSqlite>(path.string());
+  if (!guard->isOpen()) {
+    logDebug("cannot open the database " + path.string() + ": " + guard->error());
     return;
   }
-  distrustSchema(db);
   // Opening reads nothing; a file that is not a database shows itself at its first read.
+  sqlite3* db = guard->handle();
   sqlite3_stmt* probe = nullptr;
   int rc = sqlite3_prepare_v2(db, "select count(*) from sqlite_master", -1, &probe, nullptr);
   if (rc == SQLITE_OK) rc = sqlite3_step(probe);
   sqlite3_finalize(probe);
   if (rc != SQLITE_ROW) {
     logDebug("cannot read the database " + path.string() + ": " + sqliteMessage(db));
-    sqlite3_close(db);
     return;
   }
+  guard_ = std::move(guard);
   db_ = db;
 }
 
 SqliteDatabase::~SqliteDatabase() {
-  sqlite3_close(db_);
+  if (!guard_) return;
+  for (std::string& line : guard_->takeWarnings()) {
+    line = what_ + ": " + line;
+    logLine(line);
+    if (ctx_ != nullptr) ctx_->warnOnce(std::move(line));
+  }
 }
 
 std::optional<SqliteStatement> SqliteDatabase::prepare(std::string_view sql) {
@@ -165,70 +178,56 @@ std::optional<SqliteStatement> SqliteDatabase::prepare(std::string_view sql) {
     sqlite3_finalize(stmt);
     return std::nullopt;
   }
-  return SqliteStatement(stmt);
+  return SqliteStatement(stmt, guard_.get());
 }
 
 std::optional<SqliteDatabase::Table> SqliteDatabase::getTable(std::string_view sql) {
-  if (!db_) return std::nullopt;
-  const std::string text(sql);
-  char** result = nullptr;
-  int rows = 0;
-  int columns = 0;
-  char* message = nullptr;
-  if (sqlite3_get_table(db_, text.c_str(), &result, &rows, &columns, &message) != SQLITE_OK) {
-    logDebug("table not read (" + (message ? std::string(message) : sqliteMessage(db_)) +
-             "): " + text);
-    sqlite3_free(message);
-    sqlite3_free_table(result);
+  std::optional<SqliteStatement> st = prepare(sql);
+  if (!st) return std::nullopt;
+  sqlite3_stmt* stmt = st->stmt_;
+  // Each cell costs its bytes and what a cell takes beside them.
+  constexpr uint64_t kCellCost = sizeof(std::optional<std::string>);
+  Table table;
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    if (table.rows == 0) {
+      table.columns = sqlite3_column_count(stmt);
+      for (int c = 0; c < table.columns; ++c) {
+        const char* name = sqlite3_column_name(stmt, c);
+        const std::string_view bytes = name ? name : "";
+        std::string text = phoneText(
+            std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+        table.cells.push_back(text.empty() ? std::nullopt : std::optional<std::string>(text));
+      }
+    }
+    for (int c = 0; c < table.columns; ++c) {
+      table.cells.push_back(st->text(c));
+      guard_->charge(kCellCost);
+    }
+    ++table.rows;
+  }
+  if (rc != SQLITE_DONE) {
+    logDebug("table not read (" + sqliteMessage(db_) + "): " + std::string(sql));
     return std::nullopt;
   }
-  Table table;
-  table.rows = rows;
-  table.columns = columns;
-  const size_t cells = static_cast<size_t>(rows + 1) * static_cast<size_t>(columns);
-  table.cells.reserve(cells);
-  for (size_t i = 0; i < cells; ++i) {
-    const char* cell = result[i];
-    if (cell == nullptr || *cell == '\0') {
-      table.cells.emplace_back();
-    } else {
-      const std::string_view bytes(cell);
-      table.cells.emplace_back(phoneText(
-          std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())));
-    }
-  }
-  sqlite3_free_table(result);
   return table;
 }
 
 bool SqliteDatabase::hasTable(std::string_view name) {
-  if (!db_) return false;
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db_,
-                         "select 1 from sqlite_master where type in ('table','view') and "
-                         "name = ?1 collate nocase",
-                         -1, &stmt, nullptr) != SQLITE_OK) {
-    sqlite3_finalize(stmt);
-    return false;
-  }
-  sqlite3_bind_text(stmt, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
-  const bool found = sqlite3_step(stmt) == SQLITE_ROW;
-  sqlite3_finalize(stmt);
-  return found;
+  if (!guard_) return false;
+  const std::optional<std::string> type = guard_->objectType(name);
+  // A view in place of the table is not read, and said so.
+  if (type == "view") guard_->passedBy(std::string(name));
+  return type == "table";
 }
 
 void SqliteDatabase::interruptWhen(const std::atomic<bool>* stop) {
-  if (!db_) return;
+  if (!guard_) return;
   if (stop == nullptr) {
-    sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+    guard_->stopWhen({});
     return;
   }
-  sqlite3_progress_handler(
-      db_, 1000,
-      [](void* flag) {
-        return static_cast<const std::atomic<bool>*>(flag)->load(std::memory_order_relaxed) ? 1 : 0;
-      },
-      const_cast<std::atomic<bool>*>(stop));
+  guard_->stopWhen([stop] { return stop->load(std::memory_order_relaxed); });
 }
 
 // ---------------------------------------------------------------- SqliteStatement
@@ -241,6 +240,7 @@ SqliteStatement& SqliteStatement::operator=(SqliteStatement&& o) noexcept {
   if (this != &o) {
     sqlite3_finalize(stmt_);
     stmt_ = std::exchange(o.stmt_, nullptr);
+    guard_ = o.guard_;
   }
   return *this;
 }
@@ -273,6 +273,7 @@ std::optional<std::string> SqliteStatement::text(int column) const {
   const unsigned char* bytes = sqlite3_column_text(stmt_, column);
   const int size = sqlite3_column_bytes(stmt_, column);
   if (bytes == nullptr || size <= 0) return std::nullopt;
+  if (guard_) guard_->charge(static_cast<uint64_t>(size));
   std::string text = phoneText(std::span<const uint8_t>(bytes, static_cast<size_t>(size)));
   if (text.empty()) return std::nullopt;
   return text;
@@ -288,6 +289,7 @@ std::span<const uint8_t> SqliteStatement::blob(int column) const {
   const void* data = sqlite3_column_blob(stmt_, column);
   const int size = sqlite3_column_bytes(stmt_, column);
   if (data == nullptr || size <= 0) return {};
+  if (guard_) guard_->charge(static_cast<uint64_t>(size));
   return {static_cast<const uint8_t*>(data), static_cast<size_t>(size)};
 }
 

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -18,6 +19,7 @@
 
 #include "events/scan_context.h"
 #include "ios/backup_files.h"
+#include "util/untrusted_sqlite.h"
 
 namespace tamsel {
 
@@ -40,11 +42,21 @@ class SqliteStatement;
 // text keeps what can be read instead of vanishing.
 std::string phoneText(std::span<const uint8_t> bytes);
 
-// One open database (closed by the destructor).
+// How the scan's warnings name a stored database: "the messages database (3d0d7e...)".
+std::string databaseLabel(std::string_view what, const StoredDatabase& db);
+
+// One open database (closed by the destructor), read through the guards of
+// util/untrusted_sqlite.h: no view or trigger of the file is run, its statements have a
+// budget of work in proportion to its size, and temporary storage stays in memory.
 class SqliteDatabase {
  public:
-  // Opens `path` read-only; check isOpen(). Never creates a file.
+  // Opens `path` read-only; check isOpen(). Never creates a file. What the guards refused or
+  // ended is logged when the database closes.
   explicit SqliteDatabase(const std::filesystem::path& path);
+  // The same for a step of a scan: the scan's stop ends its statements, and what the guards
+  // refused or ended goes to ctx.warnings too (once each), as "<what>: <line>" (what: the
+  // database as the step names it, see databaseLabel).
+  SqliteDatabase(const std::filesystem::path& path, ScanContext& ctx, std::string what);
   ~SqliteDatabase();
   SqliteDatabase(const SqliteDatabase&) = delete;
   SqliteDatabase& operator=(const SqliteDatabase&) = delete;
@@ -53,12 +65,14 @@ class SqliteDatabase {
   sqlite3* handle() const { return db_; }
 
   // Prepares `sql` (the whole text); an empty optional when it does not prepare (logged at
-  // debug level with the library's message).
+  // debug level with the library's message). A statement that would read a view does not
+  // prepare.
   std::optional<SqliteStatement> prepare(std::string_view sql);
 
   // A whole result table, as the library's get-table call gives it: row 0 is the header,
-  // data rows 1..rows; each cell a text (through phoneText) or none (NULL or empty). None when the
-  // statement fails.
+  // data rows 1..rows; each cell a text (through phoneText) or none (NULL or empty); no
+  // columns when there are no rows. None when the statement fails (its cells count against
+  // the budget, so a table far larger than the file ends it too).
   struct Table {
     int rows = 0;
     int columns = 0;
@@ -69,25 +83,36 @@ class SqliteDatabase {
   };
   std::optional<Table> getTable(std::string_view sql);
 
-  // True when the database has a table (or view) of that name, ignoring case.
+  // True when the database has a table of that name, ignoring case. A view of that name is
+  // not one: it is reported as not read (see the constructors).
   bool hasTable(std::string_view name);
 
   // Ends every statement of this database (as an error, no more rows) once *stop is true, so
-  // that a stop is honoured inside one long query too (a crafted view can give rows without
-  // end). Null: no such check.
+  // that a stop is honoured inside one long query too. Null: no such check.
   void interruptWhen(const std::atomic<bool>* stop);
+  // True once the work the file's size allows is spent: every later statement ends at once.
+  bool budgetSpent() const { return guard_ && guard_->budgetSpent(); }
 
  private:
+  void open(const std::filesystem::path& path);
+
+  std::unique_ptr<UntrustedSqlite> guard_;
   sqlite3* db_ = nullptr;
+  ScanContext* ctx_ = nullptr;
+  std::string what_;
 };
 
 // A prepared statement (finalized by the destructor). Columns past the statement's last
 // read as NULL.
 class SqliteStatement {
  public:
-  explicit SqliteStatement(sqlite3_stmt* stmt) : stmt_(stmt) {}
+  // `guard`: the connection whose budget the cells read count against (may be null).
+  explicit SqliteStatement(sqlite3_stmt* stmt, UntrustedSqlite* guard = nullptr)
+      : stmt_(stmt), guard_(guard) {}
   ~SqliteStatement();
-  SqliteStatement(SqliteStatement&& o) noexcept : stmt_(o.stmt_) { o.stmt_ = nullptr; }
+  SqliteStatement(SqliteStatement&& o) noexcept : stmt_(o.stmt_), guard_(o.guard_) {
+    o.stmt_ = nullptr;
+  }
   SqliteStatement& operator=(SqliteStatement&& o) noexcept;
   SqliteStatement(const SqliteStatement&) = delete;
   SqliteStatement& operator=(const SqliteStatement&) = delete;
@@ -105,7 +130,10 @@ class SqliteStatement {
   std::span<const uint8_t> blob(int column) const;  // empty for NULL or past the last
 
  private:
+  friend class SqliteDatabase;  // getTable reads the statement's column names
+
   sqlite3_stmt* stmt_ = nullptr;
+  UntrustedSqlite* guard_ = nullptr;
 };
 
 }  // namespace tamsel

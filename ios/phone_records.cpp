@@ -18,6 +18,7 @@
 #include "ios/call_history_store.h"
 #include "ios/note_store.h"
 #include "ios/phone_db.h"
+#include "ios/property_list.h"
 #include "util/date.h"
 #include "util/format.h"
 #include "util/log.h"
@@ -114,12 +115,13 @@ const StoredDatabase* chooseStored(const fs::path& backup, const StoredDatabase&
   return nullptr;
 }
 
-// Opens the private copy of `db`; none when no copy could be made or it does not open.
+// Opens the private copy of `db` (the `what` database to the scan's warnings); none when no
+// copy could be made or it does not open.
 std::unique_ptr<SqliteDatabase> openCopy(const fs::path& backup, const StoredDatabase& db,
-                                         ScanContext& ctx) {
+                                         ScanContext& ctx, std::string_view what) {
   std::optional<fs::path> copy = privateDatabaseCopy(backup, db, ctx);
   if (!copy) return nullptr;
-  auto database = std::make_unique<SqliteDatabase>(*copy);
+  auto database = std::make_unique<SqliteDatabase>(*copy, ctx, databaseLabel(what, db));
   if (!database->isOpen()) return nullptr;
   return database;
 }
@@ -130,12 +132,6 @@ void postBookmark(ScanContext& ctx, std::string_view title, std::string_view url
   node->bookMarkURL = std::string(url);
   ctx.nc.post(notify::kScanBookMarkInfo, std::shared_ptr<PRNode>(node));
 }
-
-struct PlistFree {
-  void operator()(plist_t p) const { plist_free(p); }
-};
-using PlistPtr = std::unique_ptr<void, PlistFree>;
-
 
 // The text of a string node, as the records keep texts; none for any other node or "".
 std::optional<std::string> plistText(plist_t node) {
@@ -158,9 +154,12 @@ void postBrowserHistory(const fs::path& backup, ScanContext& ctx) {
   }
   std::optional<std::string> bytes = readSmallFile(*path, kMaxHistoryPlistSize);
   if (!bytes || bytes->empty()) return;
-  plist_t raw = nullptr;
-  plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &raw);
-  PlistPtr root(raw);
+  std::string refused;
+  PlistPtr root = parsePropertyList(*bytes, &refused);
+  if (!root && refused != "not a property list") {
+    ctx.warnOnce("the browser history list is refused: " + refused);
+    return;
+  }
   if (!root || plist_get_node_type(root.get()) != PLIST_DICT) {
     logLine(path->string() + ": the browser history is not a property-list dictionary");
     return;
@@ -190,7 +189,8 @@ void scanCallHistoryThread(const std::string& backup, ScanContext& ctx) {
   // Phones from system 8 on keep their calls in a store of their own.
   const bool store = findStoredFile(backup, stored::kCallHistoryStore.name).has_value();
   if (!db && !store) return;
-  if (std::unique_ptr<SqliteDatabase> database = db ? openCopy(backup, *db, ctx) : nullptr) {
+  if (std::unique_ptr<SqliteDatabase> database =
+          db ? openCopy(backup, *db, ctx, "call history") : nullptr) {
     std::optional<SqliteDatabase::Table> table = database->getTable(kSqlCalls);
     const int rows = table ? table->rows : 0;
     for (int row = 1; row <= rows; ++row) {
@@ -225,7 +225,8 @@ void scanNoteThread(const std::string& backup, ScanContext& ctx) {
     logLine("messageDB is not exist");
     return;
   }
-  if (std::unique_ptr<SqliteDatabase> database = db ? openCopy(backup, *db, ctx) : nullptr) {
+  if (std::unique_ptr<SqliteDatabase> database =
+          db ? openCopy(backup, *db, ctx, "notes") : nullptr) {
     std::optional<SqliteDatabase::Table> table = database->getTable(kSqlNotesOld);
     if (!table) table = database->getTable(kSqlNotesNew);
     const int rows = table ? table->rows : 0;
@@ -249,7 +250,7 @@ void scanBookMarkThread(const std::string& backup, ScanContext& ctx) {
     logLine("messageDB is not exist");
     return;
   }
-  if (std::unique_ptr<SqliteDatabase> database = openCopy(backup, *db, ctx)) {
+  if (std::unique_ptr<SqliteDatabase> database = openCopy(backup, *db, ctx, "bookmarks")) {
     std::optional<SqliteDatabase::Table> table = database->getTable(kSqlBookmarks);
     const int rows = table ? table->rows : 0;
     for (int row = 1; row <= rows; ++row) {
@@ -273,7 +274,7 @@ void scanCalenderThread(const std::string& backup, ScanContext& ctx) {
     logLine("CalenderDB is not exist");
     return;
   }
-  std::unique_ptr<SqliteDatabase> database = openCopy(backup, stored::kCalendar, ctx);
+  std::unique_ptr<SqliteDatabase> database = openCopy(backup, stored::kCalendar, ctx, "calendar");
   if (!database) return;
   std::optional<SqliteDatabase::Table> table;
   // Phones from system 7 on keep the tables of system 6 (the older statements find nothing

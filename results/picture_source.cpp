@@ -5,6 +5,7 @@
 #include <new>
 #include <sstream>
 
+#include "ios/backup_files.h"
 #include "results/result_view_controller.h"
 #include "util/byte_ref.h"
 
@@ -25,7 +26,8 @@ Bytes contentStoreBytes(const PRBlackBerryContentNode& node, uint64_t limit, std
 
 Bytes storedFileBytes(const std::string& path, uint64_t limit, std::string* why) {
   std::string error;
-  std::shared_ptr<InputFile> file = InputFile::open(path, &error);
+  // Never through a link planted in the backup in place of the file or its subfolder.
+  std::shared_ptr<InputFile> file = InputFile::adopt(openStoredFile(path, &error), path, &error);
   if (!file) {
     setWhy(why, error);
     return {};

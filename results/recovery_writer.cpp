@@ -9,6 +9,7 @@
 #include <new>
 #include <system_error>
 
+#include "ios/backup_files.h"
 #include "raw/raw_scan.h"
 #include "results/recovery_receipt.h"
 #include "results/vcf_controller.h"
@@ -64,13 +65,23 @@ std::string whereInInput(const ByteRef& data) {
 
 }  // namespace
 
+std::string incompleteDetail(const RecoveryReport& r) {
+  std::string detail;
+  if (r.damaged > 0) detail = std::to_string(r.damaged) + " damaged on the card";
+  if (r.unreadableBytes > 0 || r.damaged == 0) {
+    if (!detail.empty()) detail += ", ";
+    detail += std::to_string(r.unreadableBytes) + " unreadable bytes of the card written as zeros";
+  }
+  return detail;
+}
+
 std::string recoverySummary(const RecoveryReport& r) {
   std::string line = std::to_string(r.written.size()) +
                      (r.written.size() == 1 ? " file" : " files") + " written into " +
                      r.recoverPath.string();
   if (r.incomplete > 0) {
-    line += "; " + std::to_string(r.incomplete) + " of them incomplete (" +
-            std::to_string(r.unreadableBytes) + " unreadable bytes of the card written as zeros)";
+    line +=
+        "; " + std::to_string(r.incomplete) + " of them incomplete (" + incompleteDetail(r) + ")";
   }
   const size_t notWritten = r.failures.size() - static_cast<size_t>(r.incomplete);
   if (notWritten > 0) line += "; " + std::to_string(notWritten) + " not written";
@@ -511,6 +522,40 @@ void RecoveryWriter::recoverContentStore(const PRBlackBerryContentNode& node) {
   writeRecordFile(node.filePathName, node.contentData, "content-store file");
 }
 
+namespace {
+
+// What the scan found wrong with a file's place on the card ("" when nothing): its cluster
+// chain looped, ended early or left the volume, or the card ends inside it. The bytes the
+// card holds are written; the rest of the file is not there.
+std::string damageOnCard(const PRScanListNode& node) {
+  std::string why;
+  if ((node.foundFlags & TAMSEL_FOUND_CHAIN_DAMAGED) != 0) {
+    why = "its cluster chain on the card is damaged";
+  }
+  if ((node.foundFlags & TAMSEL_FOUND_TRUNCATED) != 0) {
+    why += std::string(why.empty() ? "" : "; ") + "the card ends inside it";
+  }
+  if (!why.empty()) why += " (" + std::to_string(node.fileSizeNumber) + " bytes written)";
+  return why;
+}
+
+}  // namespace
+
+// A file written with part of it missing: counted once, and named by one failure line that
+// ends with its path (the receipt marks its row by that path).
+void RecoveryWriter::wroteIncomplete(const std::string& name, const fs::path& path,
+                                     const std::string& damage, uint64_t unreadable) {
+  std::string why = damage;
+  if (unreadable > 0) {
+    why += std::string(why.empty() ? "" : "; ") + std::to_string(unreadable) +
+           " unreadable bytes of the card filled with zeros";
+  }
+  ++report_.incomplete;
+  report_.unreadableBytes += unreadable;
+  if (!damage.empty()) ++report_.damaged;
+  failed("found file " + name + " written incomplete: " + why + ": " + path.string());
+}
+
 void RecoveryWriter::RecoverRawFile(PRScanListNode& node) {
   count();
   std::string name = sanitizeFileName(node.nodeName);
@@ -518,6 +563,7 @@ void RecoveryWriter::RecoverRawFile(PRScanListNode& node) {
   about("found file" + (node.fileType.empty() ? "" : " (" + node.fileType + ")"),
         yesNo(deletedRecord(node)),
         "card byte " + std::to_string(ele->file_start) + ", found as " + node.nodeName);
+  const std::string damage = damageOnCard(node);
   const bool streams64 = disklib_ != nullptr && disklib_->writeFoundFile64 != nullptr;
   const bool streams = streams64 || (disklib_ != nullptr && disklib_->writeFoundFile != nullptr);
   if (ele == nullptr || (!streams && (disklib_ == nullptr || disklib_->readFoundFile == nullptr))) {
@@ -558,11 +604,8 @@ void RecoveryWriter::RecoverRawFile(PRScanListNode& node) {
     }
     wrote(file->path());
     // Kept, as the rest of a long video is worth having, but never silently incomplete.
-    if (zeroFilled) {
-      ++report_.incomplete;
-      report_.unreadableBytes += unreadable;
-      failed("found file " + name + " written incomplete: " + std::to_string(unreadable) +
-             " unreadable bytes of the card filled with zeros: " + file->path().string());
+    if (zeroFilled || !damage.empty()) {
+      wroteIncomplete(name, file->path(), damage, zeroFilled ? unreadable : 0);
     }
     return;
   }
@@ -582,17 +625,31 @@ void RecoveryWriter::RecoverRawFile(PRScanListNode& node) {
     return;
   }
   wrote(file->path());
+  if (!damage.empty()) wroteIncomplete(name, file->path(), damage, 0);
 }
 
 // The stored file is copied whole, byte for byte: its length is the file's own, not the
-// rounded one of the record's size text.
-void RecoveryWriter::copyPhoneFile(const std::string& source, const std::string& name,
-                                   std::string_view what) {
+// rounded one of the record's size text. A file of an encrypted backup is read from its clear
+// copy in the scan's run folder, which goes with the run: its failure lines name the backup's
+// own file (`origin`) instead.
+void RecoveryWriter::copyPhoneFile(const std::string& source, const std::string& origin,
+                                   const std::string& name, std::string_view what) {
   // The name on the phone, else the stored file's own (hashed) name.
   std::string safe = sanitizeFileName(name.empty() ? lastPathComponent(source) : name);
   if (!folderUsable(std::string(what) + " " + safe)) return;
   std::string error;
-  if (auto p = folder_->copyFile(source, safe, &error)) {
+  // Opened below its backup folder without following a link: a link planted in the backup
+  // (or in its clear copy) in place of the file or its subfolder is never copied out.
+  std::optional<std::filesystem::path> p;
+  if (const int in = openStoredFile(source, &error); in >= 0) {
+    p = folder_->copyFrom(in, origin.empty() ? source : origin, safe, &error);
+  } else if (!origin.empty()) {
+    for (size_t at = error.find(source); at != std::string::npos;
+         at = error.find(source, at + origin.size())) {
+      error.replace(at, source.size(), origin);
+    }
+  }
+  if (p) {
     wrote(*p);
   } else {
     failed(std::string(what) + " " + safe + " not copied: " + error);
@@ -606,7 +663,7 @@ void RecoveryWriter::recoverPhotoAndVideo(const PRPhotoAndVideoNode& node) {
   about(node.bmov ? "video" : "photo", "no",
         node.originPath.empty() ? "backup file " + node.filePath
                                 : "encrypted backup file " + node.originPath);
-  copyPhoneFile(node.filePath, node.fileNodeName, "photo or video");
+  copyPhoneFile(node.filePath, node.originPath, node.fileNodeName, "photo or video");
 }
 
 void RecoveryWriter::recoverFaceBookAndTwitter(const PRFaceTwitterNode& node) {
@@ -614,7 +671,7 @@ void RecoveryWriter::recoverFaceBookAndTwitter(const PRFaceTwitterNode& node) {
   about("app file", "no",
         node.originPath.empty() ? "backup file " + node.faceTwitterFilePath
                                 : "encrypted backup file " + node.originPath);
-  copyPhoneFile(node.faceTwitterFilePath, node.faceTwitterFileName, "app file");
+  copyPhoneFile(node.faceTwitterFilePath, node.originPath, node.faceTwitterFileName, "app file");
 }
 
 }  // namespace tamsel

@@ -16,7 +16,9 @@
 // After a raw scan: "Image", "Audio", "Video", "Document", "Archive", each file read off the
 // card by the disk library and written here (writeFoundFile64 for the records of a version 3
 // library, whatever their length; else writeFoundFile, else readFoundFile). A file with
-// unreadable sectors is kept with zeros in their place, and the report says how many bytes.
+// unreadable sectors is kept with zeros in their place, and the report says how many bytes;
+// a file the scan found damaged (its cluster chain broken, or cut by the card's end) is kept
+// as the card holds it and reported incomplete too.
 //
 // Nothing already in the chosen folder is replaced: a name in use gets " (2)", " (3)" ...
 // before its suffix. Names taken from records are sanitised (util/file_names.h), so no file
@@ -65,10 +67,12 @@ struct RecoveryReport {
   std::vector<std::filesystem::path> written;  // every file created, in order
   // One line per thing not written, or written with unreadable bytes filled with zeros.
   std::vector<std::string> failures;
-  // Found files written with unreadable sectors of the card as zeros (among `written`), and
-  // the count of those bytes.
+  // Found files written incomplete (among `written`): with unreadable sectors of the card as
+  // zeros (`unreadableBytes` counts those bytes), or found damaged by the scan (`damaged` of
+  // them: a cluster chain that loops or ends early, or a file the card's end cuts).
   int incomplete = 0;
   uint64_t unreadableBytes = 0;
+  int damaged = 0;
   std::vector<RecoveredItem> items;  // one per file of `written`, in the same order
   // The receipt files written into the folder at the end of the run (empty when not).
   std::filesystem::path reportHtml;
@@ -79,6 +83,9 @@ struct RecoveryReport {
 // count of unreadable bytes, e.g. "12 files written into /out; 1 of them incomplete (512
 // unreadable bytes of the card written as zeros)".
 std::string recoverySummary(const RecoveryReport& report);
+// Why the incomplete files are incomplete, as the summary says it in its parentheses:
+// "512 unreadable bytes of the card written as zeros", "1 damaged on the card", or both.
+std::string incompleteDetail(const RecoveryReport& report);
 
 // Told about a run started with RecoveryWriter::start. progress() is called from the
 // writer's ticker thread every second and once more from the worker at the end, right
@@ -180,9 +187,12 @@ class RecoveryWriter {
   template <class Node>
   void tally(const Node& node);
   void failed(std::string line);
+  void wroteIncomplete(const std::string& name, const std::filesystem::path& path,
+                       const std::string& damage, uint64_t unreadable);
   bool folderUsable(std::string_view what);
   void writeRecordFile(std::string_view rawName, const ByteRef& data, std::string_view what);
-  void copyPhoneFile(const std::string& source, const std::string& name, std::string_view what);
+  void copyPhoneFile(const std::string& source, const std::string& origin, const std::string& name,
+                     std::string_view what);
 
   ResultLists lists_;
   bool brawScan_;

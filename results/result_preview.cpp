@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "events/name_lookup.h"
+#include "ios/backup_files.h"
 #include "results/record_details.h"
 #include "results/result_view_controller.h"
 #include "results/result_view_detail.h"
@@ -35,7 +36,8 @@ Bytes pictureBytes(const ByteRef& ref, std::string_view what) {
 Bytes storedFileBytes(const std::string& path, uint64_t maxBytes) {
   if (path.empty()) return {};
   std::string error;
-  std::shared_ptr<InputFile> file = InputFile::open(path, &error);
+  // Never through a link planted in the backup in place of the file or its subfolder.
+  std::shared_ptr<InputFile> file = InputFile::adopt(openStoredFile(path, &error), path, &error);
   if (!file) {
     logLine("photo preview skipped: " + error);
     return {};

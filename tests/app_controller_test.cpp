@@ -9,6 +9,8 @@
 
 #include "app/work_folder.h"
 #include "events/notification_names.h"
+#include "ios/encrypted_backup.h"
+#include "tests/fixtures/ios_encrypted_backup_writer.h"
 #include "tests/fixtures/ios_sample_backup.h"
 #include "tests/fixtures/ipd_writer.h"
 #include "tests/fixtures/zip_writer.h"
@@ -430,6 +432,63 @@ TEST_F(ControllerTest, RunFolderHoldingALiveInputIsKept) {
   app.showMainView();
   other.applicationDidFinishLaunching();
   EXPECT_FALSE(fs::exists(stale));
+}
+
+// A listed phone backup is the user's even where a run folder would be: in the work folder
+// under a run folder's name, or inside a folder with one. The start-up clean-up keeps it.
+TEST_F(ControllerTest, StartUpKeepsListedBackupsThatLookLikeRunFolders) {
+  const fs::path work = root_ / "work";
+  const struct {
+    fs::path root;  // the backup root
+    fs::path backup;
+  } cases[] = {
+      {work, work / "run-0a1b2c"},
+      {work / "run-abc123", work / "run-abc123" / "0a1b2c"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.backup);
+    fs::remove_all(work);
+    testing::writeSampleBackup(c.backup);
+    fs::create_directories(work / "run-crashed");
+    OrliskAppDelegate app(nullptr, work);
+    app.setBackupRoot(c.root);
+    app.applicationDidFinishLaunching();
+    ASSERT_EQ(app.deviceController.count(), 1u);
+    EXPECT_TRUE(fs::exists(c.backup / "Info.plist"));
+    EXPECT_FALSE(fs::exists(work / "run-crashed"));  // an abandoned run folder still goes
+  }
+}
+
+// Stop ends the derivation of an encrypted backup's key between two chunks of rounds, not
+// after the keybag's (however many) rounds.
+TEST_F(ControllerTest, StopEndsTheKeyDerivation) {
+  testing::SampleBackupOptions sample;
+  sample.layout = testing::IosBackupWriter::Layout::subfolders;
+  sample.index = testing::IosBackupWriter::Index::manifestDb;
+  testing::writeSampleBackup(root_ / "clear", sample);
+  const testing::EncryptionOptions options;
+  const testing::EncryptedBackup enc =
+      testing::encryptBackup(root_ / "clear", root_ / "encrypted", options);
+  // The most rounds a keybag may ask for.
+  std::string bag = enc.keybag;
+  const std::string rounds = testing::keybagNumber("DPIC", options.dpIterations);
+  ASSERT_NE(bag.find(rounds), std::string::npos);
+  bag.replace(bag.find(rounds), rounds.size(), testing::keybagNumber("DPIC", 20000000));
+  testing::replaceKeybag(enc.folder, bag);
+
+  OrliskAppDelegate app(nullptr, root_ / "work");
+  std::promise<void> deriving;
+  std::atomic<bool> told{false};
+  app.preparationProgress = [&](std::string_view stage, uint64_t done, uint64_t) {
+    if (stage == kDerivingStage && done > 0 && !told.exchange(true)) deriving.set_value();
+  };
+  app.setBackupPassword(options.password);
+  ASSERT_TRUE(app.ScanIOSBackFile(enc.folder.string()));
+  deriving.get_future().wait();
+  app.stopScan();
+  app.waitForScan();
+  EXPECT_NE(app.lastOutcome().error.find("stopped while deriving"), std::string::npos)
+      << app.lastOutcome().error;
 }
 
 // The run folder of a live run is locked: another controller's start-up clean-up leaves it

@@ -163,5 +163,35 @@ TEST_F(CarveCli, RefusesWhatItCannotRead) {
   EXPECT_EQ(readWholeFile(db_) + readWholeFile(db_.string() + "-wal"), before_);
 }
 
+// The log read with the database (DATABASE-wal, or the one --wal names) is evidence as the
+// database is, and a file SQLite keeps beside a database is taken for part of it when it is
+// next opened: --json never writes over any of them, --force or not, under any name.
+TEST_F(CarveCli, NeverWritesTheJsonOverTheLogOrBesideTheDatabaseAsOneOfItsFiles) {
+  const std::string wal = db_.string() + "-wal";
+  const fs::path stored = t_.path() / "stored-log";
+  fs::copy_file(wal, stored);
+  const fs::path link = t_.path() / "link-to-log";
+  fs::create_symlink(wal, link);
+  const std::string db = quote(db_.string());
+  const std::string cases[] = {
+      "carve " + db + " --json " + quote(wal) + " --force",
+      "carve " + db + " --json " + quote(link.string()) + " --force",
+      "carve " + db + " --wal " + quote(stored.string()) + " --json " + quote(stored.string()) +
+          " --force",
+      "carve " + db + " --wal " + quote(stored.string()) + " --json " + quote(wal) + " --force",
+      "carve " + db + " --json " + quote(db_.string() + "-journal"),
+      "carve " + db + " --json " + quote(db_.string() + "-shm") + " --force",
+  };
+  for (const std::string& args : cases) {
+    CliRun r = run(args);
+    EXPECT_EQ(r.status, 1) << args << "\n" << r.err;
+    EXPECT_NE(r.err.find("it is never written"), std::string::npos) << args << "\n" << r.err;
+  }
+  EXPECT_EQ(readWholeFile(db_) + readWholeFile(wal), before_);
+  EXPECT_EQ(readWholeFile(stored), readWholeFile(wal));
+  EXPECT_FALSE(fs::exists(db_.string() + "-journal"));
+  EXPECT_FALSE(fs::exists(db_.string() + "-shm"));
+}
+
 }  // namespace
 }  // namespace tamsel

@@ -11,6 +11,7 @@
 
 #include "app/work_folder.h"
 #include "tests/fixtures/cli_run.h"
+#include "tests/fixtures/ios_sample_backup.h"
 #include "tests/fixtures/ipd_writer.h"
 #include "tests/fixtures/zip_writer.h"
 
@@ -197,6 +198,43 @@ TEST_F(Cli, StaleRunFolderHoldingAnotherProgramsInputIsKept) {
   EXPECT_FALSE(fs::exists(stale));
 }
 
+// An input inside a run folder that an earlier run left (or a phone backup folder named like
+// one) is the scan's input, not the leftover: no command's start-up clean-up removes it.
+TEST_F(Cli, InputInsideALeftoverRunFolderIsKeptByEveryCommand) {
+  const fs::path work = dir_ / "work";
+  const fs::path ipd = work / "run-abc123" / "in.ipd";
+  const fs::path phone = work / "run-0a1b2c";
+  const std::string out = " " + quote((dir_ / "out").string());
+  const struct {
+    std::string command;
+    fs::path input;
+  } cases[] = {
+      {"scan", ipd},       {"recover", ipd}, {"rawscan", ipd},
+      {"rawrecover", ipd}, {"scan", phone},  {"recover", phone},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(work);
+    fs::remove_all(dir_ / "out");
+    fs::create_directories(ipd.parent_path());
+    fs::copy_file(sample("sample.ipd"), ipd);
+    testing::writeSampleBackup(phone);
+    const fs::path held = c.input == ipd ? ipd.parent_path() : phone;
+    const std::set<std::string> before = tree(held);
+    const bool recovers = c.command.find("recover") != std::string::npos;
+    CliRun r = run("-q " + c.command + " " + quote(c.input.string()) + (recovers ? out : ""));
+    SCOPED_TRACE(c.command + " " + c.input.string() + ": " + r.err);
+    ASSERT_TRUE(fs::exists(c.input));
+    EXPECT_EQ(tree(held), before);
+    if (c.input == ipd) EXPECT_TRUE(read(ipd) == read(sample("sample.ipd")));
+    // A card command may not read a backup, but it still found its input.
+    if (c.command.starts_with("raw")) {
+      EXPECT_EQ(r.err.find("No such file"), std::string::npos);
+    } else {
+      EXPECT_TRUE(r.status == 0 || r.status == 3);
+    }
+  }
+}
+
 TEST_F(Cli, RecoverWritesTheSevenFoldersAndASecondRunLosesNothing) {
   fs::path out = dir_ / "out dir";
   CliRun first =
@@ -240,6 +278,13 @@ TEST_F(Cli, RecoverCanBeLimitedToOneClass) {
                    " " + quote(out.string()));
   EXPECT_NE(bad.status, 0);
   EXPECT_NE(bad.err.find("unknown record class"), std::string::npos);
+  // An OUTDIR that is a link is not written through, and the message says why.
+  fs::create_directory_symlink(out, dir_ / "link");
+  CliRun link = run("-q recover " + quote(sample("sample.ipd").string()) + " " +
+                    quote((dir_ / "link").string()));
+  EXPECT_EQ(link.status, 1);
+  EXPECT_NE(link.err.find("is a symbolic link; give the folder it points to"), std::string::npos)
+      << link.err;
 }
 
 // --json never writes over the scanned input (whatever name or link reaches it), replaces

@@ -485,6 +485,50 @@ TEST_F(ExfatWalk, FatDeletedFolderWhoseClusterANewFolderTookIsNotReadAsDeleted) 
   EXPECT_FALSE(facts["NEW/FILE.TXT"].deleted);
 }
 
+// A chain that comes back to a cluster it passed before its entry's size is reached (here
+// the eighth of ten clusters leads back to the fifth) ends where the loop closes and is
+// marked damaged, on FAT and on exFAT alike; a loop that closes only past the size does not
+// matter.
+TEST_F(ExfatWalk, AChainThatLoopsWithinItsSizeEndsWhereTheLoopCloses) {
+  struct Case {
+    bool exfat;
+    uint32_t from, to;  // the link set, as clusters after the first
+    uint64_t clusters;  // what the walk keeps
+    bool damaged;
+  };
+  const Case cases[] = {{false, 7, 4, 8, true},
+                        {true, 7, 4, 8, true},
+                        {false, 1, 0, 2, true},
+                        {true, 9, 0, 10, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.exfat ? "exFAT " : "FAT ") + std::to_string(c.from) + "->" +
+                 std::to_string(c.to));
+    fs::path img;
+    uint64_t clusterBytes = 0;
+    if (c.exfat) {
+      ExfatImageWriter w(4 << 20);
+      clusterBytes = w.clusterBytes();
+      const uint32_t first = w.addFile("clip.mov", pattern(10 * clusterBytes, 5), {false, false});
+      w.setFatEntry(first + c.from, first + c.to);
+      img = save(w);
+    } else {
+      FatImageWriter w(8192);
+      clusterBytes = w.clusterBytes();
+      const uint32_t first = w.addFile("CLIP.MOV", pattern(10 * clusterBytes, 5));
+      w.setFatEntry(first + c.from, first + c.to);
+      img = tmp.path() / "fat.img";
+      w.writeTo(img);
+    }
+    std::map<std::string, FoundFile> facts = walk(img, c.exfat);
+    ASSERT_EQ(facts.size(), 1u);
+    const FoundFile& f = facts.begin()->second;
+    EXPECT_EQ(f.len, c.clusters * clusterBytes);
+    EXPECT_EQ(f.chainDamaged, c.damaged);
+    EXPECT_EQ(f.declaredLen, 10 * clusterBytes);
+    EXPECT_EQ(f.extents.size(), 0u);  // one run: no cluster is read twice
+  }
+}
+
 TEST(DeletedHeadCheck, SignaturesBySuffix) {
   struct Case {
     const char* name;

@@ -4,13 +4,16 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ios/backup_crypto.h"
@@ -161,6 +164,9 @@ TEST(BackupCrypto, DamagedKeybagsAreRefusedWithTheReason) {
   const std::string classKey = keybagItem("UUID", std::string(16, 'k')) + keybagNumber("CLAS", 3) +
                                keybagNumber("WRAP", 3) + keybagItem("WPKY", std::string(40, 'w'));
   ASSERT_TRUE(parseKeybag(bytesOf(header + classKey), nullptr).has_value());
+  const std::string mostRounds = header + keybagNumber("ITER", 100000) + keybagItem("DPSL", "x") +
+                                 keybagNumber("DPIC", 20000000) + classKey;
+  ASSERT_TRUE(parseKeybag(bytesOf(mostRounds), nullptr).has_value());
   const struct {
     std::string bytes;
     const char* why;
@@ -174,8 +180,13 @@ TEST(BackupCrypto, DamagedKeybagsAreRefusedWithTheReason) {
       {header, "no class keys"},
       {header + keybagItem("DPSL", "x") + classKey, "first iteration count"},
       {header + keybagItem("UUID", "k") + keybagItem("CLAS", "\x01\x02"), "not a number"},
+      // Past the rounds backups use (ten million, then ten thousand), with a margin.
       {header + keybagItem("DPSL", "x") + keybagNumber("DPIC", 0xFFFFFFFFu) + classKey,
-       "rounds of derivation"},
+       "first derivation step (DPIC) asks for 4294967295 rounds, which exceeds"},
+      {header + keybagItem("DPSL", "x") + keybagNumber("DPIC", 20000001) + classKey,
+       "20000001 rounds, which exceeds"},
+      {header + keybagNumber("ITER", 100001) + classKey,
+       "second derivation step (ITER) asks for 100001 rounds, which exceeds"},
   };
   for (const auto& c : cases) {
     std::string error;
@@ -390,6 +401,8 @@ TEST_F(EncryptedBackupTest, CommandLineScansWithThePasswordFile) {
   const fs::path wrong = t_.path() / "wrong.txt";
   testing::writeWholeFile(right, EncryptionOptions().password + "\n");
   testing::writeWholeFile(wrong, "open sesame!\n");
+  const fs::path longLine = t_.path() / "long.txt";
+  testing::writeWholeFile(longLine, std::string(4097, 'x') + "\n");
   const std::string backup = testing::shellQuote(enc.folder.string());
 
   testing::CliRun plain = run("scan --json - " + testing::shellQuote(clear.string()));
@@ -439,12 +452,31 @@ TEST_F(EncryptedBackupTest, CommandLineScansWithThePasswordFile) {
       {"--password-file " + testing::shellQuote(wrong.string()), "wrong password"},
       {"", "encrypted"},
       {"--password-file " + testing::shellQuote((t_.path() / "nope").string()), "password file"},
+      // One line of at most 4 KB is read, from a file, a pipe or a terminal only.
+      {"--password-file /dev/zero", "not a regular file, a pipe or a terminal"},
+      {"--password-file " + testing::shellQuote(t_.path().string()), "it is a folder"},
+      {"--password-file " + testing::shellQuote(longLine.string()), "longer than 4096 bytes"},
   };
   for (const auto& r : refused) {
     testing::CliRun c = run("scan " + r.options + " " + backup);
     EXPECT_EQ(c.status, 2) << r.says;
     EXPECT_NE(c.err.find(r.says), std::string::npos) << c.err;
   }
+  // A pipe is read up to its first line (written at once: the rest is never read), and a
+  // line of exactly 4096 bytes is a password.
+  const fs::path pipe = t_.path() / "password.fifo";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  std::thread writer([&] {
+    std::ofstream(pipe) << EncryptionOptions().password << "\n" << std::string(1000, 'z');
+  });
+  testing::CliRun piped =
+      run("scan --password-file " + testing::shellQuote(pipe.string()) + " " + backup);
+  writer.join();
+  EXPECT_EQ(piped.status, plain.status) << piped.err;
+  testing::writeWholeFile(longLine, std::string(4096, 'x') + "\r\n");
+  EXPECT_NE(run("scan --password-file " + testing::shellQuote(longLine.string()) + " " + backup)
+                .err.find("wrong password"),
+            std::string::npos);
 
   // Recovery writes the clear photos; its receipt names the backup's own files as their
   // origin, never the clear copy of the run.

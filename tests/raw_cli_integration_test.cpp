@@ -186,6 +186,42 @@ TEST_F(RawCli, ArchivesAndDeletedFilesAreListedExportedAndRecovered) {
   EXPECT_NE(out.find("Recovered 2 files from 2 ticked records"), std::string::npos) << out;
 }
 
+// A chain that comes back on itself before the size its entry gives: the file is cut where
+// the loop closes, listed as damaged, and written as incomplete (receipt, stderr and the exit
+// status of a run read only in part).
+TEST_F(RawCli, AChainThatLoopsWithinItsSizeIsRecoveredAsIncomplete) {
+  FatImageWriter w(8192);
+  const std::string clip = testing::noiseBytes(10 * 512, 7);
+  const uint32_t first = w.addFile("CLIP.MOV", clip);
+  w.setFatEntry(first + 7, first + 4);  // the eighth cluster leads back to the fifth
+  w.addFile("SONG.MP3", song);
+  const fs::path card = tmp.path() / "looping.img";
+  w.writeTo(card);
+
+  std::string out, err;
+  ASSERT_EQ(run("-q rawscan " + quote(card.string()), out, err), 0) << err;
+  EXPECT_NE(out.find("! CLIP.MOV"), std::string::npos) << out;
+  const fs::path dest = tmp.path() / "out";
+  EXPECT_EQ(run("-q rawrecover " + quote(card.string()) + " " + quote(dest.string()), out, err), 3)
+      << err;
+  EXPECT_EQ(readWholeFile(dest / "Video/CLIP.MOV"), clip.substr(0, 8 * 512));
+  EXPECT_EQ(readWholeFile(dest / "Audio/SONG.MP3"), song);
+  EXPECT_NE(err.find("CLIP.MOV written incomplete: its cluster chain on the card is damaged"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(out.find("Incomplete: 1 files (1 damaged on the card)"), std::string::npos) << out;
+  // The receipt's status is the last cell of the file's row.
+  const std::string manifest = readWholeFile(dest / "manifest.csv");
+  const auto status = [&manifest](const std::string& file) {
+    const size_t row = manifest.find("," + file + ",");
+    if (row == std::string::npos) return std::string("(no row)");
+    const std::string line = manifest.substr(row, manifest.find("\r\n", row) - row);
+    return line.substr(line.rfind(',') + 1);
+  };
+  EXPECT_EQ(status("Video/CLIP.MOV"), "written incomplete") << manifest;
+  EXPECT_EQ(status("Audio/SONG.MP3"), "written") << manifest;
+}
+
 TEST_F(RawCli, MissingDeviceAndMissingLibraryAreClearErrors) {
   std::string out, err;
   EXPECT_EQ(run("rawscan " + quote((tmp.path() / "nope.img").string()), out, err), 2);

@@ -170,5 +170,37 @@ TEST(PhoneRecovery, PhoneEntriesJoinTheBlackBerryTextFiles) {
   EXPECT_EQ(r.recovered, 2);
 }
 
+// An encrypted backup is read from a clear copy in the scan's run folder, which goes with
+// the run: a file that cannot be copied is named in the failure lines (stderr and receipt)
+// by the backup's own stored file, never by the copy.
+TEST(PhoneRecovery, FailuresOfAnEncryptedBackupsFilesNameTheBackupsOwnFiles) {
+  TempFolder t;
+  const fs::path clear = t.path() / "work/run-1/clear";
+  const fs::path backup = t.path() / "backup";
+  fs::create_directories(clear / "3d");
+  fs::create_directories(clear / "0f/0f1e2d3c");  // a folder where the file should be
+  ResultLists l;
+  auto photo = ticked<PRPhotoAndVideoNode>();
+  photo->fileNodeName = "IMG_0001.JPG";
+  photo->filePath = (clear / "3d/3d0d7e5f").string();  // not in the copy
+  photo->originPath = (backup / "3d/3d0d7e5f").string();
+  l.photoAndVideoArray = {photo};
+  auto app = ticked<PRFaceTwitterNode>();
+  app->faceTwitterFileName = "cache.db";
+  app->faceTwitterFilePath = (clear / "0f/0f1e2d3c").string();
+  app->originPath = (backup / "0f/0f1e2d3c").string();
+  l.faceTwitterArray = {app};
+
+  RecoveryReport r = RecoveryWriter(l, false, t.path() / "out").run();
+  ASSERT_EQ(r.failures.size(), 2u);
+  EXPECT_EQ(r.failures[0],
+            "photo or video IMG_0001.JPG not copied: " + photo->originPath + ": no such file");
+  EXPECT_EQ(r.failures[1], "app file cache.db not copied: " + app->originPath +
+                               ": is a folder, not a regular file");
+  const std::string manifest = readWholeFile(r.manifestCsv);
+  EXPECT_NE(manifest.find(photo->originPath + ": no such file"), std::string::npos) << manifest;
+  EXPECT_EQ(manifest.find(clear.string()), std::string::npos) << manifest;
+}
+
 }  // namespace
 }  // namespace tamsel

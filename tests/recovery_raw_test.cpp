@@ -322,6 +322,35 @@ TEST_F(RawRecovery, UnreadableBytesReachTheReportAndItsSummary) {
   EXPECT_EQ(recoverySummary(clean), "1 file written into /out");
 }
 
+// Files the scan found damaged (a broken chain, a card that ends inside them) are written as
+// the card holds them and reported incomplete: one line each, also when sectors of them could
+// not be read either.
+TEST_F(RawRecovery, FilesTheScanFoundDamagedAreWrittenIncomplete) {
+  gCalls64.clear();
+  ResultLists l;
+  l.bbVedioArray = {found64("loop.mov", 4000, TAMSEL_FOUND_CHAIN_DAMAGED),
+                    found64("worn-end.mov", 100, TAMSEL_FOUND_TRUNCATED), found64("ok.mov", 10)};
+  export_function_table table = table64();
+  RecoveryReport r = RecoveryWriter(l, true, t_.path(), &table, kDisk).run();
+  EXPECT_EQ(r.written.size(), 3u);
+  EXPECT_EQ(r.incomplete, 2);
+  EXPECT_EQ(r.damaged, 2);
+  EXPECT_EQ(r.unreadableBytes, 512u);
+  ASSERT_EQ(r.failures.size(), 2u);
+  EXPECT_EQ(r.failures[0],
+            "found file loop.mov written incomplete: its cluster chain on the card "
+            "is damaged (4000 bytes written): " +
+                (t_.path() / "Video/loop.mov").string());
+  EXPECT_EQ(r.failures[1],
+            "found file worn-end.mov written incomplete: the card ends inside it "
+            "(100 bytes written); 512 unreadable bytes of the card filled with "
+            "zeros: " +
+                (t_.path() / "Video/worn-end.mov").string());
+  EXPECT_EQ(recoverySummary(r), "3 files written into " + t_.path().string() +
+                                    "; 2 of them incomplete (2 damaged on the card, 512 unreadable "
+                                    "bytes of the card written as zeros)");
+}
+
 TEST_F(RawRecovery, ExistingFilesAndEqualNamesGetNumberedNames) {
   fs::create_directories(t_.path() / "Image");
   writeWholeFile(t_.path() / "Image/a.jpg", "mine");

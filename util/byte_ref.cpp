@@ -23,6 +23,11 @@ std::shared_ptr<InputFile> InputFile::open(const std::string& path, std::string*
     if (error) *error = path + ": " + std::strerror(errno);
     return nullptr;
   }
+  return adopt(fd, path, error);
+}
+
+std::shared_ptr<InputFile> InputFile::adopt(int fd, const std::string& path, std::string* error) {
+  if (fd < 0) return nullptr;  // the opener said why
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     if (error) *error = path + ": not a regular file";

@@ -29,6 +29,11 @@ class InputFile {
   // Opens `path` read-only; null (and `error` set) when it cannot be opened or is not a
   // regular file. A FIFO or device node is refused without blocking.
   static std::shared_ptr<InputFile> open(const std::string& path, std::string* error = nullptr);
+  // Takes over the open descriptor `fd` of a regular file (closed here on failure); `path`
+  // is the name it is shown under. Null (and `error` set) when it is not a regular file;
+  // null with `error` untouched for -1, so that an opener's reason stays.
+  static std::shared_ptr<InputFile> adopt(int fd, const std::string& path,
+                                          std::string* error = nullptr);
 
   const std::string& path() const { return path_; }
   int fd() const { return fd_; }

@@ -133,9 +133,14 @@ std::optional<OutputFolder> OutputFolder::openExisting(const fs::path& path, std
   const int fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
     const int err = errno;
+    // A link to a folder fails as "not a directory" (O_DIRECTORY with O_NOFOLLOW): say why.
+    struct stat st {};
+    const bool link = err == ELOOP || (err == ENOTDIR && ::lstat(p.c_str(), &st) == 0 &&
+                                       S_ISLNK(st.st_mode));
     if (error) {
       *error = "cannot open the folder " + p.string() + ": " +
-               (err == ELOOP ? std::string("it is a symbolic link") : errnoText(err));
+               (link ? std::string("it is a symbolic link; give the folder it points to")
+                     : errnoText(err));
     }
     return std::nullopt;
   }
@@ -193,7 +198,8 @@ bool OutputFolder::stillInPlace() const {
 }
 
 std::optional<OutputFolder::NewFile> OutputFolder::createFile(std::string_view name,
-                                                              std::string* error) const {
+                                                              std::string* error,
+                                                              mode_t mode) const {
   const std::string safe = sanitizeFileName(name);
   if (fd_ < 0) {
     if (error) *error = "cannot create " + (path_ / safe).string() + ": the folder is not open";
@@ -210,7 +216,7 @@ std::optional<OutputFolder::NewFile> OutputFolder::createFile(std::string_view n
     if (!n) break;
     std::string variant = numberedFileName(safe, *n);
     const int fd = ::openat(fd_, variant.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644);
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode);
     if (fd < 0) {
       if (errno == EEXIST) continue;  // taken since we looked: look again
       if (error) *error = "cannot create " + (path_ / variant).string() + ": " + errnoText(errno);
@@ -240,16 +246,31 @@ std::optional<fs::path> OutputFolder::writeFile(std::string_view name, std::stri
 }
 
 std::optional<fs::path> OutputFolder::copyFile(const fs::path& source, std::string_view name,
-                                               std::string* error) const {
-  // Non-blocking, so that a FIFO planted in a backup is refused instead of waited on.
-  int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+                                               std::string* error, mode_t mode) const {
+  // Only stored files and private copies come here: a link in place of one is not followed,
+  // and a FIFO is refused instead of waited on (non-blocking).
+  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+  if (in < 0) {
+    if (error) {
+      *error = errno == ELOOP ? source.string() + " is a symbolic link: not followed"
+                              : "not a readable file: " + source.string();
+    }
+    return std::nullopt;
+  }
+  return copyFrom(in, source.string(), name, error, mode);
+}
+
+std::optional<fs::path> OutputFolder::copyFrom(int in, const std::string& shownSource,
+                                               std::string_view name, std::string* error,
+                                               mode_t mode) const {
   struct stat st {};
   if (in < 0 || ::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (error) *error = "not a readable file: " + source.string();
+    if (error) *error = "not a readable file: " + shownSource;
     closeFd(in);
     return std::nullopt;
   }
-  std::optional<NewFile> f = createFile(name, error);
+  ::fcntl(in, F_SETFL, ::fcntl(in, F_GETFL) & ~O_NONBLOCK);
+  std::optional<NewFile> f = createFile(name, error, mode);
   if (!f) {
     closeFd(in);
     return std::nullopt;
@@ -262,7 +283,7 @@ std::optional<fs::path> OutputFolder::copyFile(const fs::path& source, std::stri
     if (r == 0) break;
     if (r < 0 || !writeAll(f->fd(), buffer.get(), static_cast<size_t>(r))) {
       if (error) {
-        *error = "cannot copy " + source.string() + " to " + f->path().string() + ": " +
+        *error = "cannot copy " + shownSource + " to " + f->path().string() + ": " +
                  (r < 0 ? "read: " : "write: ") + errnoText(errno);
       }
       closeFd(in);

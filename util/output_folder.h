@@ -74,18 +74,26 @@ class OutputFolder {
   bool stillInPlace() const;
 
   // Creates a new file named `name` (sanitised here) or the first free numbered variant,
-  // with O_CREAT | O_EXCL | O_NOFOLLOW, mode 0644. None, with `error` set, when no name can
-  // be taken.
-  std::optional<NewFile> createFile(std::string_view name, std::string* error) const;
+  // with O_CREAT | O_EXCL | O_NOFOLLOW and `mode` (0644 for what the user recovers, 0600 for
+  // a run's private copies). None, with `error` set, when no name can be taken.
+  std::optional<NewFile> createFile(std::string_view name, std::string* error,
+                                    mode_t mode = 0644) const;
 
   // createFile, then all of `bytes`, then finish. Returns the path written.
   std::optional<std::filesystem::path> writeFile(std::string_view name, std::string_view bytes,
                                                  std::string* error) const;
 
-  // Copies the regular file `source` (opened read-only, never blocking on a FIFO) into a new
-  // file of this folder the same way. Its mode bits are not carried over.
+  // Copies the regular file `source` (opened read-only, never blocking on a FIFO, never
+  // through a link in its place) into a new file of this folder the same way. Its mode bits
+  // are not carried over.
   std::optional<std::filesystem::path> copyFile(const std::filesystem::path& source,
-                                                std::string_view name, std::string* error) const;
+                                                std::string_view name, std::string* error,
+                                                mode_t mode = 0644) const;
+  // The same from the open descriptor `in` of a regular file (taken over and closed), shown
+  // in messages as `shownSource`.
+  std::optional<std::filesystem::path> copyFrom(int in, const std::string& shownSource,
+                                                std::string_view name, std::string* error,
+                                                mode_t mode = 0644) const;
 
  private:
   void close();

@@ -11,9 +11,11 @@
 namespace tamsel {
 
 std::optional<std::string> readSmallFile(const std::filesystem::path& path, uint64_t cap) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  // Only a backup's own files are read here: a link in place of one is not followed.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) {
-    logLine("cannot open " + path.string());
+    logLine("cannot open " + path.string() +
+            (errno == ELOOP ? ": a symbolic link, not followed" : ""));
     return std::nullopt;
   }
   struct stat st {};

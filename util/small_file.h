@@ -8,8 +8,9 @@
 
 namespace tamsel {
 
-// The whole file at `path` when it is a regular file of at most `cap` bytes; none (logged)
-// otherwise. One read call per large block; a file that shrinks while read gives what it had.
+// The whole file at `path` when it is a regular file (not a link to one) of at most `cap` bytes;
+// none (logged) otherwise. One read call per large block; a file that shrinks while read gives what
+// it had.
 std::optional<std::string> readSmallFile(const std::filesystem::path& path, uint64_t cap);
 
 }  // namespace tamsel
