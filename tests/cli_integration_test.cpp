@@ -225,7 +225,9 @@ TEST_F(Cli, InputInsideALeftoverRunFolderIsKeptByEveryCommand) {
     SCOPED_TRACE(c.command + " " + c.input.string() + ": " + r.err);
     ASSERT_TRUE(fs::exists(c.input));
     EXPECT_EQ(tree(held), before);
-    if (c.input == ipd) EXPECT_TRUE(read(ipd) == read(sample("sample.ipd")));
+    if (c.input == ipd) {
+      EXPECT_TRUE(read(ipd) == read(sample("sample.ipd")));
+    }
     // A card command may not read a backup, but it still found its input.
     if (c.command.starts_with("raw")) {
       EXPECT_EQ(r.err.find("No such file"), std::string::npos);
