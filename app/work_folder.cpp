@@ -191,11 +191,12 @@ std::unique_ptr<RunFolder> RunFolder::create(const fs::path& workDir, std::strin
 }
 
 RunFolder::~RunFolder() {
+  // Removed while still listed: a signal meanwhile waits for this removal to end.
+  remove();
   {
     std::lock_guard lock(runFolders().mutex);
     std::erase(runFolders().folders, this);
   }
-  remove();
   if (fd_ >= 0) ::close(fd_);
 }
 

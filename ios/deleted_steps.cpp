@@ -58,7 +58,12 @@ std::unique_ptr<CarveInput> openCarveInput(const fs::path& backup, const StoredD
       std::string error;
       std::optional<OutputFolder> folder = OutputFolder::openExisting(copy->parent_path(), &error);
       std::optional<fs::path> made;
-      if (stored && folder) made = folder->copyFile(*stored, untouchedName, &error);
+      if (stored && folder) {
+        // Opened below the backup folder without following a link, copied for this user only.
+        if (const int in = openStoredFile(*stored, &error); in >= 0) {
+          made = folder->copyFrom(in, stored->string(), untouchedName, &error, 0600);
+        }
+      }
       if (made && made->filename() != untouchedName) {
         std::error_code ec;
         fs::remove(*made, ec);

@@ -295,6 +295,9 @@ class Opener {
       // A link in place of either is not followed out of the backup.
       if (fs::symlink_status(backup_ / name, ec).type() == fs::file_type::regular) {
         fs::copy_file(backup_ / name, folder_ / name, ec);
+        // Like every decrypted file of the run: for this user only.
+        if (!ec)
+          fs::permissions(folder_ / name, fs::perms::owner_read | fs::perms::owner_write, ec);
         if (ec) out.warnings.push_back(std::string(name) + " could not be copied: " + ec.message());
       }
     }
