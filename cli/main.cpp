@@ -472,6 +472,12 @@ int main(int argc, char** argv) {
       return 2;
     }
     tamsel::cli::ScanSession session(wd, recoverPath);
+    // A memory card image or device is read through the disk library, as `scan` reads it.
+    bool card = false;
+    if (std::string error = session.loadDiskLibraryForCard(recoverPath, &card); !error.empty()) {
+      std::fprintf(stderr, "tamsel-cli: %s\n", error.c_str());
+      return 2;
+    }
     if (std::string error = session.usePassword(recoverPath, passwordFile); !error.empty()) {
       std::fprintf(stderr, "tamsel-cli: %s\n", tamsel::escapeForTerminal(error).c_str());
       return 2;

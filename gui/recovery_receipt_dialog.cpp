@@ -64,11 +64,11 @@ RecoveryReceiptDialog::RecoveryReceiptDialog(const RecoveryReport& report,
           .arg(failed);
   text += QStringLiteral("\nFolder: ") + folder_;
   if (report.incomplete > 0) {
-    text += QStringLiteral(
-                "\n%1 of them incomplete: %2 unreadable bytes of the card written as "
-                "zeros.")
+    // Damaged on the card (a broken or looping chain) and unreadable sectors, as the
+    // command line says it.
+    text += QStringLiteral("\n%1 of them incomplete: %2.")
                 .arg(report.incomplete)
-                .arg(report.unreadableBytes);
+                .arg(qs(incompleteDetail(report)));
   }
   if (report.cancelled) text += QStringLiteral("\nThe recovery was stopped.");
   summary_ = new QLabel(text, this);

@@ -220,6 +220,12 @@ TEST_F(RawCli, AChainThatLoopsWithinItsSizeIsRecoveredAsIncomplete) {
   };
   EXPECT_EQ(status("Video/CLIP.MOV"), "written incomplete") << manifest;
   EXPECT_EQ(status("Audio/SONG.MP3"), "written") << manifest;
+  // `recover` of the image loads the disk library as `scan` does, and says the same.
+  const fs::path viaRecover = tmp.path() / "recover-out";
+  EXPECT_EQ(run("-q recover " + quote(card.string()) + " " + quote(viaRecover.string()), out, err),
+            3)
+      << err;
+  EXPECT_EQ(readWholeFile(viaRecover / "Video/CLIP.MOV"), clip.substr(0, 8 * 512));
 }
 
 TEST_F(RawCli, MissingDeviceAndMissingLibraryAreClearErrors) {
