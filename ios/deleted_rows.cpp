@@ -240,7 +240,7 @@ void deletedMessages(const fs::path& backup, ScanContext& ctx, DeletedRecordKeys
   std::unordered_map<int64_t, std::string> address;
   const bool handleLayout = handles.shape != nullptr;
   if (handleLayout) {
-    SqliteDatabase live(db.path());
+    SqliteDatabase live(db.path(), ctx, databaseLabel("messages", stored::kMessages));
     if (std::optional<SqliteStatement> st =
             live.isOpen() ? live.prepare("select ROWID, id from handle") : std::nullopt) {
       while (st->step()) {
@@ -558,7 +558,10 @@ std::string_view firstLine(std::string_view text) {
 // their bodies), and a look-up of one body by its key.
 class LiveNoteStore {
  public:
-  explicit LiveNoteStore(const fs::path& copy) : db_(copy) {
+  // Named as the notes step names it, so that a warning about it is given once.
+  LiveNoteStore(const fs::path& copy, ScanContext& ctx)
+      : db_(copy, ctx,
+            "the notes database NoteStore.sqlite (" + std::string(stored::kNoteStore.name) + ")") {
     if (!db_.isOpen()) return;
     if (std::optional<std::string> sql = noteStoreStatement(db_)) {
       if (std::optional<SqliteStatement> st = db_.prepare(*sql)) {
@@ -612,7 +615,7 @@ void deletedNoteStore(const fs::path& backup, ScanContext& ctx, DeletedRecordKey
   const CarvedTable& objects = t[0];
   const CarvedTable& bodies = t[1];
   if (objects.rows.empty() && bodies.rows.empty()) return;
-  LiveNoteStore live(db.path());
+  LiveNoteStore live(db.path(), ctx);
 
   const int title = objects.column("ZTITLE1");
   const int titleOther = objects.column("ZTITLE");
@@ -745,7 +748,7 @@ void deletedEvents(const fs::path& backup, ScanContext& ctx, DeletedRecordKeys& 
   // Before system 6 the location is shown by its title, as the live step joins it.
   std::unordered_map<int64_t, std::string> locationTitle;
   if (locationId >= 0 && !ctx.currentNodeIsiOS6Version) {
-    SqliteDatabase live(db.path());
+    SqliteDatabase live(db.path(), ctx, databaseLabel("calendar", stored::kCalendar));
     if (std::optional<SqliteStatement> st = live.isOpen() && live.hasTable("location")
                                                 ? live.prepare("select ROWID, title from location")
                                                 : std::nullopt) {
