@@ -135,8 +135,8 @@ std::optional<OutputFolder> OutputFolder::openExisting(const fs::path& path, std
     const int err = errno;
     // A link to a folder fails as "not a directory" (O_DIRECTORY with O_NOFOLLOW): say why.
     struct stat st {};
-    const bool link = err == ELOOP || (err == ENOTDIR && ::lstat(p.c_str(), &st) == 0 &&
-                                       S_ISLNK(st.st_mode));
+    const bool link =
+        err == ELOOP || (err == ENOTDIR && ::lstat(p.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
     if (error) {
       *error = "cannot open the folder " + p.string() + ": " +
                (link ? std::string("it is a symbolic link; give the folder it points to")
