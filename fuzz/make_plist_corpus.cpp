@@ -10,6 +10,8 @@
 
 #include "fuzz/corpus_writer.h"
 #include "tests/fixtures/hostile_plist.h"
+#include "tests/fixtures/ios_backup_writer.h"
+#include "tests/fixtures/ios_encrypted_backup_writer.h"
 
 using tamsel::fuzzing::CorpusWriter;
 using tamsel::fuzzing::nextRandom;
@@ -18,19 +20,6 @@ using tamsel::fuzzing::runCorpusGenerator;
 namespace {
 
 using Refs = std::vector<uint32_t>;
-
-std::string serialise(plist_t root, bool binary) {
-  char* bytes = nullptr;
-  uint32_t length = 0;
-  if (binary) {
-    plist_to_bin(root, &bytes, &length);
-  } else {
-    plist_to_xml(root, &bytes, &length);
-  }
-  std::string out(bytes, length);
-  std::free(bytes);
-  return out;
-}
 
 plist_t infoPlist() {
   plist_t d = plist_new_dict();
@@ -52,46 +41,29 @@ plist_t manifestPlist() {
   return d;
 }
 
-// The `file` column of an encrypted backup's index: a keyed archive of an MBFile.
-plist_t fileArchive() {
-  plist_t d = plist_new_dict();
-  plist_t objects = plist_new_array();
-  plist_array_append_item(objects, plist_new_string("$null"));
-  plist_t file = plist_new_dict();
-  plist_dict_set_item(file, "Size", plist_new_uint(1234));
-  plist_dict_set_item(file, "ProtectionClass", plist_new_uint(3));
-  plist_dict_set_item(file, "EncryptionKey", plist_new_uid(2));
-  plist_array_append_item(objects, file);
-  plist_t key = plist_new_dict();
-  plist_dict_set_item(key, "NS.data", plist_new_data("\3\0\0\0wrapped-key-bytes-0123456789ab", 34));
-  plist_array_append_item(objects, key);
-  plist_dict_set_item(d, "$objects", objects);
-  plist_t top = plist_new_dict();
-  plist_dict_set_item(top, "root", plist_new_uid(1));
-  plist_dict_set_item(d, "$top", top);
-  plist_dict_set_item(d, "$archiver", plist_new_string("NSKeyedArchiver"));
-  return d;
-}
-
 void fill(CorpusWriter& out) {
   uint32_t seed = 0x51ed270bu;
-  for (plist_t (*make)() : {infoPlist, manifestPlist, fileArchive}) {
+  namespace t = tamsel::testing;
+  std::vector<std::string> lists;
+  for (plist_t (*make)() : {infoPlist, manifestPlist}) {
     plist_t root = make();
-    for (bool binary : {false, true}) {
-      const std::string list = serialise(root, binary);
-      out.write(list);
-      for (size_t keep : {list.size() / 3, list.size() / 2, list.size() - 1}) {
-        out.write(list.substr(0, keep));
-      }
-      for (int i = 0; i < 6; ++i) {
-        std::string changed = list;
-        changed[nextRandom(seed) % changed.size()] ^= static_cast<char>(1 + nextRandom(seed) % 255);
-        out.write(changed);
-      }
-    }
+    for (bool binary : {false, true}) lists.push_back(t::plistBytes(root, binary));
     plist_free(root);
   }
-  namespace t = tamsel::testing;
+  // The `file` column of an encrypted backup's index.
+  lists.push_back(t::fileArchive("Media/DCIM/100APPLE/IMG_0001.JPG", 1234, 3,
+                                 std::string("\3\0\0\0wrapped-key-bytes-0123456789ab", 34)));
+  for (const std::string& list : lists) {
+    out.write(list);
+    for (size_t keep : {list.size() / 3, list.size() / 2, list.size() - 1}) {
+      out.write(list.substr(0, keep));
+    }
+    for (int i = 0; i < 6; ++i) {
+      std::string changed = list;
+      changed[nextRandom(seed) % changed.size()] ^= static_cast<char>(1 + nextRandom(seed) % 255);
+      out.write(changed);
+    }
+  }
   for (size_t depth : {size_t{256}, size_t{257}, size_t{200'000}})
     out.write(t::nestedXmlPlist(depth));
   for (uint32_t depth : {256u, 257u, 100'000u}) {

@@ -52,16 +52,6 @@ struct MacCtxFree {
   void operator()(EVP_MAC_CTX* c) const { EVP_MAC_CTX_free(c); }
 };
 
-struct Fd {
-  int fd = -1;
-  explicit Fd(int f) : fd(f) {}
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-};
-
 // Reads exactly `size` bytes at `offset`; false on an error or an early end.
 bool preadAll(int fd, uint8_t* buffer, size_t size, uint64_t offset) {
   size_t done = 0;
@@ -371,10 +361,10 @@ bool decryptFile(const std::filesystem::path& in, const std::filesystem::path& o
     if (error) *error = std::move(why);
     return false;
   };
-  Fd src(::open(in.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW));
-  if (src.fd < 0) return fail(std::string("cannot be opened: ") + std::strerror(errno));
+  UniqueFd src(::open(in.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW));
+  if (src.get() < 0) return fail(std::string("cannot be opened: ") + std::strerror(errno));
   struct stat st {};
-  if (::fstat(src.fd, &st) != 0 || !S_ISREG(st.st_mode)) return fail("is not a regular file");
+  if (::fstat(src.get(), &st) != 0 || !S_ISREG(st.st_mode)) return fail("is not a regular file");
   const uint64_t stored = static_cast<uint64_t>(st.st_size);
   if (stored % kBlock != 0) {
     return fail("is cut short: " + std::to_string(stored) +
@@ -391,8 +381,9 @@ bool decryptFile(const std::filesystem::path& in, const std::filesystem::path& o
   CbcDecryptor cbc(key);
   if (!cbc.valid()) return fail("cannot be decrypted: the cipher could not be set up");
 
-  Fd dst(::open(out.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (dst.fd < 0) return fail(std::string("cannot be written in clear: ") + std::strerror(errno));
+  UniqueFd dst(::open(out.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (dst.get() < 0)
+    return fail(std::string("cannot be written in clear: ") + std::strerror(errno));
   auto failAndRemove = [&](std::string why) {
     ::unlink(out.c_str());
     return fail(std::move(why));
@@ -404,7 +395,7 @@ bool decryptFile(const std::filesystem::path& in, const std::filesystem::path& o
   uint64_t written = 0;
   while (offset < stored) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(kFileChunk, stored - offset));
-    if (!preadAll(src.fd, cipherText.data(), n, offset)) {
+    if (!preadAll(src.get(), cipherText.data(), n, offset)) {
       return failAndRemove("could not be read at offset " + std::to_string(offset) +
                            " (it shrank or the read failed)");
     }
@@ -419,18 +410,16 @@ bool decryptFile(const std::filesystem::path& in, const std::filesystem::path& o
       for (size_t i = 0; padded && i < pad; ++i) padded = clear[n - 1 - i] == pad;
       if (padded) take = n - pad;
     }
-    if (take > 0 && !writeAll(dst.fd, clear.data(), take)) {
+    if (take > 0 && !writeAll(dst.get(), clear.data(), take)) {
       return failAndRemove(std::string("could not be written in clear: ") + std::strerror(errno));
     }
     written += take;
     if (progress && !progress(offset, stored)) return failAndRemove("stopped");
   }
   OPENSSL_cleanse(clear.data(), clear.size());
-  if (::close(dst.fd) != 0) {
-    dst.fd = -1;
+  if (::close(dst.release()) != 0) {
     return failAndRemove(std::string("could not be written in clear: ") + std::strerror(errno));
   }
-  dst.fd = -1;
   return true;
 }
 

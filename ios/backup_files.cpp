@@ -22,21 +22,23 @@ StoredFileLookup lookupStoredFile(const std::filesystem::path& backup, std::stri
   const std::string nested = std::string(name.substr(0, 2)) + "/" + flat;
   for (const std::string& relative : {flat, nested}) {
     const EntryKind kind = entryKindBeneath(backup, relative);
-    if (kind == EntryKind::regular) {
-      out.path = backup / relative;
-      out.refused.clear();
-      out.refusedPath.clear();
-      out.refusedKind = EntryKind::missing;
-      return out;
-    }
-    if (kind != EntryKind::missing && out.refused.empty()) {
-      out.refused = "the stored file " + relative + " is " + std::string(entryKindText(kind)) +
-                    ", not a regular file: not read";
+    if (kind == EntryKind::regular) return {backup / relative, {}, EntryKind::missing};
+    if (kind != EntryKind::missing && !out.refused()) {
       out.refusedPath = backup / relative;
       out.refusedKind = kind;
     }
   }
   return out;
+}
+
+std::string StoredFileLookup::refusal() const {
+  if (!refused()) return {};
+  return refusedEntryText("the stored file " + splitStoredPath(refusedPath).second, refusedKind);
+}
+
+std::string refusedEntryText(std::string_view entry, EntryKind kind) {
+  return std::string(entry) + " is " + std::string(entryKindText(kind)) +
+         ", not a regular file: not read";
 }
 
 std::optional<std::filesystem::path> findStoredFile(const std::filesystem::path& backup,

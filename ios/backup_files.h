@@ -75,11 +75,19 @@ inline constexpr StoredDatabase kCalendar{"2041457d5fe04d39d0ab481178355df6781e6
 // and where, for a warning: such an entry points out of the evidence or is no file at all.
 struct StoredFileLookup {
   std::optional<std::filesystem::path> path;
-  std::string refused;                // "the stored file na/name is a symbolic link, …", or ""
-  std::filesystem::path refusedPath;  // where that entry is
+  std::filesystem::path refusedPath;  // where the entry that is no regular file stands
   EntryKind refusedKind = EntryKind::missing;
+
+  bool refused() const { return refusedKind != EntryKind::missing; }
+  // The warning about the refused entry ("the stored file na/name is a symbolic link, …"),
+  // or "" when there is none.
+  std::string refusal() const;
 };
 StoredFileLookup lookupStoredFile(const std::filesystem::path& backup, std::string_view name);
+
+// The warning line about `entry` ("the stored file ab/abcdef…") that is `kind`, not a
+// regular file, and so is not read.
+std::string refusedEntryText(std::string_view entry, EntryKind kind);
 
 // lookupStoredFile's path alone: none when the backup holds no regular file of that name
 // (or the name is shorter than two characters or has a "/").

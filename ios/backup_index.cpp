@@ -87,7 +87,7 @@ class StoredFiles {
       if (found.path) return found.path->string();
       // A folder of that name is no stored file (as in the listing below); anything else
       // in its place is refused where the entry is read.
-      if (found.refusedKind != EntryKind::missing && found.refusedKind != EntryKind::folder) {
+      if (found.refused() && found.refusedKind != EntryKind::folder) {
         return found.refusedPath.string();
       }
       return prefix_ + name;

@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "ios/property_list.h"
+#include "util/fd_io.h"
 #include "util/log.h"
 
 namespace tamsel {
@@ -23,13 +24,6 @@ namespace fs = std::filesystem;
 
 // A property list larger than this is not a backup's: it is refused unread.
 constexpr off_t kMaxPlistSize = off_t{16} << 20;
-
-struct FdCloser {
-  int fd;
-  ~FdCloser() {
-    if (fd >= 0) ::close(fd);
-  }
-};
 
 struct LoadedPlist {
   PlistPtr root;
@@ -42,13 +36,13 @@ struct LoadedPlist {
 // dictionary. A list whose shape no backup has comes back `refused`, without a root.
 std::optional<LoadedPlist> loadDictionary(const fs::path& path) {
   // A link in place of the list is not followed out of the backup folder.
-  FdCloser file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW)};
-  if (file.fd < 0) {
+  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+  if (file.get() < 0) {
     if (errno == ELOOP) logLine(path.string() + ": a symbolic link, not followed");
     return std::nullopt;
   }
   LoadedPlist out;
-  if (::fstat(file.fd, &out.st) != 0 || !S_ISREG(out.st.st_mode)) return std::nullopt;
+  if (::fstat(file.get(), &out.st) != 0 || !S_ISREG(out.st.st_mode)) return std::nullopt;
   if (out.st.st_size > kMaxPlistSize) {
     logLine(path.string() + ": property list of " + std::to_string(out.st.st_size) +
             " bytes refused (larger than a backup's)");
@@ -57,7 +51,7 @@ std::optional<LoadedPlist> loadDictionary(const fs::path& path) {
   std::string bytes(static_cast<size_t>(out.st.st_size), '\0');
   size_t got = 0;
   while (got < bytes.size()) {
-    ssize_t r = ::read(file.fd, bytes.data() + got, bytes.size() - got);
+    ssize_t r = ::read(file.get(), bytes.data() + got, bytes.size() - got);
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;
     got += static_cast<size_t>(r);

@@ -370,7 +370,7 @@ class Opener {
       if (!isHashedName(fileId) || sqlite3_column_int64(st, 3) != 1) continue;
       if (!scanReads(fileId, columnText(st, 1), columnText(st, 2))) continue;
       StoredFileLookup found = lookupStoredFile(backup_, fileId);
-      if (!found.refused.empty()) out.warnings.push_back(std::move(found.refused));
+      if (found.refused()) out.warnings.push_back(found.refusal());
       std::optional<fs::path> source = std::move(found.path);
       if (!source) continue;  // listed but not stored: the scan finds it missing, as always
       struct stat sst {};

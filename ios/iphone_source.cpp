@@ -93,16 +93,15 @@ void warnUnreadableDatabases(const std::filesystem::path& folder, ScanContext& c
        {"Manifest.db", "Manifest.db-wal", "Manifest.mbdb", "Info.plist", "Manifest.plist"}) {
     const EntryKind kind = entryKindBeneath(folder, own);
     if (kind != EntryKind::regular && kind != EntryKind::missing) {
-      ctx.warnOnce(std::string(own) + " is " + std::string(entryKindText(kind)) +
-                   ", not a regular file: not read");
+      ctx.warnOnce(refusedEntryText(own, kind));
     }
   }
   for (const StoredDatabase* db : kReadDatabases) {
     for (std::string_view name : {db->name, db->walName}) {
       if (name.empty()) continue;
       StoredFileLookup found = lookupStoredFile(folder, name);
-      if (!found.refused.empty()) {
-        ctx.warnOnce(std::move(found.refused));
+      if (found.refused()) {
+        ctx.warnOnce(found.refusal());
       } else if (found.path && name == db->name) {
         std::error_code ec;
         if (std::filesystem::file_size(*found.path, ec) == 0 && !ec) {

@@ -124,9 +124,9 @@ void GetMediaFileByNode(const PRTreeDirNode& entry, ScanContext& ctx) {
   EntryKind refused = EntryKind::missing;
   const std::optional<uint64_t> size = storedFileSize(entry.fileKey, &refused);
   if (refused != EntryKind::missing) {
-    ctx.warnOnce("the stored file " + std::string(lastComponent(entry.fileKey)) + " of " +
-                 entry.fileDomain + "-" + entry.filePath + " is " +
-                 std::string(entryKindText(refused)) + ", not a regular file: not read");
+    ctx.warnOnce(refusedEntryText("the stored file " + std::string(lastComponent(entry.fileKey)) +
+                                      " of " + entry.fileDomain + "-" + entry.filePath,
+                                  refused));
     return;
   }
   const std::string origin = originOf(entry.fileKey, ctx);

@@ -48,7 +48,7 @@ std::optional<fs::path> privateDatabaseCopy(const fs::path& backup, const Stored
     return known->second;
   }
   StoredFileLookup lookup = lookupStoredFile(backup, db.name);
-  if (!lookup.refused.empty()) ctx.warnOnce(std::move(lookup.refused));
+  if (lookup.refused()) ctx.warnOnce(lookup.refusal());
   std::optional<fs::path> stored = std::move(lookup.path);
   if (!stored) return std::nullopt;
   if (ctx.runDir.empty()) {
@@ -67,7 +67,7 @@ std::optional<fs::path> privateDatabaseCopy(const fs::path& backup, const Stored
 
   if (!db.walName.empty()) {
     StoredFileLookup walLookup = lookupStoredFile(backup, db.walName);
-    if (!walLookup.refused.empty()) ctx.warnOnce(std::move(walLookup.refused));
+    if (walLookup.refused()) ctx.warnOnce(walLookup.refusal());
     if (std::optional<fs::path> wal = walLookup.path) {
       // The log as the backup stored it, for the readers of deleted rows, and the one SQLite
       // takes into the copy.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "util/base64.h"
+#include "util/fd_io.h"
 #include "util/sha256.h"
 #include "util/text.h"
 
@@ -20,20 +21,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kReadBlock = size_t{1} << 20;
-
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // The picture type of `head` for a data: URI, or none for anything else (SVG included: it
 // may carry script).
@@ -71,10 +58,10 @@ ReadBack readBack(const OutputFolder& root, const fs::path& relative) {
     r.error = "no file name";
     return r;
   }
-  std::vector<std::unique_ptr<Fd>> dirs;
+  std::vector<std::unique_ptr<UniqueFd>> dirs;
   int dir = root.fd();
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
-    dirs.push_back(std::make_unique<Fd>(
+    dirs.push_back(std::make_unique<UniqueFd>(
         ::openat(dir, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)));
     if (dirs.back()->get() < 0) {
       r.error = std::string("cannot open its folder: ") + std::strerror(errno);
@@ -82,7 +69,8 @@ ReadBack readBack(const OutputFolder& root, const fs::path& relative) {
     }
     dir = dirs.back()->get();
   }
-  Fd file(::openat(dir, parts.back().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd file(
+      ::openat(dir, parts.back().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat st {};
   if (file.get() < 0 || ::fstat(file.get(), &st) != 0) {
     r.error = std::string("cannot be read back: ") + std::strerror(errno);

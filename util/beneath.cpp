@@ -8,31 +8,10 @@
 #include <cstring>
 #include <vector>
 
+#include "util/fd_io.h"
+
 namespace tamsel {
 namespace {
-
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
 
 // The components of `relative`; none when one of them is empty, "." or "..".
 bool splitRelative(std::string_view relative, std::vector<std::string>* parts) {
@@ -57,8 +36,8 @@ EntryKind kindOf(const struct stat& st) {
 
 // Walks to the folder that holds the last component of `relative`: `parent` is left open on
 // it and `st` holds the last component's own status. Returns the last component's kind.
-EntryKind walk(const std::filesystem::path& root, const std::vector<std::string>& parts, Fd& parent,
-               struct stat& st) {
+EntryKind walk(const std::filesystem::path& root, const std::vector<std::string>& parts,
+               UniqueFd& parent, struct stat& st) {
   parent.reset(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (parent.get() < 0) return EntryKind::missing;
   for (size_t i = 0; i < parts.size(); ++i) {
@@ -99,7 +78,7 @@ EntryKind entryKindBeneath(const std::filesystem::path& root, std::string_view r
                            uint64_t* size) {
   std::vector<std::string> parts;
   if (!splitRelative(relative, &parts)) return EntryKind::missing;
-  Fd parent;
+  UniqueFd parent;
   struct stat st {};
   const EntryKind kind = walk(root, parts, parent, st);
   if (size) *size = kind == EntryKind::regular ? static_cast<uint64_t>(st.st_size) : 0;
@@ -115,7 +94,7 @@ int openRegularBeneath(const std::filesystem::path& root, std::string_view relat
   };
   std::vector<std::string> parts;
   if (!splitRelative(relative, &parts)) return fail("not a name inside the folder");
-  Fd parent;
+  UniqueFd parent;
   struct stat named {};
   const EntryKind kind = walk(root, parts, parent, named);
   if (kind == EntryKind::missing) return fail("no such file");
@@ -124,8 +103,8 @@ int openRegularBeneath(const std::filesystem::path& root, std::string_view relat
   }
   // Non-blocking and without following a link: should the entry have been replaced since it
   // was looked at, a FIFO is not waited on and a link is not followed.
-  Fd file(::openat(parent.get(), parts.back().c_str(),
-                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  UniqueFd file(::openat(parent.get(), parts.back().c_str(),
+                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (file.get() < 0) return fail(std::strerror(errno));
   struct stat opened {};
   if (::fstat(file.get(), &opened) != 0 || !S_ISREG(opened.st_mode) ||
